@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnok {
+
+// Reads a file as the C runtime's "rt" text mode delivers it: every carriage-return byte is removed
+// wherever it stands, and the first byte 0x1A ends the input. Reads in large blocks.
+class TextModeInput {
+ public:
+  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr int kEof = -1;
+
+  // nullptr when the file cannot be opened for reading.
+  static std::unique_ptr<TextModeInput> Open(const std::string& path);
+  // An input over bytes held in memory (copied).
+  static std::unique_ptr<TextModeInput> FromMemory(std::string_view bytes);
+
+  ~TextModeInput();
+  TextModeInput(const TextModeInput&) = delete;
+  TextModeInput& operator=(const TextModeInput&) = delete;
+
+  // The next character (0..255), or kEof.
+  int Get() {
+    if (pos_ == end_ && !Refill()) return kEof;
+    return static_cast<unsigned char>(buffer_[pos_++]);
+  }
+
+  // The characters buffered and not yet taken; empty only at the end of the input.
+  std::string_view Peek() {
+    if (pos_ == end_) Refill();
+    return std::string_view(buffer_.data() + pos_, end_ - pos_);
+  }
+  // Takes n characters of what Peek() showed.
+  void Skip(std::size_t n) { pos_ += n; }
+
+ private:
+  TextModeInput() = default;
+  bool Refill();
+
+  int fd_ = -1;
+  std::string memory_;  // the whole input when it was given in memory
+  std::size_t memory_pos_ = 0;
+  bool ended_ = false;  // 0x1A seen or end of file
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace varnok
