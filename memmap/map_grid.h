@@ -51,6 +51,8 @@ class MapGrid {
   void MarkStartVector(std::uint32_t address);
   // "0x" and the address of a byte cell of a data row; nothing for any other position.
   std::optional<std::string> AddressReadout(std::int32_t column, std::int32_t row) const;
+  // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
+  std::int32_t NextWrittenRow(std::int32_t row) const;
 
  private:
   // Implementation detail owned by the memmap model.
