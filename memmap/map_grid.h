@@ -1,9 +1,13 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnok {
 
@@ -54,8 +58,36 @@ class MapGrid {
   // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
   std::int32_t NextWrittenRow(std::int32_t row) const;
 
+  // Bytes held by the store of written rows and its index.
+  std::size_t MemoryBytes() const;
+
  private:
-  // Implementation detail owned by the memmap model.
+  // A page holds kPageBytes consecutive addresses counted from BaseAddress: whole rows only.
+  static constexpr std::uint32_t kPageShift = 12;
+  static constexpr std::uint32_t kPageBytes = 1u << kPageShift;
+  static constexpr std::uint32_t kRowsPerPage = kPageBytes / kBytesPerRow;
+  static constexpr std::uint32_t kLeafShift = 10;
+  static constexpr std::uint32_t kPagesPerLeaf = 1u << kLeafShift;
+
+  struct Page {
+    std::array<std::uint8_t, kPageBytes> bytes;     // valid where the filled bit is set
+    std::array<std::uint32_t, kRowsPerPage> filled{};  // bit c - 1 of a row: column c was filled
+    std::unique_ptr<std::array<std::uint32_t, kRowsPerPage>> marked;  // start vector bits, made on demand
+  };
+  struct Leaf {
+    std::array<std::unique_ptr<Page>, kPagesPerLeaf> pages;
+  };
+
+  const Page* FindPage(std::uint32_t offset) const;
+  Page& PageAt(std::uint32_t offset);
+  // True when the offset from BaseAddress lies in a data row.
+  bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
+
+  std::uint32_t base_ = 0;
+  std::uint32_t data_rows_ = 0;
+  std::vector<std::unique_ptr<Leaf>> leaves_;
+  std::size_t page_count_ = 0;
+  std::size_t mark_tables_ = 0;
 };
 
 }  // namespace varnok
