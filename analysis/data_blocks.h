@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <vector>
 
@@ -27,7 +28,6 @@ class DataBlockStore {
   static constexpr std::size_t kHeaderSize = 8;
 
   DataBlockStore() = default;
-  DataBlockStore(BlockAllocator allocate, BlockDeallocator deallocate);
   ~DataBlockStore();
   DataBlockStore(const DataBlockStore&) = delete;
   DataBlockStore& operator=(const DataBlockStore&) = delete;
@@ -37,6 +37,8 @@ class DataBlockStore {
   std::uint8_t* Append(std::uint32_t address, std::int32_t length);
   // Frees every block (ClearDataBlocks).
   void Clear();
+  // Takes memory from allocate and gives it back to deallocate from now on; only while empty.
+  void SetAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
@@ -81,8 +83,8 @@ class DataBlockStore {
     std::size_t capacity;
     std::size_t used;
   };
-  BlockAllocator allocate_ = nullptr;
-  BlockDeallocator deallocate_ = nullptr;
+  BlockAllocator allocate_ = &std::malloc;
+  BlockDeallocator deallocate_ = &std::free;
   std::vector<Chunk> chunks_;
   std::size_t count_ = 0;
   std::size_t allocated_ = 0;

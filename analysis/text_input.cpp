@@ -1,0 +1,92 @@
+#include "analysis/text_input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace varnok {
+
+std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::unique_ptr<TextModeInput> input(new TextModeInput());
+  input->fd_ = fd;
+  input->buffer_.resize(kBlockSize);
+#ifdef POSIX_FADV_SEQUENTIAL
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  return input;
+}
+
+std::unique_ptr<TextModeInput> TextModeInput::FromMemory(std::string_view bytes) {
+  std::unique_ptr<TextModeInput> input(new TextModeInput());
+  input->memory_.assign(bytes);
+  input->buffer_.resize(kBlockSize);
+  return input;
+}
+
+TextModeInput::~TextModeInput() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// Fills the buffer with the next block as text mode delivers it: the first 0x1A ends the input for
+// good, and carriage returns are squeezed out in place. A block made only of carriage returns leaves
+// nothing, so reading goes on until a character survives or the input ends.
+bool TextModeInput::Refill() {
+  pos_ = end_ = 0;
+  while (!ended_) {
+    std::size_t got = 0;
+    if (fd_ >= 0) {
+      ssize_t n;
+      do {
+        n = ::read(fd_, buffer_.data(), buffer_.size());
+      } while (n < 0 && errno == EINTR);
+      if (n <= 0) {
+        ended_ = true;
+        break;
+      }
+      got = static_cast<std::size_t>(n);
+    } else {
+      got = std::min(buffer_.size(), memory_.size() - memory_pos_);
+      if (got == 0) {
+        ended_ = true;
+        break;
+      }
+      std::memcpy(buffer_.data(), memory_.data() + memory_pos_, got);
+      memory_pos_ += got;
+    }
+    char* data = buffer_.data();
+    if (const void* eof = std::memchr(data, 0x1A, got)) {
+      got = static_cast<std::size_t>(static_cast<const char*>(eof) - data);
+      ended_ = true;
+    }
+    char* out = static_cast<char*>(std::memchr(data, '\r', got));
+    if (out != nullptr) {
+      const char* in = out + 1;
+      const char* const last = data + got;
+      while (in < last) {
+        const char* cr = static_cast<const char*>(std::memchr(in, '\r', static_cast<std::size_t>(last - in)));
+        const char* stop = cr != nullptr ? cr : last;
+        const std::size_t run = static_cast<std::size_t>(stop - in);
+        std::memmove(out, in, run);
+        out += run;
+        in = stop + 1;
+      }
+      got = static_cast<std::size_t>(out - data);
+    }
+    end_ = got;
+    if (got > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace varnok
