@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,7 +45,8 @@ void BM_Fill256MiB(benchmark::State& state) {
     varnok::MapGrid grid;
     grid.Build(0x00000000, 0xFFFFFFFF);
     for (std::uint32_t at = 0; at < kImageBytes; at += static_cast<std::uint32_t>(block)) {
-      grid.FillBlock(kImageAddress + at, block, image.data() + at);
+      const auto length = static_cast<std::int32_t>(std::min<std::uint32_t>(static_cast<std::uint32_t>(block), kImageBytes - at));
+      grid.FillBlock(kImageAddress + at, length, image.data() + at);
     }
     grid.MarkStartVector(kImageAddress);
     bytes = grid.MemoryBytes();

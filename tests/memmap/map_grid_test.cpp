@@ -1,0 +1,364 @@
+#include "memmap/map_grid.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnok {
+namespace {
+
+constexpr std::int32_t kLastRowOf4GiB = 134217728;
+
+MapGrid Built(std::uint32_t lowest, std::uint32_t highest) {
+  MapGrid grid;
+  grid.Build(lowest, highest);
+  return grid;
+}
+
+std::vector<std::string> RowTexts(const MapGrid& grid, std::int32_t row) {
+  std::vector<std::string> texts;
+  for (std::int32_t column = 0; column < MapGrid::kColumnCount; ++column) texts.push_back(grid.Cell(column, row));
+  return texts;
+}
+
+void ExpectRowUnused(const MapGrid& grid, std::int32_t row) {
+  for (std::int32_t column = 1; column <= 32; ++column) EXPECT_EQ(grid.Cell(column, row), "FF") << column;
+  EXPECT_EQ(grid.Cell(MapGrid::AsciiColumn, row), std::string(32, '.'));
+}
+
+struct LayoutCase {
+  std::uint32_t lowest;
+  std::uint32_t highest;
+  std::int32_t row_count;
+  std::string first_label;
+  std::string last_label;
+};
+
+class LayoutTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(LayoutTest, RowsAndLabelsCoverTheRangeUpToTheHighestAddress) {
+  const LayoutCase& c = GetParam();
+  const MapGrid grid = Built(c.lowest, c.highest);
+  EXPECT_EQ(grid.BaseAddress(), c.lowest);
+  EXPECT_EQ(grid.RowCount(), c.row_count);
+  EXPECT_EQ(grid.ColumnCount(), 34);
+  EXPECT_EQ(grid.Cell(0, 1), c.first_label);
+  EXPECT_EQ(grid.Cell(0, c.row_count - 1), c.last_label);
+  EXPECT_EQ(grid.AddressToCell(c.highest).row, c.row_count - 1);
+  ExpectRowUnused(grid, 1);
+  ExpectRowUnused(grid, c.row_count - 1);
+  EXPECT_EQ(grid.Cell(0, c.row_count), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, LayoutTest,
+    ::testing::Values(LayoutCase{0x00001000, 0x00001000, 2, "00001000", "00001000"},
+                      LayoutCase{0x00001000, 0x0000101F, 2, "00001000", "00001000"},
+                      LayoutCase{0x00001000, 0x00001020, 3, "00001000", "00001020"},
+                      LayoutCase{0x00001000, 0x000013FF, 33, "00001000", "000013E0"},
+                      LayoutCase{0x00001000, 0x00001400, 34, "00001000", "00001400"},
+                      LayoutCase{0x00001005, 0x00001044, 3, "00001005", "00001025"},
+                      LayoutCase{0xFFFFFFFF, 0x00000000, 2, "FFFFFFFF", "FFFFFFFF"},
+                      LayoutCase{0xFFFFFFF0, 0x00000030, 4, "FFFFFFF0", "00000030"},
+                      LayoutCase{0xABCDEF00, 0xABCDEF00, 2, "ABCDEF00", "ABCDEF00"},
+                      LayoutCase{0x00000000, 0xFFFFFFFF, kLastRowOf4GiB + 1, "00000000", "FFFFFFE0"}));
+
+TEST(MapGridTest, HeaderRowTexts) {
+  const MapGrid grid = Built(0x1000, 0x1000);
+  EXPECT_EQ(grid.Cell(0, 0), "Address");
+  EXPECT_EQ(grid.Cell(1, 0), "00");
+  EXPECT_EQ(grid.Cell(11, 0), "0A");
+  EXPECT_EQ(grid.Cell(32, 0), "1F");
+  EXPECT_EQ(grid.Cell(33, 0), "~~~~~~~ ASCII ~~~~~~~");
+}
+
+TEST(MapGridTest, PositionsOutsideTheTableHaveEmptyTexts) {
+  const MapGrid grid = Built(0x1000, 0x1000);
+  for (const CellPos pos : {CellPos{-1, 1}, CellPos{34, 1}, CellPos{1, -1}, CellPos{1, 2}}) {
+    EXPECT_EQ(grid.Cell(pos.column, pos.row), "") << pos.column << "," << pos.row;
+  }
+}
+
+TEST(MapGridTest, BuildingTheWholeAddressSpaceStoresNoRows) {
+  const MapGrid grid = Built(0x00000000, 0xFFFFFFFF);
+  EXPECT_LT(grid.MemoryBytes(), 64u * 1024u);
+  EXPECT_EQ(grid.NextWrittenRow(0), -1);
+}
+
+struct CellCase {
+  std::uint32_t lowest;
+  std::uint32_t address;
+  std::int32_t column;
+  std::int32_t row;
+};
+
+class AddressToCellTest : public ::testing::TestWithParam<CellCase> {};
+
+TEST_P(AddressToCellTest, CountsFromTheBaseAddressModulo4GiB) {
+  const CellCase& c = GetParam();
+  const CellPos pos = Built(c.lowest, c.lowest + 0x40).AddressToCell(c.address);
+  EXPECT_EQ(pos.column, c.column);
+  EXPECT_EQ(pos.row, c.row);
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, AddressToCellTest,
+                         ::testing::Values(CellCase{0x00001005, 0x00001005, 1, 1},
+                                           CellCase{0x00001005, 0x00001024, 32, 1},
+                                           CellCase{0x00001005, 0x00001025, 1, 2},
+                                           CellCase{0x00001005, 0x00001044, 32, 2},
+                                           CellCase{0x00001005, 0x00001004, 32, 0x08000000},
+                                           CellCase{0xFFFFFFF0, 0x0000000F, 32, 1},
+                                           CellCase{0xFFFFFFF0, 0x00000010, 1, 2}));
+
+TEST(MapGridFillTest, BytesShowAsHexAndPrintableCharacters) {
+  MapGrid grid = Built(0x00001005, 0x00001044);
+  const std::uint8_t bytes[] = {0x41, 0x42, 0x20, 0x7F, 0x80};
+  grid.FillBlock(0x00001005, 5, bytes);
+  const std::vector<std::string> expected_cells = {".41", ".42", ".20", ".7F", ".80", "FF"};
+  for (std::int32_t column = 1; column <= 6; ++column) {
+    EXPECT_EQ(grid.Cell(column, 1), expected_cells[static_cast<std::size_t>(column - 1)]);
+  }
+  EXPECT_EQ(grid.Cell(33, 1), "AB " + std::string(29, '.'));
+  ExpectRowUnused(grid, 2);
+}
+
+TEST(MapGridFillTest, LeadingBlanksOfTheAsciiTextAreTrimmedForDisplay) {
+  MapGrid grid = Built(0x00002000, 0x0000203F);
+  const std::uint8_t bytes[] = {0x20, 0x20, 0x41};
+  grid.FillBlock(0x00002020, 3, bytes);
+  const std::string ascii = grid.Cell(33, 2);
+  EXPECT_EQ(ascii.substr(0, 4), "  A.");
+  EXPECT_EQ(DecodeCell(33, ascii).text, "A" + std::string(29, '.'));
+}
+
+TEST(MapGridFillTest, LengthZeroOrNegativeWritesNothing) {
+  MapGrid grid = Built(0x00001000, 0x0000103F);
+  const std::uint8_t bytes[] = {0x11, 0x22};
+  for (const std::int32_t length : {0, -1, -2147483647 - 1}) {
+    grid.FillBlock(0x00001000, length, bytes);
+  }
+  ExpectRowUnused(grid, 1);
+  EXPECT_EQ(grid.NextWrittenRow(0), -1);
+}
+
+TEST(MapGridFillTest, LaterWriteWinsInCellAndAscii) {
+  MapGrid grid = Built(0x00001000, 0x0000101F);
+  const std::uint8_t first[] = {0x41, 0x42, 0x43, 0x44};
+  const std::uint8_t second[] = {0x01, 0x7A};
+  grid.FillBlock(0x00001000, 4, first);
+  grid.FillBlock(0x00001001, 2, second);
+  const std::vector<std::string> texts = RowTexts(grid, 1);
+  EXPECT_EQ(texts[1] + texts[2] + texts[3] + texts[4] + texts[5], ".41.01.7A.44FF");
+  EXPECT_EQ(grid.Cell(33, 1).substr(0, 5), "A.zD.");
+}
+
+TEST(MapGridFillTest, FilledFFIsTellableFromUnusedOnlyByItsMarker) {
+  MapGrid grid = Built(0x00001000, 0x0000101F);
+  const std::uint8_t byte = 0xFF;
+  grid.FillBlock(0x00001001, 1, &byte);
+  EXPECT_EQ(grid.Cell(1, 1), "FF");
+  EXPECT_EQ(grid.Cell(2, 1), ".FF");
+  EXPECT_EQ(DecodeCell(1, grid.Cell(1, 1)).kind, CellKind::UnusedByte);
+  EXPECT_EQ(DecodeCell(2, grid.Cell(2, 1)).kind, CellKind::FilledByte);
+  EXPECT_EQ(DecodeCell(2, grid.Cell(2, 1)).text, "FF");
+}
+
+struct SpanningCase {
+  const char* name;
+  std::uint32_t lowest;
+  std::uint32_t highest;
+  std::uint32_t address;
+  std::uint32_t length;
+};
+
+class SpanningFillTest : public ::testing::TestWithParam<SpanningCase> {};
+
+// Every address of the block that has a cell reads back its byte, wherever rows, pages or 2^32 split it.
+TEST_P(SpanningFillTest, EveryByteLandsInItsOwnCell) {
+  const SpanningCase& c = GetParam();
+  MapGrid grid = Built(c.lowest, c.highest);
+  std::vector<std::uint8_t> bytes(c.length);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(0x30 + i % 64);
+  grid.FillBlock(c.address, static_cast<std::int32_t>(c.length), bytes.data());
+  for (std::uint32_t i = 0; i < c.length; ++i) {
+    const CellPos pos = grid.AddressToCell(c.address + i);
+    ASSERT_GE(pos.row, 1);
+    ASSERT_LT(pos.row, grid.RowCount());
+    const std::string hex = grid.Cell(pos.column, pos.row);
+    ASSERT_EQ(DecodeCell(pos.column, hex).kind, CellKind::FilledByte) << i;
+    EXPECT_EQ(std::stoi(hex.substr(1), nullptr, 16), bytes[i]) << i;
+    EXPECT_EQ(grid.Cell(33, pos.row)[static_cast<std::size_t>(pos.column - 1)], PrintableChar(bytes[i])) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, SpanningFillTest,
+                         ::testing::Values(SpanningCase{"AcrossRows", 0x00001005, 0x00001100, 0x00001020, 40},
+                                           SpanningCase{"AcrossPages", 0x00000000, 0x0000FFFF, 0x00000FF0, 0x30},
+                                           SpanningCase{"ManyPages", 0x00000007, 0x0001FFFF, 0x00000100, 0x9000},
+                                           SpanningCase{"Across4GiB", 0xFFFFFFF0, 0x0000003F, 0xFFFFFFFA, 0x20},
+                                           SpanningCase{"LastByteOf4GiB", 0x00000000, 0xFFFFFFFF, 0xFFFFFFE0, 0x20}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(MapGridFillTest, LastRowOfTheWholeAddressSpace) {
+  MapGrid grid = Built(0x00000000, 0xFFFFFFFF);
+  const std::uint8_t byte = 0x5A;
+  grid.FillBlock(0xFFFFFFFF, 1, &byte);
+  EXPECT_EQ(grid.Cell(0, kLastRowOf4GiB), "FFFFFFE0");
+  EXPECT_EQ(grid.Cell(31, kLastRowOf4GiB), "FF");
+  EXPECT_EQ(grid.Cell(32, kLastRowOf4GiB), ".5A");
+  EXPECT_EQ(grid.Cell(33, kLastRowOf4GiB), std::string(31, '.') + "Z");
+  EXPECT_EQ(grid.NextWrittenRow(0), kLastRowOf4GiB);
+}
+
+// Addresses without a cell are left alone; the parts of a block that do have cells are still written.
+TEST(MapGridFillTest, AddressesWithoutACellChangeNothing) {
+  MapGrid grid = Built(0x00001000, 0x0000101F);
+  std::vector<std::uint8_t> bytes(0x1100, 0x41);
+  grid.FillBlock(0x00001020, 0x10, bytes.data());
+  grid.FillBlock(0x00000F00, 0x10, bytes.data());
+  grid.MarkStartVector(0x00001020);
+  grid.MarkStartVector(0x00000FFF);
+  ExpectRowUnused(grid, 1);
+  EXPECT_EQ(grid.NextWrittenRow(0), -1);
+  EXPECT_EQ(grid.RowCount(), 2);
+
+  grid.FillBlock(0x00000FF0, 0x18, bytes.data());
+  EXPECT_EQ(grid.Cell(8, 1), ".41");
+  EXPECT_EQ(grid.Cell(9, 1), "FF");
+
+  // From 0xFFFFFFF0 the block wraps to 0 and reaches the map again at 0x1000 after 0x1010 bytes.
+  MapGrid wrapped = Built(0x00001000, 0x0000101F);
+  wrapped.FillBlock(0xFFFFFFF0, 0x1014, bytes.data());
+  EXPECT_EQ(wrapped.Cell(4, 1), ".41");
+  EXPECT_EQ(wrapped.Cell(5, 1), "FF");
+}
+
+TEST(MapGridMarkTest, MarkKeepsTheHexDigitsAndLeavesTheAsciiText) {
+  MapGrid grid = Built(0x00001005, 0x00001044);
+  const std::uint8_t bytes[] = {0x41, 0x42, 0x20, 0x7F, 0x80};
+  grid.FillBlock(0x00001005, 5, bytes);
+  grid.MarkStartVector(0x00001006);
+  grid.MarkStartVector(0x00001010);
+  EXPECT_EQ(grid.Cell(2, 1), "!42");
+  EXPECT_EQ(grid.Cell(12, 1), "!FF");
+  EXPECT_EQ(grid.Cell(33, 1), "AB " + std::string(29, '.'));
+  const DecodedCell decoded = DecodeCell(2, grid.Cell(2, 1));
+  EXPECT_EQ(decoded.kind, CellKind::StartVectorByte);
+  EXPECT_EQ(decoded.text, "42");
+
+  grid.MarkStartVector(0x00001006);
+  grid.MarkStartVector(0x00001010);
+  EXPECT_EQ(grid.Cell(2, 1), "!42");
+  EXPECT_EQ(grid.Cell(12, 1), "!FF");
+}
+
+TEST(MapGridMarkTest, LaterFillReplacesTheMark) {
+  MapGrid grid = Built(0x00001000, 0x0000101F);
+  grid.MarkStartVector(0x00001003);
+  grid.MarkStartVector(0x00001004);
+  const std::uint8_t bytes[] = {0x61, 0x62};
+  grid.FillBlock(0x00001003, 2, bytes);
+  EXPECT_EQ(grid.Cell(4, 1), ".61");
+  EXPECT_EQ(grid.Cell(5, 1), ".62");
+  EXPECT_EQ(grid.Cell(33, 1).substr(0, 6), "...ab.");
+}
+
+struct DecodeCase {
+  std::int32_t column;
+  std::string text;
+  CellKind kind;
+  std::string display;
+};
+
+class DecodeCellTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeCellTest, KindAndTrimmedDisplayText) {
+  const DecodeCase& c = GetParam();
+  const DecodedCell decoded = DecodeCell(c.column, c.text);
+  EXPECT_EQ(decoded.kind, c.kind);
+  EXPECT_EQ(decoded.text, c.display);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DecodeCellTest,
+    ::testing::Values(DecodeCase{33, ".AB", CellKind::UnusedByte, ".AB"},
+                      DecodeCase{33, "!AB", CellKind::UnusedByte, "!AB"},
+                      DecodeCase{5, ".AB", CellKind::FilledByte, "AB"},
+                      DecodeCase{5, "!42", CellKind::StartVectorByte, "42"},
+                      DecodeCase{5, "!FF", CellKind::StartVectorByte, "FF"},
+                      DecodeCase{5, ".FF", CellKind::FilledByte, "FF"},
+                      DecodeCase{5, "FF", CellKind::UnusedByte, "FF"},
+                      DecodeCase{5, "", CellKind::UnusedByte, ""},
+                      DecodeCase{0, "Address", CellKind::UnusedByte, "Address"},
+                      DecodeCase{33, "  A.. ", CellKind::UnusedByte, "A.."},
+                      DecodeCase{5, ". \x01" "1\t", CellKind::FilledByte, "1"},
+                      DecodeCase{33, "\x7F" "A\xA0", CellKind::UnusedByte, "\x7F" "A\xA0"},
+                      DecodeCase{33, "   ", CellKind::UnusedByte, ""}));
+
+TEST(PrintableCharTest, OnlyBlankToTildeShowThemselves) {
+  const struct {
+    std::uint8_t byte;
+    char shown;
+  } cases[] = {{0x00, '.'}, {0x1F, '.'}, {0x20, ' '}, {0x21, '!'}, {0x41, 'A'},
+               {0x7E, '~'}, {0x7F, '.'}, {0x80, '.'}, {0xFF, '.'}};
+  for (const auto& c : cases) EXPECT_EQ(PrintableChar(c.byte), c.shown) << int{c.byte};
+}
+
+struct ReadoutCase {
+  std::uint32_t lowest;
+  std::int32_t column;
+  std::int32_t row;
+  std::optional<std::string> readout;
+};
+
+class AddressReadoutTest : public ::testing::TestWithParam<ReadoutCase> {};
+
+TEST_P(AddressReadoutTest, ByteCellsOfDataRowsOnly) {
+  const ReadoutCase& c = GetParam();
+  EXPECT_EQ(Built(c.lowest, c.lowest + 0x3F).AddressReadout(c.column, c.row), c.readout);
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, AddressReadoutTest,
+                         ::testing::Values(ReadoutCase{0x00001005, 3, 2, "0x00001027"},
+                                           ReadoutCase{0x00001005, 1, 1, "0x00001005"},
+                                           ReadoutCase{0x00001005, 32, 2, "0x00001044"},
+                                           ReadoutCase{0x00ABCDE0, 12, 1, "0x00ABCDEB"},
+                                           ReadoutCase{0xFFFFFFF0, 32, 1, "0x0000000F"},
+                                           ReadoutCase{0x00001005, 0, 2, std::nullopt},
+                                           ReadoutCase{0x00001005, 33, 2, std::nullopt},
+                                           ReadoutCase{0x00001005, 3, 0, std::nullopt},
+                                           ReadoutCase{0x00001005, -1, -1, std::nullopt},
+                                           ReadoutCase{0x00001005, 3, 3, std::nullopt}));
+
+TEST(NextWrittenRowTest, VisitsFilledAndMarkedRowsInOrderAcrossTheAddressSpace) {
+  MapGrid grid = Built(0x00000000, 0xFFFFFFFF);
+  const std::uint8_t bytes[64] = {};
+  grid.FillBlock(0x00000000, 1, bytes);
+  grid.FillBlock(0x00000FFF, 2, bytes);
+  grid.FillBlock(0x12345678, 64, bytes);
+  grid.MarkStartVector(0x80000000);
+  grid.FillBlock(0xFFFFFFFF, 1, bytes);
+
+  std::vector<std::int32_t> rows;
+  for (std::int32_t row = grid.NextWrittenRow(0); row != -1; row = grid.NextWrittenRow(row)) rows.push_back(row);
+  const std::vector<std::int32_t> expected = {1,          0x80,       0x81,       0x91A2B4,   0x91A2B5,
+                                              0x91A2B6,   0x4000001,  kLastRowOf4GiB};
+  EXPECT_EQ(rows, expected);
+  EXPECT_EQ(grid.NextWrittenRow(-5), 1);
+  EXPECT_EQ(grid.NextWrittenRow(1), 0x80);
+  EXPECT_EQ(grid.NextWrittenRow(kLastRowOf4GiB), -1);
+}
+
+TEST(NextWrittenRowTest, UnalignedBaseAndEmptyMap) {
+  MapGrid grid = Built(0x00001005, 0x00003004);
+  EXPECT_EQ(grid.NextWrittenRow(0), -1);
+  grid.MarkStartVector(0x00003004);
+  EXPECT_EQ(grid.NextWrittenRow(0), 256);
+  EXPECT_EQ(grid.NextWrittenRow(256), -1);
+}
+
+}  // namespace
+}  // namespace varnok
