@@ -84,9 +84,8 @@ MapGrid::Page& MapGrid::PageAt(std::uint32_t offset) {
   if (!leaf) leaf = std::make_unique<Leaf>();
   auto& slot = leaf->pages[page & (kPagesPerLeaf - 1)];
   if (!slot) {
-    // The bytes stay uninitialised: only those under a filled bit are ever read.
+    // The bytes stay uninitialised (the filled bits start cleared): only bytes under a filled bit are read.
     slot = std::make_unique_for_overwrite<Page>();
-    slot->filled.fill(0);
     ++page_count_;
   }
   return *slot;

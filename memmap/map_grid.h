@@ -31,7 +31,7 @@ char PrintableChar(std::uint8_t byte);
 DecodedCell DecodeCell(std::int32_t column, std::string_view text);
 
 // The memory map as a table of 34 columns (address, 32 bytes, ASCII) and N + 1 rows (header, data).
-// Only rows that were written are stored; every other row reads as unused.
+// Only rows that were written are stored; every other row reads as unused. Before Build only the header row exists.
 class MapGrid {
  public:
   static constexpr std::int32_t kColumnCount = 34;
@@ -70,7 +70,7 @@ class MapGrid {
   static constexpr std::uint32_t kPagesPerLeaf = 1u << kLeafShift;
 
   struct Page {
-    std::array<std::uint8_t, kPageBytes> bytes;     // valid where the filled bit is set
+    std::array<std::uint8_t, kPageBytes> bytes;        // valid where the filled bit is set
     std::array<std::uint32_t, kRowsPerPage> filled{};  // bit c - 1 of a row: column c was filled
     std::unique_ptr<std::array<std::uint32_t, kRowsPerPage>> marked;  // start vector bits, made on demand
   };
