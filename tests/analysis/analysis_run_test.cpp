@@ -1,0 +1,278 @@
+#include "analysis/analysis_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "analysis/recorded_display.h"
+
+namespace varnok {
+namespace {
+
+struct Outcome {
+  RecordedDisplay display;
+  AnalysisState state;
+};
+
+// Builds a record line of type t with a correct count and checksum.
+std::string Record(int type, std::uint32_t address, const std::vector<std::uint8_t>& data) {
+  const int width = (type == 0 || type == 1 || type == 5 || type == 9) ? 2 : (type == 2 || type == 8) ? 3 : 4;
+  std::vector<std::uint8_t> body;
+  for (int i = width - 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+  body.insert(body.end(), data.begin(), data.end());
+  const auto count = static_cast<std::uint8_t>(body.size() + 1);
+  unsigned sum = count;
+  for (auto b : body) sum += b;
+  char text[8];
+  std::string line = "S" + std::to_string(type);
+  std::snprintf(text, sizeof text, "%02X", count);
+  line += text;
+  for (auto b : body) {
+    std::snprintf(text, sizeof text, "%02X", b);
+    line += text;
+  }
+  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(~sum & 0xFF));
+  return line + text;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+void Analyse(Outcome& o, const std::string& input, bool map = false) {
+  o.display.map_option = map;
+  RunAnalysisOn(TextModeInput::FromMemory(input), o.state, o.display);
+}
+
+const std::string kThreeLines =
+    "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+const std::string kOk = "Parsing successfully finished...";
+
+// What a user reads in the nine fields after a run, empty meaning the field stays empty.
+struct Expected {
+  const char* name;
+  std::string input;
+  std::string status;
+  std::string records = "";
+  std::string databytes = "";
+  std::string highest = "";
+  std::string lowest = "";
+  std::string exec = "";
+};
+
+TEST(AnalysisRun, SummaryFieldsAndMessages) {
+  const std::string long_s1 = Record(1, 0x1000, std::vector<std::uint8_t>(252, 0xAB));
+  const Expected cases[] = {
+      {"three lines", kThreeLines, kOk, "3", "16", "0x0000000F", "0x00000000", "0x00000000"},
+      {"one data byte: lowest equals highest", Record(1, 0x1234, {7}) + "\n", kOk, "1", "1", "0x00001234",
+       "0x00001234"},
+      {"no data records", "S00600004844521B\nS9030000FC\n", kOk, "2", "0", "0x00000000", "", "0x00000000"},
+      {"empty file", "", kOk, "0", "0", "0x00000000"},
+      {"empty lines are not counted",
+       "\n\nS00600004844521B\n\n\nS1130000000102030405060708090A0B0C0D0E0F75\n", "Checksum error @ line 2"},
+      {"a line of blanks is counted", "S9030000FC\n   \n", "No s-record found @ line 2"},
+      {"lower-case s", "s9030000FC\n", "No s-record found @ line 1"},
+      {"S4 is unknown", "S9030000FC\nS4030000FC\n", "Unknown s-record found @ line 2"},
+      {"S6 is the 24-bit record count", "S604000001FA\nS9030000FC\n", kOk, "2", "0", "0x00000000", "",
+       "0x00000000"},
+      {"S6 with a bad checksum", "S604000001FB\n", "Checksum error @ line 1"},
+      {"letter type", "SX030000FC\n", "Unknown s-record found @ line 1"},
+      {"the one-character line S", "S\n", "Unknown s-record found @ line 1"},
+      {"byte count error comes first", "S00600004844521C  \n", "Byte count error @ line 1"},
+      {"S100 fails its checksum", "S100\n", "Checksum error @ line 1"},
+      {"two S9: the second counts", "S9030000FC\nS9031234B6\n", kOk, "2", "0", "0x00000000", "", "0x00001234"},
+      {"S8 and S7 addresses", Record(8, 0x123456, {}) + "\n" + Record(7, 0x12345678, {}) + "\n", kOk, "2", "0", "0x00000000", "",
+       "0x12345678"},
+      {"termination records do not end the run", "S9030000FC\n" + Record(2, 0x123456, {1, 2}) + "\n", kOk, "2",
+       "2", "0x00123457", "0x00123456", "0x00000000"},
+      {"last line without line break is analysed", "S00600004844521B\nS9030000FC", kOk, "2", "0",
+       "0x00000000", "", "0x00000000"},
+      {"last bad line without line break is reported", "S9030000FC\nS9030000FD", "Checksum error @ line 2"},
+      {"0x1A ends the input", "S9030000FC\n\x1AS9030000FD\n", kOk, "1", "0", "0x00000000", "", "0x00000000"},
+      {"CR inside a line is removed", "S90300\r00FC\r\n", kOk, "1", "0", "0x00000000", "", "0x00000000"},
+      {"252 data bytes", long_s1 + "\n", kOk, "1", "252", "0x000010FB", "0x00001000"},
+      {"overlapping and wrapping records", Record(3, 0xFFFFFFFE, {1, 2, 3}) + "\n" + Record(3, 0x10, {1}) + "\n",
+       kOk, "2", "4", "0x00000010", "0x00000010"},
+  };
+  for (const Expected& c : cases) {
+    Outcome o;
+    Analyse(o, c.input);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(o.display.status, c.status);
+    EXPECT_EQ(o.display.colour, c.status == kOk ? StatusColour::Black : StatusColour::Maroon);
+    EXPECT_EQ(o.display.Field(DisplayField::RecordLines), c.records);
+    EXPECT_EQ(o.display.Field(DisplayField::TotalDatabytes), c.databytes);
+    EXPECT_EQ(o.display.Field(DisplayField::Highest), c.highest);
+    EXPECT_EQ(o.display.Field(DisplayField::Lowest), c.lowest);
+    EXPECT_EQ(o.display.Field(DisplayField::Exec), c.exec);
+  }
+}
+
+TEST(AnalysisRun, TotalDatabytesUnitAboveOneKilobyte) {
+  const struct {
+    int bytes;
+    std::string text;
+  } cases[] = {{1024, "1024"}, {1025, "1025 bytes (1 kb)"}, {4096, "4096 bytes (4 kb)"}, {0, "0"}};
+  for (const auto& c : cases) {
+    std::string input;
+    for (int left = c.bytes, address = 0; left > 0; left -= 200, address += 200) {
+      input += Record(3, static_cast<std::uint32_t>(address), std::vector<std::uint8_t>(std::min(left, 200), 0x55)) + "\n";
+    }
+    Outcome o;
+    Analyse(o, input);
+    EXPECT_EQ(o.display.Field(DisplayField::TotalDatabytes), c.text) << c.bytes;
+  }
+}
+
+// Counts too small for the address and checksum: addresses read zeros past the line's end, the
+// data count is negative, nothing is added and no block is kept.
+TEST(AnalysisRun, RecordsShorterThanTheirAddressField) {
+  const struct {
+    std::string line;
+    std::string highest, exec;
+  } cases[] = {
+      {"S701FE", "0x0000000F", "0xFFFFFFFF"},
+      {"S901FE", "0x0000000F", "0x0000FFFF"},
+      {"S10200FD", "0x000000FB", ""},
+      {"S30200FD", "0x00FFFFFB", ""},
+  };
+  for (const auto& c : cases) {
+    Outcome o;
+    // A longer line before it leaves characters in the line buffer that must not be read.
+    Analyse(o, "S1130000000102030405060708090A0B0C0D0E0F74\n" + c.line + "\n", true);
+    SCOPED_TRACE(c.line);
+    ASSERT_EQ(o.display.status, kOk);
+    EXPECT_EQ(o.display.Field(DisplayField::Exec), c.exec);
+    EXPECT_EQ(o.display.Field(DisplayField::Highest), c.highest);
+    EXPECT_EQ(o.display.Field(DisplayField::Lowest), "0x00000000");
+    EXPECT_EQ(o.display.Field(DisplayField::TotalDatabytes), "16");
+    EXPECT_EQ(o.state.DataBlocks.size(), 1u);
+  }
+}
+
+TEST(AnalysisRun, S0HeaderFields) {
+  const std::string name20 = "FIRMWARE_MODULE_0001";
+  const struct {
+    const char* name;
+    std::vector<std::string> payloads;  // one S0 record each
+    std::string module, version, description;
+  } cases[] = {
+      {"HDR", {"HDR"}, "HDR", "", ""},
+      {"full header", {name20 + "01" + "05" + "Demo"}, name20, "1.5", "Demo"},
+      {"12.0", {name20 + "12" + "00"}, name20, "12.0", ""},
+      {"0.10", {name20 + "00" + "10"}, name20, "0.10", ""},
+      {"21 bytes", {name20 + "X"}, name20, "", "X"},
+      {"version only", {name20 + "07"}, name20, "7", ""},
+      {"zero padded name", {std::string("ABC\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20) + "01" + "02" + "D"}, "ABC",
+       "1.2", "D"},
+      {"version keeps up to its zero", {name20 + std::string("1\0", 2) + "05"}, name20, "1.5", ""},
+      {"later S0 without version keeps the earlier version",
+       {name20 + "02" + "03" + "First", "Second"}, "Second", "2.3", ""},
+      {"description with a zero byte", {name20 + "01" + "05" + std::string("ab\0cd", 5)}, name20, "1.5", "ab"},
+  };
+  for (const auto& c : cases) {
+    std::string input;
+    for (const auto& payload : c.payloads) input += Record(0, 0, Bytes(payload)) + "\n";
+    Outcome o;
+    Analyse(o, input);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(o.display.status, kOk);
+    EXPECT_EQ(o.display.Field(DisplayField::Module), c.module);
+    EXPECT_EQ(o.display.Field(DisplayField::Version), c.version);
+    EXPECT_EQ(o.display.Field(DisplayField::Description), c.description);
+  }
+}
+
+TEST(AnalysisRun, ShortS0ClearsNameAndDescriptionButKeepsVersion) {
+  Outcome o;
+  Analyse(o, Record(0, 0, Bytes("NAME0102Desc")) + "\nS00200FD\n");
+  EXPECT_EQ(o.display.status, kOk);
+  EXPECT_EQ(o.display.Field(DisplayField::Module), "");
+  EXPECT_EQ(o.display.Field(DisplayField::Description), "");
+  EXPECT_EQ(o.display.Field(DisplayField::Version), "");  // a 4-byte name takes the whole payload
+  Outcome p;
+  Analyse(p, Record(0, 0, Bytes("FIRMWARE_MODULE_00010102Desc")) + "\nS00200FD\n");
+  EXPECT_EQ(p.display.Field(DisplayField::Module), "");
+  EXPECT_EQ(p.display.Field(DisplayField::Version), "1.2");
+}
+
+TEST(AnalysisRun, HeaderFieldsSurviveALaterError) {
+  Outcome o;
+  Analyse(o, Record(0, 0, Bytes("HDR")) + "\nS1130000000102030405060708090A0B0C0D0E0F00\n", true);
+  EXPECT_EQ(o.display.status, "Checksum error @ line 2");
+  EXPECT_EQ(o.display.Field(DisplayField::Module), "HDR");
+  EXPECT_EQ(o.display.Field(DisplayField::Highest), "");
+  EXPECT_TRUE(o.state.DataBlocks.empty());
+  EXPECT_FALSE(o.display.map_built);
+  EXPECT_EQ(o.state.InFile, nullptr);
+}
+
+TEST(AnalysisRun, KeepsBlocksInRecordOrderOnlyWithTheMapOption) {
+  const std::string input = Record(1, 0x20, {1, 2, 3}) + "\n" + Record(3, 5, {}) + "\n" +
+                            "S1130000000102030405060708090A0B0C0D0E0F74\n" + Record(2, 0x10, {9}) + "\nS9030007F5\n";
+  Outcome off;
+  Analyse(off, input, false);
+  EXPECT_TRUE(off.state.DataBlocks.empty());
+  EXPECT_FALSE(off.display.map_built);
+
+  Outcome on;
+  Analyse(on, input, true);
+  ASSERT_TRUE(on.display.map_built);
+  EXPECT_EQ(on.display.map.lowest, 0u);
+  EXPECT_EQ(on.display.map.highest, 0x22u);
+  EXPECT_TRUE(on.display.map.has_exec_addr);
+  EXPECT_EQ(on.display.map.exec_addr, 7u);
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
+  for (const DataBlock b : *on.display.map.blocks) blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
+  const std::vector<std::uint8_t> sixteen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const decltype(blocks) expected = {{0x20, {1, 2, 3}}, {5, {}}, {0, sixteen}, {0x10, {9}}};
+  EXPECT_EQ(blocks, expected);
+
+  // The next run starts from an empty list and discards the previous map.
+  Analyse(on, "S9030000FC\n", true);
+  EXPECT_TRUE(on.state.DataBlocks.empty());
+  EXPECT_EQ(on.display.discard_count, 2);
+}
+
+TEST(AnalysisRun, FileErrors) {
+  const std::string dir = ::testing::TempDir();
+  const std::string file = dir + "/run_test.s";
+  std::ofstream(file) << kThreeLines;
+  const struct {
+    std::string path;
+    std::string status;
+  } cases[] = {
+      {dir + "/missing.s", "Input file does not exist!"},
+      {dir, "Input file does not exist!"},
+      {file, kOk},
+  };
+  for (const auto& c : cases) {
+    Outcome o;
+    o.display.input_path = c.path;
+    o.display.SetField(DisplayField::Module, "stale");
+    RunAnalysis(o.state, o.display);
+    EXPECT_EQ(o.display.status, c.status) << c.path;
+    EXPECT_EQ(o.display.Field(DisplayField::Module), c.status == kOk ? "HDR" : "");
+  }
+  std::remove(file.c_str());
+}
+
+int failing_after = 0;
+void* FailingAllocate(std::size_t size) { return failing_after-- > 0 ? std::malloc(size) : nullptr; }
+
+TEST(AnalysisRun, AllocationFailureIsReportedOnceAndBuildsNoMap) {
+  std::string input;
+  for (int i = 0; i < 30000; ++i) input += Record(3, static_cast<std::uint32_t>(i) * 250, std::vector<std::uint8_t>(250, 1)) + "\n";
+  failing_after = 2;  // two chunks, then nothing
+  Outcome o;
+  o.state.DataBlocks.SetAllocator(&FailingAllocate, &std::free);
+  Analyse(o, input, true);
+  EXPECT_EQ(o.display.out_of_memory_count, 1);
+  EXPECT_EQ(o.display.status, kOk);
+  EXPECT_FALSE(o.display.map_built);
+  EXPECT_LT(o.state.DataBlocks.size(), 30000u);
+}
+
+}  // namespace
+}  // namespace varnok

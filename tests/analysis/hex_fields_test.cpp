@@ -1,0 +1,69 @@
+#include "analysis/hex_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace varnok {
+namespace {
+
+TEST(HexDigitValue, EveryCharacter) {
+  for (int c = 0; c < 256; ++c) {
+    int expected = -1;
+    if (c >= '0' && c <= '9') expected = c - '0';
+    if (c >= 'a' && c <= 'f') expected = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') expected = c - 'A' + 10;
+    EXPECT_EQ(HexDigitValue(static_cast<char>(c)), expected) << "character " << c;
+  }
+}
+
+TEST(HexToInt, DecodesFields) {
+  const struct {
+    std::string text;
+    std::uint32_t value;
+  } cases[] = {
+      {"", 0},           {"ff", 0xFF},        {"FF", 0xFF},         {"0a", 0x0A},
+      {"G1", 0xFF1},     {"1G", 0xFF},        {"12G4", 0x1FF4},     {"FFFFFFFF", 0xFFFFFFFF},
+      {"GG", 0xFFF},     {"0000", 0},         {"1234abCD", 0x1234ABCD},
+      {std::string("1\0", 2), 0xFF},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HexToInt(c.text.data(), static_cast<int>(c.text.size())), c.value) << c.text;
+  }
+}
+
+// A line passes when its count equals (L - 4) / 2, truncated toward zero, and its bytes sum to 0xFF.
+TEST(RecordChecks, ByteCountAndChecksum) {
+  const struct {
+    std::string line;
+    bool count_ok;
+    bool checksum_ok;
+  } cases[] = {
+      {"S00600004844521B", true, true},
+      {"S00600004844521C", true, false},
+      {"S00600004844521B ", true, true},
+      {"S00600004844521B  ", false, true},
+      {"S100", true, false},
+      {"s00600004844521b", true, true},
+      {"S1130000000102030405060708090A0B0C0D0E0F74", true, true},
+      {"S9030000FC", true, true},
+      {"S701FE", true, true},
+  };
+  for (const auto& c : cases) {
+    const std::int32_t n = static_cast<std::int32_t>(HexToInt(c.line.data() + 2, 2));
+    EXPECT_EQ(ByteCountOk(n, static_cast<int>(c.line.size())), c.count_ok) << c.line;
+    if (c.count_ok) {
+      EXPECT_EQ(ChecksumOk(c.line.data() + 2, n + 1), c.checksum_ok) << c.line;
+    }
+  }
+}
+
+TEST(RecordChecks, ShortLinesTruncateTowardZero) {
+  EXPECT_TRUE(ByteCountOk(0, 3));
+  EXPECT_TRUE(ByteCountOk(-1, 2));
+  EXPECT_TRUE(ByteCountOk(-1, 1));
+  EXPECT_TRUE(ByteCountOk(3, 11));
+}
+
+}  // namespace
+}  // namespace varnok
