@@ -29,7 +29,8 @@ constexpr std::array<std::uint16_t, 65536> MakePairTable() {
   return table;
 }
 
-constexpr std::array<std::uint16_t, 65536> kPair = MakePairTable();
+// Built at start-up: too many steps for some compilers' constant evaluation.
+const std::array<std::uint16_t, 65536> kPair = MakePairTable();
 
 inline std::uint32_t Pair(const char* p) {
   const unsigned hi = static_cast<unsigned char>(p[0]);
