@@ -1,0 +1,107 @@
+#include "about/frm_about.h"
+
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QShowEvent>
+#include <QTextOption>
+#include <QVBoxLayout>
+
+#include "about/version_info.h"
+#include "about/version_resource.h"
+#include "ui/fonts.h"
+#include "ui/text.h"
+
+namespace varnok {
+
+Tfrm_About* frm_About = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 375;
+constexpr int kClientHeight = 96;
+
+}  // namespace
+
+std::string AboutText(const std::string& file_version) {
+  return "Varnok file version: " + file_version +
+         "\r\n"
+         "Written by the Varnok developers\r\n"
+         "\r\n"
+         "For comments, bug reports and source code write to\r\n"
+         "varnok@example.org\r\n"
+         "Also have a look at https://www.example.org/varnok";
+}
+
+Tfrm_About::Tfrm_About(QWidget* owner) : Tfrm_About(owner, kRunningExecutable) {}
+
+Tfrm_About::Tfrm_About(QWidget* owner, const std::string& executable)
+    : QDialog(owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
+      Memo(new QPlainTextEdit(this)) {
+  setObjectName(QStringLiteral("frm_About"));
+  setWindowTitle(QStringLiteral("About ") + (owner != nullptr ? owner->windowTitle() : QString()));
+  setModal(true);
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(ui::DesignFont());
+
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+  palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+  palette.setColor(QPalette::Text, palette.color(QPalette::WindowText));
+  setPalette(palette);
+  setAutoFillBackground(true);
+
+  Memo->setObjectName(QStringLiteral("Memo"));
+  Memo->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  Memo->setReadOnly(true);
+  Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Memo->setFocusPolicy(Qt::StrongFocus);
+  Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  QTextOption option = Memo->document()->defaultTextOption();
+  option.setAlignment(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  Memo->document()->setDefaultTextOption(option);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(Memo);
+
+  const VersionInfo info = ReadVersionInfo(executable);
+  // The memo keeps its lines as paragraphs; "\r\n" is the separator of the text it stands for.
+  QString text = ui::ToQt(AboutText(VersionField(info, kFileVersionIndex)));
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  Memo->setPlainText(text);
+}
+
+void Tfrm_About::showEvent(QShowEvent* event) {
+  // Centred by the outer frames, each half rounded toward zero; QDialog's own centring differs.
+  if (!event->spontaneous() && parentWidget() != nullptr) {
+    const QRect owner = parentWidget()->window()->frameGeometry();
+    const QRect self = frameGeometry();
+    move(owner.x() + (owner.width() - self.width()) / 2, owner.y() + (owner.height() - self.height()) / 2);
+  }
+  QDialog::showEvent(event);
+}
+
+void Tfrm_About::keyPressEvent(QKeyEvent* event) {
+  // The window closes only through its frame's close button or the platform's close command, not by Escape.
+  if (event->key() == Qt::Key_Escape) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void btn_AboutClickFor(QWidget* owner) {
+  // The owner may be destroyed while the window is shown, taking the window with it.
+  const QPointer<Tfrm_About> window = new Tfrm_About(owner);
+  frm_About = window;
+  window->exec();
+  frm_About = nullptr;
+  delete window;
+}
+
+}  // namespace varnok

@@ -1,0 +1,2 @@
+// An executable without a version block.
+int main() { return 0; }
