@@ -1,0 +1,329 @@
+#include "memmap/frm_data.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QInputDialog>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QThread>
+
+#include <optional>
+
+#include "ui/fonts.h"
+#include "ui/text.h"
+
+namespace varnok {
+
+namespace {
+
+const QColor kCream(255, 251, 240);
+const QColor kLime(0, 255, 0);
+const QColor kYellow(255, 255, 0);
+const QColor kFuchsia(255, 0, 255);
+const QColor kBlue(0, 0, 255);
+const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
+const QColor kWhite(255, 255, 255);
+
+constexpr int kAddressColumnWidth = 64;
+constexpr int kAsciiColumnWidth = 264;
+constexpr int kPanelHeight = 27;
+constexpr int kInitialOuterHeight = 261;
+// The string grid adds this many pixels to the sum of its columns and grid lines.
+constexpr int kGridSlack = 5;
+// A zero-interval timer keeps the event queue from ever running empty; the cap ends the drain anyway.
+constexpr int kMaxEventRounds = 1000;
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A window title shows "[*]" as the modified mark; doubling it makes a file name's own "[*]" appear.
+QString LiteralWindowTitle(QString title) {
+  return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+QLabel* NewLabel(QWidget* parent, const QRect& geometry, const QString& text) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setGeometry(geometry);
+  label->setText(text);
+  return label;
+}
+
+QLabel* NewLegendPanel(QWidget* parent, const QRect& geometry, const QString& caption, const QColor& colour) {
+  auto* panel = new QLabel(parent);
+  panel->setTextFormat(Qt::PlainText);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setLineWidth(1);
+  panel->setAlignment(Qt::AlignCenter);
+  QPalette pal = panel->palette();
+  pal.setColor(QPalette::Window, colour);
+  panel->setPalette(pal);
+  panel->setAutoFillBackground(true);
+  panel->setGeometry(geometry);
+  panel->setText(caption);
+  return panel;
+}
+
+// Accepts 1 to 8 hexadecimal digits, optionally after "0x", with blanks around them.
+std::optional<std::uint32_t> ParseHexAddress(QString text) {
+  text = text.trimmed();
+  if (text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) text = text.mid(2);
+  if (text.isEmpty() || text.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const QChar ch : text) {
+    const int digit = QStringLiteral("0123456789ABCDEF").indexOf(ch.toUpper());
+    if (digit < 0) return std::nullopt;
+    value = value * 16u + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+QString Hex8(std::uint32_t value) {
+  return QStringLiteral("0x") + QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+}  // namespace
+
+Tfrm_Data::Tfrm_Data(QWidget* owner, std::uint32_t lowest, std::uint32_t highest, const std::string& name)
+    : QWidget(owner, Qt::Window),
+      Grid(new MapGridView(map_, this)),
+      Panel(new QFrame(this)),
+      Label1(NewLabel(Panel, QRect(8, 8, 129, 13), QStringLiteral("Address at mouse cursor:"))),
+      lbl_Adr(NewLabel(Panel, QRect(136, 8, 65, 13), QString())),
+      Panel1(NewLegendPanel(Panel, QRect(216, 5, 73, 17), QStringLiteral("Unused"), kLime)),
+      Panel2(NewLegendPanel(Panel, QRect(304, 5, 73, 17), QStringLiteral("Filled"), kYellow)),
+      Panel3(NewLegendPanel(Panel, QRect(392, 5, 73, 17), QStringLiteral("Start vector"), kFuchsia)),
+      cell_metrics_(QFont()),
+      ascii_metrics_(QFont()) {
+  setAttribute(Qt::WA_QuitOnClose, false);
+  setFont(ui::DesignFont());
+  setWindowTitle(LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) +
+                                    QStringLiteral("'")));
+
+  Panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel->setLineWidth(1);
+  Grid->SetOnDrawCell([this](QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
+                             GridDrawState state) { GridDrawCell(painter, column, row, rect, state); });
+  Grid->SetOnMouseMove([this](Qt::KeyboardModifiers shift, int x, int y) { GridMouseMove(shift, x, y); });
+  cell_font_ = Grid->font();
+  // The fixed-pitch face at the grid font's height.
+  ascii_font_ = ui::FixedFont();
+  if (cell_font_.pixelSize() > 0) {
+    ascii_font_.setPixelSize(cell_font_.pixelSize());
+  } else {
+    ascii_font_.setPointSizeF(cell_font_.pointSizeF());
+  }
+  cell_metrics_ = QFontMetrics(cell_font_, Grid->viewport());
+  ascii_metrics_ = QFontMetrics(ascii_font_, Grid->viewport());
+
+  Grid->SetColumnWidth(0, kAddressColumnWidth);
+  Grid->SetColumnWidth(MapGrid::AsciiColumn, kAsciiColumnWidth);
+  int grid_width = kGridSlack;
+  for (std::int32_t column = 0; column < MapGrid::kColumnCount; ++column) {
+    grid_width += Grid->ColumnWidth(column) + MapGridView::kLineWidth;
+  }
+  Grid->move(0, 0);
+  Grid->resize(grid_width, Grid->height());
+  resize(grid_width + 1, kInitialOuterHeight - OwnerFrameExtra().height());
+  FormResize();
+
+  map_.Build(lowest, highest);
+  Grid->Reset();
+  Grid->setFocus();
+
+  // Events queued while the analysis ran are handled here, before the map is filled.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread())) {
+    for (int round = 0; round < kMaxEventRounds && dispatcher->processEvents(QEventLoop::AllEvents); ++round) {
+    }
+  }
+
+  Tag = 1;
+  can_resize_attached_ = true;
+
+  auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
+  connect(go_to, &QShortcut::activated, this, &Tfrm_Data::GoToAddress);
+
+  ShowMap();
+}
+
+void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes) {
+  map_.FillBlock(address, length, bytes);
+  if (length <= 0) return;
+  const std::int32_t first = map_.AddressToCell(address).row;
+  const std::int32_t last = map_.AddressToCell(address + static_cast<std::uint32_t>(length) - 1u).row;
+  if (first <= last) {
+    Grid->InvalidateRows(first, last);
+  } else {
+    // The block wraps past 0xFFFFFFFF or leaves the map: its rows are not one run.
+    Grid->InvalidateRows(1, Grid->RowCount() - 1);
+  }
+}
+
+void Tfrm_Data::MarkStartVector(std::uint32_t address) {
+  map_.MarkStartVector(address);
+  const CellPos cell = map_.AddressToCell(address);
+  Grid->InvalidateCell(cell.column, cell.row);
+}
+
+void Tfrm_Data::ShowMap() {
+  if (!shown_) {
+    shown_ = true;
+    CentreOverOwner();
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+void Tfrm_Data::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FormResize();
+}
+
+void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
+                             GridDrawState state) {
+  const QFont* font = &cell_font_;
+  const QFontMetrics* metrics = &cell_metrics_;
+  QRect text_rect = rect;
+  const DecodedCell cell = DecodeCell(column, map_.Cell(column, row));
+
+  QColor brush;
+  QColor pen;
+  QRect fill = rect;
+  const QPalette& pal = palette();
+  if (state.fixed) {
+    brush = kCream;
+    pen = pal.color(QPalette::WindowText);
+    const QColor light = pal.color(QPalette::Light);
+    const QColor shadow = pal.color(QPalette::Dark);
+    painter.fillRect(QRect(rect.left(), rect.top(), rect.width() - 1, 1), light);
+    painter.fillRect(QRect(rect.left(), rect.top(), 1, rect.height() - 1), light);
+    painter.fillRect(QRect(rect.right(), rect.top(), 1, rect.height()), shadow);
+    painter.fillRect(QRect(rect.left(), rect.bottom(), rect.width(), 1), shadow);
+    fill = rect.adjusted(1, 1, -1, -1);
+  } else if (column == MapGrid::AsciiColumn) {
+    brush = pal.color(QPalette::Window);
+    pen = pal.color(QPalette::ButtonText);
+    font = &ascii_font_;
+    metrics = &ascii_metrics_;
+  } else if (state.selected) {
+    brush = cell.kind == CellKind::FilledByte        ? kBlue
+            : cell.kind == CellKind::StartVectorByte ? kRed
+                                                     : kBlack;
+    pen = kWhite;
+  } else {
+    brush = cell.kind == CellKind::FilledByte        ? kYellow
+            : cell.kind == CellKind::StartVectorByte ? kFuchsia
+                                                     : kLime;
+    pen = kBlack;
+  }
+  painter.fillRect(fill, brush);
+
+  if (column == MapGrid::AsciiColumn && row == 0) {
+    text_rect.setLeft(text_rect.left() + 42);
+  } else if (column >= 1 && column <= 32) {
+    text_rect.setLeft(text_rect.left() + 1);
+  } else {
+    text_rect.setLeft(text_rect.left() + 2);
+  }
+  if (cell.text.empty()) return;
+
+  // One line, left-aligned and vertically centred on the font's full height, clipped to the cell.
+  const QString text = Latin1(cell.text);
+  painter.setFont(*font);
+  painter.setPen(pen);
+  const QPoint origin(text_rect.left(),
+                      text_rect.top() + (text_rect.height() - metrics->height()) / 2 + metrics->ascent());
+  if (metrics->horizontalAdvance(text) <= text_rect.width()) {
+    painter.drawText(origin, text);
+  } else {
+    painter.save();
+    painter.setClipRect(text_rect, Qt::IntersectClip);
+    painter.drawText(origin, text);
+    painter.restore();
+  }
+}
+
+void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {
+  if (Tag != 0) {
+    Tag = 0;
+    return;
+  }
+  NewWidth = frameGeometry().width();
+}
+
+void Tfrm_Data::FormResize() {
+  const int client_height = height();
+  Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight));
+  Panel->setGeometry(0, client_height - kPanelHeight, width(), kPanelHeight);
+}
+
+void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
+  const CellPos cell = Grid->MouseCoord(X, Y);
+  if (const std::optional<std::string> readout = map_.AddressReadout(cell.column, cell.row)) {
+    lbl_Adr->setText(Latin1(*readout));
+  }
+}
+
+QSize Tfrm_Data::OwnerFrameExtra() const {
+  const QWidget* owner = parentWidget();
+  if (owner == nullptr || !owner->isVisible()) return {0, 0};
+  const QRect outer = owner->frameGeometry();
+  const QRect inner = owner->geometry();
+  return {outer.width() - inner.width(), outer.height() - inner.height()};
+}
+
+void Tfrm_Data::CentreOverOwner() {
+  const QWidget* owner = parentWidget();
+  const QSize extra = OwnerFrameExtra();
+  int new_width = width() + extra.width();
+  int new_height = height() + extra.height();
+  if (can_resize_attached_) FormCanResize(new_width, new_height);
+  resize(new_width - extra.width(), new_height - extra.height());
+  if (owner != nullptr) {
+    const QRect outer = owner->frameGeometry();
+    move(outer.left() + (outer.width() - new_width) / 2, outer.top() + (outer.height() - new_height) / 2);
+  }
+  // The size check has had its one pass: from here on the window keeps its width.
+  setMinimumWidth(width());
+  setMaximumWidth(width());
+}
+
+void Tfrm_Data::GoToAddress() {
+  const std::int32_t rows = map_.RowCount() - 1;
+  if (rows < 1) return;
+  const std::uint32_t first = map_.BaseAddress();
+  const std::uint32_t last = first + static_cast<std::uint32_t>(rows) * MapGrid::kBytesPerRow - 1u;
+  const QString range = QStringLiteral("Hexadecimal address (%1 to %2):").arg(Hex8(first), Hex8(last));
+
+  QInputDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Go to address"));
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setLabelText(range);
+  dialog.setTextValue(Latin1(map_.Cell(0, Grid->Row())));
+  while (dialog.exec() == QDialog::Accepted) {
+    const QString entered = dialog.textValue().trimmed();
+    const std::optional<std::uint32_t> address = ParseHexAddress(entered);
+    if (!address) {
+      dialog.setLabelText(QStringLiteral("'%1' is not a hexadecimal address.\n").arg(entered) + range);
+      continue;
+    }
+    const std::int32_t row = map_.AddressToCell(*address).row;
+    if (row < 1 || row > rows) {
+      dialog.setLabelText(QStringLiteral("%1 lies outside this map.\n").arg(Hex8(*address)) + range);
+      continue;
+    }
+    Grid->SelectRow(row);
+    Grid->setFocus();
+    return;
+  }
+}
+
+}  // namespace varnok

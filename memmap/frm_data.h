@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+#include "memmap/map_grid.h"
+#include "memmap/map_grid_view.h"
+
+class QFrame;
+class QLabel;
+class QPainter;
+class QResizeEvent;
+
+namespace varnok {
+
+// The memory map window: a MapGrid shown in a colour-coded grid of 32 bytes per row, with a legend and a
+// read-out of the address under the mouse. It is a top-level window destroyed with its owner; closing it
+// only hides it. Its width is fixed once it has been shown; the user can change its height only.
+class Tfrm_Data : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Builds the map of lowest..highest, processes all pending events, then shows the window centred over
+  // owner. name is the file name as 8-bit text, taken up to its first byte 0.
+  Tfrm_Data(QWidget* owner, std::uint32_t lowest, std::uint32_t highest, const std::string& name);
+
+  // Writes one data block into the map and repaints the rows it changed.
+  void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
+  // Marks the execution address in the map and repaints its cell.
+  void MarkStartVector(std::uint32_t address);
+  // Shows the window, brings it to the front and activates it.
+  void ShowMap();
+
+  const MapGrid& Map() const { return map_; }
+
+ private:
+  MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
+
+ public:
+  MapGridView* const Grid;
+  QFrame* const Panel;
+  QLabel* const Label1;
+  QLabel* const lbl_Adr;
+  QLabel* const Panel1;
+  QLabel* const Panel2;
+  QLabel* const Panel3;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
+                    GridDrawState state);
+  void FormCanResize(int& NewWidth, int& NewHeight);
+  void FormResize();
+  void GridMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
+
+  QSize OwnerFrameExtra() const;
+  void CentreOverOwner();
+  void GoToAddress();
+
+  int Tag = 0;  // one-shot: the first size check after construction lets any width through
+  bool can_resize_attached_ = false;
+  bool shown_ = false;
+  QFont cell_font_;
+  QFont ascii_font_;
+  QFontMetrics cell_metrics_;
+  QFontMetrics ascii_metrics_;
+};
+
+}  // namespace varnok

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QRect>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "memmap/map_grid.h"
+
+class QPainter;
+
+namespace varnok {
+
+// The state of a cell handed to the draw handler.
+struct GridDrawState {
+  bool fixed = false;     // column 0 or row 0
+  bool selected = false;  // a non-fixed cell of the current row
+  bool focused = false;   // a non-fixed cell of the current row while the grid has the keyboard focus
+};
+
+// A string grid over a MapGrid of any size (up to 134,217,729 rows): one fixed row and column,
+// rows 24 px high, 1-px grid lines, whole-row selection. The vertical scroll bar's value is the top data
+// row; only the rows in view are painted and positions map to cells by arithmetic.
+class MapGridView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  // Paints one cell completely into rect (viewport coordinates, grid lines excluded).
+  using DrawCellHandler =
+      std::function<void(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
+                         GridDrawState state)>;
+  // Receives every mouse movement over the grid, in viewport coordinates.
+  using MouseMoveHandler = std::function<void(Qt::KeyboardModifiers shift, int x, int y)>;
+
+  static constexpr int kDefaultColumnWidth = 16;
+  static constexpr int kRowHeight = 24;
+  static constexpr int kLineWidth = 1;
+
+  // Keeps a reference to grid, which must outlive the view.
+  MapGridView(const MapGrid& grid, QWidget* parent);
+
+  void SetColumnWidth(std::int32_t column, int width);
+  int ColumnWidth(std::int32_t column) const;
+
+  void SetOnDrawCell(DrawCellHandler handler);
+  void SetOnMouseMove(MouseMoveHandler handler);
+
+  // Rereads the row count after the model was built and makes the first data row current and topmost.
+  void Reset();
+
+  std::int32_t RowCount() const;
+  // The current (selected) row; 1 when the map has data rows.
+  std::int32_t Row() const { return row_; }
+  // Makes row current (clamped to the data rows) and scrolls it into view.
+  void SelectRow(std::int32_t row);
+  // The data row shown directly under the header row.
+  std::int32_t TopRow() const;
+  void SetTopRow(std::int32_t row);
+  // The number of data rows that fit completely below the header row, at least 1.
+  std::int32_t VisibleRowCount() const;
+
+  // The column and row under a viewport position; each is -1 where the position lies outside the cells.
+  CellPos MouseCoord(int x, int y) const;
+  // The rectangle of a cell in viewport coordinates, grid lines excluded; empty when it is out of view.
+  QRect CellRect(std::int32_t column, std::int32_t row) const;
+
+  // Repaints the cells of the rows first..last that are in view.
+  void InvalidateRows(std::int32_t first, std::int32_t last);
+  void InvalidateCell(std::int32_t column, std::int32_t row);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+ private:
+  int ColumnLeft(std::int32_t column) const;
+  int ColumnsRight() const;  // the first x after the last column's grid line
+  int RowTop(std::int32_t row) const;
+  std::int32_t LastRowInView() const;
+  void UpdateScrollRange();
+  void PaintDefaultCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
+                        GridDrawState state) const;
+
+  const MapGrid& grid_;
+  std::array<int, MapGrid::kColumnCount> widths_{};
+  std::int32_t row_ = 1;
+  DrawCellHandler on_draw_cell_;
+  MouseMoveHandler on_mouse_move_;
+};
+
+}  // namespace varnok

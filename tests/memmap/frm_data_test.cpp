@@ -1,0 +1,418 @@
+#include <QApplication>
+#include <QFrame>
+#include <QImage>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "memmap/frm_data.h"
+
+using varnok::CellPos;
+using varnok::MapGridView;
+using varnok::Tfrm_Data;
+
+namespace {
+
+// A grid position, or a point in the grid's viewport where no cell is.
+struct Spot {
+  std::int32_t column = 0;
+  std::int32_t row = 0;
+  QPoint raw{-1, -1};
+};
+
+Spot At(std::int32_t column, std::int32_t row) { return {column, row, {-1, -1}}; }
+Spot Raw(int x, int y) { return {0, 0, {x, y}}; }
+
+QPoint CellCentre(const Tfrm_Data& map, std::int32_t column, std::int32_t row) {
+  return map.Grid->CellRect(column, row).center();
+}
+
+QPoint Where(const Tfrm_Data& map, const Spot& spot) {
+  return spot.raw.x() >= 0 ? spot.raw : CellCentre(map, spot.column, spot.row);
+}
+
+void SendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton button) {
+  const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+  QMouseEvent event(type, QPointF(pos), QPointF(target->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+}
+
+void MoveMouse(const Tfrm_Data& map, QPoint pos) {
+  SendMouse(map.Grid->viewport(), QEvent::MouseMove, pos, Qt::NoButton);
+}
+
+void Click(const Tfrm_Data& map, QPoint pos) {
+  SendMouse(map.Grid->viewport(), QEvent::MouseButtonPress, pos, Qt::LeftButton);
+  SendMouse(map.Grid->viewport(), QEvent::MouseButtonRelease, pos, Qt::LeftButton);
+}
+
+int Distance(QRgb a, QRgb b) {
+  return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+// Whether rect holds a glyph pixel of the text colour: smoothed edges blend it with the fill, so a pixel
+// much nearer to the text colour than the fill is will do.
+bool HasInk(const QImage& image, const QRect& rect, const QColor& text, const QColor& fill) {
+  const int contrast = Distance(text.rgb(), fill.rgb());
+  for (int y = rect.top(); y <= rect.bottom(); ++y) {
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+      if (Distance(image.pixel(x, y), text.rgb()) * 4 < contrast) return true;
+    }
+  }
+  return false;
+}
+
+QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
+
+}  // namespace
+
+class FrmDataTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QWidget> owner_;
+
+  Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest, const std::string& name = "test.s19") {
+    auto* map = new Tfrm_Data(owner_.get(), lowest, highest, name);
+    if (!QTest::qWaitForWindowExposed(map)) return nullptr;
+    return map;
+  }
+
+ private slots:
+  void init() {
+    owner_ = std::make_unique<QWidget>();
+    owner_->setGeometry(100, 80, 700, 500);
+    owner_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(owner_.get()));
+  }
+  void cleanup() { owner_.reset(); }
+
+  void layout_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("plain") << QByteArray("test.s19") << QString("Memory map of file 'test.s19'");
+    QTest::newRow("cut at byte 0") << QByteArray("ab\0cd", 5) << QString("Memory map of file 'ab'");
+    QTest::newRow("Latin-1") << QByteArray("\xE4pfel.s19") << QString::fromUtf8("Memory map of file 'äpfel.s19'");
+    QTest::newRow("modified mark") << QByteArray("a[*]b.s19") << QString("Memory map of file 'a[*]b.s19'");
+  }
+  void layout() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, caption);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000000F, name.toStdString());
+    QVERIFY(map);
+    QCOMPARE(map->windowHandle()->title(), caption);
+    QCOMPARE(map->width(), 880);
+    QCOMPARE(map->frameGeometry().height(), 261);
+    const int h = map->height();
+    QCOMPARE(map->Grid->geometry(), QRect(0, 0, 879, h - 27));
+    QCOMPARE(map->Panel->geometry(), QRect(0, h - 27, 880, 27));
+    QVERIFY(std::abs(map->frameGeometry().center().x() - owner_->frameGeometry().center().x()) <= 1);
+    QVERIFY(std::abs(map->frameGeometry().center().y() - owner_->frameGeometry().center().y()) <= 1);
+
+    const struct {
+      const QLabel* label;
+      QRect geometry;
+      const char* text;
+    } labels[] = {
+        {map->Label1, {8, 8, 129, 13}, "Address at mouse cursor:"},
+        {map->lbl_Adr, {136, 8, 65, 13}, ""},
+        {map->Panel1, {216, 5, 73, 17}, "Unused"},
+        {map->Panel2, {304, 5, 73, 17}, "Filled"},
+        {map->Panel3, {392, 5, 73, 17}, "Start vector"},
+    };
+    for (const auto& label : labels) {
+      QCOMPARE(label.label->geometry(), label.geometry);
+      QCOMPARE(label.label->text(), QString(label.text));
+    }
+    const struct {
+      const QLabel* panel;
+      QColor colour;
+    } legend[] = {{map->Panel1, QColor(0, 255, 0)}, {map->Panel2, QColor(255, 255, 0)}, {map->Panel3, QColor(255, 0, 255)}};
+    for (const auto& entry : legend) {
+      QCOMPARE(entry.panel->palette().color(QPalette::Window), entry.colour);
+      QCOMPARE(entry.panel->frameShadow(), QFrame::Raised);
+      QCOMPARE(entry.panel->alignment(), Qt::AlignCenter);
+    }
+
+    QCOMPARE(map->Map().RowCount(), 2);
+    QCOMPARE(map->Map().Cell(0, 1), std::string("00000000"));
+    QCOMPARE(map->Grid->Row(), 1);
+  }
+
+  void heightOnly_data() {
+    QTest::addColumn<QSize>("requested");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("taller and wider") << QSize(1000, 600) << QSize(880, 600);
+    QTest::newRow("shorter and narrower") << QSize(500, 150) << QSize(880, 150);
+    QTest::newRow("height only") << QSize(880, 400) << QSize(880, 400);
+  }
+  void heightOnly() {
+    QFETCH(QSize, requested);
+    QFETCH(QSize, expected);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000FFFF);
+    QVERIFY(map);
+    map->resize(requested);
+    QCOMPARE(map->size(), expected);
+    QCOMPARE(map->Grid->geometry(), QRect(0, 0, 879, expected.height() - 27));
+    QCOMPARE(map->Panel->geometry(), QRect(0, expected.height() - 27, 880, 27));
+  }
+
+  void maximisedKeepsWidth() {
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000FFFF);
+    QVERIFY(map);
+    map->showMaximized();
+    QTRY_VERIFY(map->isMaximized());
+    QCOMPARE(map->width(), 880);
+    QCOMPARE(map->Grid->height(), map->height() - 27);
+  }
+
+  void readout_data() {
+    QTest::addColumn<quint32>("lowest");
+    QTest::addColumn<std::vector<Spot>>("moves");
+    QTest::addColumn<QString>("shown");
+    const int below_rows = 2 * 25 + 5;  // header and one data row, then empty grid
+    QTest::newRow("nothing yet") << 0u << std::vector<Spot>{} << QString();
+    QTest::newRow("byte cell") << 0u << std::vector<Spot>{At(16, 1)} << QString("0x0000000F");
+    QTest::newRow("first byte") << 0u << std::vector<Spot>{At(1, 1)} << QString("0x00000000");
+    QTest::newRow("grid line belongs to the cell on its left")
+        << 0u << std::vector<Spot>{Raw(65 + 16 * 17 - 1, 30)} << QString("0x0000000F");
+    QTest::newRow("unaligned base") << 0x1005u << std::vector<Spot>{At(3, 1)} << QString("0x00001007");
+    QTest::newRow("address column keeps it") << 0u << std::vector<Spot>{At(16, 1), At(0, 1)} << QString("0x0000000F");
+    QTest::newRow("ASCII column keeps it") << 0u << std::vector<Spot>{At(16, 1), At(33, 1)} << QString("0x0000000F");
+    QTest::newRow("header row keeps it") << 0u << std::vector<Spot>{At(16, 1), At(16, 0)} << QString("0x0000000F");
+    QTest::newRow("below the last row keeps it")
+        << 0u << std::vector<Spot>{At(16, 1), Raw(300, below_rows)} << QString("0x0000000F");
+    QTest::newRow("right of the columns keeps it")
+        << 0u << std::vector<Spot>{At(16, 1), Raw(876, 30)} << QString("0x0000000F");
+    QTest::newRow("no byte cell, no text")
+        << 0u << std::vector<Spot>{At(0, 1), At(33, 1), At(5, 0), Raw(300, below_rows)} << QString();
+  }
+  void readout() {
+    QFETCH(quint32, lowest);
+    QFETCH(std::vector<Spot>, moves);
+    QFETCH(QString, shown);
+    Tfrm_Data* map = NewMap(lowest, lowest + 0xF);
+    QVERIFY(map);
+    for (const Spot& spot : moves) MoveMouse(*map, Where(*map, spot));
+    QCOMPARE(map->lbl_Adr->text(), shown);
+  }
+
+  void hitTestOutside() {
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000001F);
+    QVERIFY(map);
+    const struct {
+      QPoint pos;
+      CellPos cell;
+    } cases[] = {
+        {{0, 0}, {0, 0}},     {{64, 24}, {0, 0}},    {{65, 25}, {1, 1}},    {{873, 49}, {33, 1}},
+        {{874, 30}, {-1, 1}}, {{300, 50}, {14, -1}}, {{-1, -1}, {-1, -1}},
+    };
+    for (const auto& c : cases) {
+      const CellPos cell = map->Grid->MouseCoord(c.pos.x(), c.pos.y());
+      QCOMPARE(cell.column, c.cell.column);
+      QCOMPARE(cell.row, c.cell.row);
+    }
+  }
+
+  void cellColours_data() {
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QColor>("fill");
+    QTest::addColumn<QColor>("text");
+    const QColor white(255, 255, 255);
+    const QColor black(0, 0, 0);
+    const QPalette pal = QApplication::palette();
+    QTest::newRow("filled, selected") << 1 << 1 << QColor(0, 0, 255) << white;
+    QTest::newRow("start vector, selected") << 2 << 1 << QColor(255, 0, 0) << white;
+    QTest::newRow("unused, selected") << 3 << 1 << black << white;
+    QTest::newRow("filled") << 1 << 2 << QColor(255, 255, 0) << black;
+    QTest::newRow("start vector on no data") << 2 << 2 << QColor(255, 0, 255) << black;
+    QTest::newRow("unused") << 3 << 2 << QColor(0, 255, 0) << black;
+    QTest::newRow("ASCII, selected") << 33 << 1 << pal.color(QPalette::Window) << pal.color(QPalette::ButtonText);
+    QTest::newRow("ASCII") << 33 << 2 << pal.color(QPalette::Window) << pal.color(QPalette::ButtonText);
+    QTest::newRow("address of the selected row") << 0 << 1 << QColor(255, 251, 240)
+                                                  << pal.color(QPalette::WindowText);
+    QTest::newRow("byte header") << 5 << 0 << QColor(255, 251, 240) << pal.color(QPalette::WindowText);
+    QTest::newRow("ASCII header") << 33 << 0 << QColor(255, 251, 240) << pal.color(QPalette::WindowText);
+  }
+  void cellColours() {
+    QFETCH(int, column);
+    QFETCH(int, row);
+    QFETCH(QColor, fill);
+    QFETCH(QColor, text);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    const std::uint8_t row1[] = {0x41, 0x42};
+    const std::uint8_t row2[] = {0x43};
+    map->FillBlock(0x1000, 2, row1);
+    map->FillBlock(0x1020, 1, row2);
+    map->MarkStartVector(0x1001);
+    map->MarkStartVector(0x1021);
+    const QImage image = map->Grid->grab().toImage();
+    const QRect cell = map->Grid->CellRect(column, row);
+    QCOMPARE(Pixel(image, cell.center().x(), cell.top() + 2), fill.rgb());
+    QVERIFY(HasInk(image, cell.adjusted(1, 1, -1, -1), text, fill));
+  }
+
+  void fixedCellsAreRaised() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    const QImage image = map->Grid->grab().toImage();
+    const QColor light = map->palette().color(QPalette::Light);
+    const QColor dark = map->palette().color(QPalette::Dark);
+    for (const CellPos pos : {CellPos{5, 0}, CellPos{0, 2}, CellPos{33, 0}}) {
+      const QRect cell = map->Grid->CellRect(pos.column, pos.row);
+      QCOMPARE(Pixel(image, cell.center().x(), cell.top()), light.rgb());
+      QCOMPARE(Pixel(image, cell.left(), cell.center().y()), light.rgb());
+      QCOMPARE(Pixel(image, cell.center().x(), cell.bottom()), dark.rgb());
+      QCOMPARE(Pixel(image, cell.right(), cell.center().y()), dark.rgb());
+    }
+    // The ASCII header's text begins 42 pixels from the column's left edge.
+    const QRect header = map->Grid->CellRect(33, 0);
+    int first_ink = -1;
+    for (int x = header.left() + 1; x < header.right() && first_ink < 0; ++x) {
+      for (int y = header.top() + 1; y < header.bottom(); ++y) {
+        if (Pixel(image, x, y) != QColor(255, 251, 240).rgb()) {
+          first_ink = x - header.left();
+          break;
+        }
+      }
+    }
+    QVERIFY2(first_ink >= 42 && first_ink <= 44, qPrintable(QString::number(first_ink)));
+  }
+
+  void keys_data() {
+    QTest::addColumn<std::vector<int>>("keys");
+    QTest::addColumn<int>("row");
+    QTest::newRow("down") << std::vector<int>{Qt::Key_Down} << 2;
+    QTest::newRow("down, up") << std::vector<int>{Qt::Key_Down, Qt::Key_Up} << 1;
+    QTest::newRow("up stops at the first row") << std::vector<int>{Qt::Key_Up} << 1;
+    QTest::newRow("page down") << std::vector<int>{Qt::Key_PageDown} << 9;
+    QTest::newRow("end") << std::vector<int>{Qt::Key_End} << 1024;
+    QTest::newRow("down stops at the last row") << std::vector<int>{Qt::Key_End, Qt::Key_Down} << 1024;
+    QTest::newRow("end, page up") << std::vector<int>{Qt::Key_End, Qt::Key_PageUp} << 1016;
+    QTest::newRow("end, home") << std::vector<int>{Qt::Key_End, Qt::Key_Home} << 1;
+  }
+  void keys() {
+    QFETCH(std::vector<int>, keys);
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00000000, 0x00007FFF);  // 1024 data rows, 8 in view
+    QVERIFY(map);
+    QCOMPARE(map->Grid->VisibleRowCount(), 8);
+    for (const int key : keys) QTest::keyClick(map->Grid, static_cast<Qt::Key>(key));
+    QCOMPARE(map->Grid->Row(), row);
+    QVERIFY(!map->Grid->CellRect(1, row).isEmpty());
+  }
+
+  void lastRowOf4GiBMap() {
+    Tfrm_Data* map = NewMap(0x00000000, 0xFFFFFFFF);
+    QVERIFY(map);
+    QCOMPARE(map->Map().RowCount(), 134217729);
+    QTest::keyClick(map->Grid, Qt::Key_End);
+    QCOMPARE(map->Grid->Row(), 134217728);
+    QCOMPARE(map->Map().Cell(0, map->Grid->Row()), std::string("FFFFFFE0"));
+    MoveMouse(*map, CellCentre(*map, 1, 134217728));
+    QCOMPARE(map->lbl_Adr->text(), QString("0xFFFFFFE0"));
+    MoveMouse(*map, CellCentre(*map, 32, 134217728));
+    QCOMPARE(map->lbl_Adr->text(), QString("0xFFFFFFFF"));
+    const QRect last = map->Grid->CellRect(1, 134217728);
+    QCOMPARE(map->Grid->MouseCoord(last.center().x(), last.bottom() + 2).row, -1);
+  }
+
+  void clickAndWheel() {
+    Tfrm_Data* map = NewMap(0x00000000, 0x00007FFF);
+    QVERIFY(map);
+    Click(*map, CellCentre(*map, 5, 3));
+    QCOMPARE(map->Grid->Row(), 3);
+    Click(*map, CellCentre(*map, 5, 0));
+    Click(*map, CellCentre(*map, 0, 2));
+    QCOMPARE(map->Grid->Row(), 3);
+    Click(*map, CellCentre(*map, 33, 4));
+    QCOMPARE(map->Grid->Row(), 4);
+
+    const QPoint pos = CellCentre(*map, 5, 2);
+    QWheelEvent wheel(QPointF(pos), QPointF(map->Grid->viewport()->mapToGlobal(pos)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map->Grid->viewport(), &wheel);
+    QVERIFY(map->Grid->TopRow() > 1);
+    QCOMPARE(map->Grid->Row(), 4);
+  }
+
+  void goTo_data() {
+    QTest::addColumn<QStringList>("entries");  // the last one is accepted, or cancelled when empty
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("complaint");  // what the dialog says after the first entry
+    QTest::newRow("plain hex") << QStringList{"1040"} << 3 << QString();
+    QTest::newRow("with 0x, lower case") << QStringList{"0x107f"} << 4 << QString();
+    QTest::newRow("outside, then inside")
+        << QStringList{"2000", "1021"} << 2 << QString("0x00002000 lies outside this map.");
+    QTest::newRow("not hex, then cancelled")
+        << QStringList{"12G4", ""} << 1 << QString("'12G4' is not a hexadecimal address.");
+  }
+  void goTo() {
+    QFETCH(QStringList, entries);
+    QFETCH(int, row);
+    QFETCH(QString, complaint);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+
+    QStringList labels;
+    auto answer = std::make_shared<std::function<void()>>();
+    *answer = [&labels, &entries, answer]() {
+      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) {
+        QTimer::singleShot(10, *answer);
+        return;
+      }
+      labels << dialog->labelText();
+      const QString entry = entries.takeFirst();
+      if (entry.isEmpty()) {
+        dialog->reject();
+        return;
+      }
+      dialog->setTextValue(entry);
+      if (!entries.isEmpty()) QTimer::singleShot(0, *answer);
+      dialog->accept();
+    };
+    QTimer::singleShot(0, *answer);
+    QTest::keyClick(map, Qt::Key_G, Qt::ControlModifier);
+
+    QCOMPARE(map->Grid->Row(), row);
+    QVERIFY(entries.isEmpty());
+    QVERIFY(labels.front().contains("0x00001000 to 0x0000107F"));
+    if (!complaint.isEmpty()) QVERIFY2(labels.at(1).startsWith(complaint), qPrintable(labels.at(1)));
+  }
+
+  void closeHidesAndShowRestores() {
+    QPointer<Tfrm_Data> map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    const QByteArray bytes("\x41", 1);
+    map->FillBlock(0x1000, 1, reinterpret_cast<const std::uint8_t*>(bytes.data()));
+    map->resize(880, 400);
+    const QRect geometry = map->geometry();
+    QVERIFY(map->close());
+    QVERIFY(map);
+    QVERIFY(!map->isVisible());
+    map->ShowMap();
+    QVERIFY(QTest::qWaitForWindowExposed(map.data()));
+    QCOMPARE(map->geometry(), geometry);
+    QCOMPARE(map->Map().Cell(1, 1), std::string(".41"));
+    owner_.reset();
+    QVERIFY(!map);
+  }
+};
+
+QTEST_MAIN(FrmDataTest)
+#include "frm_data_test.moc"
