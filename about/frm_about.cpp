@@ -53,7 +53,7 @@ Tfrm_About::Tfrm_About(QWidget* owner, const std::string& executable)
   setAutoFillBackground(true);
 
   Memo->setObjectName(QStringLiteral("Memo"));
-  Memo->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  Memo->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
   Memo->setReadOnly(true);
   Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   Memo->setFocusPolicy(Qt::StrongFocus);

@@ -90,6 +90,7 @@ class FrmAboutTest : public QObject {
     QVERIFY(memo->isReadOnly());
     QVERIFY(memo->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
     QCOMPARE(memo->focusPolicy(), Qt::StrongFocus);
+    QCOMPARE(memo->frameShape(), QFrame::WinPanel);
     QCOMPARE(memo->frameShadow(), QFrame::Sunken);
     QCOMPARE(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
