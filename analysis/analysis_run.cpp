@@ -133,14 +133,14 @@ bool Run::Dispatch() {
 
 void Run::Analyse() {
   display_.SetStatusColour(StatusColour::Black);
-  char* const text = buffer_.text;
   for (;;) {
-    const int n = ReadLine(*state_.InFile, text, kLineLimit);
+    // Lines long enough to hold every field the handlers read are analysed where they stand.
+    const int n = NextLine(*state_.InFile, buffer_, line_, kAddressFieldEnd);
     if (n < 0) break;
     if (n == 0) continue;
     ++line_count_;
     length_ = n;
-    if (n < kAddressFieldEnd) std::memset(text + n, 0, kAddressFieldEnd - n);
+    if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
     if (!Dispatch()) return;
   }
   state_.InFile.reset();

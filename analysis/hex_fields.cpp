@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace varnok {
 namespace {
 
@@ -43,6 +47,10 @@ inline std::uint32_t Pair(const char* p) {
 int HexDigitValue(char c) { return kDigit[static_cast<unsigned char>(c)]; }
 
 std::uint32_t HexToInt(const char* p, int n) {
+  // Each character ORs into its own place, so whole pairs can be looked up and ORed in at once.
+  if (n == 8) return Pair(p) << 24 | Pair(p + 2) << 16 | Pair(p + 4) << 8 | Pair(p + 6);
+  if (n == 4) return Pair(p) << 8 | Pair(p + 2);
+  if (n == 2) return Pair(p);
   std::uint32_t result = 0;
   for (int i = 0; i < n; ++i) {
     result |= static_cast<std::uint8_t>(kDigit[static_cast<unsigned char>(p[i])]);
@@ -53,7 +61,71 @@ std::uint32_t HexToInt(const char* p, int n) {
 
 bool ByteCountOk(std::int32_t byte_count, int line_length) { return byte_count == (line_length - 4) / 2; }
 
+namespace {
+
+#if defined(__x86_64__)
+struct PairSums {
+  __m256i high;  // digits in the first place of each pair
+  __m256i low;
+  int invalid;
+};
+
+// Adds the characters of one 32-character load whose bytes are selected by keep (all ones or zero).
+__attribute__((target("avx2"), always_inline)) inline void AddChunk(const char* at, const __m256i& keep,
+                                                                  PairSums& sums) {
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
+  const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
+  const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(c, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+  const __m256i is_letter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
+  const __m256i value =
+      _mm256_and_si256(_mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, is_digit), keep);
+  const __m256i fine = _mm256_or_si256(_mm256_or_si256(is_digit, is_letter), _mm256_andnot_si256(keep, _mm256_set1_epi8(-1)));
+  sums.invalid |= ~_mm256_movemask_epi8(fine);
+  const __m256i first_places = _mm256_set1_epi16(0x00FF);
+  sums.high = _mm256_add_epi64(sums.high, _mm256_sad_epu8(_mm256_and_si256(value, first_places), _mm256_setzero_si256()));
+  sums.low = _mm256_add_epi64(sums.low, _mm256_sad_epu8(_mm256_andnot_si256(first_places, value), _mm256_setzero_si256()));
+}
+
+__attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const __m256i& v) {
+  const __m128i folded = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si64(folded) + _mm_extract_epi64(folded, 1));
+}
+
+// Sums the bytes of an all-hex run of `chars` characters (at least 32, even) as 16 times the sum of
+// the high digits plus the sum of the low digits. Returns false when a character is not a hex digit,
+// so that the caller takes the character-by-character path with its rules for such characters.
+// Every load stays inside the run.
+__attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t chars, std::uint32_t& sum) {
+  PairSums sums{_mm256_setzero_si256(), _mm256_setzero_si256(), 0};
+  const __m256i all = _mm256_set1_epi8(-1);
+  std::size_t offset = 0;
+  for (; offset + 32 <= chars; offset += 32) AddChunk(p + offset, all, sums);
+  if (offset < chars) {
+    // The rest in one load that ends at the last character; the part already summed is masked off.
+    const std::size_t start = chars - 32;
+    const __m256i positions = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
+                                               19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i first_new = _mm256_set1_epi8(static_cast<char>(offset - start - 1));
+    AddChunk(p + start, _mm256_cmpgt_epi8(positions, first_new), sums);
+  }
+  if (sums.invalid != 0) return false;
+  sum = 16 * Total(sums.high) + Total(sums.low);
+  return true;
+}
+
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
+}  // namespace
+
 bool ChecksumOk(const char* p, std::int32_t m) {
+#if defined(__x86_64__)
+  if (kHasAvx2 && m >= 16) {
+    std::uint32_t sum = 0;
+    if (SumHexPairsAvx2(p, 2 * static_cast<std::size_t>(m), sum)) return (sum & 0xFF) == 0xFF;
+  }
+#endif
   const std::int32_t n = m - 1;
   std::uint32_t sum = 0;
   for (std::int32_t k = 0; k < n; ++k) sum += Pair(p + 2 * k);

@@ -20,4 +20,9 @@ struct LineBuffer {
 // and the call after it returns -1. With no character stored the buffer is left untouched.
 int ReadLine(TextModeInput& stream, char* buffer, int limit);
 
+// ReadLine with limit kLineLimit that leaves the line where it stands in the input when it lies
+// within one buffered block and has at least min_in_place characters; otherwise it is read into
+// buffer. `line` points at the line's first character and stays valid until the next read.
+int NextLine(TextModeInput& stream, LineBuffer& buffer, const char*& line, int min_in_place);
+
 }  // namespace varnok

@@ -20,7 +20,7 @@ std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path) {
   }
   std::unique_ptr<TextModeInput> input(new TextModeInput());
   input->fd_ = fd;
-  input->buffer_.resize(kBlockSize);
+  input->buffer_.resize(kBlockSize + kReadPadding);
 #ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -30,7 +30,7 @@ std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path) {
 std::unique_ptr<TextModeInput> TextModeInput::FromMemory(std::string_view bytes) {
   std::unique_ptr<TextModeInput> input(new TextModeInput());
   input->memory_.assign(bytes);
-  input->buffer_.resize(kBlockSize);
+  input->buffer_.resize(kBlockSize + kReadPadding);
   return input;
 }
 
@@ -48,7 +48,7 @@ bool TextModeInput::Refill() {
     if (fd_ >= 0) {
       ssize_t n;
       do {
-        n = ::read(fd_, buffer_.data(), buffer_.size());
+        n = ::read(fd_, buffer_.data(), kBlockSize);
       } while (n < 0 && errno == EINTR);
       if (n <= 0) {
         ended_ = true;
@@ -56,7 +56,7 @@ bool TextModeInput::Refill() {
       }
       got = static_cast<std::size_t>(n);
     } else {
-      got = std::min(buffer_.size(), memory_.size() - memory_pos_);
+      got = std::min(kBlockSize, memory_.size() - memory_pos_);
       if (got == 0) {
         ended_ = true;
         break;

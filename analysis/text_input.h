@@ -14,6 +14,8 @@ class TextModeInput {
  public:
   static constexpr std::size_t kBlockSize = 256 * 1024;
   static constexpr int kEof = -1;
+  // Bytes after the end of what Peek() shows that may be read (and must be ignored) by 32-byte scans.
+  static constexpr std::size_t kReadPadding = 32;
 
   // nullptr when the file cannot be opened for reading.
   static std::unique_ptr<TextModeInput> Open(const std::string& path);

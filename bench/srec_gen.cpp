@@ -1,0 +1,73 @@
+// Writes a deterministic S-record image for benchmarks: an S0 header, data records of a chosen
+// type and width covering the image from address 0, and the matching termination record.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void PutByte(std::string& out, unsigned byte, unsigned& sum) {
+  out += kHex[(byte >> 4) & 0xF];
+  out += kHex[byte & 0xF];
+  sum += byte;
+}
+
+void PutRecord(std::string& out, int type, int width, std::uint32_t address, const std::uint8_t* data, int length) {
+  unsigned sum = 0;
+  out += 'S';
+  out += static_cast<char>('0' + type);
+  PutByte(out, static_cast<unsigned>(width + length + 1), sum);
+  for (int i = width - 1; i >= 0; --i) PutByte(out, (address >> (8 * i)) & 0xFF, sum);
+  for (int i = 0; i < length; ++i) PutByte(out, data[i], sum);
+  unsigned ignored = 0;
+  PutByte(out, ~sum & 0xFF, ignored);
+  out += '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: srec_gen TYPE(1|2|3) BYTES_PER_RECORD IMAGE_BYTES OUTPUT\n");
+    return 2;
+  }
+  const int type = std::atoi(argv[1]);
+  const int per_record = std::atoi(argv[2]);
+  const std::uint64_t image = std::strtoull(argv[3], nullptr, 0);
+  const int width = type + 1;
+  if (type < 1 || type > 3 || per_record < 1 || per_record > 255 - width - 1) {
+    std::fprintf(stderr, "srec_gen: bad type or record size\n");
+    return 2;
+  }
+  std::FILE* file = std::fopen(argv[4], "wb");
+  if (file == nullptr) {
+    std::perror(argv[4]);
+    return 1;
+  }
+  std::string out;
+  const std::uint8_t header[] = {'b', 'e', 'n', 'c', 'h'};
+  PutRecord(out, 0, 2, 0, header, sizeof header);
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(per_record));
+  std::uint32_t state = 2463534242u;
+  for (std::uint64_t address = 0; address < image; address += static_cast<std::uint64_t>(per_record)) {
+    const int length = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(per_record), image - address));
+    for (int i = 0; i < length; ++i) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(state);
+    }
+    PutRecord(out, type, width, static_cast<std::uint32_t>(address), data.data(), length);
+    if (out.size() > (1u << 20)) {
+      std::fwrite(out.data(), 1, out.size(), file);
+      out.clear();
+    }
+  }
+  PutRecord(out, 10 - type, width, 0, nullptr, 0);
+  std::fwrite(out.data(), 1, out.size(), file);
+  return std::fclose(file) == 0 ? 0 : 1;
+}
