@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShortcut>
+#include <QStaticText>
 #include <QThread>
 
 #include <optional>
@@ -236,19 +237,38 @@ void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_
   if (cell.text.empty()) return;
 
   // One line, left-aligned and vertically centred on the font's full height, clipped to the cell.
-  const QString text = Latin1(cell.text);
-  painter.setFont(*font);
   painter.setPen(pen);
-  const QPoint origin(text_rect.left(),
-                      text_rect.top() + (text_rect.height() - metrics->height()) / 2 + metrics->ascent());
-  if (metrics->horizontalAdvance(text) <= text_rect.width()) {
-    painter.drawText(origin, text);
-  } else {
+  const QPoint top_left(text_rect.left(), text_rect.top() + (text_rect.height() - metrics->height()) / 2);
+  const bool byte_column = column >= 1 && column <= 32;
+  if (byte_column && cell.text.size() <= 2) {
+    // Byte and column-number texts repeat on every row: their laid-out form is kept.
+    auto found = byte_texts_.find(cell.text);
+    if (found == byte_texts_.end()) {
+      QStaticText prepared(Latin1(cell.text));
+      prepared.setTextFormat(Qt::PlainText);
+      prepared.prepare(QTransform(), cell_font_);
+      found = byte_texts_.emplace(cell.text, prepared).first;
+    }
+    const bool clip = found->second.size().width() > text_rect.width();
+    if (clip) {
+      painter.save();
+      painter.setClipRect(text_rect, Qt::IntersectClip);
+    }
+    painter.drawStaticText(top_left, found->second);
+    if (clip) painter.restore();
+    return;
+  }
+
+  const QString text = Latin1(cell.text);
+  const bool clip = metrics->horizontalAdvance(text) > text_rect.width();
+  if (clip) {
     painter.save();
     painter.setClipRect(text_rect, Qt::IntersectClip);
-    painter.drawText(origin, text);
-    painter.restore();
   }
+  if (font != &cell_font_) painter.setFont(*font);
+  painter.drawText(QPoint(top_left.x(), top_left.y() + metrics->ascent()), text);
+  if (font != &cell_font_) painter.setFont(cell_font_);
+  if (clip) painter.restore();
 }
 
 void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {

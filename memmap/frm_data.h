@@ -2,10 +2,12 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QStaticText>
 #include <QWidget>
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
@@ -70,6 +72,7 @@ class Tfrm_Data : public QWidget {
   QFont ascii_font_;
   QFontMetrics cell_metrics_;
   QFontMetrics ascii_metrics_;
+  std::unordered_map<std::string, QStaticText> byte_texts_;
 };
 
 }  // namespace varnok

@@ -27,7 +27,8 @@ class MapGridView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
-  // Paints one cell completely into rect (viewport coordinates, grid lines excluded).
+  // Paints one cell completely into rect (viewport coordinates, grid lines excluded). The painter comes
+  // with the grid's font set and must be handed back with it.
   using DrawCellHandler =
       std::function<void(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                          GridDrawState state)>;

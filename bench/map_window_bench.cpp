@@ -1,0 +1,184 @@
+// The memory map window on the offscreen platform: building and first painting the widest map a file can
+// give (0x00000000..0xFFFFFFFF, 134,217,728 data rows), its peak memory against an empty window, and
+// painting a screen of rows at the top and at the end of that map.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QScrollBar>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "memmap/frm_data.h"
+
+namespace {
+
+constexpr int kScreenHeight = 1080;
+constexpr int kPanelHeight = 27;
+
+QWidget* g_owner = nullptr;  // the main window stand-in, made in main()
+
+QWidget& Owner() { return *g_owner; }
+
+// A kB figure from /proc/self/status ("VmRSS", "VmHWM"), or -1 when it cannot be read.
+long StatusKb(const QByteArray& field) {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith(field + ':')) return line.mid(field.size() + 1).trimmed().split(' ').front().toLong();
+  }
+  return -1;
+}
+
+// Lets the platform expose a newly shown window; the expose paints it for the first time.
+bool Expose(QWidget& window) {
+  QCoreApplication::processEvents();
+  return window.windowHandle() != nullptr && window.windowHandle()->isExposed();
+}
+
+std::unique_ptr<QWidget> EmptyWindow() {
+  auto window = std::make_unique<QWidget>(&Owner(), Qt::Window);
+  window->resize(880, 261);
+  window->show();
+  return window;
+}
+
+std::unique_ptr<QWidget> FullMap() {
+  return std::make_unique<varnok::Tfrm_Data>(&Owner(), 0x00000000u, 0xFFFFFFFFu, "bench.s19");
+}
+
+constexpr char kPeakRssFlag[] = "--peak-rss-of=";
+
+struct ChildRun {
+  long peak_kb = -1;      // whole-process peak resident size
+  double first_ms = -1;   // building, showing and first painting the window in a process that is still cold
+};
+
+// A fresh run that shows one window ("empty" or "map").
+ChildRun RunChild(const QString& window) {
+  QProcess child;
+  child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kPeakRssFlag) + window});
+  if (!child.waitForFinished(60000) || child.exitCode() != 0) return {};
+  const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+  if (fields.size() != 2) return {};
+  return {fields[0].toLong(), fields[1].toDouble()};
+}
+
+// Construction (with its event drain and first showing) and the first complete paint.
+void BM_Build4GiBMapAndPaint(benchmark::State& state) {
+  for (auto _ : state) {
+    auto map = std::make_unique<varnok::Tfrm_Data>(&Owner(), 0x00000000u, 0xFFFFFFFFu, "bench.s19");
+    if (!Expose(*map)) {
+      state.SkipWithError("the map window was not exposed");
+      return;
+    }
+    state.PauseTiming();
+    map.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_Build4GiBMapAndPaint)->Unit(benchmark::kMillisecond);
+
+// The same for a plain window of the same size: what any window costs.
+void BM_EmptyWindowAndPaint(benchmark::State& state) {
+  for (auto _ : state) {
+    std::unique_ptr<QWidget> window = EmptyWindow();
+    if (!Expose(*window)) {
+      state.SkipWithError("the window was not exposed");
+      return;
+    }
+    state.PauseTiming();
+    window.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_EmptyWindowAndPaint)->Unit(benchmark::kMillisecond);
+
+// Each figure comes from its own process, so neither window profits from memory the other made resident.
+void BM_PeakRss4GiBMapOverEmptyWindow(benchmark::State& state) {
+  ChildRun empty;
+  ChildRun map;
+  for (auto _ : state) {
+    empty = RunChild(QStringLiteral("empty"));
+    map = RunChild(QStringLiteral("map"));
+  }
+  if (empty.peak_kb <= 0 || map.peak_kb <= 0) {
+    state.SkipWithError("a child run failed");
+    return;
+  }
+  state.counters["empty_window_peak_kB"] = static_cast<double>(empty.peak_kb);
+  state.counters["map_peak_kB"] = static_cast<double>(map.peak_kb);
+  state.counters["map_over_empty_MB"] = static_cast<double>(map.peak_kb - empty.peak_kb) / 1024.0;
+  state.counters["empty_first_ms"] = empty.first_ms;
+  state.counters["map_first_ms"] = map.first_ms;
+}
+BENCHMARK(BM_PeakRss4GiBMapOverEmptyWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One full paint of a grid 1080 pixels high: at the top (arg 0) or scrolled to the last row (arg 1);
+// arg 2 is the top with every byte on screen filled.
+void BM_PaintScreen(benchmark::State& state) {
+  varnok::Tfrm_Data map(&Owner(), 0x00000000u, 0xFFFFFFFFu, "bench.s19");
+  map.resize(map.width(), kScreenHeight + kPanelHeight);
+  if (state.range(0) == 2) {
+    std::vector<std::uint8_t> bytes(64 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    map.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    map.MarkStartVector(0x40);
+  }
+  if (state.range(0) == 1) map.Grid->SelectRow(map.Grid->RowCount() - 1);
+  QWidget* viewport = map.Grid->viewport();
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  for (auto _ : state) viewport->repaint();
+  state.counters["viewport_height"] = viewport->height();
+  state.counters["top_row"] = map.Grid->TopRow();
+  state.counters["rows_in_view"] = map.Grid->VisibleRowCount() + 1;
+}
+BENCHMARK(BM_PaintScreen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+// The child run of BM_PeakRss4GiBMapOverEmptyWindow: shows one window, prints the peak resident size and
+// how long the window took to its first paint.
+int PeakRssChild(int argc, char** argv, const std::string& window) {
+  QApplication app(argc, argv);
+  QWidget owner;
+  owner.setGeometry(100, 100, 700, 500);
+  owner.show();
+  g_owner = &owner;
+  QElapsedTimer timer;
+  timer.start();
+  std::unique_ptr<QWidget> shown = window == "map" ? FullMap() : EmptyWindow();
+  if (!Expose(*shown)) return 1;
+  const double first_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  std::printf("%ld %.3f\n", StatusKb("VmHWM"), first_ms);
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (argc == 2 && std::string(argv[1]).starts_with(kPeakRssFlag)) {
+    return PeakRssChild(argc, argv, std::string(argv[1]).substr(sizeof(kPeakRssFlag) - 1));
+  }
+  benchmark::Initialize(&argc, argv);
+  QApplication app(argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  QWidget owner;
+  owner.setGeometry(100, 100, 700, 500);
+  owner.show();
+  g_owner = &owner;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
