@@ -1,0 +1,42 @@
+#include "app/application.h"
+
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <exception>
+
+#include "ui/dialogs.h"
+#include "ui/platform.h"
+
+namespace varnok {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // The classic style draws group frames with their caption on the frame line and 3D buttons, as the
+  // windows were designed.
+  if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) setStyle(classic);
+  // The title names the program on the desktop (the X11 window class); every message box shows it.
+  setApplicationName(ui::ApplicationTitle());
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ReportCurrentException();
+    return false;
+  }
+}
+
+void ReportCurrentException() {
+  QWidget* const owner = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget()
+                                                                      : QApplication::activeWindow();
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    ui::ShowExceptionReport(owner, error.what());
+  } catch (...) {
+    ui::ShowExceptionReport(owner, "");
+  }
+}
+
+}  // namespace varnok

@@ -1,0 +1,307 @@
+#include "app/frm_gui.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextOption>
+#include <QTimer>
+
+#include "about/frm_about.h"
+#include "memmap/frm_data.h"
+#include "ui/dialogs.h"
+#include "ui/fonts.h"
+#include "ui/platform.h"
+#include "ui/text.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr int kClientWidth = 269;
+constexpr int kClientHeight = 419;
+constexpr int kDesignedLeft = 495;
+constexpr int kDesignedTop = 296;
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& box, const char* text) {
+  auto* button = new QPushButton(QString::fromLatin1(text), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(box);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const QRect& box, const char* caption) {
+  auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
+  group->setObjectName(QString::fromLatin1(name));
+  group->setGeometry(box);
+  return group;
+}
+
+// Labels never read their text as markup: file names and header fields come from the user's files.
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& box, const char* text, Qt::Alignment alignment) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  if (name != nullptr) label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(alignment | Qt::AlignTop);
+  label->setGeometry(box);
+  return label;
+}
+
+// A caption label sized to its text that keeps its designed right edge.
+QLabel* MakeAutoSizeCaption(QWidget* parent, const QRect& box, const char* text) {
+  QLabel* label = MakeLabel(parent, nullptr, box, text, Qt::AlignRight);
+  const int width = label->fontMetrics().horizontalAdvance(label->text());
+  label->setGeometry(box.right() + 1 - width, box.top(), width, box.height());
+  return label;
+}
+
+// A borderless read-only memo on its group's background. Long words such as paths without blanks
+// break anywhere, so that the whole text stays inside the memo.
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QRect& box) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setObjectName(QString::fromLatin1(name));
+  memo->setGeometry(box);
+  memo->setReadOnly(true);
+  memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  memo->setFocusPolicy(Qt::StrongFocus);
+  memo->setFrameShape(QFrame::NoFrame);
+  memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  memo->document()->setDocumentMargin(1);
+  memo->viewport()->setAutoFillBackground(false);
+  memo->setAutoFillBackground(false);
+  memo->setBackgroundVisible(false);
+  return memo;
+}
+
+}  // namespace
+
+QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
+  QFileDialog dialog(parent, QStringLiteral("Choose the s-record file to parse:"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters({QStringLiteral("Motorola S-Record (*.s)"), QStringLiteral("Motorola S-Record (*.mot)"),
+                         QStringLiteral("All files (*)")});
+  dialog.selectNameFilter(QStringLiteral("Motorola S-Record (*.s)"));
+  dialog.setSizeGripEnabled(true);
+  if (!preset.isEmpty()) dialog.selectFile(preset);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+Tfrm_GUI::Tfrm_GUI() : Tfrm_GUI(ui::SettingsPathFor(ui::ExecutablePath())) {}
+
+Tfrm_GUI::Tfrm_GUI(std::string settings_path)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      btn_Open(MakeButton(this, "btn_Open", {8, 11, 105, 25}, "Choose s-record file")),
+      btn_Parse(MakeButton(this, "btn_Parse", {120, 11, 81, 25}, "Start parsing...")),
+      btn_About(MakeButton(this, "btn_About", {208, 11, 57, 25}, "About")),
+      chk_GenMap(new QCheckBox(QStringLiteral("Generate graphical memory map"), this)),
+      btn_Map(MakeButton(this, "btn_Map", {208, 49, 57, 20}, "Show!")),
+      grp_File(MakeGroup(this, "grp_File", {8, 77, 257, 86}, "Choosen file:")),
+      grp_Status(MakeGroup(this, "grp_Status", {8, 166, 257, 41}, "Analyser status:")),
+      grp_S0(MakeGroup(this, "grp_S0", {8, 209, 257, 88}, "Information extracted from S0-Record:")),
+      grp_Summary(MakeGroup(this, "grp_Summary", {8, 299, 257, 113}, "Information summary:")),
+      lbl_Name(MakeLabel(grp_File, "lbl_Name", {64, 24, 185, 13}, "No file selected yet...", Qt::AlignLeft)),
+      mem_Path(MakeMemo(grp_File, "mem_Path", {64, 40, 185, 41})),
+      lbl_Stat(MakeLabel(grp_Status, "lbl_Stat", {8, 18, 241, 13}, "...idle...", Qt::AlignHCenter)),
+      lbl_Module(MakeLabel(grp_S0, "lbl_Module", {104, 24, 145, 13}, "", Qt::AlignLeft)),
+      lbl_Version(MakeLabel(grp_S0, "lbl_Version", {104, 40, 145, 13}, "", Qt::AlignLeft)),
+      mem_Description(MakeMemo(grp_S0, "mem_Description", {104, 56, 145, 29})),
+      lbl_RecordLines(MakeLabel(grp_Summary, "lbl_RecordLines", {104, 24, 145, 13}, "", Qt::AlignLeft)),
+      lbl_TotalDatabytes(MakeLabel(grp_Summary, "lbl_TotalDatabytes", {104, 40, 145, 13}, "", Qt::AlignLeft)),
+      lbl_Highest(MakeLabel(grp_Summary, "lbl_Highest", {104, 56, 145, 13}, "", Qt::AlignLeft)),
+      lbl_Lowest(MakeLabel(grp_Summary, "lbl_Lowest", {104, 72, 145, 13}, "", Qt::AlignLeft)),
+      lbl_Exec(MakeLabel(grp_Summary, "lbl_Exec", {104, 88, 145, 13}, "", Qt::AlignLeft)),
+      settings_path_(std::move(settings_path)),
+      open_file_dialog_(RunOpenFileDialog) {
+  setObjectName(QStringLiteral("frm_GUI"));
+  setWindowTitle(QStringLiteral("Varnok"));
+  // Every control inherits the window's font, so it is set before the captions are measured.
+  setFont(ui::DesignFont());
+  setFixedSize(kClientWidth, kClientHeight);
+  move(kDesignedLeft, kDesignedTop);
+
+  chk_GenMap->setObjectName(QStringLiteral("chk_GenMap"));
+  chk_GenMap->setGeometry(8, 51, 185, 17);
+
+  MakeAutoSizeCaption(grp_File, {12, 24, 45, 13}, "Filename:");
+  MakeAutoSizeCaption(grp_File, {32, 40, 25, 13}, "Path:");
+  MakeLabel(grp_S0, nullptr, {8, 24, 89, 13}, "Module name:", Qt::AlignRight);
+  MakeLabel(grp_S0, nullptr, {8, 40, 89, 13}, "Version.Revision:", Qt::AlignRight);
+  MakeLabel(grp_S0, nullptr, {8, 56, 89, 13}, "Description:", Qt::AlignRight);
+  MakeLabel(grp_Summary, nullptr, {8, 24, 89, 13}, "Total records:", Qt::AlignRight);
+  MakeLabel(grp_Summary, nullptr, {8, 40, 89, 13}, "Total databytes:", Qt::AlignRight);
+  MakeLabel(grp_Summary, nullptr, {8, 56, 89, 13}, "Highest address:", Qt::AlignRight);
+  MakeLabel(grp_Summary, nullptr, {8, 72, 89, 13}, "Lowest address:", Qt::AlignRight);
+  MakeLabel(grp_Summary, nullptr, {8, 88, 89, 13}, "Execution address:", Qt::AlignRight);
+
+  setTabOrder(btn_Open, mem_Description);
+  setTabOrder(mem_Description, mem_Path);
+  setTabOrder(mem_Path, btn_Parse);
+  setTabOrder(btn_Parse, btn_About);
+  setTabOrder(btn_About, chk_GenMap);
+  setTabOrder(chk_GenMap, btn_Map);
+
+  connect(btn_Open, &QPushButton::clicked, this, &Tfrm_GUI::btn_OpenClick);
+  connect(btn_Parse, &QPushButton::clicked, this, &Tfrm_GUI::btn_ParseClick);
+  connect(btn_About, &QPushButton::clicked, this, &Tfrm_GUI::btn_AboutClick);
+  connect(btn_Map, &QPushButton::clicked, this, &Tfrm_GUI::btn_MapClick);
+
+  LoadSettings();
+}
+
+Tfrm_GUI::~Tfrm_GUI() = default;
+
+void Tfrm_GUI::SetOpenFileDialog(OpenFileDialog dialog) { open_file_dialog_ = std::move(dialog); }
+
+void Tfrm_GUI::btn_OpenClick() {
+  if (running_) return;
+  const QString chosen = open_file_dialog_(this, last_chosen_);
+  if (chosen.isEmpty()) return;
+  last_chosen_ = chosen;
+  // The folder keeps its trailing "/", so a file in the root folder gives "/" and not "//".
+  const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
+  const QString name = chosen.mid(slash + 1);
+  QString folder = chosen.left(slash + 1);
+  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  lbl_Name->setText(name);
+  lbl_Name->setToolTip(name);
+  mem_Path->setPlainText(folder);
+  mem_Path->setToolTip(folder);
+  if (QFileInfo(chosen).isFile()) {
+    lbl_Stat->setText(QStringLiteral("Valid file. Click \"") + btn_Parse->text() + QStringLiteral("\""));
+  } else {
+    lbl_Stat->setText(QStringLiteral("File selected does not exist!"));
+  }
+}
+
+void Tfrm_GUI::btn_ParseClick() {
+  if (running_) return;
+  // The map window's construction handles pending events inside the run: a click there is ignored and
+  // a close waits, so the blocks the run is about to hand to the map are never freed under it.
+  struct RunScope {
+    explicit RunScope(bool& running) : running_(running) {
+      running_ = true;
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~RunScope() {
+      QApplication::restoreOverrideCursor();
+      running_ = false;
+    }
+    bool& running_;
+  };
+  {
+    RunScope scope(running_);
+    RunAnalysis(state_, *this);
+  }
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
+void Tfrm_GUI::btn_AboutClick() {
+  if (running_) return;
+  btn_AboutClickFor(this);
+}
+
+void Tfrm_GUI::btn_MapClick() {
+  if (running_) return;
+  if (frm_Data) {
+    frm_Data->ShowMap();
+  } else {
+    ui::ShowMessage(this, QStringLiteral("No data available. Start parsing with memory map option enabled!"));
+  }
+}
+
+void Tfrm_GUI::closeEvent(QCloseEvent* event) {
+  // The close stays refused until the settings are written: a write error leaves the event refused.
+  event->ignore();
+  if (running_) {
+    close_pending_ = true;
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+void Tfrm_GUI::FormClose() {
+  SaveSettings();
+  ClearDataBlocks(state_);
+  // The memory map is a window of its own; it goes with its owner so that the program ends.
+  delete frm_Data;
+}
+
+std::string Tfrm_GUI::InputPath() const {
+  // The path goes to the file system in its own encoding, whatever characters the name holds.
+  const QByteArray path = QFile::encodeName(mem_Path->toPlainText() + lbl_Name->text());
+  return std::string(path.constData(), static_cast<std::size_t>(path.size()));
+}
+
+std::string Tfrm_GUI::FileName() const { return ui::FromQt(lbl_Name->text()); }
+
+bool Tfrm_GUI::MapOption() const { return chk_GenMap->isChecked(); }
+
+QLabel* Tfrm_GUI::FieldLabel(DisplayField field) const {
+  switch (field) {
+    case DisplayField::Module: return lbl_Module;
+    case DisplayField::Version: return lbl_Version;
+    case DisplayField::RecordLines: return lbl_RecordLines;
+    case DisplayField::TotalDatabytes: return lbl_TotalDatabytes;
+    case DisplayField::Highest: return lbl_Highest;
+    case DisplayField::Lowest: return lbl_Lowest;
+    case DisplayField::Exec: return lbl_Exec;
+    case DisplayField::Description: break;
+  }
+  return nullptr;
+}
+
+void Tfrm_GUI::SetField(DisplayField field, std::string_view text) {
+  if (field == DisplayField::Description) {
+    mem_Description->setPlainText(ui::ToQt(text));
+  } else {
+    FieldLabel(field)->setText(ui::ToQt(text));
+  }
+}
+
+void Tfrm_GUI::SetStatus(std::string_view text) { lbl_Stat->setText(ui::ToQt(text)); }
+
+void Tfrm_GUI::SetStatusColour(StatusColour colour) {
+  QPalette palette = lbl_Stat->palette();
+  palette.setColor(QPalette::WindowText, colour == StatusColour::Maroon ? QColor(128, 0, 0) : QColor(0, 0, 0));
+  lbl_Stat->setPalette(palette);
+}
+
+void Tfrm_GUI::DiscardMap() { delete frm_Data; }
+
+void Tfrm_GUI::BuildMap(const MapRequest& request) {
+  // The map window shows itself at the end of its construction.
+  auto* map = new Tfrm_Data(this, request.lowest, request.highest, FileName());
+  frm_Data = map;
+  if (request.blocks != nullptr) {
+    for (const DataBlock block : *request.blocks) map->FillBlock(block.Address, block.Length, block.Data);
+  }
+  if (request.has_exec_addr) map->MarkStartVector(request.exec_addr);
+}
+
+void Tfrm_GUI::ReportOutOfMemory() {
+  QApplication::setOverrideCursor(Qt::ArrowCursor);
+  ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
+  QApplication::restoreOverrideCursor();
+  // The application ends in order once the current event is done, not in the middle of the run.
+  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+}  // namespace varnok

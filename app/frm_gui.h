@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "analysis/analysis_display.h"
+#include "analysis/analysis_run.h"
+#include "memmap/frm_data.h"
+
+class QCheckBox;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace varnok {
+
+// The main window: the buttons that choose and analyse a file, the map option, and the groups that show
+// the chosen file, the analyser status, the S0 header and the summary. It owns the analysis state, the
+// kept data blocks and the memory map window, and keeps the window position and the chosen file in the
+// settings file from one start to the next.
+class Tfrm_GUI : public QWidget, public AnalysisDisplay {
+  Q_OBJECT
+
+ public:
+  // Runs the open-file dialog over parent with the preset file (empty for none); returns the chosen full
+  // path, or an empty text when the user cancels.
+  using OpenFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
+
+  // Builds the window over the settings file beside the running executable.
+  Tfrm_GUI();
+  // Builds the window over the given settings file.
+  explicit Tfrm_GUI(std::string settings_path);
+  ~Tfrm_GUI() override;
+
+  // Replaces the open-file dialog that "Choose s-record file" runs.
+  void SetOpenFileDialog(OpenFileDialog dialog);
+  // Whether "Start parsing..." is running; the buttons are ignored and a close waits until it ends.
+  bool Running() const { return running_; }
+  // The memory map of the last successful run with the map option on, if there is one.
+  Tfrm_Data* MapWindow() const { return frm_Data; }
+  const AnalysisState& State() const { return state_; }
+
+  // AnalysisDisplay
+  std::string InputPath() const override;
+  std::string FileName() const override;
+  bool MapOption() const override;
+  void SetField(DisplayField field, std::string_view text) override;
+  void SetStatus(std::string_view text) override;
+  void SetStatusColour(StatusColour colour) override;
+  void DiscardMap() override;
+  void BuildMap(const MapRequest& request) override;
+  void ReportOutOfMemory() override;
+
+  QPushButton* const btn_Open;
+  QPushButton* const btn_Parse;
+  QPushButton* const btn_About;
+  QCheckBox* const chk_GenMap;
+  QPushButton* const btn_Map;
+  QGroupBox* const grp_File;
+  QGroupBox* const grp_Status;
+  QGroupBox* const grp_S0;
+  QGroupBox* const grp_Summary;
+  QLabel* const lbl_Name;
+  QPlainTextEdit* const mem_Path;
+  QLabel* const lbl_Stat;
+  QLabel* const lbl_Module;
+  QLabel* const lbl_Version;
+  QPlainTextEdit* const mem_Description;
+  QLabel* const lbl_RecordLines;
+  QLabel* const lbl_TotalDatabytes;
+  QLabel* const lbl_Highest;
+  QLabel* const lbl_Lowest;
+  QLabel* const lbl_Exec;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void btn_OpenClick();
+  void btn_ParseClick();
+  void btn_AboutClick();
+  void btn_MapClick();
+  void FormClose();
+  void LoadSettings();
+  void SaveSettings();
+  QLabel* FieldLabel(DisplayField field) const;
+
+  std::string settings_path_;
+  OpenFileDialog open_file_dialog_;
+  QString last_chosen_;  // preset of the next open-file dialog: the file chosen last in this run
+  AnalysisState state_;
+  QPointer<Tfrm_Data> frm_Data;
+  bool running_ = false;
+  bool close_pending_ = false;
+};
+
+// The open-file dialog "Choose the s-record file to parse:" with its three file types.
+QString RunOpenFileDialog(QWidget* parent, const QString& preset);
+
+}  // namespace varnok
