@@ -64,9 +64,11 @@ bool ByteCountOk(std::int32_t byte_count, int line_length) { return byte_count =
 namespace {
 
 #if defined(__x86_64__)
+// Digit values of the characters summed so far, in the first and in the second place of each pair.
+// A byte lane takes at most 15 per load; runs are at most 520 characters (17 loads), so lanes never
+// overflow before they are added up.
 struct PairSums {
-  __m256i high;  // digits in the first place of each pair
-  __m256i low;
+  __m256i digits;
   int invalid;
 };
 
@@ -78,26 +80,24 @@ __attribute__((target("avx2"), always_inline)) inline void AddChunk(const char* 
   const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
   const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(c, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
   const __m256i is_letter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
-  const __m256i value =
-      _mm256_and_si256(_mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, is_digit), keep);
-  const __m256i fine = _mm256_or_si256(_mm256_or_si256(is_digit, is_letter), _mm256_andnot_si256(keep, _mm256_set1_epi8(-1)));
-  sums.invalid |= ~_mm256_movemask_epi8(fine);
-  const __m256i first_places = _mm256_set1_epi16(0x00FF);
-  sums.high = _mm256_add_epi64(sums.high, _mm256_sad_epu8(_mm256_and_si256(value, first_places), _mm256_setzero_si256()));
-  sums.low = _mm256_add_epi64(sums.low, _mm256_sad_epu8(_mm256_andnot_si256(first_places, value), _mm256_setzero_si256()));
+  const __m256i value = _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, is_digit);
+  const __m256i fine = _mm256_or_si256(is_digit, is_letter);
+  sums.invalid |= static_cast<int>(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_andnot_si256(fine, keep))));
+  sums.digits = _mm256_add_epi8(sums.digits, _mm256_and_si256(value, keep));
 }
 
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const __m256i& v) {
-  const __m128i folded = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  const __m256i sad = _mm256_sad_epu8(v, _mm256_setzero_si256());
+  const __m128i folded = _mm_add_epi64(_mm256_castsi256_si128(sad), _mm256_extracti128_si256(sad, 1));
   return static_cast<std::uint32_t>(_mm_cvtsi128_si64(folded) + _mm_extract_epi64(folded, 1));
 }
 
-// Sums the bytes of an all-hex run of `chars` characters (at least 32, even) as 16 times the sum of
+// Sums the bytes of an all-hex run of `chars` characters (32 to 520, even) as 16 times the sum of
 // the high digits plus the sum of the low digits. Returns false when a character is not a hex digit,
 // so that the caller takes the character-by-character path with its rules for such characters.
 // Every load stays inside the run.
 __attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t chars, std::uint32_t& sum) {
-  PairSums sums{_mm256_setzero_si256(), _mm256_setzero_si256(), 0};
+  PairSums sums{_mm256_setzero_si256(), 0};
   const __m256i all = _mm256_set1_epi8(-1);
   std::size_t offset = 0;
   for (; offset + 32 <= chars; offset += 32) AddChunk(p + offset, all, sums);
@@ -110,7 +110,8 @@ __attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t 
     AddChunk(p + start, _mm256_cmpgt_epi8(positions, first_new), sums);
   }
   if (sums.invalid != 0) return false;
-  sum = 16 * Total(sums.high) + Total(sums.low);
+  const __m256i first_places = _mm256_set1_epi16(0x00FF);
+  sum = 16 * Total(_mm256_and_si256(sums.digits, first_places)) + Total(_mm256_andnot_si256(first_places, sums.digits));
   return true;
 }
 
@@ -121,7 +122,7 @@ const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 
 bool ChecksumOk(const char* p, std::int32_t m) {
 #if defined(__x86_64__)
-  if (kHasAvx2 && m >= 16) {
+  if (kHasAvx2 && m >= 16 && m <= 260) {
     std::uint32_t sum = 0;
     if (SumHexPairsAvx2(p, 2 * static_cast<std::size_t>(m), sum)) return (sum & 0xFF) == 0xFF;
   }
