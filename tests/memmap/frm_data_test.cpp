@@ -208,23 +208,6 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->lbl_Adr->text(), shown);
   }
 
-  void hitTestOutside() {
-    Tfrm_Data* map = NewMap(0x00000000, 0x0000001F);
-    QVERIFY(map);
-    const struct {
-      QPoint pos;
-      CellPos cell;
-    } cases[] = {
-        {{0, 0}, {0, 0}},     {{64, 24}, {0, 0}},    {{65, 25}, {1, 1}},    {{873, 49}, {33, 1}},
-        {{874, 30}, {-1, 1}}, {{300, 50}, {14, -1}}, {{-1, -1}, {-1, -1}},
-    };
-    for (const auto& c : cases) {
-      const CellPos cell = map->Grid->MouseCoord(c.pos.x(), c.pos.y());
-      QCOMPARE(cell.column, c.cell.column);
-      QCOMPARE(cell.row, c.cell.row);
-    }
-  }
-
   void cellColours_data() {
     QTest::addColumn<int>("column");
     QTest::addColumn<int>("row");
