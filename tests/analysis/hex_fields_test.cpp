@@ -58,6 +58,37 @@ TEST(RecordChecks, ByteCountAndChecksum) {
   }
 }
 
+// The checksum over runs of every length, with and without characters that are not hex digits in
+// every part of the run, agrees with the character-by-character sum.
+TEST(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
+  unsigned seed = 7;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  const std::string digits = "0123456789abcdefABCDEF";
+  for (int m = 1; m <= 256; ++m) {
+    for (int variant = 0; variant < 24; ++variant) {
+      std::string run(static_cast<std::size_t>(2 * m), '0');
+      for (char& c : run) c = digits[next() % digits.size()];
+      if (variant % 3 == 1) run[next() % run.size()] = static_cast<char>("Gg /:@`\x00\xFF"[next() % 9]);
+      unsigned sum = 0;
+      for (int k = 0; k < m; ++k) sum += HexToInt(run.data() + 2 * k, 2);
+      // Make the run pass in some variants, so both answers are exercised.
+      if (variant % 2 == 0) {
+        const unsigned last = HexToInt(run.data() + 2 * (m - 1), 2) & 0xFF;
+        const unsigned wanted = (0xFF - (sum - last)) & 0xFF;
+        static const char kHex[] = "0123456789ABCDEF";
+        run[2 * (m - 1)] = kHex[wanted >> 4];
+        run[2 * (m - 1) + 1] = kHex[wanted & 0xF];
+        sum = 0;
+        for (int k = 0; k < m; ++k) sum += HexToInt(run.data() + 2 * k, 2);
+      }
+      ASSERT_EQ(ChecksumOk(run.data(), m), (sum & 0xFF) == 0xFF) << "m=" << m << " run=" << run;
+    }
+  }
+}
+
 TEST(RecordChecks, ShortLinesTruncateTowardZero) {
   EXPECT_TRUE(ByteCountOk(0, 3));
   EXPECT_TRUE(ByteCountOk(-1, 2));
