@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "ui/dialogs.h"
+#include "ui/fonts.h"
 #include "ui/platform.h"
 
 namespace varnok {
@@ -14,6 +15,8 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   // The classic style draws group frames with their caption on the frame line and 3D buttons, as the
   // windows were designed.
   if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) setStyle(classic);
+  // Message boxes and the file dialog use the design font like the windows.
+  setFont(ui::DesignFont());
   // The title names the program on the desktop (the X11 window class); every message box shows it.
   setApplicationName(ui::ApplicationTitle());
 }

@@ -177,9 +177,9 @@ void Tfrm_GUI::btn_OpenClick() {
   QString folder = chosen.left(slash + 1);
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
   lbl_Name->setText(name);
-  lbl_Name->setToolTip(name);
+  lbl_Name->setToolTip(ui::PlainToolTip(name));
   mem_Path->setPlainText(folder);
-  mem_Path->setToolTip(folder);
+  mem_Path->setToolTip(ui::PlainToolTip(folder));
   if (QFileInfo(chosen).isFile()) {
     lbl_Stat->setText(QStringLiteral("Valid file. Click \"") + btn_Parse->text() + QStringLiteral("\""));
   } else {

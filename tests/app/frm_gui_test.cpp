@@ -304,7 +304,7 @@ class FrmGuiTest : public QObject {
   }
 
   void headerFieldsArePlainText() {
-    const QString file = Sample(QStringLiteral("markup.s"),
+    const QString file = Sample(QStringLiteral("<i>markup.s"),
                                 QByteArray::fromStdString(Record('0', 0, 2, "<b>x</b>            0105Demo") +
                                                           Record('9', 0, 2, "")));
     Tfrm_GUI frm(Ini().toStdString());
@@ -316,6 +316,8 @@ class FrmGuiTest : public QObject {
     QCOMPARE(frm.lbl_Version->text(), QStringLiteral("1.5"));
     QCOMPARE(frm.mem_Description->toPlainText(), QStringLiteral("Demo"));
     QCOMPARE(frm.lbl_Module->textFormat(), Qt::PlainText);
+    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("<i>markup.s"));
+    QVERIFY(frm.lbl_Name->toolTip().contains(QStringLiteral("&lt;i&gt;markup.s")));
   }
 
   void failedRunAndShow() {
