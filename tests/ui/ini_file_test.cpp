@@ -83,13 +83,6 @@ TEST_F(IniFileTest, ReadsNamesWithoutRegardToCase) {
   EXPECT_EQ(ini.ReadString("", "; comment", "d"), "d");
 }
 
-TEST_F(IniFileTest, FirstSectionAndFirstKeyOfANameCount) {
-  Put("[app]\ntop=1\ntop=2\n[app]\ntop=3\nleft=4\n");
-  const TIniFile ini(path_);
-  EXPECT_EQ(ini.ReadInteger("app", "top", 0), 1);
-  EXPECT_EQ(ini.ReadInteger("app", "left", 0), 0);
-}
-
 TEST_F(IniFileTest, LongValuesAreCutTo2047Characters) {
   const std::string name(3000, 'n');
   Put("[file]\nname=" + name + "\n");
