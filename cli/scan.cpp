@@ -78,26 +78,25 @@ nlohmann::json FieldNumber(const std::string& text, bool hex) {
   return std::stoull(text, nullptr, hex ? 16 : 10);
 }
 
-std::string MapRowText(const MapGrid& grid, std::int32_t row) {
-  std::string line;
-  for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
-    if (column > 0) line += ' ';
-    line += grid.Cell(column, row);
-  }
-  return line;
-}
-
 // The memory map as the window would build it from the kept blocks and the start vector.
-std::vector<std::string> MapLines(const MapRequest& request) {
-  MapGrid grid;
+void BuildGrid(const MapRequest& request, MapGrid& grid) {
   grid.Build(request.lowest, request.highest);
   for (const DataBlock block : *request.blocks) grid.FillBlock(block.Address, block.Length, block.Data);
   if (request.has_exec_addr) grid.MarkStartVector(request.exec_addr);
-  std::vector<std::string> lines{MapRowText(grid, 0)};
+}
+
+// Calls emit with the header row, then with every row that holds data or the start vector. Rows
+// are formatted one at a time into one buffer: a full map is far larger than the memory it needs.
+template <typename Emit>
+void ForEachMapRow(const MapGrid& grid, Emit emit) {
+  std::string line;
+  grid.AppendRowText(0, line);
+  emit(line);
   for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
-    lines.push_back(MapRowText(grid, row));
+    line.clear();
+    grid.AppendRowText(row, line);
+    emit(line);
   }
-  return lines;
 }
 
 std::optional<Options> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -174,30 +173,46 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   RunAnalysis(state, display);
 
   const bool success = display.status == kSuccessStatus;
-  std::vector<std::string> map_lines;
-  if (success && display.map_built && display.out_of_memory_count == 0) map_lines = MapLines(display.map);
+  std::optional<MapGrid> grid;
+  if (success && display.map_built && display.out_of_memory_count == 0) {
+    grid.emplace();
+    BuildGrid(display.map, *grid);
+    ClearDataBlocks(state);  // the grid holds its own copy of every byte
+  }
 
   if (options->json) {
     nlohmann::ordered_json report;
     report["status"] = Latin1ToUtf8(display.status);
     report["success"] = success;
-    nlohmann::ordered_json numbers;
     for (const Caption& caption : kCaptions) {
-      if (!caption.field) continue;
-      const std::string& text = display.Field(*caption.field);
-      report[caption.json_key] = Latin1ToUtf8(text);
+      if (caption.field) report[caption.json_key] = Latin1ToUtf8(display.Field(*caption.field));
     }
+    nlohmann::ordered_json numbers;
     numbers["total_records"] = FieldNumber(display.Field(DisplayField::RecordLines), false);
     numbers["total_databytes"] = FieldNumber(display.Field(DisplayField::TotalDatabytes), false);
     numbers["highest_address"] = FieldNumber(display.Field(DisplayField::Highest), true);
     numbers["lowest_address"] = FieldNumber(display.Field(DisplayField::Lowest), true);
     numbers["execution_address"] = FieldNumber(display.Field(DisplayField::Exec), true);
     report["numbers"] = numbers;
-    if (!map_lines.empty()) {
-      report["map"] = {{"header", map_lines.front()},
-                       {"rows", std::vector<std::string>(map_lines.begin() + 1, map_lines.end())}};
+    std::string text = report.dump(2);
+    if (!grid) {
+      out << text << "\n";
+    } else {
+      // The rows are streamed into the object's last member rather than held as one JSON value.
+      text.resize(text.size() - 2);  // the line break and the closing brace
+      out << text << ",\n  \"map\": {\n";
+      std::size_t index = 0;
+      ForEachMapRow(*grid, [&](const std::string& row) {
+        const std::string quoted = nlohmann::json(row).dump();
+        if (index == 0) {
+          out << "    \"header\": " << quoted << ",\n    \"rows\": [";
+        } else {
+          out << (index > 1 ? "," : "") << "\n      " << quoted;
+        }
+        ++index;
+      });
+      out << "\n    ]\n  }\n}\n";
     }
-    out << report.dump(2) << "\n";
   } else {
     for (const Caption& caption : kCaptions) {
       const std::string& value = caption.field ? display.Field(*caption.field) : display.status;
@@ -205,9 +220,9 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       if (!value.empty()) out << ' ' << EscapeValue(value);
       out << '\n';
     }
-    if (!map_lines.empty()) {
+    if (grid) {
       out << '\n';
-      for (const std::string& line : map_lines) out << line << '\n';
+      ForEachMapRow(*grid, [&out](const std::string& row) { out << row << '\n'; });
     }
   }
   out.flush();

@@ -127,6 +127,41 @@ std::string MapGrid::Cell(std::int32_t column, std::int32_t row) const {
   return text;
 }
 
+void MapGrid::AppendRowText(std::int32_t row, std::string& out) const {
+  if (row < 0 || row >= RowCount()) return;
+  if (row == 0) {
+    for (std::int32_t column = 0; column < kColumnCount; ++column) {
+      if (column > 0) out.push_back(' ');
+      out += Cell(column, 0);
+    }
+    return;
+  }
+  const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
+  out += Hex8(base_ + row_offset);
+  const Page* page = FindPage(row_offset);
+  const std::uint32_t in_page = row_offset & (kPageBytes - 1);
+  const std::uint32_t row_in_page = in_page / kBytesPerRow;
+  const std::uint32_t filled = page == nullptr ? 0 : page->filled[row_in_page];
+  const std::uint32_t marked = page != nullptr && page->marked ? (*page->marked)[row_in_page] : 0;
+  char ascii[kBytesPerRow];
+  for (std::uint32_t c = 0; c < kBytesPerRow; ++c) {
+    const std::uint32_t bit = 1u << c;
+    out.push_back(' ');
+    if (marked & bit) out.push_back('!');
+    if (filled & bit) {
+      const std::uint8_t byte = page->bytes[in_page + c];
+      if (!(marked & bit)) out.push_back('.');
+      AppendHex2(out, byte);
+      ascii[c] = PrintableChar(byte);
+    } else {
+      out += "FF";
+      ascii[c] = '.';
+    }
+  }
+  out.push_back(' ');
+  out.append(ascii, kBytesPerRow);
+}
+
 CellPos MapGrid::AddressToCell(std::uint32_t address) const {
   const std::uint32_t offset = address - base_;
   // offset >> 5 is at most 0x07FFFFFF, so the row always fits a signed 32-bit integer.

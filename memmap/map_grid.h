@@ -58,6 +58,10 @@ class MapGrid {
   // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
   std::int32_t NextWrittenRow(std::int32_t row) const;
 
+  // Appends the row's 34 cell texts joined by one blank (the form in which varnok-scan prints a row);
+  // nothing for a row outside the table.
+  void AppendRowText(std::int32_t row, std::string& out) const;
+
   // Bytes held by the store of written rows and its index.
   std::size_t MemoryBytes() const;
 

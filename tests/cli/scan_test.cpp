@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -126,6 +128,19 @@ TEST(Scan, JsonCarriesTextsNumbersAndLatin1) {
   EXPECT_NE(bad.out.find("\"status\": \"No s-record found @ line 1\""), std::string::npos);
   EXPECT_NE(bad.out.find("\"success\": false"), std::string::npos);
   EXPECT_NE(bad.out.find("\"lowest_address\": null"), std::string::npos);
+}
+
+TEST(Scan, JsonWithMapIsOneValidObject) {
+  const Result r = Scan({"--json", "--map", WriteFile("json_map.s", "S107100041422063E2\nS10450007F2C\nS9033000CC\n")});
+  ASSERT_EQ(r.status, kScanSuccess);
+  const nlohmann::json report = nlohmann::json::parse(r.out);
+  EXPECT_EQ(report["map"]["header"].get<std::string>().substr(0, 11), "Address 00 ");
+  ASSERT_EQ(report["map"]["rows"].size(), 3u);
+  EXPECT_EQ(report["map"]["rows"][1].get<std::string>().substr(0, 12), "00003000 !FF");
+  EXPECT_EQ(report["numbers"]["lowest_address"], 0x1000);
+  // Without data rows the map holds only its header row.
+  const Result empty = Scan({"--json", "--map", WriteFile("json_empty.s", "S0030000FC\n")});
+  EXPECT_TRUE(nlohmann::json::parse(empty.out)["map"]["rows"].empty());
 }
 
 void* NoMemory(std::size_t) { return nullptr; }

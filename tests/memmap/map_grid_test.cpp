@@ -362,3 +362,32 @@ TEST(NextWrittenRowTest, UnalignedBaseAndEmptyMap) {
 
 }  // namespace
 }  // namespace varnok
+
+namespace varnok {
+namespace {
+
+// A row's printed text is its cell texts joined by blanks, whatever the row holds.
+TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
+  MapGrid grid;
+  grid.Build(0xFFFFFF00u, 0x00000100u);
+  const std::uint8_t bytes[] = {0x41, 0x00, 0xFF, 0x20, 0x7E, 0x80, 0x5C};
+  grid.FillBlock(0xFFFFFFFCu, sizeof bytes, bytes);
+  grid.FillBlock(0x00000050u, 1, bytes);
+  grid.MarkStartVector(0xFFFFFFFDu);
+  grid.MarkStartVector(0x00000060u);
+  for (std::int32_t row : {0, 1, 8, 9, 11, 12, grid.RowCount() - 1, grid.RowCount(), -1}) {
+    std::string expected;
+    if (row >= 0 && row < grid.RowCount()) {
+      for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
+        if (column > 0) expected += ' ';
+        expected += grid.Cell(column, row);
+      }
+    }
+    std::string text = "keep:";
+    grid.AppendRowText(row, text);
+    EXPECT_EQ(text, "keep:" + expected) << "row " << row;
+  }
+}
+
+}  // namespace
+}  // namespace varnok
