@@ -12,8 +12,8 @@ std::string ExecutablePath();
 // or ".ini" appended when the file name has none.
 std::string SettingsPathFor(const std::string& executable);
 
-// The application title of an executable: its file name cut at the first ".", with every character
-// after the first one in lower case.
+// The application title of an executable: its file name cut at the first ".", the first letter in
+// upper case and every character after it in lower case.
 QString ApplicationTitle(const std::string& executable);
 
 // The application title of the running executable; the caption of every message box.

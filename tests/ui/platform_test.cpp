@@ -22,14 +22,15 @@ TEST(SettingsPathFor, ReplacesTheFileNamesExtension) {
   for (const auto& c : cases) EXPECT_EQ(SettingsPathFor(c.executable), c.settings) << c.executable;
 }
 
-TEST(ApplicationTitle, KeepsTheFirstCharacterAndLowersTheRest) {
+TEST(ApplicationTitle, RaisesTheFirstLetterAndLowersTheRest) {
   const struct {
     const char* executable;
     const char* title;
   } cases[] = {
       {"C:/TOOLS/ABC.EXE", "Abc"},
       {"/usr/bin/VarNok", "Varnok"},
-      {"/build/app/varnok", "varnok"},
+      {"/build/app/varnok", "Varnok"},
+      {"/opt/9lives.bin", "9lives"},
       {"/x.y/My.Tool.bin", "My"},
       {"/opt/.hidden", ""},
   };
