@@ -1,41 +1,17 @@
 #include "analysis/line_reader.h"
 
+#include "analysis/byte_scan.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 namespace varnok {
 namespace {
 
-#if defined(__x86_64__)
-// Lines are short, so an inline scan beats a call to memchr. It reads whole 32-byte loads, which the
-// input's read padding keeps inside its buffer; a match past the end is stale and ignored.
-__attribute__((target("avx2"))) std::size_t FindLineFeedAvx2(const char* p, std::size_t n) {
-  const __m256i lf = _mm256_set1_epi8('\n');
-  for (std::size_t i = 0; i < n; i += 32) {
-    const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-    const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(chars, lf)));
-    if (mask != 0) return std::min(n, i + static_cast<std::size_t>(__builtin_ctz(mask)));
-  }
-  return n;
-}
-
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
-#endif
-
-// The first line feed in s (a chunk of a TextModeInput), or s.size(). A carriage return would end a
-// line too, but text mode has removed every one of them before a line is looked for.
-std::size_t FindLineEnd(std::string_view s) {
-#if defined(__x86_64__)
-  if (kHasAvx2) return FindLineFeedAvx2(s.data(), s.size());
-#endif
-  const void* lf = std::memchr(s.data(), '\n', s.size());
-  return lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - s.data()) : s.size();
-}
+// The first line end in s (a chunk of a TextModeInput), or s.size(). A carriage return ends a line
+// like a line feed, though text mode has removed every one of them before a line is looked for.
+std::size_t FindLineEnd(std::string_view s) { return FindEitherByte(s.data(), s.size(), '\n', '\r'); }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "analysis/text_input.h"
 
+#include "analysis/byte_scan.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,42 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 namespace varnok {
-namespace {
-
-#if defined(__x86_64__)
-// The first carriage return or 0x1A among n bytes, or n; reads whole 32-byte loads (read padding).
-__attribute__((target("avx2"))) std::size_t FindTextModeByteAvx2(const char* p, std::size_t n) {
-  const __m256i cr = _mm256_set1_epi8('\r');
-  const __m256i eof = _mm256_set1_epi8(0x1A);
-  for (std::size_t i = 0; i < n; i += 32) {
-    const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-    const __m256i hit = _mm256_or_si256(_mm256_cmpeq_epi8(chars, cr), _mm256_cmpeq_epi8(chars, eof));
-    const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(hit));
-    if (mask != 0) return std::min(n, i + static_cast<std::size_t>(__builtin_ctz(mask)));
-  }
-  return n;
-}
-
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
-#endif
-
-// Whether a block may hold a byte that text mode removes or stops at; one pass for the usual block
-// that holds neither.
-bool MayHoldTextModeBytes(const char* p, std::size_t n) {
-#if defined(__x86_64__)
-  if (kHasAvx2) return FindTextModeByteAvx2(p, n) < n;
-#endif
-  (void)p;
-  (void)n;
-  return true;
-}
-
-}  // namespace
 
 std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -100,7 +67,8 @@ bool TextModeInput::Refill() {
       memory_pos_ += got;
     }
     char* data = buffer_.data();
-    if (!MayHoldTextModeBytes(data, got)) {
+    // One pass for the usual block that holds neither a carriage return nor 0x1A.
+    if (FindEitherByte(data, got, '\r', 0x1A) == got) {
       end_ = got;
       return true;
     }
