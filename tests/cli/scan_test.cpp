@@ -167,9 +167,18 @@ TEST(Scan, RealProcessExitStatusAndStreams) {
   std::string first;
   std::getline(out, first);
   EXPECT_EQ(first, "Analyser status: Parsing successfully finished...");
-  const std::string usage = std::string(VARNOK_SCAN_PATH) + " 2>" + err_path;
-  const int usage_raw = std::system(usage.c_str());
-  EXPECT_EQ(WEXITSTATUS(usage_raw), kScanUsageError);
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"", kScanUsageError},
+      {WriteFile("process_bad.s", "S9030000FD\n"), kScanAnalysisError},
+      {"--version", kScanSuccess},
+  };
+  for (const auto& c : cases) {
+    const int status = std::system((std::string(VARNOK_SCAN_PATH) + " " + c.args + " >" + out_path + " 2>" + err_path).c_str());
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
+  }
 }
 
 }  // namespace
