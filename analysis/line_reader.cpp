@@ -2,7 +2,6 @@
 
 #include "analysis/byte_scan.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string_view>
 
