@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "analysis/hex_fields.h"
+#include "analysis/hex_text.h"
 #include "analysis/line_reader.h"
 #include "analysis/s0_header.h"
 
@@ -16,62 +18,63 @@ namespace {
 // The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
 constexpr int kAddressFieldEnd = 12;
 
-std::string HexAddress(std::uint32_t value) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
-bool FileExists(const std::string& path) {
+// A name that is not there (a folder counts as not there) is missing; a name that exists but cannot be looked at
+// (a folder without search permission on the way, a name too long) is not, and fails at the opening instead.
+bool FileMissing(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return errno == ENOENT || errno == ENOTDIR;
 }
 
 class Run {
  public:
-  Run(AnalysisState& state, AnalysisDisplay& display)
-      : state_(state), display_(display), map_option_(display.MapOption()) {}
+  Run(AnalysisState& state, AnalysisDisplay& display, bool map_option)
+      : state_(state), display_(display), map_option_(map_option) {}
 
-  void ReportError(const std::string& text) {
+  // Ends the run with a failure: closes the input, shows the status in maroon and frees the kept blocks.
+  RunResult ReportError(RunKind kind, std::int64_t line = 0) {
+    RunResult result;
+    result.kind = kind;
+    result.line = line;
     state_.InFile.reset();
-    display_.SetStatusColour(StatusColour::Maroon);
-    display_.SetStatus(text);
     ClearDataBlocks(state_);
+    display_.SetStatusColour(StatusColour::Maroon);
+    display_.SetStatus(StatusText(result));
+    return result;
   }
 
-  void Analyse();
+  RunResult Analyse();
 
  private:
-  bool ReportAt(const char* what) {
-    ReportError(what + std::to_string(line_count_));
-    return false;
-  }
-
   // Byte count and checksum checks shared by every handler.
   bool Checked() {
     state_.ByteCount = static_cast<std::int32_t>(HexToInt(line_ + 2, 2));
-    if (!ByteCountOk(state_.ByteCount, length_)) return ReportAt("Byte count error @ line ");
-    if (!ChecksumOk(line_ + 2, state_.ByteCount + 1)) return ReportAt("Checksum error @ line ");
+    if (!ByteCountOk(state_.ByteCount, length_)) return Fail(RunKind::ByteCountError);
+    if (!ChecksumOk(line_ + 2, state_.ByteCount + 1)) return Fail(RunKind::ChecksumError);
     return true;
+  }
+
+  bool Fail(RunKind kind) {
+    failure_ = kind;
+    return false;
   }
 
   bool ParseS0();
   bool ParseData(int address_width);  // ParseS1, ParseS2, ParseS3
   bool ParseS5() { return Checked(); }
   bool ParseTermination(int address_width);  // ParseS7, ParseS8, ParseS9
-  void StoreDataRecord(int address_width);
+  bool StoreDataRecord(int address_width);
   bool Dispatch();
-  void WriteSummary();
+  RunResult Finish();
 
   AnalysisState& state_;
   AnalysisDisplay& display_;
+  const bool map_option_;
   LineBuffer buffer_;
   const char* line_ = buffer_.text;
   int length_ = 0;
   std::int64_t line_count_ = 0;
-  // The map option cannot change while the run holds the only thread.
-  const bool map_option_;
-  bool out_of_memory_ = false;
+  RunKind failure_ = RunKind::Parsed;
 };
 
 bool Run::ParseS0() {
@@ -83,11 +86,7 @@ bool Run::ParseS0() {
   return true;
 }
 
-bool Run::ParseData(int address_width) {
-  if (!Checked()) return false;
-  StoreDataRecord(address_width);
-  return true;
-}
+bool Run::ParseData(int address_width) { return Checked() && StoreDataRecord(address_width); }
 
 bool Run::ParseTermination(int address_width) {
   if (!Checked()) return false;
@@ -96,27 +95,24 @@ bool Run::ParseTermination(int address_width) {
   return true;
 }
 
-void Run::StoreDataRecord(int address_width) {
+bool Run::StoreDataRecord(int address_width) {
   state_.RecAddress = HexToInt(line_ + 4, 2 * address_width);
   if (state_.RecAddress < state_.LowestAddr) state_.LowestAddr = state_.RecAddress;
   state_.RecEnd = state_.RecAddress + static_cast<std::uint32_t>(state_.ByteCount) - 2u - static_cast<std::uint32_t>(address_width);
   if (state_.RecEnd > state_.HighestAddr) state_.HighestAddr = state_.RecEnd;
   const std::int32_t length = state_.ByteCount - 1 - address_width;
   // A count too small for the address and checksum gives a negative length: it adds nothing.
-  if (length < 0) return;
+  if (length < 0) return true;
   state_.TotalBytes += static_cast<std::uint32_t>(length);
-  if (!map_option_ || out_of_memory_) return;
+  if (!map_option_) return true;
   std::uint8_t* data = state_.DataBlocks.Append(state_.RecAddress, length);
-  if (data == nullptr) {
-    out_of_memory_ = true;
-    display_.ReportOutOfMemory();
-    return;
-  }
+  if (data == nullptr) return Fail(RunKind::OutOfMemory);
   DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
+  return true;
 }
 
 bool Run::Dispatch() {
-  if (line_[0] != 'S') return ReportAt("No s-record found @ line ");
+  if (line_[0] != 'S') return Fail(RunKind::NoRecord);
   switch (line_[1]) {
     case '0': return ParseS0();
     case '1': return ParseData(2);
@@ -127,52 +123,54 @@ bool Run::Dispatch() {
     case '7': return ParseTermination(4);
     case '8': return ParseTermination(3);
     case '9': return ParseTermination(2);
-    default: return ReportAt("Unknown s-record found @ line ");
+    default: return Fail(RunKind::UnknownRecord);
   }
 }
 
-void Run::Analyse() {
+RunResult Run::Analyse() {
   display_.SetStatusColour(StatusColour::Black);
-  for (;;) {
-    // Lines long enough to hold every field the handlers read are analysed where they stand.
-    const int n = NextLine(*state_.InFile, buffer_, line_, kAddressFieldEnd);
-    if (n < 0) break;
-    if (n == 0) continue;
-    ++line_count_;
-    length_ = n;
-    if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
-    if (!Dispatch()) return;
+  try {
+    for (;;) {
+      // Lines long enough to hold every field the handlers read are analysed where they stand.
+      const int n = NextLine(*state_.InFile, buffer_, line_, kAddressFieldEnd);
+      if (n < 0) break;
+      if (n == 0) continue;
+      ++line_count_;
+      length_ = n;
+      if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
+      if (!Dispatch()) return ReportError(failure_, line_count_);
+    }
+    // The line that could not be read is the next one.
+    if (state_.InFile->Failed()) return ReportError(RunKind::ReadFailed, line_count_ + 1);
+    return Finish();
+  } catch (const std::bad_alloc&) {
+    return ReportError(RunKind::OutOfMemory, line_count_);
   }
-  state_.InFile.reset();
-  WriteSummary();
 }
 
-void Run::WriteSummary() {
-  display_.SetField(DisplayField::Highest, HexAddress(state_.HighestAddr));
+RunResult Run::Finish() {
+  state_.InFile.reset();
+  RunResult result;
+  RunTotals& totals = result.totals;
+  totals.records = line_count_;
+  totals.data_bytes = state_.TotalBytes;
+  totals.lowest = state_.LowestAddr;
+  totals.highest = state_.HighestAddr;
+  if (state_.HasExecAddr) totals.exec = state_.ExecAddr;
+
+  display_.SetField(DisplayField::Highest, AddressText(totals.highest));
   // A single loaded byte has its lowest address equal to its highest; only the empty image
   // (0xFFFFFFFF above 0) leaves the field empty.
-  if (state_.LowestAddr <= state_.HighestAddr) display_.SetField(DisplayField::Lowest, HexAddress(state_.LowestAddr));
-  if (state_.HasExecAddr) display_.SetField(DisplayField::Exec, HexAddress(state_.ExecAddr));
-  display_.SetStatus("Parsing successfully finished...");
-  display_.SetField(DisplayField::RecordLines, std::to_string(line_count_));
-  std::string total = std::to_string(state_.TotalBytes);
-  if (state_.TotalBytes > 1024) total += " bytes (" + std::to_string(state_.TotalBytes >> 10) + " kb)";
-  display_.SetField(DisplayField::TotalDatabytes, total);
-  // After a failed allocation the kept blocks are incomplete and the program is about to end.
-  if (map_option_ && !out_of_memory_) {
-    MapRequest request;
-    request.lowest = state_.LowestAddr;
-    request.highest = state_.HighestAddr;
-    request.blocks = &state_.DataBlocks;
-    request.has_exec_addr = state_.HasExecAddr;
-    request.exec_addr = state_.ExecAddr;
-    display_.BuildMap(request);
-  }
+  if (totals.HasLowest()) display_.SetField(DisplayField::Lowest, AddressText(totals.lowest));
+  if (totals.exec) display_.SetField(DisplayField::Exec, AddressText(*totals.exec));
+  display_.SetStatus(StatusText(result));
+  display_.SetField(DisplayField::RecordLines, std::to_string(totals.records));
+  display_.SetField(DisplayField::TotalDatabytes, TotalDatabytesText(totals.data_bytes));
+  return result;
 }
 
 void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
   ClearDataBlocks(state);
-  display.DiscardMap();
   state.InFile.reset();
   state.ByteCount = 0;
   state.RecAddress = 0;
@@ -187,28 +185,44 @@ void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
 
 }  // namespace
 
-void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
-
-void RunAnalysis(AnalysisState& state, AnalysisDisplay& display) {
-  ResetRun(state, display);
-  Run run(state, display);
-  const std::string path = display.InputPath();
-  if (!FileExists(path)) {
-    run.ReportError("Input file does not exist!");
-    return;
+std::string StatusText(const RunResult& result) {
+  const std::string line = std::to_string(result.line);
+  switch (result.kind) {
+    case RunKind::Parsed: return "Parsing successfully finished...";
+    case RunKind::MissingFile: return "Input file does not exist!";
+    case RunKind::OpenFailed: return "Unable to open selected input file!";
+    case RunKind::ReadFailed: return "Read error @ line " + line;
+    case RunKind::NoRecord: return "No s-record found @ line " + line;
+    case RunKind::UnknownRecord: return "Unknown s-record found @ line " + line;
+    case RunKind::ByteCountError: return "Byte count error @ line " + line;
+    case RunKind::ChecksumError: return "Checksum error @ line " + line;
+    case RunKind::OutOfMemory: return "Out of memory!!";
   }
-  state.InFile = TextModeInput::Open(path);
-  if (state.InFile == nullptr) {
-    run.ReportError("Unable to open selected input file!");
-    return;
-  }
-  run.Analyse();
+  return {};
 }
 
-void RunAnalysisOn(std::unique_ptr<TextModeInput> input, AnalysisState& state, AnalysisDisplay& display) {
+std::string TotalDatabytesText(std::uint32_t bytes) {
+  std::string text = std::to_string(bytes);
+  if (bytes > 1024) text += " bytes (" + std::to_string(bytes >> 10) + " kb)";
+  return text;
+}
+
+void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
+
+RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
+  ResetRun(state, display);
+  Run run(state, display, request.map_option);
+  if (FileMissing(request.path)) return run.ReportError(RunKind::MissingFile);
+  state.InFile = TextModeInput::Open(request.path, request.regular_only);
+  if (state.InFile == nullptr) return run.ReportError(RunKind::OpenFailed);
+  return run.Analyse();
+}
+
+RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
+                        AnalysisDisplay& display) {
   ResetRun(state, display);
   state.InFile = std::move(input);
-  Run(state, display).Analyse();
+  return Run(state, display, map_option).Analyse();
 }
 
 }  // namespace varnok

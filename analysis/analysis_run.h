@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <string_view>
+#include <string>
 
 #include "analysis/analysis_display.h"
 #include "analysis/data_blocks.h"
+#include "analysis/run_result.h"
 #include "analysis/text_input.h"
 
 namespace varnok {
@@ -24,12 +25,21 @@ struct AnalysisState {
   DataBlockStore DataBlocks;
 };
 
-// "Start parsing...": clears the previous results, opens display.InputPath() in text mode, analyses
-// it line by line and writes the status, the result fields and, with the map option on, the map.
-void RunAnalysis(AnalysisState& state, AnalysisDisplay& display);
+// What "Start parsing..." analyses.
+struct RunRequest {
+  std::string path;         // the input file
+  bool map_option = false;  // keep every data record's bytes for the memory map
+  bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
+};
 
-// The same run over an input that is already open (for in-memory inputs: tests and the fuzzer).
-void RunAnalysisOn(std::unique_ptr<TextModeInput> input, AnalysisState& state, AnalysisDisplay& display);
+// "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses
+// it line by line and shows the status and the result fields on display as it goes. With the map option on, the
+// data bytes of every record are kept in state.DataBlocks until the next run; a failed run keeps none.
+RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);
+
+// The same run over an input that is already open (in-memory inputs: tests and the fuzzer).
+RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
+                        AnalysisDisplay& display);
 
 // Frees every kept data block.
 void ClearDataBlocks(AnalysisState& state);

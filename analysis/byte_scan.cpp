@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "analysis/cpu_features.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -23,14 +25,13 @@ __attribute__((target("avx2"))) std::size_t FindEitherByteAvx2(const char* p, st
   return n;
 }
 
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
 
 std::size_t FindEitherByte(const char* p, std::size_t n, char a, char b) {
 #if defined(__x86_64__)
-  if (kHasAvx2) return FindEitherByteAvx2(p, n, a, b);
+  if (UseAvx2()) return FindEitherByteAvx2(p, n, a, b);
 #endif
   const char* end = p + n;
   const char* found = std::find_if(p, end, [a, b](char c) { return c == a || c == b; });

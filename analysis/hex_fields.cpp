@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "analysis/cpu_features.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -115,14 +117,13 @@ __attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t 
   return true;
 }
 
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
 
 bool ChecksumOk(const char* p, std::int32_t m) {
 #if defined(__x86_64__)
-  if (kHasAvx2 && m >= 16 && m <= 260) {
+  if (UseAvx2() && m >= 16 && m <= 260) {
     std::uint32_t sum = 0;
     if (SumHexPairsAvx2(p, 2 * static_cast<std::size_t>(m), sum)) return (sum & 0xFF) == 0xFF;
   }

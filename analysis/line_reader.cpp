@@ -33,7 +33,8 @@ int ReadLine(TextModeInput& stream, char* buffer, int limit) {
   for (;;) {
     const std::string_view chunk = stream.Peek();
     if (chunk.empty()) {
-      if (stored == 0) return -1;
+      // A line cut short by a read error is not delivered: the error ends the input.
+      if (stored == 0 || stream.Failed()) return -1;
       buffer[stored] = '\0';
       return static_cast<int>(stored);
     }

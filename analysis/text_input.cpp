@@ -12,11 +12,12 @@
 
 namespace varnok {
 
-std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path, bool regular_only) {
+  // Opening a FIFO without a writer waits for one; O_NONBLOCK returns at once, and the mode is checked before reading.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
   if (fd < 0) return nullptr;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regular_only && !S_ISREG(st.st_mode))) {
     ::close(fd);
     return nullptr;
   }
@@ -54,6 +55,7 @@ bool TextModeInput::Refill() {
       } while (n < 0 && errno == EINTR);
       if (n <= 0) {
         ended_ = true;
+        failed_ = n < 0;
         break;
       }
       got = static_cast<std::size_t>(n);

@@ -17,8 +17,9 @@ class TextModeInput {
   // Bytes after the end of what Peek() shows that may be read (and must be ignored) by 32-byte scans.
   static constexpr std::size_t kReadPadding = 32;
 
-  // nullptr when the file cannot be opened for reading.
-  static std::unique_ptr<TextModeInput> Open(const std::string& path);
+  // nullptr when the file cannot be opened for reading. With regular_only, anything but a regular file (a FIFO,
+  // a device, a folder) is refused without waiting for it; otherwise only a folder is.
+  static std::unique_ptr<TextModeInput> Open(const std::string& path, bool regular_only = false);
   // An input over bytes held in memory (copied).
   static std::unique_ptr<TextModeInput> FromMemory(std::string_view bytes);
 
@@ -40,6 +41,9 @@ class TextModeInput {
   // Takes n characters of what Peek() showed.
   void Skip(std::size_t n) { pos_ += n; }
 
+  // Whether reading stopped at an error rather than at the end of the input.
+  bool Failed() const { return failed_; }
+
  private:
   TextModeInput() = default;
   bool Refill();
@@ -47,7 +51,8 @@ class TextModeInput {
   int fd_ = -1;
   std::string memory_;  // the whole input when it was given in memory
   std::size_t memory_pos_ = 0;
-  bool ended_ = false;  // 0x1A seen or end of file
+  bool ended_ = false;  // 0x1A seen, end of file or a read error
+  bool failed_ = false;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

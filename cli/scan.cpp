@@ -1,12 +1,12 @@
 #include "cli/scan.h"
 
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "analysis/analysis_run.h"
+#include "analysis/hex_text.h"
 #include "analysis/recorded_display.h"
 #include "memmap/map_grid.h"
 
@@ -14,7 +14,6 @@ namespace varnok {
 namespace {
 
 constexpr const char* kVersion = "1.0.1.18";
-constexpr const char* kSuccessStatus = "Parsing successfully finished...";
 
 constexpr const char* kUsage =
     "Usage: varnok-scan [--map] [--json] FILE\n"
@@ -51,11 +50,6 @@ constexpr Caption kCaptions[] = {
     {"Execution address:", DisplayField::Exec, "execution_address"},
 };
 
-std::string BaseName(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // JSON strings are UTF-8: every byte stands for the Latin-1 character of that code.
 std::string Latin1ToUtf8(std::string_view text) {
   std::string out;
@@ -70,19 +64,6 @@ std::string Latin1ToUtf8(std::string_view text) {
     }
   }
   return out;
-}
-
-// The leading number of a field text ("1025 bytes (1 kb)" gives 1025, "0x0000000F" gives 15).
-nlohmann::json FieldNumber(const std::string& text, bool hex) {
-  if (text.empty()) return nullptr;
-  return std::stoull(text, nullptr, hex ? 16 : 10);
-}
-
-// The memory map as the window would build it from the kept blocks and the start vector.
-void BuildGrid(const MapRequest& request, MapGrid& grid) {
-  grid.Build(request.lowest, request.highest);
-  for (const DataBlock block : *request.blocks) grid.FillBlock(block.Address, block.Length, block.Data);
-  if (request.has_exec_addr) grid.MarkStartVector(request.exec_addr);
 }
 
 // Calls emit with the header row, then with every row that holds data or the start vector. Rows
@@ -148,9 +129,8 @@ std::string EscapeValue(const std::string& text) {
   for (const char ch : text) {
     const auto byte = static_cast<unsigned char>(ch);
     if (byte < 0x20 || byte > 0x7E || ch == '\\') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
+      out += "\\x";
+      AppendHex(out, byte, 2);
     } else {
       out += ch;
     }
@@ -160,39 +140,49 @@ std::string EscapeValue(const std::string& text) {
 
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, BlockAllocator allocate,
             BlockDeallocator deallocate) {
-  int status = kScanSuccess;
-  const std::optional<Options> options = ParseArguments(args, out, err, status);
-  if (!options) return status;
+  int usage_status = kScanSuccess;
+  const std::optional<Options> options = ParseArguments(args, out, err, usage_status);
+  if (!options) return usage_status;
 
   RecordedDisplay display;
-  display.input_path = options->file;
-  display.file_name = BaseName(options->file);
-  display.map_option = options->map;
   AnalysisState state;
   state.DataBlocks.SetAllocator(allocate, deallocate);
-  RunAnalysis(state, display);
+  RunRequest request;
+  request.path = options->file;
+  request.map_option = options->map;
+  const RunResult result = RunAnalysis(request, state, display);
+  const RunTotals& totals = result.totals;
 
-  const bool success = display.status == kSuccessStatus;
   std::optional<MapGrid> grid;
-  if (success && display.map_built && display.out_of_memory_count == 0) {
+  if (result.Parsed() && options->map) {
     grid.emplace();
-    BuildGrid(display.map, *grid);
+    grid->Build(totals.lowest, totals.highest);
+    FillFromBlocks(*grid, state.DataBlocks, totals.exec);
     ClearDataBlocks(state);  // the grid holds its own copy of every byte
   }
 
+  const std::string status_text = StatusText(result);
+
   if (options->json) {
     nlohmann::ordered_json report;
-    report["status"] = Latin1ToUtf8(display.status);
-    report["success"] = success;
+    report["status"] = Latin1ToUtf8(status_text);
+    report["success"] = result.Parsed();
     for (const Caption& caption : kCaptions) {
       if (caption.field) report[caption.json_key] = Latin1ToUtf8(display.Field(*caption.field));
     }
     nlohmann::ordered_json numbers;
-    numbers["total_records"] = FieldNumber(display.Field(DisplayField::RecordLines), false);
-    numbers["total_databytes"] = FieldNumber(display.Field(DisplayField::TotalDatabytes), false);
-    numbers["highest_address"] = FieldNumber(display.Field(DisplayField::Highest), true);
-    numbers["lowest_address"] = FieldNumber(display.Field(DisplayField::Lowest), true);
-    numbers["execution_address"] = FieldNumber(display.Field(DisplayField::Exec), true);
+    numbers["total_records"] = nullptr;
+    numbers["total_databytes"] = nullptr;
+    numbers["highest_address"] = nullptr;
+    numbers["lowest_address"] = nullptr;
+    numbers["execution_address"] = nullptr;
+    if (result.Parsed()) {
+      numbers["total_records"] = totals.records;
+      numbers["total_databytes"] = totals.data_bytes;
+      numbers["highest_address"] = totals.highest;
+      if (totals.HasLowest()) numbers["lowest_address"] = totals.lowest;
+      if (totals.exec) numbers["execution_address"] = *totals.exec;
+    }
     report["numbers"] = numbers;
     std::string text = report.dump(2);
     if (!grid) {
@@ -215,7 +205,7 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
   } else {
     for (const Caption& caption : kCaptions) {
-      const std::string& value = caption.field ? display.Field(*caption.field) : display.status;
+      const std::string& value = caption.field ? display.Field(*caption.field) : status_text;
       out << caption.text;
       if (!value.empty()) out << ' ' << EscapeValue(value);
       out << '\n';
@@ -227,11 +217,11 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   out.flush();
 
-  if (display.out_of_memory_count > 0) {
+  if (result.kind == RunKind::OutOfMemory) {
     err << "Out of memory!!\n";
     return kScanOutOfMemory;
   }
-  return success ? kScanSuccess : kScanAnalysisError;
+  return result.Parsed() ? kScanSuccess : kScanAnalysisError;
 }
 
 }  // namespace varnok
