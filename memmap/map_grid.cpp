@@ -3,25 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "analysis/hex_text.h"
+
 namespace varnok {
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void AppendHex2(std::string& out, std::uint8_t value) {
-  out.push_back(kHexDigits[value >> 4]);
-  out.push_back(kHexDigits[value & 0x0F]);
-}
-
-std::string Hex8(std::uint32_t value) {
-  std::string out(8, '0');
-  for (int i = 7; i >= 0; --i) {
-    out[static_cast<std::size_t>(i)] = kHexDigits[value & 0x0F];
-    value >>= 4;
-  }
-  return out;
-}
 
 // Bits first..first + count - 1 of a row word; count is 1 to 32.
 std::uint32_t ColumnMask(std::uint32_t first, std::uint32_t count) {
@@ -91,38 +77,77 @@ MapGrid::Page& MapGrid::PageAt(std::uint32_t offset) {
   return *slot;
 }
 
+RowCells MapGrid::Row(std::int32_t row) const {
+  RowCells cells;
+  if (row < 1 || row >= RowCount()) return cells;
+  const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
+  const Page* page = FindPage(row_offset);
+  if (page == nullptr) return cells;
+  const std::uint32_t in_page = row_offset & (kPageBytes - 1);
+  const std::uint32_t row_in_page = in_page / kBytesPerRow;
+  cells.filled = page->filled[row_in_page];
+  cells.start_vector = page->marked ? (*page->marked)[row_in_page] : 0;
+  if (cells.filled != 0) std::memcpy(cells.bytes.data(), page->bytes.data() + in_page, kBytesPerRow);
+  return cells;
+}
+
+namespace {
+
+ByteCell ByteOf(const RowCells& cells, std::uint32_t index) {
+  const std::uint32_t bit = 1u << index;
+  ByteCell cell;
+  cell.filled = (cells.filled & bit) != 0;
+  if (cell.filled) {
+    cell.value = cells.bytes[index];
+    cell.kind = CellKind::FilledByte;
+  }
+  // The mark keeps the two digits the cell showed before it.
+  if (cells.start_vector & bit) cell.kind = CellKind::StartVectorByte;
+  return cell;
+}
+
+// A byte cell's text: the marker ("." filled, "!" start vector, none unused) and two hex digits.
+void AppendByteCell(std::string& out, const ByteCell& cell) {
+  if (cell.kind == CellKind::FilledByte) out.push_back('.');
+  if (cell.kind == CellKind::StartVectorByte) out.push_back('!');
+  AppendHex(out, cell.value, 2);
+}
+
+void AppendAscii(std::string& out, const RowCells& cells) {
+  for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
+    out.push_back((cells.filled & (1u << c)) ? PrintableChar(cells.bytes[c]) : '.');
+  }
+}
+
+}  // namespace
+
+ByteCell MapGrid::ByteAt(std::int32_t column, std::int32_t row) const {
+  if (column < 1 || column > 32) return {};
+  return ByteOf(Row(row), static_cast<std::uint32_t>(column - 1));
+}
+
+std::uint32_t MapGrid::RowAddress(std::int32_t row) const {
+  return base_ + static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
+}
+
+std::optional<std::uint32_t> MapGrid::CellAddress(std::int32_t column, std::int32_t row) const {
+  if (row <= 0 || row >= RowCount() || column <= 0 || column > 32) return std::nullopt;
+  return RowAddress(row) + static_cast<std::uint32_t>(column - 1);
+}
+
 std::string MapGrid::Cell(std::int32_t column, std::int32_t row) const {
   if (column < 0 || column >= kColumnCount || row < 0 || row >= RowCount()) return {};
+  std::string text;
   if (row == 0) {
     if (column == 0) return "Address";
     if (column == AsciiColumn) return "~~~~~~~ ASCII ~~~~~~~";
-    std::string header;
-    AppendHex2(header, static_cast<std::uint8_t>(column - 1));
-    return header;
-  }
-  const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
-  if (column == 0) return Hex8(base_ + row_offset);
-
-  const Page* page = FindPage(row_offset);
-  const std::uint32_t in_page = row_offset & (kPageBytes - 1);
-  const std::uint32_t row_in_page = in_page / kBytesPerRow;
-  const std::uint32_t filled = page == nullptr ? 0 : page->filled[row_in_page];
-  if (column == AsciiColumn) {
-    std::string ascii(kBytesPerRow, '.');
-    for (std::uint32_t c = 0; c < kBytesPerRow; ++c) {
-      if (filled & (1u << c)) ascii[c] = PrintableChar(page->bytes[in_page + c]);
-    }
-    return ascii;
-  }
-  const std::uint32_t bit = 1u << (column - 1);
-  const bool marked = page != nullptr && page->marked && ((*page->marked)[row_in_page] & bit);
-  std::string text;
-  if (marked) text.push_back('!');
-  if (filled & bit) {
-    if (!marked) text.push_back('.');
-    AppendHex2(text, page->bytes[in_page + static_cast<std::uint32_t>(column - 1)]);
+    AppendHex(text, static_cast<std::uint32_t>(column - 1), 2);
+  } else if (column == 0) {
+    AppendHex(text, RowAddress(row), 8);
+  } else if (column == AsciiColumn) {
+    AppendAscii(text, Row(row));
   } else {
-    text += "FF";
+    AppendByteCell(text, ByteAt(column, row));
   }
   return text;
 }
@@ -136,30 +161,14 @@ void MapGrid::AppendRowText(std::int32_t row, std::string& out) const {
     }
     return;
   }
-  const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
-  out += Hex8(base_ + row_offset);
-  const Page* page = FindPage(row_offset);
-  const std::uint32_t in_page = row_offset & (kPageBytes - 1);
-  const std::uint32_t row_in_page = in_page / kBytesPerRow;
-  const std::uint32_t filled = page == nullptr ? 0 : page->filled[row_in_page];
-  const std::uint32_t marked = page != nullptr && page->marked ? (*page->marked)[row_in_page] : 0;
-  char ascii[kBytesPerRow];
+  AppendHex(out, RowAddress(row), 8);
+  const RowCells cells = Row(row);
   for (std::uint32_t c = 0; c < kBytesPerRow; ++c) {
-    const std::uint32_t bit = 1u << c;
     out.push_back(' ');
-    if (marked & bit) out.push_back('!');
-    if (filled & bit) {
-      const std::uint8_t byte = page->bytes[in_page + c];
-      if (!(marked & bit)) out.push_back('.');
-      AppendHex2(out, byte);
-      ascii[c] = PrintableChar(byte);
-    } else {
-      out += "FF";
-      ascii[c] = '.';
-    }
+    AppendByteCell(out, ByteOf(cells, c));
   }
   out.push_back(' ');
-  out.append(ascii, kBytesPerRow);
+  AppendAscii(out, cells);
 }
 
 CellPos MapGrid::AddressToCell(std::uint32_t address) const {
@@ -215,10 +224,9 @@ void MapGrid::MarkStartVector(std::uint32_t address) {
 }
 
 std::optional<std::string> MapGrid::AddressReadout(std::int32_t column, std::int32_t row) const {
-  if (row <= 0 || row >= RowCount() || column <= 0 || column > 32) return std::nullopt;
-  const std::uint32_t address =
-      base_ + static_cast<std::uint32_t>(row - 1) * kBytesPerRow + static_cast<std::uint32_t>(column - 1);
-  return "0x" + Hex8(address);
+  const std::optional<std::uint32_t> address = CellAddress(column, row);
+  if (!address) return std::nullopt;
+  return AddressText(*address);
 }
 
 std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
@@ -255,6 +263,11 @@ std::size_t MapGrid::MemoryBytes() const {
   bytes += page_count_ * sizeof(Page);
   bytes += mark_tables_ * sizeof(std::array<std::uint32_t, kRowsPerPage>);
   return bytes;
+}
+
+void FillFromBlocks(MapGrid& grid, const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector) {
+  for (const DataBlock block : blocks) grid.FillBlock(block.Address, block.Length, block.Data);
+  if (start_vector) grid.MarkStartVector(*start_vector);
 }
 
 }  // namespace varnok

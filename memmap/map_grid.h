@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/data_blocks.h"
+
 namespace varnok {
 
 // The class of a byte cell, told by the first character of its text.
@@ -17,6 +19,21 @@ enum class CellKind { UnusedByte, FilledByte, StartVectorByte };
 struct CellPos {
   std::int32_t column = 0;
   std::int32_t row = 0;
+};
+
+// What a byte cell of a data row holds. Its display text is `value` as two hex digits: the byte when the cell was
+// filled, 0xFF ("FF") when it is unused.
+struct ByteCell {
+  CellKind kind = CellKind::UnusedByte;
+  bool filled = false;
+  std::uint8_t value = 0xFF;
+};
+
+// One data row: bit c - 1 of a mask stands for byte column c; bytes[c - 1] is valid where the filled bit is set.
+struct RowCells {
+  std::uint32_t filled = 0;
+  std::uint32_t start_vector = 0;
+  std::array<std::uint8_t, 32> bytes{};
 };
 
 struct DecodedCell {
@@ -45,6 +62,15 @@ class MapGrid {
   std::int32_t RowCount() const;  // N + 1, header row included
   std::int32_t ColumnCount() const { return kColumnCount; }
 
+  // The filled and start-vector columns of a data row and its bytes; all clear for rows outside the table.
+  RowCells Row(std::int32_t row) const;
+  // A byte cell (columns 1 to 32) of a data row; unused outside the table.
+  ByteCell ByteAt(std::int32_t column, std::int32_t row) const;
+  // The first address of a data row.
+  std::uint32_t RowAddress(std::int32_t row) const;
+  // The address of a byte cell of a data row; nothing for any other position.
+  std::optional<std::uint32_t> CellAddress(std::int32_t column, std::int32_t row) const;
+
   // The text of a cell; empty for a position outside the table.
   std::string Cell(std::int32_t column, std::int32_t row) const;
 
@@ -53,7 +79,7 @@ class MapGrid {
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data);
   // Marks the start vector; an address without a cell changes nothing.
   void MarkStartVector(std::uint32_t address);
-  // "0x" and the address of a byte cell of a data row; nothing for any other position.
+  // CellAddress as text: "0x" and 8 hex digits.
   std::optional<std::string> AddressReadout(std::int32_t column, std::int32_t row) const;
   // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
   std::int32_t NextWrittenRow(std::int32_t row) const;
@@ -93,5 +119,8 @@ class MapGrid {
   std::size_t page_count_ = 0;
   std::size_t mark_tables_ = 0;
 };
+
+// Writes the kept blocks into a built grid in their order, then marks the start vector: the map of one analysis run.
+void FillFromBlocks(MapGrid& grid, const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
 
 }  // namespace varnok

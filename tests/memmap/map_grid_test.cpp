@@ -391,3 +391,40 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
 
 }  // namespace
 }  // namespace varnok
+
+namespace varnok {
+namespace {
+
+// The typed answers behind the cell texts: kind, filled flag and shown value of every kind of byte cell.
+TEST(TypedCellTest, ByteCellsAndRowMasks) {
+  MapGrid grid = Built(0x00001000, 0x0000103F);
+  const std::uint8_t bytes[] = {0x3A, 0xFF};
+  grid.FillBlock(0x00001001, 2, bytes);
+  grid.MarkStartVector(0x00001001);
+  grid.MarkStartVector(0x00001004);
+  const struct {
+    std::int32_t column;
+    CellKind kind;
+    bool filled;
+    std::uint8_t value;
+  } cases[] = {
+      {1, CellKind::UnusedByte, false, 0xFF},      {2, CellKind::StartVectorByte, true, 0x3A},
+      {3, CellKind::FilledByte, true, 0xFF},       {5, CellKind::StartVectorByte, false, 0xFF},
+  };
+  for (const auto& c : cases) {
+    const ByteCell cell = grid.ByteAt(c.column, 1);
+    EXPECT_EQ(cell.kind, c.kind) << c.column;
+    EXPECT_EQ(cell.filled, c.filled) << c.column;
+    EXPECT_EQ(cell.value, c.value) << c.column;
+  }
+  const RowCells row = grid.Row(1);
+  EXPECT_EQ(row.filled, 0b110u);
+  EXPECT_EQ(row.start_vector, 0b10010u);
+  EXPECT_EQ(grid.Row(2).filled | grid.Row(2).start_vector, 0u);
+  EXPECT_EQ(grid.Row(3).filled, 0u);  // outside the table
+  EXPECT_EQ(grid.CellAddress(3, 2), 0x00001022u);
+  EXPECT_EQ(grid.CellAddress(33, 2), std::nullopt);
+}
+
+}  // namespace
+}  // namespace varnok
