@@ -10,12 +10,14 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTextOption>
 #include <QTimer>
 
 #include "about/frm_about.h"
 #include "memmap/frm_data.h"
 #include "ui/dialogs.h"
+#include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/platform.h"
 #include "ui/text.h"
@@ -82,6 +84,14 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QRect& box) {
   memo->setBackgroundVisible(false);
   return memo;
 }
+
+// The wait cursor while a run is in progress.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
 
 }  // namespace
 
@@ -166,6 +176,10 @@ Tfrm_GUI::~Tfrm_GUI() = default;
 
 void Tfrm_GUI::SetOpenFileDialog(OpenFileDialog dialog) { open_file_dialog_ = std::move(dialog); }
 
+void Tfrm_GUI::SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate) {
+  state_.DataBlocks.SetAllocator(allocate, deallocate);
+}
+
 void Tfrm_GUI::btn_OpenClick() {
   if (running_) return;
   const QString chosen = open_file_dialog_(this, last_chosen_);
@@ -189,27 +203,36 @@ void Tfrm_GUI::btn_OpenClick() {
 
 void Tfrm_GUI::btn_ParseClick() {
   if (running_) return;
-  // The map window's construction handles pending events inside the run: a click there is ignored and
-  // a close waits, so the blocks the run is about to hand to the map are never freed under it.
-  struct RunScope {
-    explicit RunScope(bool& running) : running_(running) {
-      running_ = true;
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~RunScope() {
-      QApplication::restoreOverrideCursor();
-      running_ = false;
-    }
-    bool& running_;
-  };
   {
-    RunScope scope(running_);
-    RunAnalysis(state_, *this);
+    // The map window's construction handles pending events inside the run: a click there is ignored and a close
+    // waits, so the blocks the run is about to hand to the map are never freed under it.
+    const QScopedValueRollback<bool> guard(running_, true);
+    RunResult result;
+    {
+      const BusyCursor busy;
+      RunRequest request;
+      request.path = InputPath();
+      request.map_option = chk_GenMap->isChecked();
+      request.regular_only = true;
+      delete frm_Data;
+      result = RunAnalysis(request, state_, *this);
+      if (result.Parsed() && request.map_option) OpenMapWindow(result.totals);
+    }
+    if (result.kind == RunKind::OutOfMemory) ReportOutOfMemory();
   }
   if (close_pending_) {
     close_pending_ = false;
     close();
   }
+}
+
+void Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
+  auto* map = new Tfrm_Data(this, ui::FromQt(lbl_Name->text()));
+  map->Build(totals.lowest, totals.highest);
+  ui::ProcessPendingEvents();
+  frm_Data = map;
+  map->ShowMap();
+  map->Fill(state_.DataBlocks, totals.exec);
 }
 
 void Tfrm_GUI::btn_AboutClick() {
@@ -250,10 +273,6 @@ std::string Tfrm_GUI::InputPath() const {
   return std::string(path.constData(), static_cast<std::size_t>(path.size()));
 }
 
-std::string Tfrm_GUI::FileName() const { return ui::FromQt(lbl_Name->text()); }
-
-bool Tfrm_GUI::MapOption() const { return chk_GenMap->isChecked(); }
-
 QLabel* Tfrm_GUI::FieldLabel(DisplayField field) const {
   switch (field) {
     case DisplayField::Module: return lbl_Module;
@@ -284,22 +303,8 @@ void Tfrm_GUI::SetStatusColour(StatusColour colour) {
   lbl_Stat->setPalette(palette);
 }
 
-void Tfrm_GUI::DiscardMap() { delete frm_Data; }
-
-void Tfrm_GUI::BuildMap(const MapRequest& request) {
-  // The map window shows itself at the end of its construction.
-  auto* map = new Tfrm_Data(this, request.lowest, request.highest, FileName());
-  frm_Data = map;
-  if (request.blocks != nullptr) {
-    for (const DataBlock block : *request.blocks) map->FillBlock(block.Address, block.Length, block.Data);
-  }
-  if (request.has_exec_addr) map->MarkStartVector(request.exec_addr);
-}
-
 void Tfrm_GUI::ReportOutOfMemory() {
-  QApplication::setOverrideCursor(Qt::ArrowCursor);
   ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
-  QApplication::restoreOverrideCursor();
   // The application ends in order once the current event is done, not in the middle of the run.
   QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }

@@ -39,6 +39,8 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
 
   // Replaces the open-file dialog that "Choose s-record file" runs.
   void SetOpenFileDialog(OpenFileDialog dialog);
+  // Takes the memory of the kept data blocks from allocate from the next run on.
+  void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   // Whether "Start parsing..." is running; the buttons are ignored and a close waits until it ends.
   bool Running() const { return running_; }
   // The memory map of the last successful run with the map option on, if there is one.
@@ -46,15 +48,29 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   const AnalysisState& State() const { return state_; }
 
   // AnalysisDisplay
-  std::string InputPath() const override;
-  std::string FileName() const override;
-  bool MapOption() const override;
   void SetField(DisplayField field, std::string_view text) override;
   void SetStatus(std::string_view text) override;
   void SetStatusColour(StatusColour colour) override;
-  void DiscardMap() override;
-  void BuildMap(const MapRequest& request) override;
-  void ReportOutOfMemory() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void btn_OpenClick();
+  void btn_ParseClick();
+  void btn_AboutClick();
+  void btn_MapClick();
+  void FormClose();
+  void LoadSettings();
+  void SaveSettings();
+  // The input path: the folder text of mem_Path followed directly by the caption of lbl_Name.
+  std::string InputPath() const;
+  // Builds the memory map window of a successful run, handles the events queued while the analysis ran, shows
+  // the window and fills it from the kept blocks.
+  void OpenMapWindow(const RunTotals& totals);
+  // "Out of memory!!" in the library's error dialog, then an orderly end of the program.
+  void ReportOutOfMemory();
+  QLabel* FieldLabel(DisplayField field) const;
 
   QPushButton* const btn_Open;
   QPushButton* const btn_Parse;
@@ -76,19 +92,6 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   QLabel* const lbl_Highest;
   QLabel* const lbl_Lowest;
   QLabel* const lbl_Exec;
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  void btn_OpenClick();
-  void btn_ParseClick();
-  void btn_AboutClick();
-  void btn_MapClick();
-  void FormClose();
-  void LoadSettings();
-  void SaveSettings();
-  QLabel* FieldLabel(DisplayField field) const;
 
   std::string settings_path_;
   OpenFileDialog open_file_dialog_;

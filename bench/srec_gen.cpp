@@ -6,25 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/srec_builder.h"
+
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
-void PutByte(std::string& out, unsigned byte, unsigned& sum) {
-  out += kHex[(byte >> 4) & 0xF];
-  out += kHex[byte & 0xF];
-  sum += byte;
-}
-
-void PutRecord(std::string& out, int type, int width, std::uint32_t address, const std::uint8_t* data, int length) {
-  unsigned sum = 0;
-  out += 'S';
-  out += static_cast<char>('0' + type);
-  PutByte(out, static_cast<unsigned>(width + length + 1), sum);
-  for (int i = width - 1; i >= 0; --i) PutByte(out, (address >> (8 * i)) & 0xFF, sum);
-  for (int i = 0; i < length; ++i) PutByte(out, data[i], sum);
-  unsigned ignored = 0;
-  PutByte(out, ~sum & 0xFF, ignored);
+void PutRecord(std::string& out, int type, std::uint32_t address, const std::uint8_t* data, std::size_t length) {
+  varnok::test::AppendRecord(out, type, address, data, length);
   out += '\n';
 }
 
@@ -50,7 +37,7 @@ int main(int argc, char** argv) {
   }
   std::string out;
   const std::uint8_t header[] = {'b', 'e', 'n', 'c', 'h'};
-  PutRecord(out, 0, 2, 0, header, sizeof header);
+  PutRecord(out, 0, 0, header, sizeof header);
   std::vector<std::uint8_t> data(static_cast<std::size_t>(per_record));
   std::uint32_t state = 2463534242u;
   for (std::uint64_t address = 0; address < image; address += static_cast<std::uint64_t>(per_record)) {
@@ -61,13 +48,13 @@ int main(int argc, char** argv) {
       state ^= state << 5;
       data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(state);
     }
-    PutRecord(out, type, width, static_cast<std::uint32_t>(address), data.data(), length);
+    PutRecord(out, type, static_cast<std::uint32_t>(address), data.data(), static_cast<std::size_t>(length));
     if (out.size() > (1u << 20)) {
       std::fwrite(out.data(), 1, out.size(), file);
       out.clear();
     }
   }
-  PutRecord(out, 10 - type, width, 0, nullptr, 0);
+  PutRecord(out, 10 - type, 0, nullptr, 0);
   std::fwrite(out.data(), 1, out.size(), file);
   return std::fclose(file) == 0 ? 0 : 1;
 }

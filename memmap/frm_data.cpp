@@ -1,7 +1,5 @@
 #include "memmap/frm_data.h"
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
 #include <QFrame>
 #include <QInputDialog>
 #include <QKeySequence>
@@ -10,10 +8,10 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QStaticText>
-#include <QThread>
 
 #include <optional>
 
+#include "analysis/hex_text.h"
 #include "ui/fonts.h"
 #include "ui/text.h"
 
@@ -36,20 +34,15 @@ constexpr int kPanelHeight = 27;
 constexpr int kInitialOuterHeight = 261;
 // The string grid adds this many pixels to the sum of its columns and grid lines.
 constexpr int kGridSlack = 5;
-// A zero-interval timer keeps the event queue from ever running empty; the cap ends the drain anyway.
-constexpr int kMaxEventRounds = 1000;
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A window title shows "[*]" as the modified mark; doubling it makes a file name's own "[*]" appear.
 QString LiteralWindowTitle(QString title) {
   return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
 
-QLabel* NewLabel(QWidget* parent, const QRect& geometry, const QString& text) {
+QLabel* NewLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text) {
   auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
   label->setTextFormat(Qt::PlainText);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setGeometry(geometry);
@@ -57,8 +50,10 @@ QLabel* NewLabel(QWidget* parent, const QRect& geometry, const QString& text) {
   return label;
 }
 
-QLabel* NewLegendPanel(QWidget* parent, const QRect& geometry, const QString& caption, const QColor& colour) {
+QLabel* NewLegendPanel(QWidget* parent, const char* name, const QRect& geometry, const QString& caption,
+                       const QColor& colour) {
   auto* panel = new QLabel(parent);
+  panel->setObjectName(QString::fromLatin1(name));
   panel->setTextFormat(Qt::PlainText);
   panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   panel->setLineWidth(1);
@@ -86,28 +81,27 @@ std::optional<std::uint32_t> ParseHexAddress(QString text) {
   return value;
 }
 
-QString Hex8(std::uint32_t value) {
-  return QStringLiteral("0x") + QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
-}
-
 }  // namespace
 
-Tfrm_Data::Tfrm_Data(QWidget* owner, std::uint32_t lowest, std::uint32_t highest, const std::string& name)
+Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     : QWidget(owner, Qt::Window),
       Grid(new MapGridView(map_, this)),
       Panel(new QFrame(this)),
-      Label1(NewLabel(Panel, QRect(8, 8, 129, 13), QStringLiteral("Address at mouse cursor:"))),
-      lbl_Adr(NewLabel(Panel, QRect(136, 8, 65, 13), QString())),
-      Panel1(NewLegendPanel(Panel, QRect(216, 5, 73, 17), QStringLiteral("Unused"), kLime)),
-      Panel2(NewLegendPanel(Panel, QRect(304, 5, 73, 17), QStringLiteral("Filled"), kYellow)),
-      Panel3(NewLegendPanel(Panel, QRect(392, 5, 73, 17), QStringLiteral("Start vector"), kFuchsia)),
+      Label1(NewLabel(Panel, "Label1", QRect(8, 8, 129, 13), QStringLiteral("Address at mouse cursor:"))),
+      lbl_Adr(NewLabel(Panel, "lbl_Adr", QRect(136, 8, 65, 13), QString())),
+      Panel1(NewLegendPanel(Panel, "Panel1", QRect(216, 5, 73, 17), QStringLiteral("Unused"), kLime)),
+      Panel2(NewLegendPanel(Panel, "Panel2", QRect(304, 5, 73, 17), QStringLiteral("Filled"), kYellow)),
+      Panel3(NewLegendPanel(Panel, "Panel3", QRect(392, 5, 73, 17), QStringLiteral("Start vector"), kFuchsia)),
       cell_metrics_(QFont()),
       ascii_metrics_(QFont()) {
+  setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
   setWindowTitle(LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) +
                                     QStringLiteral("'")));
 
+  Grid->setObjectName(QStringLiteral("Grid"));
+  Panel->setObjectName(QStringLiteral("Panel"));
   Panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Panel->setLineWidth(1);
   Grid->SetOnDrawCell([this](QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
@@ -126,36 +120,35 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, std::uint32_t lowest, std::uint32_t highest
 
   Grid->SetColumnWidth(0, kAddressColumnWidth);
   Grid->SetColumnWidth(MapGrid::AsciiColumn, kAsciiColumnWidth);
-  int grid_width = kGridSlack;
-  for (std::int32_t column = 0; column < MapGrid::kColumnCount; ++column) {
-    grid_width += Grid->ColumnWidth(column) + MapGridView::kLineWidth;
-  }
+  const int grid_width = Grid->Layout().ColumnsRight() + kGridSlack;
   Grid->move(0, 0);
   Grid->resize(grid_width, Grid->height());
   resize(grid_width + 1, kInitialOuterHeight - OwnerFrameExtra().height());
   FormResize();
 
-  map_.Build(lowest, highest);
-  Grid->Reset();
-  Grid->setFocus();
-
-  // Events queued while the analysis ran are handled here, before the map is filled.
-  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread())) {
-    for (int round = 0; round < kMaxEventRounds && dispatcher->processEvents(QEventLoop::AllEvents); ++round) {
-    }
-  }
-
-  Tag = 1;
-  can_resize_attached_ = true;
-
   auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
   connect(go_to, &QShortcut::activated, this, &Tfrm_Data::GoToAddress);
+}
 
-  ShowMap();
+void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
+  map_.Build(lowest, highest);
+  cached_row_ = -1;
+  Grid->Reset();
+  Grid->setFocus();
+  // From here on the size check is attached; its first pass lets the centring through.
+  Tag = 1;
+  can_resize_attached_ = true;
+}
+
+void Tfrm_Data::Fill(const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector) {
+  FillFromBlocks(map_, blocks, start_vector);
+  cached_row_ = -1;
+  Grid->viewport()->update();
 }
 
 void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes) {
   map_.FillBlock(address, length, bytes);
+  cached_row_ = -1;
   if (length <= 0) return;
   const std::int32_t first = map_.AddressToCell(address).row;
   const std::int32_t last = map_.AddressToCell(address + static_cast<std::uint32_t>(length) - 1u).row;
@@ -169,6 +162,7 @@ void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std:
 
 void Tfrm_Data::MarkStartVector(std::uint32_t address) {
   map_.MarkStartVector(address);
+  cached_row_ = -1;
   const CellPos cell = map_.AddressToCell(address);
   Grid->InvalidateCell(cell.column, cell.row);
 }
@@ -188,13 +182,40 @@ void Tfrm_Data::resizeEvent(QResizeEvent* event) {
   FormResize();
 }
 
+const RowCells& Tfrm_Data::CachedRow(std::int32_t row) {
+  if (row != cached_row_) {
+    cached_cells_ = map_.Row(row);
+    cached_row_ = row;
+  }
+  return cached_cells_;
+}
+
+const QStaticText& Tfrm_Data::ByteText(std::uint8_t value) {
+  std::optional<QStaticText>& text = byte_texts_[value];
+  if (!text) {
+    text.emplace(ui::ToQt(HexText(value, 2)));
+    text->setTextFormat(Qt::PlainText);
+    text->prepare(QTransform(), cell_font_);
+  }
+  return *text;
+}
+
 void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                              GridDrawState state) {
+  const bool byte_column = column >= 1 && column <= 32;
+  CellKind kind = CellKind::UnusedByte;
+  std::uint8_t value = static_cast<std::uint8_t>(column - 1);  // a header cell shows its column's offset
+  if (byte_column && row > 0) {
+    const RowCells& cells = CachedRow(row);
+    const std::uint32_t bit = 1u << (column - 1);
+    value = (cells.filled & bit) ? cells.bytes[static_cast<std::size_t>(column - 1)] : 0xFF;
+    kind = (cells.start_vector & bit) ? CellKind::StartVectorByte
+           : (cells.filled & bit)    ? CellKind::FilledByte
+                                     : CellKind::UnusedByte;
+  }
+
   const QFont* font = &cell_font_;
   const QFontMetrics* metrics = &cell_metrics_;
-  QRect text_rect = rect;
-  const DecodedCell cell = DecodeCell(column, map_.Cell(column, row));
-
   QColor brush;
   QColor pen;
   QRect fill = rect;
@@ -215,51 +236,42 @@ void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_
     font = &ascii_font_;
     metrics = &ascii_metrics_;
   } else if (state.selected) {
-    brush = cell.kind == CellKind::FilledByte        ? kBlue
-            : cell.kind == CellKind::StartVectorByte ? kRed
-                                                     : kBlack;
+    brush = kind == CellKind::FilledByte ? kBlue : kind == CellKind::StartVectorByte ? kRed : kBlack;
     pen = kWhite;
   } else {
-    brush = cell.kind == CellKind::FilledByte        ? kYellow
-            : cell.kind == CellKind::StartVectorByte ? kFuchsia
-                                                     : kLime;
+    brush = kind == CellKind::FilledByte ? kYellow : kind == CellKind::StartVectorByte ? kFuchsia : kLime;
     pen = kBlack;
   }
   painter.fillRect(fill, brush);
 
+  QRect text_rect = rect;
   if (column == MapGrid::AsciiColumn && row == 0) {
     text_rect.setLeft(text_rect.left() + 42);
-  } else if (column >= 1 && column <= 32) {
+  } else if (byte_column) {
     text_rect.setLeft(text_rect.left() + 1);
   } else {
     text_rect.setLeft(text_rect.left() + 2);
   }
-  if (cell.text.empty()) return;
-
-  // One line, left-aligned and vertically centred on the font's full height, clipped to the cell.
   painter.setPen(pen);
+  // One line, left-aligned and vertically centred on the font's full height, clipped to the cell.
   const QPoint top_left(text_rect.left(), text_rect.top() + (text_rect.height() - metrics->height()) / 2);
-  const bool byte_column = column >= 1 && column <= 32;
-  if (byte_column && cell.text.size() <= 2) {
+
+  if (byte_column) {
     // Byte and column-number texts repeat on every row: their laid-out form is kept.
-    auto found = byte_texts_.find(cell.text);
-    if (found == byte_texts_.end()) {
-      QStaticText prepared(Latin1(cell.text));
-      prepared.setTextFormat(Qt::PlainText);
-      prepared.prepare(QTransform(), cell_font_);
-      found = byte_texts_.emplace(cell.text, prepared).first;
-    }
-    const bool clip = found->second.size().width() > text_rect.width();
+    const QStaticText& text = ByteText(value);
+    const bool clip = text.size().width() > text_rect.width();
     if (clip) {
       painter.save();
       painter.setClipRect(text_rect, Qt::IntersectClip);
     }
-    painter.drawStaticText(top_left, found->second);
+    painter.drawStaticText(top_left, text);
     if (clip) painter.restore();
     return;
   }
 
-  const QString text = Latin1(cell.text);
+  const DecodedCell cell = DecodeCell(column, map_.Cell(column, row));
+  if (cell.text.empty()) return;
+  const QString text = ui::ToQt(cell.text);
   const bool clip = metrics->horizontalAdvance(text) > text_rect.width();
   if (clip) {
     painter.save();
@@ -287,8 +299,8 @@ void Tfrm_Data::FormResize() {
 
 void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
   const CellPos cell = Grid->MouseCoord(X, Y);
-  if (const std::optional<std::string> readout = map_.AddressReadout(cell.column, cell.row)) {
-    lbl_Adr->setText(Latin1(*readout));
+  if (const std::optional<std::uint32_t> address = map_.CellAddress(cell.column, cell.row)) {
+    lbl_Adr->setText(ui::ToQt(AddressText(*address)));
   }
 }
 
@@ -316,34 +328,58 @@ void Tfrm_Data::CentreOverOwner() {
   setMaximumWidth(width());
 }
 
-void Tfrm_Data::GoToAddress() {
-  const std::int32_t rows = map_.RowCount() - 1;
-  if (rows < 1) return;
-  const std::uint32_t first = map_.BaseAddress();
-  const std::uint32_t last = first + static_cast<std::uint32_t>(rows) * MapGrid::kBytesPerRow - 1u;
-  const QString range = QStringLiteral("Hexadecimal address (%1 to %2):").arg(Hex8(first), Hex8(last));
+namespace {
 
-  QInputDialog dialog(this);
-  dialog.setWindowTitle(QStringLiteral("Go to address"));
-  dialog.setInputMode(QInputDialog::TextInput);
-  dialog.setLabelText(range);
-  dialog.setTextValue(Latin1(map_.Cell(0, Grid->Row())));
-  while (dialog.exec() == QDialog::Accepted) {
-    const QString entered = dialog.textValue().trimmed();
-    const std::optional<std::uint32_t> address = ParseHexAddress(entered);
-    if (!address) {
-      dialog.setLabelText(QStringLiteral("'%1' is not a hexadecimal address.\n").arg(entered) + range);
-      continue;
-    }
-    const std::int32_t row = map_.AddressToCell(*address).row;
-    if (row < 1 || row > rows) {
-      dialog.setLabelText(QStringLiteral("%1 lies outside this map.\n").arg(Hex8(*address)) + range);
-      continue;
-    }
-    Grid->SelectRow(row);
-    Grid->setFocus();
-    return;
+// The Go-to dialog: asks for a hexadecimal address inside the map and, when an entry is refused, says why in the
+// same dialog and keeps it open.
+class GoToDialog : public QInputDialog {
+ public:
+  GoToDialog(QWidget* parent, const MapGrid& map) : QInputDialog(parent), map_(map) {
+    const std::uint32_t first = map.BaseAddress();
+    const std::uint32_t last = map.RowAddress(map.RowCount() - 1) + (MapGrid::kBytesPerRow - 1);
+    range_ = QStringLiteral("Hexadecimal address (%1 to %2):")
+                 .arg(ui::ToQt(AddressText(first)), ui::ToQt(AddressText(last)));
+    setWindowTitle(QStringLiteral("Go to address"));
+    setInputMode(QInputDialog::TextInput);
+    setLabelText(range_);
   }
+
+  // The row of the accepted address.
+  std::int32_t Row() const { return row_; }
+
+  void done(int result) override {
+    if (result == QDialog::Accepted) {
+      const QString entered = textValue().trimmed();
+      const std::optional<std::uint32_t> address = ParseHexAddress(entered);
+      if (!address) {
+        setLabelText(QStringLiteral("'%1' is not a hexadecimal address.\n").arg(entered) + range_);
+        return;
+      }
+      const std::int32_t row = map_.AddressToCell(*address).row;
+      if (row < 1 || row >= map_.RowCount()) {
+        setLabelText(QStringLiteral("%1 lies outside this map.\n").arg(ui::ToQt(AddressText(*address))) + range_);
+        return;
+      }
+      row_ = row;
+    }
+    QInputDialog::done(result);
+  }
+
+ private:
+  const MapGrid& map_;
+  QString range_;
+  std::int32_t row_ = 0;
+};
+
+}  // namespace
+
+void Tfrm_Data::GoToAddress() {
+  if (map_.RowCount() < 2) return;
+  GoToDialog dialog(this, map_);
+  dialog.setTextValue(ui::ToQt(HexText(map_.RowAddress(Grid->Row()), 8)));
+  if (dialog.exec() != QDialog::Accepted) return;
+  Grid->SelectRow(dialog.Row());
+  Grid->setFocus();
 }
 
 }  // namespace varnok

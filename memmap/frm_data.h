@@ -5,10 +5,12 @@
 #include <QStaticText>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <unordered_map>
 
+#include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -26,30 +28,21 @@ class Tfrm_Data : public QWidget {
   Q_OBJECT
 
  public:
-  // Builds the map of lowest..highest, processes all pending events, then shows the window centred over
-  // owner. name is the file name as 8-bit text, taken up to its first byte 0.
-  Tfrm_Data(QWidget* owner, std::uint32_t lowest, std::uint32_t highest, const std::string& name);
+  // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
+  Tfrm_Data(QWidget* owner, const std::string& name);
 
+  // Lays out the map of lowest..highest; the first data row becomes current.
+  void Build(std::uint32_t lowest, std::uint32_t highest);
+  // Writes the kept blocks in their order and marks the start vector, then repaints.
+  void Fill(const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
   // Writes one data block into the map and repaints the rows it changed.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
   void MarkStartVector(std::uint32_t address);
-  // Shows the window, brings it to the front and activates it.
+  // Shows the window (centred over its owner the first time), brings it to the front and activates it.
   void ShowMap();
 
   const MapGrid& Map() const { return map_; }
-
- private:
-  MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
-
- public:
-  MapGridView* const Grid;
-  QFrame* const Panel;
-  QLabel* const Label1;
-  QLabel* const lbl_Adr;
-  QLabel* const Panel1;
-  QLabel* const Panel2;
-  QLabel* const Panel3;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -61,9 +54,21 @@ class Tfrm_Data : public QWidget {
   void FormResize();
   void GridMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
 
+  // The bytes and marks of a data row, kept from one cell to the next while a row is painted.
+  const RowCells& CachedRow(std::int32_t row);
+  const QStaticText& ByteText(std::uint8_t value);
   QSize OwnerFrameExtra() const;
   void CentreOverOwner();
   void GoToAddress();
+
+  MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
+  MapGridView* const Grid;
+  QFrame* const Panel;
+  QLabel* const Label1;
+  QLabel* const lbl_Adr;
+  QLabel* const Panel1;
+  QLabel* const Panel2;
+  QLabel* const Panel3;
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
@@ -72,7 +77,10 @@ class Tfrm_Data : public QWidget {
   QFont ascii_font_;
   QFontMetrics cell_metrics_;
   QFontMetrics ascii_metrics_;
-  std::unordered_map<std::string, QStaticText> byte_texts_;
+  // The laid-out two-digit texts "00" to "FF", made when first drawn.
+  std::array<std::optional<QStaticText>, 256> byte_texts_;
+  std::int32_t cached_row_ = -1;
+  RowCells cached_cells_;
 };
 
 }  // namespace varnok

@@ -13,15 +13,7 @@
 
 namespace varnok {
 
-namespace {
-
-// Every row occupies its height plus the grid line below it; every column its width plus the line right of it.
-constexpr int kRowPitch = MapGridView::kRowHeight + MapGridView::kLineWidth;
-
-}  // namespace
-
 MapGridView::MapGridView(const MapGrid& grid, QWidget* parent) : QAbstractScrollArea(parent), grid_(grid) {
-  widths_.fill(kDefaultColumnWidth);
   setFrameShape(QFrame::NoFrame);
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -31,19 +23,16 @@ MapGridView::MapGridView(const MapGrid& grid, QWidget* parent) : QAbstractScroll
   viewport()->setAutoFillBackground(false);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   verticalScrollBar()->setSingleStep(1);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) { layout_.SetTopRow(value); });
   UpdateScrollRange();
 }
 
 void MapGridView::SetColumnWidth(std::int32_t column, int width) {
-  if (column < 0 || column >= MapGrid::kColumnCount) return;
-  widths_[static_cast<std::size_t>(column)] = std::max(0, width);
+  layout_.SetColumnWidth(column, width);
   viewport()->update();
 }
 
-int MapGridView::ColumnWidth(std::int32_t column) const {
-  if (column < 0 || column >= MapGrid::kColumnCount) return 0;
-  return widths_[static_cast<std::size_t>(column)];
-}
+int MapGridView::ColumnWidth(std::int32_t column) const { return layout_.ColumnWidth(column); }
 
 void MapGridView::SetOnDrawCell(DrawCellHandler handler) {
   on_draw_cell_ = std::move(handler);
@@ -54,12 +43,11 @@ void MapGridView::SetOnMouseMove(MouseMoveHandler handler) { on_mouse_move_ = st
 
 void MapGridView::Reset() {
   row_ = 1;
+  layout_.SetRowCount(grid_.RowCount());
   UpdateScrollRange();
   verticalScrollBar()->setValue(1);
   viewport()->update();
 }
-
-std::int32_t MapGridView::RowCount() const { return std::max<std::int32_t>(grid_.RowCount(), 1); }
 
 void MapGridView::SelectRow(std::int32_t row) {
   const std::int32_t last = RowCount() - 1;
@@ -67,60 +55,24 @@ void MapGridView::SelectRow(std::int32_t row) {
   row = std::clamp<std::int32_t>(row, 1, last);
   const std::int32_t old = row_;
   row_ = row;
-  const std::int32_t top = TopRow();
-  const std::int32_t page = VisibleRowCount();
-  if (row < top) {
-    SetTopRow(row);
-  } else if (row > top + page - 1) {
-    SetTopRow(row - page + 1);
-  }
+  SetTopRow(layout_.TopRowShowing(row));
   InvalidateRows(old, old);
   InvalidateRows(row, row);
 }
 
-std::int32_t MapGridView::TopRow() const { return verticalScrollBar()->value(); }
-
 void MapGridView::SetTopRow(std::int32_t row) { verticalScrollBar()->setValue(row); }
 
-std::int32_t MapGridView::VisibleRowCount() const {
-  return std::max(1, (viewport()->height() - kRowPitch) / kRowPitch);
-}
-
-CellPos MapGridView::MouseCoord(int x, int y) const {
-  CellPos pos{-1, -1};
-  if (x >= 0) {
-    int right = 0;
-    for (std::int32_t c = 0; c < MapGrid::kColumnCount; ++c) {
-      // The grid line right of a cell belongs to that cell.
-      right += widths_[static_cast<std::size_t>(c)] + kLineWidth;
-      if (x < right) {
-        pos.column = c;
-        break;
-      }
-    }
-  }
-  if (y >= 0) {
-    if (y < kRowPitch) {
-      pos.row = 0;
-    } else {
-      const std::int64_t row = static_cast<std::int64_t>(TopRow()) + (y - kRowPitch) / kRowPitch;
-      if (row < RowCount()) pos.row = static_cast<std::int32_t>(row);
-    }
-  }
-  return pos;
-}
-
 QRect MapGridView::CellRect(std::int32_t column, std::int32_t row) const {
-  if (column < 0 || column >= MapGrid::kColumnCount || row < 0 || row >= RowCount()) return {};
-  if (row != 0 && (row < TopRow() || row > LastRowInView())) return {};
-  return QRect(ColumnLeft(column), RowTop(row), widths_[static_cast<std::size_t>(column)], kRowHeight);
+  const PixelRect rect = layout_.CellRect(column, row);
+  return rect.Empty() ? QRect() : QRect(rect.left, rect.top, rect.width, rect.height);
 }
 
 void MapGridView::InvalidateRows(std::int32_t first, std::int32_t last) {
   first = std::max(first, TopRow());
-  last = std::min(last, LastRowInView());
+  last = std::min(last, layout_.LastRowInView());
   if (first > last) return;
-  viewport()->update(QRect(0, RowTop(first), viewport()->width(), (last - first + 1) * kRowPitch));
+  viewport()->update(
+      QRect(0, layout_.RowTop(first), viewport()->width(), (last - first + 1) * GridLayout::kRowPitch));
 }
 
 void MapGridView::InvalidateCell(std::int32_t column, std::int32_t row) {
@@ -128,28 +80,13 @@ void MapGridView::InvalidateCell(std::int32_t column, std::int32_t row) {
   if (!rect.isEmpty()) viewport()->update(rect);
 }
 
-int MapGridView::ColumnLeft(std::int32_t column) const {
-  int left = 0;
-  for (std::int32_t c = 0; c < column; ++c) left += widths_[static_cast<std::size_t>(c)] + kLineWidth;
-  return left;
-}
-
-int MapGridView::ColumnsRight() const { return ColumnLeft(MapGrid::kColumnCount); }
-
-int MapGridView::RowTop(std::int32_t row) const { return row == 0 ? 0 : (row - TopRow() + 1) * kRowPitch; }
-
-std::int32_t MapGridView::LastRowInView() const {
-  // A partly visible row at the bottom is in view too.
-  const int rows = (viewport()->height() - kRowPitch + kRowPitch - 1) / kRowPitch;
-  return std::min<std::int32_t>(TopRow() + std::max(rows, 0) - 1, RowCount() - 1);
-}
-
 void MapGridView::UpdateScrollRange() {
-  const std::int32_t data_rows = RowCount() - 1;
-  const std::int32_t page = VisibleRowCount();
+  layout_.SetViewportHeight(viewport()->height());
+  const ScrollRange range = layout_.ScrollBarRange();
   QScrollBar* bar = verticalScrollBar();
-  bar->setRange(1, std::max(1, data_rows - page + 1));
-  bar->setPageStep(page);
+  bar->setRange(range.minimum, range.maximum);
+  bar->setPageStep(range.page);
+  layout_.SetTopRow(bar->value());
 }
 
 void MapGridView::paintEvent(QPaintEvent* event) {
@@ -158,30 +95,16 @@ void MapGridView::paintEvent(QPaintEvent* event) {
   const QRect dirty = event->rect();
   const QColor grid_colour = palette().color(QPalette::Window);
 
-  const std::int32_t top = TopRow();
-  const std::int32_t last = LastRowInView();
-  std::int32_t first_row = top + std::max(0, (dirty.top() - kRowPitch) / kRowPitch);
-  std::int32_t last_row = std::min(last, top + std::max(-1, (dirty.bottom() - kRowPitch) / kRowPitch));
-  if (dirty.bottom() < kRowPitch) last_row = first_row - 1;
-  const bool header = dirty.top() < kRowPitch;
-
-  std::int32_t first_col = 0;
-  std::int32_t last_col = -1;
-  std::array<int, MapGrid::kColumnCount> lefts{};
-  for (std::int32_t c = 0, x = 0; c < MapGrid::kColumnCount; ++c) {
-    lefts[static_cast<std::size_t>(c)] = x;
-    const int next = x + widths_[static_cast<std::size_t>(c)] + kLineWidth;
-    if (next <= dirty.left()) first_col = c + 1;
-    if (x <= dirty.right()) last_col = c;
-    x = next;
-  }
-  const int columns_right = ColumnsRight();
+  const IndexSpan rows = layout_.DataRowsIn(dirty.top(), dirty.bottom());
+  const bool header = dirty.top() < GridLayout::kRowPitch;
+  const IndexSpan columns = layout_.ColumnsIn(dirty.left(), dirty.right());
+  const int columns_right = layout_.ColumnsRight();
 
   const bool focused = hasFocus();
   auto paint_row = [&](std::int32_t row) {
-    const int y = RowTop(row);
-    for (std::int32_t c = first_col; c <= last_col; ++c) {
-      const QRect rect(lefts[static_cast<std::size_t>(c)], y, widths_[static_cast<std::size_t>(c)], kRowHeight);
+    const int y = layout_.RowTop(row);
+    for (std::int32_t c = columns.first; c <= columns.last; ++c) {
+      const QRect rect(layout_.ColumnLeft(c), y, layout_.ColumnWidth(c), kRowHeight);
       GridDrawState state;
       state.fixed = c == 0 || row == 0;
       state.selected = !state.fixed && row == row_;
@@ -194,24 +117,24 @@ void MapGridView::paintEvent(QPaintEvent* event) {
     }
   };
   if (header) paint_row(0);
-  for (std::int32_t row = first_row; row <= last_row; ++row) paint_row(row);
+  for (std::int32_t row = rows.first; row <= rows.last; ++row) paint_row(row);
 
   // Grid lines in the toolkit's table line colour, then the grid's own colour outside the cells.
   QStyleOption option;
   option.initFrom(this);
   const QColor line_colour =
       QColor::fromRgba(static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
-  const int rows_bottom = (last < top ? 1 : last - top + 2) * kRowPitch;
+  const int rows_bottom = layout_.RowsBottom();
   const int lines_bottom = std::min(rows_bottom, dirty.bottom() + 1);
-  for (std::int32_t c = first_col; c <= last_col && lines_bottom > dirty.top(); ++c) {
-    const int x = lefts[static_cast<std::size_t>(c)] + widths_[static_cast<std::size_t>(c)];
+  for (std::int32_t c = columns.first; c <= columns.last && lines_bottom > dirty.top(); ++c) {
+    const int x = layout_.ColumnLeft(c) + layout_.ColumnWidth(c);
     painter.fillRect(QRect(x, dirty.top(), kLineWidth, lines_bottom - dirty.top()), line_colour);
   }
   auto line_below = [&](std::int32_t row) {
-    painter.fillRect(QRect(0, RowTop(row) + kRowHeight, columns_right, kLineWidth), line_colour);
+    painter.fillRect(QRect(0, layout_.RowTop(row) + kRowHeight, columns_right, kLineWidth), line_colour);
   };
   if (header) line_below(0);
-  for (std::int32_t row = first_row; row <= last_row; ++row) line_below(row);
+  for (std::int32_t row = rows.first; row <= rows.last; ++row) line_below(row);
   if (dirty.right() >= columns_right) {
     painter.fillRect(QRect(columns_right, dirty.top(), dirty.right() + 1 - columns_right, dirty.height()),
                      grid_colour);
@@ -220,10 +143,11 @@ void MapGridView::paintEvent(QPaintEvent* event) {
     painter.fillRect(QRect(dirty.left(), rows_bottom, dirty.width(), dirty.bottom() + 1 - rows_bottom), grid_colour);
   }
 
-  if (focused && row_ >= first_row && row_ <= last_row) {
+  if (focused && row_ >= rows.first && row_ <= rows.last) {
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
-    focus.rect = QRect(lefts[1], RowTop(row_), columns_right - kLineWidth - lefts[1], kRowHeight);
+    const int left = layout_.ColumnLeft(1);
+    focus.rect = QRect(left, layout_.RowTop(row_), columns_right - kLineWidth - left, kRowHeight);
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
   }
 }

@@ -3,10 +3,10 @@
 #include <QAbstractScrollArea>
 #include <QRect>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 
+#include "memmap/grid_layout.h"
 #include "memmap/map_grid.h"
 
 class QPainter;
@@ -35,9 +35,9 @@ class MapGridView : public QAbstractScrollArea {
   // Receives every mouse movement over the grid, in viewport coordinates.
   using MouseMoveHandler = std::function<void(Qt::KeyboardModifiers shift, int x, int y)>;
 
-  static constexpr int kDefaultColumnWidth = 16;
-  static constexpr int kRowHeight = 24;
-  static constexpr int kLineWidth = 1;
+  static constexpr int kDefaultColumnWidth = GridLayout::kDefaultColumnWidth;
+  static constexpr int kRowHeight = GridLayout::kRowHeight;
+  static constexpr int kLineWidth = GridLayout::kLineWidth;
 
   // Keeps a reference to grid, which must outlive the view.
   MapGridView(const MapGrid& grid, QWidget* parent);
@@ -51,19 +51,21 @@ class MapGridView : public QAbstractScrollArea {
   // Rereads the row count after the model was built and makes the first data row current and topmost.
   void Reset();
 
-  std::int32_t RowCount() const;
+  std::int32_t RowCount() const { return layout_.RowCount(); }
+  // The grid's geometry as it stands: column widths, rows, viewport height and top row.
+  const GridLayout& Layout() const { return layout_; }
   // The current (selected) row; 1 when the map has data rows.
   std::int32_t Row() const { return row_; }
   // Makes row current (clamped to the data rows) and scrolls it into view.
   void SelectRow(std::int32_t row);
   // The data row shown directly under the header row.
-  std::int32_t TopRow() const;
+  std::int32_t TopRow() const { return layout_.TopRow(); }
   void SetTopRow(std::int32_t row);
   // The number of data rows that fit completely below the header row, at least 1.
-  std::int32_t VisibleRowCount() const;
+  std::int32_t VisibleRowCount() const { return layout_.VisibleRowCount(); }
 
   // The column and row under a viewport position; each is -1 where the position lies outside the cells.
-  CellPos MouseCoord(int x, int y) const;
+  CellPos MouseCoord(int x, int y) const { return layout_.HitTest(x, y); }
   // The rectangle of a cell in viewport coordinates, grid lines excluded; empty when it is out of view.
   QRect CellRect(std::int32_t column, std::int32_t row) const;
 
@@ -82,16 +84,12 @@ class MapGridView : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
-  int ColumnLeft(std::int32_t column) const;
-  int ColumnsRight() const;  // the first x after the last column's grid line
-  int RowTop(std::int32_t row) const;
-  std::int32_t LastRowInView() const;
   void UpdateScrollRange();
   void PaintDefaultCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                         GridDrawState state) const;
 
   const MapGrid& grid_;
-  std::array<int, MapGrid::kColumnCount> widths_{};
+  GridLayout layout_;
   std::int32_t row_ = 1;
   DrawCellHandler on_draw_cell_;
   MouseMoveHandler on_mouse_move_;

@@ -2,47 +2,31 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "analysis/recorded_display.h"
+#include "tests/support/display_contract.h"
+#include "tests/support/srec_builder.h"
 
 namespace varnok {
 namespace {
 
+using test::Record;
+
 struct Outcome {
   RecordedDisplay display;
   AnalysisState state;
+  RunResult result;
 };
 
-// Builds a record line of type t with a correct count and checksum.
-std::string Record(int type, std::uint32_t address, const std::vector<std::uint8_t>& data) {
-  const int width = (type == 0 || type == 1 || type == 5 || type == 9) ? 2 : (type == 2 || type == 8) ? 3 : 4;
-  std::vector<std::uint8_t> body;
-  for (int i = width - 1; i >= 0; --i) body.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-  body.insert(body.end(), data.begin(), data.end());
-  const auto count = static_cast<std::uint8_t>(body.size() + 1);
-  unsigned sum = count;
-  for (auto b : body) sum += b;
-  char text[8];
-  std::string line = "S" + std::to_string(type);
-  std::snprintf(text, sizeof text, "%02X", count);
-  line += text;
-  for (auto b : body) {
-    std::snprintf(text, sizeof text, "%02X", b);
-    line += text;
-  }
-  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(~sum & 0xFF));
-  return line + text;
-}
-
-std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
 void Analyse(Outcome& o, const std::string& input, bool map = false) {
-  o.display.map_option = map;
-  RunAnalysisOn(TextModeInput::FromMemory(input), o.state, o.display);
+  o.result = RunAnalysisOn(TextModeInput::FromMemory(input), map, o.state, o.display);
 }
 
 const std::string kThreeLines =
@@ -65,7 +49,7 @@ TEST(AnalysisRun, SummaryFieldsAndMessages) {
   const std::string long_s1 = Record(1, 0x1000, std::vector<std::uint8_t>(252, 0xAB));
   const Expected cases[] = {
       {"three lines", kThreeLines, kOk, "3", "16", "0x0000000F", "0x00000000", "0x00000000"},
-      {"one data byte: lowest equals highest", Record(1, 0x1234, {7}) + "\n", kOk, "1", "1", "0x00001234",
+      {"one data byte: lowest equals highest", Record(1, 0x1234, std::vector<std::uint8_t>{7}) + "\n", kOk, "1", "1", "0x00001234",
        "0x00001234"},
       {"no data records", "S00600004844521B\nS9030000FC\n", kOk, "2", "0", "0x00000000", "", "0x00000000"},
       {"empty file", "", kOk, "0", "0", "0x00000000"},
@@ -82,9 +66,9 @@ TEST(AnalysisRun, SummaryFieldsAndMessages) {
       {"byte count error comes first", "S00600004844521C  \n", "Byte count error @ line 1"},
       {"S100 fails its checksum", "S100\n", "Checksum error @ line 1"},
       {"two S9: the second counts", "S9030000FC\nS9031234B6\n", kOk, "2", "0", "0x00000000", "", "0x00001234"},
-      {"S8 and S7 addresses", Record(8, 0x123456, {}) + "\n" + Record(7, 0x12345678, {}) + "\n", kOk, "2", "0", "0x00000000", "",
+      {"S8 and S7 addresses", Record(8, 0x123456) + "\n" + Record(7, 0x12345678) + "\n", kOk, "2", "0", "0x00000000", "",
        "0x12345678"},
-      {"termination records do not end the run", "S9030000FC\n" + Record(2, 0x123456, {1, 2}) + "\n", kOk, "2",
+      {"termination records do not end the run", "S9030000FC\n" + Record(2, 0x123456, std::vector<std::uint8_t>{1, 2}) + "\n", kOk, "2",
        "2", "0x00123457", "0x00123456", "0x00000000"},
       {"last line without line break is analysed", "S00600004844521B\nS9030000FC", kOk, "2", "0",
        "0x00000000", "", "0x00000000"},
@@ -92,7 +76,7 @@ TEST(AnalysisRun, SummaryFieldsAndMessages) {
       {"0x1A ends the input", "S9030000FC\n\x1AS9030000FD\n", kOk, "1", "0", "0x00000000", "", "0x00000000"},
       {"CR inside a line is removed", "S90300\r00FC\r\n", kOk, "1", "0", "0x00000000", "", "0x00000000"},
       {"252 data bytes", long_s1 + "\n", kOk, "1", "252", "0x000010FB", "0x00001000"},
-      {"overlapping and wrapping records", Record(3, 0xFFFFFFFE, {1, 2, 3}) + "\n" + Record(3, 0x10, {1}) + "\n",
+      {"overlapping and wrapping records", Record(3, 0xFFFFFFFE, std::vector<std::uint8_t>{1, 2, 3}) + "\n" + Record(3, 0x10, std::vector<std::uint8_t>{1}) + "\n",
        kOk, "2", "4", "0x00000010", "0x00000010"},
   };
   for (const Expected& c : cases) {
@@ -173,7 +157,7 @@ TEST(AnalysisRun, S0HeaderFields) {
   };
   for (const auto& c : cases) {
     std::string input;
-    for (const auto& payload : c.payloads) input += Record(0, 0, Bytes(payload)) + "\n";
+    for (const auto& payload : c.payloads) input += Record(0, 0, payload) + "\n";
     Outcome o;
     Analyse(o, input);
     SCOPED_TRACE(c.name);
@@ -186,93 +170,125 @@ TEST(AnalysisRun, S0HeaderFields) {
 
 TEST(AnalysisRun, ShortS0ClearsNameAndDescriptionButKeepsVersion) {
   Outcome o;
-  Analyse(o, Record(0, 0, Bytes("NAME0102Desc")) + "\nS00200FD\n");
+  Analyse(o, Record(0, 0, "NAME0102Desc") + "\nS00200FD\n");
   EXPECT_EQ(o.display.status, kOk);
   EXPECT_EQ(o.display.Field(DisplayField::Module), "");
   EXPECT_EQ(o.display.Field(DisplayField::Description), "");
   EXPECT_EQ(o.display.Field(DisplayField::Version), "");  // a 4-byte name takes the whole payload
   Outcome p;
-  Analyse(p, Record(0, 0, Bytes("FIRMWARE_MODULE_00010102Desc")) + "\nS00200FD\n");
+  Analyse(p, Record(0, 0, "FIRMWARE_MODULE_00010102Desc") + "\nS00200FD\n");
   EXPECT_EQ(p.display.Field(DisplayField::Module), "");
   EXPECT_EQ(p.display.Field(DisplayField::Version), "1.2");
 }
 
 TEST(AnalysisRun, HeaderFieldsSurviveALaterError) {
   Outcome o;
-  Analyse(o, Record(0, 0, Bytes("HDR")) + "\nS1130000000102030405060708090A0B0C0D0E0F00\n", true);
+  Analyse(o, Record(0, 0, "HDR") + "\nS1130000000102030405060708090A0B0C0D0E0F00\n", true);
   EXPECT_EQ(o.display.status, "Checksum error @ line 2");
   EXPECT_EQ(o.display.Field(DisplayField::Module), "HDR");
   EXPECT_EQ(o.display.Field(DisplayField::Highest), "");
+  EXPECT_EQ(o.result.kind, RunKind::ChecksumError);
+  EXPECT_EQ(o.result.line, 2);
   EXPECT_TRUE(o.state.DataBlocks.empty());
-  EXPECT_FALSE(o.display.map_built);
   EXPECT_EQ(o.state.InFile, nullptr);
 }
 
 TEST(AnalysisRun, KeepsBlocksInRecordOrderOnlyWithTheMapOption) {
-  const std::string input = Record(1, 0x20, {1, 2, 3}) + "\n" + Record(3, 5, {}) + "\n" +
-                            "S1130000000102030405060708090A0B0C0D0E0F74\n" + Record(2, 0x10, {9}) + "\nS9030007F5\n";
+  const std::string input = Record(1, 0x20, std::vector<std::uint8_t>{1, 2, 3}) + "\n" + Record(3, 5) + "\n" +
+                            "S1130000000102030405060708090A0B0C0D0E0F74\n" + Record(2, 0x10, std::vector<std::uint8_t>{9}) + "\nS9030007F5\n";
   Outcome off;
   Analyse(off, input, false);
   EXPECT_TRUE(off.state.DataBlocks.empty());
-  EXPECT_FALSE(off.display.map_built);
 
   Outcome on;
   Analyse(on, input, true);
-  ASSERT_TRUE(on.display.map_built);
-  EXPECT_EQ(on.display.map.lowest, 0u);
-  EXPECT_EQ(on.display.map.highest, 0x22u);
-  EXPECT_TRUE(on.display.map.has_exec_addr);
-  EXPECT_EQ(on.display.map.exec_addr, 7u);
+  ASSERT_TRUE(on.result.Parsed());
+  EXPECT_EQ(on.result.totals.lowest, 0u);
+  EXPECT_EQ(on.result.totals.highest, 0x22u);
+  EXPECT_EQ(on.result.totals.exec, 7u);
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
-  for (const DataBlock b : *on.display.map.blocks) blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
+  for (const DataBlock b : on.state.DataBlocks) blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
   const std::vector<std::uint8_t> sixteen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   const decltype(blocks) expected = {{0x20, {1, 2, 3}}, {5, {}}, {0, sixteen}, {0x10, {9}}};
   EXPECT_EQ(blocks, expected);
 
-  // The next run starts from an empty list and discards the previous map.
+  // The next run starts from an empty list.
   Analyse(on, "S9030000FC\n", true);
   EXPECT_TRUE(on.state.DataBlocks.empty());
-  EXPECT_EQ(on.display.discard_count, 2);
 }
 
+// What the run reports for inputs that cannot be read as they should: a name that is not there, one that cannot
+// be reached, something that is not a regular file where only one will do, and a read that fails.
 TEST(AnalysisRun, FileErrors) {
   const std::string dir = ::testing::TempDir();
   const std::string file = dir + "/run_test.s";
   std::ofstream(file) << kThreeLines;
+  const std::string fifo = dir + "/run_test.fifo";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string path;
+    bool regular_only;
+    RunKind kind;
     std::string status;
   } cases[] = {
-      {dir + "/missing.s", "Input file does not exist!"},
-      {dir, "Input file does not exist!"},
-      {file, kOk},
+      {dir + "/missing.s", false, RunKind::MissingFile, "Input file does not exist!"},
+      {dir, false, RunKind::MissingFile, "Input file does not exist!"},
+      {file + "/inside", false, RunKind::MissingFile, "Input file does not exist!"},
+      {dir + "/" + std::string(300, 'n'), false, RunKind::OpenFailed, "Unable to open selected input file!"},
+      // A FIFO without a writer would hold the opening up for ever.
+      {fifo, true, RunKind::OpenFailed, "Unable to open selected input file!"},
+      {"/proc/self/mem", false, RunKind::ReadFailed, "Read error @ line 1"},
+      {file, true, RunKind::Parsed, kOk},
   };
   for (const auto& c : cases) {
     Outcome o;
-    o.display.input_path = c.path;
     o.display.SetField(DisplayField::Module, "stale");
-    RunAnalysis(o.state, o.display);
-    EXPECT_EQ(o.display.status, c.status) << c.path;
-    EXPECT_EQ(o.display.Field(DisplayField::Module), c.status == kOk ? "HDR" : "");
+    RunRequest request;
+    request.path = c.path;
+    request.regular_only = c.regular_only;
+    o.result = RunAnalysis(request, o.state, o.display);
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(o.result.kind, c.kind);
+    EXPECT_EQ(o.display.status, c.status);
+    EXPECT_EQ(o.display.colour, c.kind == RunKind::Parsed ? StatusColour::Black : StatusColour::Maroon);
+    EXPECT_EQ(o.display.Field(DisplayField::Module), c.kind == RunKind::Parsed ? "HDR" : "");
+    EXPECT_EQ(o.state.InFile, nullptr);
   }
   std::remove(file.c_str());
+  std::remove(fifo.c_str());
 }
 
-int failing_after = 0;
-void* FailingAllocate(std::size_t size) { return failing_after-- > 0 ? std::malloc(size) : nullptr; }
+void* NoMemory(std::size_t) { return nullptr; }
 
-TEST(AnalysisRun, AllocationFailureIsReportedOnceAndBuildsNoMap) {
-  std::string input;
-  for (int i = 0; i < 30000; ++i) input += Record(3, static_cast<std::uint32_t>(i) * 250, std::vector<std::uint8_t>(250, 1)) + "\n";
-  failing_after = 2;  // two chunks, then nothing
+TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
   Outcome o;
-  o.state.DataBlocks.SetAllocator(&FailingAllocate, &std::free);
-  Analyse(o, input, true);
-  EXPECT_EQ(o.display.out_of_memory_count, 1);
-  EXPECT_EQ(o.display.status, kOk);
-  EXPECT_FALSE(o.display.map_built);
-  EXPECT_LT(o.state.DataBlocks.size(), 30000u);
+  o.state.DataBlocks.SetAllocator(&NoMemory, &std::free);
+  Analyse(o, "S00600004844521B\n" + Record(1, 0x100, {1, 2}) + "\nS9030000FC\n", true);
+  EXPECT_EQ(o.result.kind, RunKind::OutOfMemory);
+  EXPECT_EQ(o.result.line, 2);
+  EXPECT_EQ(o.display.status, "Out of memory!!");
+  EXPECT_EQ(o.display.colour, StatusColour::Maroon);
+  EXPECT_EQ(o.display.Field(DisplayField::Module), "HDR");
+  EXPECT_EQ(o.display.Field(DisplayField::RecordLines), "");
+  EXPECT_TRUE(o.state.DataBlocks.empty());
 }
 
 }  // namespace
 }  // namespace varnok
+
+namespace varnok::test {
+namespace {
+
+struct RecordedDisplayProbe {
+  RecordedDisplay display;
+  AnalysisDisplay& Display() { return display; }
+  std::string Shown(DisplayField field) { return display.Field(field); }
+  std::string Status() { return display.status; }
+  StatusColour Colour() { return display.colour; }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Recorded, AnalysisDisplayContract, ::testing::Types<RecordedDisplayProbe>);
+
+}  // namespace
+}  // namespace varnok::test

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/analysis/both_paths.h"
+
 namespace varnok {
 namespace {
 
@@ -32,8 +34,11 @@ TEST(HexToInt, DecodesFields) {
   }
 }
 
+class RecordChecks : public BothPaths {};
+INSTANTIATE_TEST_SUITE_P(Paths, RecordChecks, ::testing::Bool(), PathName);
+
 // A line passes when its count equals (L - 4) / 2, truncated toward zero, and its bytes sum to 0xFF.
-TEST(RecordChecks, ByteCountAndChecksum) {
+TEST_P(RecordChecks, ByteCountAndChecksum) {
   const struct {
     std::string line;
     bool count_ok;
@@ -60,7 +65,7 @@ TEST(RecordChecks, ByteCountAndChecksum) {
 
 // The checksum over runs of every length, with and without characters that are not hex digits in
 // every part of the run, agrees with the character-by-character sum.
-TEST(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
+TEST_P(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
   unsigned seed = 7;
   auto next = [&seed] {
     seed = seed * 1103515245u + 12345u;
@@ -89,7 +94,7 @@ TEST(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
   }
 }
 
-TEST(RecordChecks, ShortLinesTruncateTowardZero) {
+TEST(ByteCount, ShortLinesTruncateTowardZero) {
   EXPECT_TRUE(ByteCountOk(0, 3));
   EXPECT_TRUE(ByteCountOk(-1, 2));
   EXPECT_TRUE(ByteCountOk(-1, 1));

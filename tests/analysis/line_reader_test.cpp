@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/text_input.h"
+#include "tests/analysis/both_paths.h"
 
 namespace varnok {
 namespace {
@@ -34,7 +35,10 @@ std::vector<int> Results(const std::vector<Read>& reads) {
   return out;
 }
 
-TEST(ReadLine, ReturnsLineLengthsEmptyLinesAndEnd) {
+class LineReading : public BothPaths {};
+INSTANTIATE_TEST_SUITE_P(Paths, LineReading, ::testing::Bool(), PathName);
+
+TEST_P(LineReading, ReturnsLineLengthsEmptyLinesAndEnd) {
   const std::string long_line(1030, 'A');
   const struct {
     const char* name;
@@ -111,7 +115,7 @@ std::vector<Read> Reference(const std::string& bytes) {
 }
 
 // Lines, carriage returns and 0x1A that straddle the input's block boundaries read as in one piece.
-TEST(TextModeInput, BlockBoundariesDoNotMatter) {
+TEST_P(LineReading, BlockBoundariesDoNotMatter) {
   const std::size_t block = TextModeInput::kBlockSize;
   std::string text;
   unsigned seed = 12345;

@@ -22,6 +22,7 @@
 
 #include "app/application.h"
 #include "app/frm_gui.h"
+#include "tests/support/srec_builder.h"
 #include "ui/platform.h"
 
 namespace varnok {
@@ -30,23 +31,9 @@ namespace {
 const QColor kBlack(0, 0, 0);
 const QColor kMaroon(128, 0, 0);
 
-// An S-record line with its byte count and checksum worked out.
-std::string Record(char type, std::uint32_t address, int address_bytes, const std::string& payload) {
-  std::string bytes;
-  for (int i = address_bytes - 1; i >= 0; --i) bytes += static_cast<char>((address >> (8 * i)) & 0xFF);
-  bytes += payload;
-  unsigned sum = static_cast<unsigned>(bytes.size() + 1);
-  char hex[3];
-  std::string line = std::string("S") + type;
-  std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(bytes.size() + 1));
-  line += hex;
-  for (const char c : bytes) {
-    sum += static_cast<unsigned char>(c);
-    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(c));
-    line += hex;
-  }
-  std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFFu);
-  return line + hex + "\n";
+// An S-record line with its line end.
+std::string Line(int type, std::uint32_t address, const std::string& payload = {}) {
+  return test::Record(type, address, payload) + "\n";
 }
 
 const char kThreeLines[] = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
@@ -88,21 +75,47 @@ class ModalCatcher {
   QTimer timer_;
 };
 
-// The main window with the run's two map steps observable.
-class ProbeGui : public Tfrm_GUI {
- public:
-  using Tfrm_GUI::Tfrm_GUI;
-  void BuildMap(const MapRequest& request) override {
-    if (before_map) before_map(request);
-    Tfrm_GUI::BuildMap(request);
-  }
-  void DiscardMap() override {
-    ++discards;
-    Tfrm_GUI::DiscardMap();
-  }
-  std::function<void(const MapRequest&)> before_map;
-  int discards = 0;
+// The main window's controls, found in its widget tree by their names.
+struct Controls {
+  QPushButton* btn_Open;
+  QPushButton* btn_Parse;
+  QPushButton* btn_About;
+  QCheckBox* chk_GenMap;
+  QPushButton* btn_Map;
+  QGroupBox* grp_File;
+  QGroupBox* grp_Status;
+  QGroupBox* grp_S0;
+  QGroupBox* grp_Summary;
+  QLabel* lbl_Name;
+  QPlainTextEdit* mem_Path;
+  QLabel* lbl_Stat;
+  QLabel* lbl_Module;
+  QLabel* lbl_Version;
+  QPlainTextEdit* mem_Description;
+  QLabel* lbl_RecordLines;
+  QLabel* lbl_TotalDatabytes;
+  QLabel* lbl_Highest;
+  QLabel* lbl_Lowest;
+  QLabel* lbl_Exec;
 };
+
+template <typename Widget>
+Widget* Find(const QWidget& window, const char* name) {
+  return window.findChild<Widget*>(QString::fromLatin1(name));
+}
+
+Controls Ui(const Tfrm_GUI& frm) {
+  return {Find<QPushButton>(frm, "btn_Open"),       Find<QPushButton>(frm, "btn_Parse"),
+          Find<QPushButton>(frm, "btn_About"),      Find<QCheckBox>(frm, "chk_GenMap"),
+          Find<QPushButton>(frm, "btn_Map"),        Find<QGroupBox>(frm, "grp_File"),
+          Find<QGroupBox>(frm, "grp_Status"),       Find<QGroupBox>(frm, "grp_S0"),
+          Find<QGroupBox>(frm, "grp_Summary"),      Find<QLabel>(frm, "lbl_Name"),
+          Find<QPlainTextEdit>(frm, "mem_Path"),    Find<QLabel>(frm, "lbl_Stat"),
+          Find<QLabel>(frm, "lbl_Module"),          Find<QLabel>(frm, "lbl_Version"),
+          Find<QPlainTextEdit>(frm, "mem_Description"), Find<QLabel>(frm, "lbl_RecordLines"),
+          Find<QLabel>(frm, "lbl_TotalDatabytes"),  Find<QLabel>(frm, "lbl_Highest"),
+          Find<QLabel>(frm, "lbl_Lowest"),          Find<QLabel>(frm, "lbl_Exec")};
+}
 
 QString Read(const QString& path) {
   QFile file(path);
@@ -159,34 +172,34 @@ class FrmGuiTest : public QObject {
       QRect box;
       const char* text;
     } controls[] = {
-        {frm.btn_Open, &frm, {8, 11, 105, 25}, "Choose s-record file"},
-        {frm.btn_Parse, &frm, {120, 11, 81, 25}, "Start parsing..."},
-        {frm.btn_About, &frm, {208, 11, 57, 25}, "About"},
-        {frm.chk_GenMap, &frm, {8, 51, 185, 17}, "Generate graphical memory map"},
-        {frm.btn_Map, &frm, {208, 49, 57, 20}, "Show!"},
-        {frm.grp_File, &frm, {8, 77, 257, 86}, "Choosen file:"},
-        {frm.grp_Status, &frm, {8, 166, 257, 41}, "Analyser status:"},
-        {frm.grp_S0, &frm, {8, 209, 257, 88}, "Information extracted from S0-Record:"},
-        {frm.grp_Summary, &frm, {8, 299, 257, 113}, "Information summary:"},
-        {frm.lbl_Name, frm.grp_File, {64, 24, 185, 13}, "No file selected yet..."},
-        {frm.mem_Path, frm.grp_File, {64, 40, 185, 41}, ""},
-        {frm.lbl_Stat, frm.grp_Status, {8, 18, 241, 13}, "...idle..."},
-        {frm.lbl_Module, frm.grp_S0, {104, 24, 145, 13}, ""},
-        {frm.lbl_Version, frm.grp_S0, {104, 40, 145, 13}, ""},
-        {frm.mem_Description, frm.grp_S0, {104, 56, 145, 29}, ""},
-        {frm.lbl_RecordLines, frm.grp_Summary, {104, 24, 145, 13}, ""},
-        {frm.lbl_TotalDatabytes, frm.grp_Summary, {104, 40, 145, 13}, ""},
-        {frm.lbl_Highest, frm.grp_Summary, {104, 56, 145, 13}, ""},
-        {frm.lbl_Lowest, frm.grp_Summary, {104, 72, 145, 13}, ""},
-        {frm.lbl_Exec, frm.grp_Summary, {104, 88, 145, 13}, ""},
-        {CaptionLabel(frm.grp_S0, "Module name:"), frm.grp_S0, {8, 24, 89, 13}, "Module name:"},
-        {CaptionLabel(frm.grp_S0, "Version.Revision:"), frm.grp_S0, {8, 40, 89, 13}, "Version.Revision:"},
-        {CaptionLabel(frm.grp_S0, "Description:"), frm.grp_S0, {8, 56, 89, 13}, "Description:"},
-        {CaptionLabel(frm.grp_Summary, "Total records:"), frm.grp_Summary, {8, 24, 89, 13}, "Total records:"},
-        {CaptionLabel(frm.grp_Summary, "Total databytes:"), frm.grp_Summary, {8, 40, 89, 13}, "Total databytes:"},
-        {CaptionLabel(frm.grp_Summary, "Highest address:"), frm.grp_Summary, {8, 56, 89, 13}, "Highest address:"},
-        {CaptionLabel(frm.grp_Summary, "Lowest address:"), frm.grp_Summary, {8, 72, 89, 13}, "Lowest address:"},
-        {CaptionLabel(frm.grp_Summary, "Execution address:"), frm.grp_Summary, {8, 88, 89, 13}, "Execution address:"},
+        {Ui(frm).btn_Open, &frm, {8, 11, 105, 25}, "Choose s-record file"},
+        {Ui(frm).btn_Parse, &frm, {120, 11, 81, 25}, "Start parsing..."},
+        {Ui(frm).btn_About, &frm, {208, 11, 57, 25}, "About"},
+        {Ui(frm).chk_GenMap, &frm, {8, 51, 185, 17}, "Generate graphical memory map"},
+        {Ui(frm).btn_Map, &frm, {208, 49, 57, 20}, "Show!"},
+        {Ui(frm).grp_File, &frm, {8, 77, 257, 86}, "Choosen file:"},
+        {Ui(frm).grp_Status, &frm, {8, 166, 257, 41}, "Analyser status:"},
+        {Ui(frm).grp_S0, &frm, {8, 209, 257, 88}, "Information extracted from S0-Record:"},
+        {Ui(frm).grp_Summary, &frm, {8, 299, 257, 113}, "Information summary:"},
+        {Ui(frm).lbl_Name, Ui(frm).grp_File, {64, 24, 185, 13}, "No file selected yet..."},
+        {Ui(frm).mem_Path, Ui(frm).grp_File, {64, 40, 185, 41}, ""},
+        {Ui(frm).lbl_Stat, Ui(frm).grp_Status, {8, 18, 241, 13}, "...idle..."},
+        {Ui(frm).lbl_Module, Ui(frm).grp_S0, {104, 24, 145, 13}, ""},
+        {Ui(frm).lbl_Version, Ui(frm).grp_S0, {104, 40, 145, 13}, ""},
+        {Ui(frm).mem_Description, Ui(frm).grp_S0, {104, 56, 145, 29}, ""},
+        {Ui(frm).lbl_RecordLines, Ui(frm).grp_Summary, {104, 24, 145, 13}, ""},
+        {Ui(frm).lbl_TotalDatabytes, Ui(frm).grp_Summary, {104, 40, 145, 13}, ""},
+        {Ui(frm).lbl_Highest, Ui(frm).grp_Summary, {104, 56, 145, 13}, ""},
+        {Ui(frm).lbl_Lowest, Ui(frm).grp_Summary, {104, 72, 145, 13}, ""},
+        {Ui(frm).lbl_Exec, Ui(frm).grp_Summary, {104, 88, 145, 13}, ""},
+        {CaptionLabel(Ui(frm).grp_S0, "Module name:"), Ui(frm).grp_S0, {8, 24, 89, 13}, "Module name:"},
+        {CaptionLabel(Ui(frm).grp_S0, "Version.Revision:"), Ui(frm).grp_S0, {8, 40, 89, 13}, "Version.Revision:"},
+        {CaptionLabel(Ui(frm).grp_S0, "Description:"), Ui(frm).grp_S0, {8, 56, 89, 13}, "Description:"},
+        {CaptionLabel(Ui(frm).grp_Summary, "Total records:"), Ui(frm).grp_Summary, {8, 24, 89, 13}, "Total records:"},
+        {CaptionLabel(Ui(frm).grp_Summary, "Total databytes:"), Ui(frm).grp_Summary, {8, 40, 89, 13}, "Total databytes:"},
+        {CaptionLabel(Ui(frm).grp_Summary, "Highest address:"), Ui(frm).grp_Summary, {8, 56, 89, 13}, "Highest address:"},
+        {CaptionLabel(Ui(frm).grp_Summary, "Lowest address:"), Ui(frm).grp_Summary, {8, 72, 89, 13}, "Lowest address:"},
+        {CaptionLabel(Ui(frm).grp_Summary, "Execution address:"), Ui(frm).grp_Summary, {8, 88, 89, 13}, "Execution address:"},
     };
     for (const auto& c : controls) {
       QVERIFY2(c.widget != nullptr, c.text);
@@ -200,17 +213,17 @@ class FrmGuiTest : public QObject {
       QCOMPARE(text, QString::fromLatin1(c.text));
     }
     // The two file captions are sized to their text and keep their right edge.
-    QCOMPARE(CaptionLabel(frm.grp_File, "Filename:")->geometry().right(), 56);
-    QCOMPARE(CaptionLabel(frm.grp_File, "Path:")->geometry().right(), 56);
-    QCOMPARE(CaptionLabel(frm.grp_File, "Path:")->y(), 40);
+    QCOMPARE(CaptionLabel(Ui(frm).grp_File, "Filename:")->geometry().right(), 56);
+    QCOMPARE(CaptionLabel(Ui(frm).grp_File, "Path:")->geometry().right(), 56);
+    QCOMPARE(CaptionLabel(Ui(frm).grp_File, "Path:")->y(), 40);
 
-    QVERIFY(!frm.chk_GenMap->isChecked());
-    QVERIFY(frm.lbl_Name->toolTip().isEmpty());
-    QVERIFY(frm.mem_Path->toolTip().isEmpty());
-    QVERIFY(frm.mem_Path->isReadOnly());
-    QVERIFY(frm.mem_Description->isReadOnly());
-    QCOMPARE(frm.mem_Path->frameShape(), QFrame::NoFrame);
-    QCOMPARE(frm.lbl_Stat->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QVERIFY(!Ui(frm).chk_GenMap->isChecked());
+    QVERIFY(Ui(frm).lbl_Name->toolTip().isEmpty());
+    QVERIFY(Ui(frm).mem_Path->toolTip().isEmpty());
+    QVERIFY(Ui(frm).mem_Path->isReadOnly());
+    QVERIFY(Ui(frm).mem_Description->isReadOnly());
+    QCOMPARE(Ui(frm).mem_Path->frameShape(), QFrame::NoFrame);
+    QCOMPARE(Ui(frm).lbl_Stat->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     for (QLabel* label : frm.findChildren<QLabel*>()) QCOMPARE(label->textFormat(), Qt::PlainText);
 
     // Every caption fits its box in the design font.
@@ -222,18 +235,18 @@ class FrmGuiTest : public QObject {
       QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) + 6 <= button->width(), qPrintable(button->text()));
     }
     QStyleOptionButton check;
-    check.initFrom(frm.chk_GenMap);
-    const int indicator = frm.chk_GenMap->style()->pixelMetric(QStyle::PM_IndicatorWidth, &check, frm.chk_GenMap) +
-                          frm.chk_GenMap->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &check, frm.chk_GenMap);
-    QVERIFY(indicator + frm.chk_GenMap->fontMetrics().horizontalAdvance(frm.chk_GenMap->text()) <= 185);
+    check.initFrom(Ui(frm).chk_GenMap);
+    const int indicator = Ui(frm).chk_GenMap->style()->pixelMetric(QStyle::PM_IndicatorWidth, &check, Ui(frm).chk_GenMap) +
+                          Ui(frm).chk_GenMap->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &check, Ui(frm).chk_GenMap);
+    QVERIFY(indicator + Ui(frm).chk_GenMap->fontMetrics().horizontalAdvance(Ui(frm).chk_GenMap->text()) <= 185);
     for (QGroupBox* group : frm.findChildren<QGroupBox*>()) {
       QVERIFY2(group->fontMetrics().horizontalAdvance(group->title()) + 16 <= group->width(), qPrintable(group->title()));
     }
 
-    const QList<QWidget*> expected = {frm.btn_Open, frm.mem_Description, frm.mem_Path, frm.btn_Parse,
-                                      frm.btn_About, frm.chk_GenMap, frm.btn_Map};
+    const QList<QWidget*> expected = {Ui(frm).btn_Open, Ui(frm).mem_Description, Ui(frm).mem_Path, Ui(frm).btn_Parse,
+                                      Ui(frm).btn_About, Ui(frm).chk_GenMap, Ui(frm).btn_Map};
     QList<QWidget*> order;
-    for (QWidget* w = frm.btn_Open; order.size() < expected.size(); w = w->nextInFocusChain()) {
+    for (QWidget* w = Ui(frm).btn_Open; order.size() < expected.size(); w = w->nextInFocusChain()) {
       if (w->focusPolicy() & Qt::TabFocus) order.push_back(w);
     }
     QCOMPARE(order, expected);
@@ -241,7 +254,7 @@ class FrmGuiTest : public QObject {
 
   void wholeRunThroughClicks() {
     const QString file = Sample(QStringLiteral("demo.s19"), kThreeLines);
-    ProbeGui frm(Ini().toStdString());
+    Tfrm_GUI frm(Ini().toStdString());
     QStringList presets;
     frm.SetOpenFileDialog([&](QWidget* parent, const QString& preset) {
       if (parent != &frm) throw std::logic_error("dialog without its owner");
@@ -249,31 +262,33 @@ class FrmGuiTest : public QObject {
       return file;
     });
     frm.show();
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("demo.s19"));
-    QCOMPARE(frm.lbl_Name->toolTip(), QStringLiteral("demo.s19"));
-    QCOMPARE(frm.mem_Path->toPlainText(), dir_.path() + QLatin1Char('/'));
-    QCOMPARE(frm.mem_Path->toolTip(), dir_.path() + QLatin1Char('/'));
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("demo.s19"));
+    QCOMPARE(Ui(frm).lbl_Name->toolTip(), QStringLiteral("demo.s19"));
+    QCOMPARE(Ui(frm).mem_Path->toPlainText(), dir_.path() + QLatin1Char('/'));
+    QCOMPARE(Ui(frm).mem_Path->toolTip(), dir_.path() + QLatin1Char('/'));
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
 
     bool busy = false;
-    frm.before_map = [&](const MapRequest&) {
-      busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-    };
-    QTest::mouseClick(frm.chk_GenMap, Qt::LeftButton);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).chk_GenMap, Qt::LeftButton);
+    // Queued events are handled while the map window is being built, inside the run.
+    QTimer::singleShot(0, [&] {
+      busy = frm.Running() && QApplication::overrideCursor() != nullptr &&
+             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    });
+    Ui(frm).btn_Parse->click();
     QVERIFY(busy);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
-    QCOMPARE(frm.lbl_Stat->palette().color(QPalette::WindowText), kBlack);
-    QCOMPARE(frm.lbl_Module->text(), QStringLiteral("HDR"));
-    QCOMPARE(frm.lbl_Version->text(), QString());
-    QCOMPARE(frm.mem_Description->toPlainText(), QString());
-    QCOMPARE(frm.lbl_RecordLines->text(), QStringLiteral("3"));
-    QCOMPARE(frm.lbl_TotalDatabytes->text(), QStringLiteral("16"));
-    QCOMPARE(frm.lbl_Highest->text(), QStringLiteral("0x0000000F"));
-    QCOMPARE(frm.lbl_Lowest->text(), QStringLiteral("0x00000000"));
-    QCOMPARE(frm.lbl_Exec->text(), QStringLiteral("0x00000000"));
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
+    QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
+    QCOMPARE(Ui(frm).lbl_Version->text(), QString());
+    QCOMPARE(Ui(frm).mem_Description->toPlainText(), QString());
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("3"));
+    QCOMPARE(Ui(frm).lbl_TotalDatabytes->text(), QStringLiteral("16"));
+    QCOMPARE(Ui(frm).lbl_Highest->text(), QStringLiteral("0x0000000F"));
+    QCOMPARE(Ui(frm).lbl_Lowest->text(), QStringLiteral("0x00000000"));
+    QCOMPARE(Ui(frm).lbl_Exec->text(), QStringLiteral("0x00000000"));
 
     Tfrm_Data* map = frm.MapWindow();
     QVERIFY(map != nullptr);
@@ -287,91 +302,91 @@ class FrmGuiTest : public QObject {
     // "Show!" brings the hidden map back, unchanged.
     map->close();
     QVERIFY(!map->isVisible());
-    QTest::mouseClick(frm.btn_Map, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Map, Qt::LeftButton);
     QCOMPARE(frm.MapWindow(), map);
     QVERIFY(map->isVisible());
 
     // The dialog reopens at the file chosen last in this run; none is given at the first opening.
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     QCOMPARE(presets, QStringList({QString(), file}));
 
     // A second run starts from nothing: the old map goes, and without the option no new one comes.
-    QTest::mouseClick(frm.chk_GenMap, Qt::LeftButton);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).chk_GenMap, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.State().DataBlocks.empty());
-    QCOMPARE(frm.lbl_RecordLines->text(), QStringLiteral("3"));
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("3"));
   }
 
   void headerFieldsArePlainText() {
     const QString file = Sample(QStringLiteral("<i>markup.s"),
-                                QByteArray::fromStdString(Record('0', 0, 2, "<b>x</b>            0105Demo") +
-                                                          Record('9', 0, 2, "")));
+                                QByteArray::fromStdString(Line(0, 0, "<b>x</b>            0105Demo") +
+                                                          Line(9, 0)));
     Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
-    QCOMPARE(frm.lbl_Module->text(), QStringLiteral("<b>x</b>            "));
-    QCOMPARE(frm.lbl_Version->text(), QStringLiteral("1.5"));
-    QCOMPARE(frm.mem_Description->toPlainText(), QStringLiteral("Demo"));
-    QCOMPARE(frm.lbl_Module->textFormat(), Qt::PlainText);
-    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("<i>markup.s"));
-    QVERIFY(frm.lbl_Name->toolTip().contains(QStringLiteral("&lt;i&gt;markup.s")));
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("<b>x</b>            "));
+    QCOMPARE(Ui(frm).lbl_Version->text(), QStringLiteral("1.5"));
+    QCOMPARE(Ui(frm).mem_Description->toPlainText(), QStringLiteral("Demo"));
+    QCOMPARE(Ui(frm).lbl_Module->textFormat(), Qt::PlainText);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("<i>markup.s"));
+    QVERIFY(Ui(frm).lbl_Name->toolTip().contains(QStringLiteral("&lt;i&gt;markup.s")));
   }
 
   void failedRunAndShow() {
     const QString file = Sample(QStringLiteral("bad.s"), "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F75\n");
-    ProbeGui frm(Ini().toStdString());
+    Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    frm.chk_GenMap->setChecked(true);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Checksum error @ line 2"));
-    QCOMPARE(frm.lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
-    QCOMPARE(frm.lbl_Module->text(), QStringLiteral("HDR"));
-    QCOMPARE(frm.lbl_RecordLines->text(), QString());
-    QCOMPARE(frm.lbl_Highest->text(), QString());
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Checksum error @ line 2"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString());
+    QCOMPARE(Ui(frm).lbl_Highest->text(), QString());
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.State().DataBlocks.empty());
 
     ModalCatcher catcher;
-    QTest::mouseClick(frm.btn_Map, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Map, Qt::LeftButton);
     QCOMPARE(catcher.seen.size(), std::size_t{1});
     QCOMPARE(catcher.seen[0].caption, ui::ApplicationTitle());
     QCOMPARE(catcher.seen[0].text, QStringLiteral("No data available. Start parsing with memory map option enabled!"));
     QCOMPARE(catcher.seen[0].icon, QMessageBox::NoIcon);
 
     // Choosing a file after a failed run keeps the status colour.
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
-    QCOMPARE(frm.lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
   }
 
   void choosingAFileThatIsGone() {
     Tfrm_GUI frm(Ini().toStdString());
-    const QColor designed = frm.lbl_Stat->palette().color(QPalette::WindowText);
+    const QColor designed = Ui(frm).lbl_Stat->palette().color(QPalette::WindowText);
     frm.SetOpenFileDialog([](QWidget*, const QString&) { return QStringLiteral("/gone.s"); });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("gone.s"));
-    QCOMPARE(frm.mem_Path->toPlainText(), QStringLiteral("/"));
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("File selected does not exist!"));
-    QCOMPARE(frm.lbl_Stat->palette().color(QPalette::WindowText), designed);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("gone.s"));
+    QCOMPARE(Ui(frm).mem_Path->toPlainText(), QStringLiteral("/"));
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("File selected does not exist!"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), designed);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
 
     // A cancelled dialog changes nothing.
     frm.SetOpenFileDialog([](QWidget*, const QString&) { return QString(); });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("gone.s"));
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("gone.s"));
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
   }
 
   void firstStartParsesTheDefaultText() {
     Tfrm_GUI frm(Ini().toStdString());
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
-    QCOMPARE(frm.lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
-    QCOMPARE(frm.lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
   }
 
   void settingsRoundTrip() {
@@ -379,7 +394,7 @@ class FrmGuiTest : public QObject {
     {
       Tfrm_GUI frm(Ini().toStdString());
       frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-      QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
+      QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
       frm.move(-20, 16);
       frm.show();
       QVERIFY(frm.close());
@@ -391,12 +406,12 @@ class FrmGuiTest : public QObject {
                               QStringLiteral("\n"));
     Tfrm_GUI again(Ini().toStdString());
     QCOMPARE(again.pos(), QPoint(-20, 16));
-    QCOMPARE(again.lbl_Name->text(), QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"));
-    QCOMPARE(again.mem_Path->toPlainText(), path);
-    QVERIFY(again.lbl_Name->toolTip().isEmpty());
+    QCOMPARE(Ui(again).lbl_Name->text(), QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"));
+    QCOMPARE(Ui(again).mem_Path->toPlainText(), path);
+    QVERIFY(Ui(again).lbl_Name->toolTip().isEmpty());
     // The restored file parses at once, without the dialog.
-    QTest::mouseClick(again.btn_Parse, Qt::LeftButton);
-    QCOMPARE(again.lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    QTest::mouseClick(Ui(again).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(again).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
   }
 
   void storedPositionForms_data() {
@@ -422,8 +437,8 @@ class FrmGuiTest : public QObject {
   void storedEmptyName() {
     Write(Ini(), "[file]\nname=\n");
     Tfrm_GUI frm(Ini().toStdString());
-    QCOMPARE(frm.lbl_Name->text(), QString());
-    QCOMPARE(frm.mem_Path->toPlainText(), QString());
+    QCOMPARE(Ui(frm).lbl_Name->text(), QString());
+    QCOMPARE(Ui(frm).mem_Path->toPlainText(), QString());
   }
 
   void writeFailureKeepsTheWindowOpen() {
@@ -431,9 +446,9 @@ class FrmGuiTest : public QObject {
     QVERIFY(QDir().mkpath(Ini()));
     Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    frm.chk_GenMap->setChecked(true);
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
     frm.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frm));
     {
@@ -448,7 +463,7 @@ class FrmGuiTest : public QObject {
     QVERIFY(frm.isVisible());
     QCOMPARE(frm.State().DataBlocks.size(), std::size_t{1});
     QVERIFY(frm.MapWindow() != nullptr);
-    QCOMPARE(frm.lbl_Name->text(), QStringLiteral("demo.s19"));
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("demo.s19"));
 
     QVERIFY(QDir(Ini()).removeRecursively());
     QVERIFY(frm.close());
@@ -460,42 +475,40 @@ class FrmGuiTest : public QObject {
 
   void commandsWaitWhileARunIsInProgress() {
     const QString file = Sample(QStringLiteral("two.s"), QByteArray::fromStdString(
-                                                             Record('1', 0x100, 2, "ABCD") + Record('1', 0x120, 2, "EF") +
-                                                             Record('9', 0x100, 2, "")));
-    ProbeGui frm(Ini().toStdString());
+                                                             Line(1, 0x100, "ABCD") + Line(1, 0x120, "EF") +
+                                                             Line(9, 0x100)));
+    Tfrm_GUI frm(Ini().toStdString());
     int dialogs = 0;
     frm.SetOpenFileDialog([&](QWidget*, const QString&) {
       ++dialogs;
       return file;
     });
-    QTest::mouseClick(frm.btn_Open, Qt::LeftButton);
-    frm.chk_GenMap->setChecked(true);
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
     frm.show();
 
     ModalCatcher catcher;
     bool was_running = false;
     bool still_open = false;
     std::vector<std::string> blocks;
-    frm.before_map = [&](const MapRequest& request) {
-      // Everything a user could have queued during the run arrives while the map is being built.
-      QTimer::singleShot(0, frm.btn_Parse, &QPushButton::click);
-      QTimer::singleShot(0, frm.btn_Open, &QPushButton::click);
-      QTimer::singleShot(0, frm.btn_About, &QPushButton::click);
-      QTimer::singleShot(0, frm.btn_Map, &QPushButton::click);
-      QTimer::singleShot(0, &frm, &QWidget::close);
-      QCoreApplication::processEvents();
+    // Everything a user could have queued during the run arrives while the map is being built.
+    QTimer::singleShot(0, Ui(frm).btn_Parse, &QPushButton::click);
+    QTimer::singleShot(0, Ui(frm).btn_Open, &QPushButton::click);
+    QTimer::singleShot(0, Ui(frm).btn_About, &QPushButton::click);
+    QTimer::singleShot(0, Ui(frm).btn_Map, &QPushButton::click);
+    QTimer::singleShot(0, &frm, &QWidget::close);
+    QTimer::singleShot(0, [&] {
       was_running = frm.Running();
       still_open = frm.isVisible();
-      for (const DataBlock block : *request.blocks) {
+      for (const DataBlock block : frm.State().DataBlocks) {
         blocks.emplace_back(reinterpret_cast<const char*>(block.Data), static_cast<std::size_t>(block.Length));
       }
-    };
-    QTest::mouseClick(frm.btn_Parse, Qt::LeftButton);
+    });
+    Ui(frm).btn_Parse->click();
 
     QVERIFY(was_running);
     QVERIFY(still_open);
     QCOMPARE(blocks, (std::vector<std::string>{"ABCD", "EF"}));
-    QCOMPARE(frm.discards, 1);
     QCOMPARE(dialogs, 1);
     QVERIFY(catcher.seen.empty());
     // The deferred close ran once the run was over.
@@ -506,20 +519,27 @@ class FrmGuiTest : public QObject {
   }
 
   void outOfMemoryDialog() {
+    const QString file = Sample(QStringLiteral("oom.s"), kThreeLines);
     Tfrm_GUI frm(Ini().toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+    frm.SetBlockAllocator([](std::size_t) -> void* { return nullptr; }, &std::free);
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
     ModalCatcher catcher;
-    frm.ReportOutOfMemory();
+    Ui(frm).btn_Parse->click();
     QCOMPARE(catcher.seen.size(), std::size_t{1});
     QCOMPARE(catcher.seen[0].caption, QStringLiteral("Fehler"));
     QCOMPARE(catcher.seen[0].text, QStringLiteral("Out of memory!!"));
     QCOMPARE(catcher.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QCOMPARE(frm.MapWindow(), nullptr);
   }
 
   void aboutOpensModally() {
     Tfrm_GUI frm(Ini().toStdString());
     frm.show();
     ModalCatcher catcher;
-    QTest::mouseClick(frm.btn_About, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_About, Qt::LeftButton);
     QCOMPARE(catcher.seen.size(), std::size_t{1});
     QCOMPARE(catcher.seen[0].kind, QStringLiteral("varnok::Tfrm_About"));
   }

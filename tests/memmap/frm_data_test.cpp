@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -17,12 +18,20 @@
 #include <vector>
 
 #include "memmap/frm_data.h"
+#include "tests/support/modal_answerer.h"
 
 using varnok::CellPos;
 using varnok::MapGridView;
 using varnok::Tfrm_Data;
 
 namespace {
+
+MapGridView* GridOf(const Tfrm_Data& map) { return map.findChild<MapGridView*>(QStringLiteral("Grid")); }
+
+template <typename Widget>
+Widget* Child(const Tfrm_Data& map, const char* name) {
+  return map.findChild<Widget*>(QString::fromLatin1(name));
+}
 
 // A grid position, or a point in the grid's viewport where no cell is.
 struct Spot {
@@ -35,7 +44,7 @@ Spot At(std::int32_t column, std::int32_t row) { return {column, row, {-1, -1}};
 Spot Raw(int x, int y) { return {0, 0, {x, y}}; }
 
 QPoint CellCentre(const Tfrm_Data& map, std::int32_t column, std::int32_t row) {
-  return map.Grid->CellRect(column, row).center();
+  return GridOf(map)->CellRect(column, row).center();
 }
 
 QPoint Where(const Tfrm_Data& map, const Spot& spot) {
@@ -49,12 +58,12 @@ void SendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton b
 }
 
 void MoveMouse(const Tfrm_Data& map, QPoint pos) {
-  SendMouse(map.Grid->viewport(), QEvent::MouseMove, pos, Qt::NoButton);
+  SendMouse(GridOf(map)->viewport(), QEvent::MouseMove, pos, Qt::NoButton);
 }
 
 void Click(const Tfrm_Data& map, QPoint pos) {
-  SendMouse(map.Grid->viewport(), QEvent::MouseButtonPress, pos, Qt::LeftButton);
-  SendMouse(map.Grid->viewport(), QEvent::MouseButtonRelease, pos, Qt::LeftButton);
+  SendMouse(GridOf(map)->viewport(), QEvent::MouseButtonPress, pos, Qt::LeftButton);
+  SendMouse(GridOf(map)->viewport(), QEvent::MouseButtonRelease, pos, Qt::LeftButton);
 }
 
 int Distance(QRgb a, QRgb b) {
@@ -84,7 +93,9 @@ class FrmDataTest : public QObject {
   std::unique_ptr<QWidget> owner_;
 
   Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest, const std::string& name = "test.s19") {
-    auto* map = new Tfrm_Data(owner_.get(), lowest, highest, name);
+    auto* map = new Tfrm_Data(owner_.get(), name);
+    map->Build(lowest, highest);
+    map->ShowMap();
     if (!QTest::qWaitForWindowExposed(map)) return nullptr;
     return map;
   }
@@ -115,8 +126,8 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->width(), 880);
     QCOMPARE(map->frameGeometry().height(), 261);
     const int h = map->height();
-    QCOMPARE(map->Grid->geometry(), QRect(0, 0, 879, h - 27));
-    QCOMPARE(map->Panel->geometry(), QRect(0, h - 27, 880, 27));
+    QCOMPARE(GridOf(*map)->geometry(), QRect(0, 0, 879, h - 27));
+    QCOMPARE(Child<QFrame>(*map, "Panel")->geometry(), QRect(0, h - 27, 880, 27));
     QVERIFY(std::abs(map->frameGeometry().center().x() - owner_->frameGeometry().center().x()) <= 1);
     QVERIFY(std::abs(map->frameGeometry().center().y() - owner_->frameGeometry().center().y()) <= 1);
 
@@ -125,11 +136,11 @@ class FrmDataTest : public QObject {
       QRect geometry;
       const char* text;
     } labels[] = {
-        {map->Label1, {8, 8, 129, 13}, "Address at mouse cursor:"},
-        {map->lbl_Adr, {136, 8, 65, 13}, ""},
-        {map->Panel1, {216, 5, 73, 17}, "Unused"},
-        {map->Panel2, {304, 5, 73, 17}, "Filled"},
-        {map->Panel3, {392, 5, 73, 17}, "Start vector"},
+        {Child<QLabel>(*map, "Label1"), {8, 8, 129, 13}, "Address at mouse cursor:"},
+        {Child<QLabel>(*map, "lbl_Adr"), {136, 8, 65, 13}, ""},
+        {Child<QLabel>(*map, "Panel1"), {216, 5, 73, 17}, "Unused"},
+        {Child<QLabel>(*map, "Panel2"), {304, 5, 73, 17}, "Filled"},
+        {Child<QLabel>(*map, "Panel3"), {392, 5, 73, 17}, "Start vector"},
     };
     for (const auto& label : labels) {
       QCOMPARE(label.label->geometry(), label.geometry);
@@ -138,7 +149,7 @@ class FrmDataTest : public QObject {
     const struct {
       const QLabel* panel;
       QColor colour;
-    } legend[] = {{map->Panel1, QColor(0, 255, 0)}, {map->Panel2, QColor(255, 255, 0)}, {map->Panel3, QColor(255, 0, 255)}};
+    } legend[] = {{Child<QLabel>(*map, "Panel1"), QColor(0, 255, 0)}, {Child<QLabel>(*map, "Panel2"), QColor(255, 255, 0)}, {Child<QLabel>(*map, "Panel3"), QColor(255, 0, 255)}};
     for (const auto& entry : legend) {
       QCOMPARE(entry.panel->palette().color(QPalette::Window), entry.colour);
       QCOMPARE(entry.panel->frameShadow(), QFrame::Raised);
@@ -147,7 +158,7 @@ class FrmDataTest : public QObject {
 
     QCOMPARE(map->Map().RowCount(), 2);
     QCOMPARE(map->Map().Cell(0, 1), std::string("00000000"));
-    QCOMPARE(map->Grid->Row(), 1);
+    QCOMPARE(GridOf(*map)->Row(), 1);
   }
 
   void heightOnly_data() {
@@ -164,8 +175,8 @@ class FrmDataTest : public QObject {
     QVERIFY(map);
     map->resize(requested);
     QCOMPARE(map->size(), expected);
-    QCOMPARE(map->Grid->geometry(), QRect(0, 0, 879, expected.height() - 27));
-    QCOMPARE(map->Panel->geometry(), QRect(0, expected.height() - 27, 880, 27));
+    QCOMPARE(GridOf(*map)->geometry(), QRect(0, 0, 879, expected.height() - 27));
+    QCOMPARE(Child<QFrame>(*map, "Panel")->geometry(), QRect(0, expected.height() - 27, 880, 27));
   }
 
   void maximisedKeepsWidth() {
@@ -174,7 +185,7 @@ class FrmDataTest : public QObject {
     map->showMaximized();
     QTRY_VERIFY(map->isMaximized());
     QCOMPARE(map->width(), 880);
-    QCOMPARE(map->Grid->height(), map->height() - 27);
+    QCOMPARE(GridOf(*map)->height(), map->height() - 27);
   }
 
   void readout_data() {
@@ -205,7 +216,7 @@ class FrmDataTest : public QObject {
     Tfrm_Data* map = NewMap(lowest, lowest + 0xF);
     QVERIFY(map);
     for (const Spot& spot : moves) MoveMouse(*map, Where(*map, spot));
-    QCOMPARE(map->lbl_Adr->text(), shown);
+    QCOMPARE(Child<QLabel>(*map, "lbl_Adr")->text(), shown);
   }
 
   void cellColours_data() {
@@ -242,8 +253,8 @@ class FrmDataTest : public QObject {
     map->FillBlock(0x1020, 1, row2);
     map->MarkStartVector(0x1001);
     map->MarkStartVector(0x1021);
-    const QImage image = map->Grid->grab().toImage();
-    const QRect cell = map->Grid->CellRect(column, row);
+    const QImage image = GridOf(*map)->grab().toImage();
+    const QRect cell = GridOf(*map)->CellRect(column, row);
     QCOMPARE(Pixel(image, cell.center().x(), cell.top() + 2), fill.rgb());
     QVERIFY(HasInk(image, cell.adjusted(1, 1, -1, -1), text, fill));
   }
@@ -251,18 +262,18 @@ class FrmDataTest : public QObject {
   void fixedCellsAreRaised() {
     Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
     QVERIFY(map);
-    const QImage image = map->Grid->grab().toImage();
+    const QImage image = GridOf(*map)->grab().toImage();
     const QColor light = map->palette().color(QPalette::Light);
     const QColor dark = map->palette().color(QPalette::Dark);
     for (const CellPos pos : {CellPos{5, 0}, CellPos{0, 2}, CellPos{33, 0}}) {
-      const QRect cell = map->Grid->CellRect(pos.column, pos.row);
+      const QRect cell = GridOf(*map)->CellRect(pos.column, pos.row);
       QCOMPARE(Pixel(image, cell.center().x(), cell.top()), light.rgb());
       QCOMPARE(Pixel(image, cell.left(), cell.center().y()), light.rgb());
       QCOMPARE(Pixel(image, cell.center().x(), cell.bottom()), dark.rgb());
       QCOMPARE(Pixel(image, cell.right(), cell.center().y()), dark.rgb());
     }
     // The ASCII header's text begins 42 pixels from the column's left edge.
-    const QRect header = map->Grid->CellRect(33, 0);
+    const QRect header = GridOf(*map)->CellRect(33, 0);
     int first_ink = -1;
     for (int x = header.left() + 1; x < header.right() && first_ink < 0; ++x) {
       for (int y = header.top() + 1; y < header.bottom(); ++y) {
@@ -292,44 +303,44 @@ class FrmDataTest : public QObject {
     QFETCH(int, row);
     Tfrm_Data* map = NewMap(0x00000000, 0x00007FFF);  // 1024 data rows, 8 in view
     QVERIFY(map);
-    QCOMPARE(map->Grid->VisibleRowCount(), 8);
-    for (const int key : keys) QTest::keyClick(map->Grid, static_cast<Qt::Key>(key));
-    QCOMPARE(map->Grid->Row(), row);
-    QVERIFY(!map->Grid->CellRect(1, row).isEmpty());
+    QCOMPARE(GridOf(*map)->VisibleRowCount(), 8);
+    for (const int key : keys) QTest::keyClick(GridOf(*map), static_cast<Qt::Key>(key));
+    QCOMPARE(GridOf(*map)->Row(), row);
+    QVERIFY(!GridOf(*map)->CellRect(1, row).isEmpty());
   }
 
   void lastRowOf4GiBMap() {
     Tfrm_Data* map = NewMap(0x00000000, 0xFFFFFFFF);
     QVERIFY(map);
     QCOMPARE(map->Map().RowCount(), 134217729);
-    QTest::keyClick(map->Grid, Qt::Key_End);
-    QCOMPARE(map->Grid->Row(), 134217728);
-    QCOMPARE(map->Map().Cell(0, map->Grid->Row()), std::string("FFFFFFE0"));
+    QTest::keyClick(GridOf(*map), Qt::Key_End);
+    QCOMPARE(GridOf(*map)->Row(), 134217728);
+    QCOMPARE(map->Map().Cell(0, GridOf(*map)->Row()), std::string("FFFFFFE0"));
     MoveMouse(*map, CellCentre(*map, 1, 134217728));
-    QCOMPARE(map->lbl_Adr->text(), QString("0xFFFFFFE0"));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Adr")->text(), QString("0xFFFFFFE0"));
     MoveMouse(*map, CellCentre(*map, 32, 134217728));
-    QCOMPARE(map->lbl_Adr->text(), QString("0xFFFFFFFF"));
-    const QRect last = map->Grid->CellRect(1, 134217728);
-    QCOMPARE(map->Grid->MouseCoord(last.center().x(), last.bottom() + 2).row, -1);
+    QCOMPARE(Child<QLabel>(*map, "lbl_Adr")->text(), QString("0xFFFFFFFF"));
+    const QRect last = GridOf(*map)->CellRect(1, 134217728);
+    QCOMPARE(GridOf(*map)->MouseCoord(last.center().x(), last.bottom() + 2).row, -1);
   }
 
   void clickAndWheel() {
     Tfrm_Data* map = NewMap(0x00000000, 0x00007FFF);
     QVERIFY(map);
     Click(*map, CellCentre(*map, 5, 3));
-    QCOMPARE(map->Grid->Row(), 3);
+    QCOMPARE(GridOf(*map)->Row(), 3);
     Click(*map, CellCentre(*map, 5, 0));
     Click(*map, CellCentre(*map, 0, 2));
-    QCOMPARE(map->Grid->Row(), 3);
+    QCOMPARE(GridOf(*map)->Row(), 3);
     Click(*map, CellCentre(*map, 33, 4));
-    QCOMPARE(map->Grid->Row(), 4);
+    QCOMPARE(GridOf(*map)->Row(), 4);
 
     const QPoint pos = CellCentre(*map, 5, 2);
-    QWheelEvent wheel(QPointF(pos), QPointF(map->Grid->viewport()->mapToGlobal(pos)), QPoint(), QPoint(0, -120),
+    QWheelEvent wheel(QPointF(pos), QPointF(GridOf(*map)->viewport()->mapToGlobal(pos)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(map->Grid->viewport(), &wheel);
-    QVERIFY(map->Grid->TopRow() > 1);
-    QCOMPARE(map->Grid->Row(), 4);
+    QApplication::sendEvent(GridOf(*map)->viewport(), &wheel);
+    QVERIFY(GridOf(*map)->TopRow() > 1);
+    QCOMPARE(GridOf(*map)->Row(), 4);
   }
 
   void goTo_data() {
@@ -352,30 +363,28 @@ class FrmDataTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(map));
 
     QStringList labels;
-    auto answer = std::make_shared<std::function<void()>>();
-    *answer = [&labels, &entries, answer]() {
-      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) {
-        QTimer::singleShot(10, *answer);
-        return;
-      }
-      labels << dialog->labelText();
+    QSet<QDialog*> dialogs;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* input = qobject_cast<QInputDialog*>(&dialog);
+      if (input == nullptr || entries.isEmpty()) return;
+      dialogs.insert(input);
+      labels << input->labelText();
       const QString entry = entries.takeFirst();
       if (entry.isEmpty()) {
-        dialog->reject();
+        input->reject();
         return;
       }
-      dialog->setTextValue(entry);
-      if (!entries.isEmpty()) QTimer::singleShot(0, *answer);
-      dialog->accept();
-    };
-    QTimer::singleShot(0, *answer);
+      input->setTextValue(entry);
+      input->accept();
+    });
     QTest::keyClick(map, Qt::Key_G, Qt::ControlModifier);
 
-    QCOMPARE(map->Grid->Row(), row);
+    QCOMPARE(GridOf(*map)->Row(), row);
     QVERIFY(entries.isEmpty());
     QVERIFY(labels.front().contains("0x00001000 to 0x0000107F"));
     if (!complaint.isEmpty()) QVERIFY2(labels.at(1).startsWith(complaint), qPrintable(labels.at(1)));
+    // A refused entry is asked for again in the same dialog.
+    QCOMPARE(dialogs.size(), 1);
   }
 
   void closeHidesAndShowRestores() {

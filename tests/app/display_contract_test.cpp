@@ -1,0 +1,58 @@
+// The main window against the suite every AnalysisDisplay passes.
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "app/frm_gui.h"
+#include "tests/support/display_contract.h"
+#include "ui/text.h"
+
+namespace varnok::test {
+namespace {
+
+const char* ControlName(DisplayField field) {
+  switch (field) {
+    case DisplayField::Module: return "lbl_Module";
+    case DisplayField::Version: return "lbl_Version";
+    case DisplayField::Description: return "mem_Description";
+    case DisplayField::RecordLines: return "lbl_RecordLines";
+    case DisplayField::TotalDatabytes: return "lbl_TotalDatabytes";
+    case DisplayField::Highest: return "lbl_Highest";
+    case DisplayField::Lowest: return "lbl_Lowest";
+    case DisplayField::Exec: return "lbl_Exec";
+  }
+  return "";
+}
+
+// Reads back what the window's labels and memos show.
+struct MainWindowProbe {
+  QTemporaryDir dir;
+  Tfrm_GUI window{dir.filePath(QStringLiteral("varnok.ini")).toStdString()};
+
+  AnalysisDisplay& Display() { return window; }
+  std::string Shown(DisplayField field) {
+    const QString name = QString::fromLatin1(ControlName(field));
+    if (auto* memo = window.findChild<QPlainTextEdit*>(name)) return ui::FromQt(memo->toPlainText());
+    return ui::FromQt(window.findChild<QLabel*>(name)->text());
+  }
+  QLabel* StatusLabel() { return window.findChild<QLabel*>(QStringLiteral("lbl_Stat")); }
+  std::string Status() { return ui::FromQt(StatusLabel()->text()); }
+  StatusColour Colour() {
+    const QColor colour = StatusLabel()->palette().color(QPalette::WindowText);
+    return colour == QColor(128, 0, 0) ? StatusColour::Maroon : StatusColour::Black;
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(MainWindow, AnalysisDisplayContract, ::testing::Types<MainWindowProbe>);
+
+}  // namespace
+}  // namespace varnok::test
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnok::test {
+
+// The address field's width in bytes: 2 for S0, S1, S5, S9; 3 for S2, S6, S8; 4 for S3, S7.
+int AddressWidth(int type);
+
+// Appends the record line of `type` (0 to 9) with the address and data, its byte count and checksum worked out,
+// and no line end.
+void AppendRecord(std::string& out, int type, std::uint32_t address, const std::uint8_t* data, std::size_t length);
+
+// One record line, without its line end.
+std::string Record(int type, std::uint32_t address, std::string_view data = {});
+std::string Record(int type, std::uint32_t address, const std::vector<std::uint8_t>& data);
+
+}  // namespace varnok::test
