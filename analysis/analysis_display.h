@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace varnok {
@@ -25,7 +26,8 @@ inline constexpr DisplayField kAllDisplayFields[] = {
 // Font colour of the status line: black for progress and success, maroon (128, 0, 0) for failures.
 enum class StatusColour { Black, Maroon };
 
-// What the analysis run shows while it goes on: the result fields, the status line and its colour.
+// What the analysis run shows while it goes on: the result fields, the status line and its colour, and how far
+// it has got.
 // Texts handed over are 8-bit byte strings that never contain a byte 0 (the run cuts them there,
 // as a label keeps text only up to its first byte 0).
 class AnalysisDisplay {
@@ -35,6 +37,10 @@ class AnalysisDisplay {
   virtual void SetField(DisplayField field, std::string_view text) = 0;
   virtual void SetStatus(std::string_view text) = 0;
   virtual void SetStatusColour(StatusColour colour) = 0;
+
+  // Told between blocks of input how many bytes of it the run has read and the input's size (0 when a stream does
+  // not tell it in advance). Returning false cancels the run.
+  virtual bool ShowProgress(std::uint64_t /*read*/, std::uint64_t /*size*/) { return true; }
 };
 
 }  // namespace varnok

@@ -74,6 +74,7 @@ class Run {
   const char* line_ = buffer_.text;
   int length_ = 0;
   std::int64_t line_count_ = 0;
+  std::uint64_t blocks_seen_ = 0;
   RunKind failure_ = RunKind::Parsed;
 };
 
@@ -133,6 +134,12 @@ RunResult Run::Analyse() {
     for (;;) {
       // Lines long enough to hold every field the handlers read are analysed where they stand.
       const int n = NextLine(*state_.InFile, buffer_, line_, kAddressFieldEnd);
+      if (state_.InFile->Blocks() != blocks_seen_) {
+        blocks_seen_ = state_.InFile->Blocks();
+        if (!display_.ShowProgress(state_.InFile->BytesRead(), state_.InFile->Size())) {
+          return ReportError(RunKind::Cancelled, line_count_ + 1);
+        }
+      }
       if (n < 0) break;
       if (n == 0) continue;
       ++line_count_;
@@ -197,6 +204,7 @@ std::string StatusText(const RunResult& result) {
     case RunKind::ByteCountError: return "Byte count error @ line " + line;
     case RunKind::ChecksumError: return "Checksum error @ line " + line;
     case RunKind::OutOfMemory: return "Out of memory!!";
+    case RunKind::Cancelled: return "Parsing cancelled @ line " + line;
   }
   return {};
 }

@@ -17,6 +17,7 @@ enum class RunKind : std::uint8_t {
   ByteCountError,  // a record's count field does not match its length
   ChecksumError,   // a record's bytes do not sum to 0xFF
   OutOfMemory,     // memory for the kept data ran out
+  Cancelled,       // the display asked the run to stop
 };
 
 // What a finished run found. The addresses follow the run's own rules: lowest starts at 0xFFFFFFFF and highest at 0,
@@ -35,7 +36,8 @@ struct RunTotals {
 // The outcome of one analysis run.
 struct RunResult {
   RunKind kind = RunKind::Parsed;
-  // The line a record error, a read error or running out of memory names: the number of non-empty lines so far.
+  // The line a result names: for a record error or running out of memory the number of non-empty lines so far,
+  // for a read error or a cancelled run the line that was to be read next.
   std::int64_t line = 0;
   RunTotals totals;  // complete only when kind is Parsed
 

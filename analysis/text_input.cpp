@@ -23,6 +23,7 @@ std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path, bool
   }
   std::unique_ptr<TextModeInput> input(new TextModeInput());
   input->fd_ = fd;
+  if (S_ISREG(st.st_mode)) input->size_ = static_cast<std::uint64_t>(st.st_size);
   input->buffer_.resize(kBlockSize + kReadPadding);
 #ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -33,6 +34,7 @@ std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path, bool
 std::unique_ptr<TextModeInput> TextModeInput::FromMemory(std::string_view bytes) {
   std::unique_ptr<TextModeInput> input(new TextModeInput());
   input->memory_.assign(bytes);
+  input->size_ = bytes.size();
   input->buffer_.resize(kBlockSize + kReadPadding);
   return input;
 }
@@ -68,6 +70,8 @@ bool TextModeInput::Refill() {
       std::memcpy(buffer_.data(), memory_.data() + memory_pos_, got);
       memory_pos_ += got;
     }
+    ++blocks_;
+    bytes_read_ += got;
     char* data = buffer_.data();
     // One pass for the usual block that holds neither a carriage return nor 0x1A.
     if (FindEitherByte(data, got, '\r', 0x1A) == got) {

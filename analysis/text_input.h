@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,13 @@ class TextModeInput {
   // Whether reading stopped at an error rather than at the end of the input.
   bool Failed() const { return failed_; }
 
+  // The blocks read so far; it changes whenever new input has been read.
+  std::uint64_t Blocks() const { return blocks_; }
+  // The bytes read from the input so far, before text mode removed anything.
+  std::uint64_t BytesRead() const { return bytes_read_; }
+  // The input's size when it is known in advance (a regular file, bytes in memory); 0 otherwise.
+  std::uint64_t Size() const { return size_; }
+
  private:
   TextModeInput() = default;
   bool Refill();
@@ -53,6 +61,9 @@ class TextModeInput {
   std::size_t memory_pos_ = 0;
   bool ended_ = false;  // 0x1A seen, end of file or a read error
   bool failed_ = false;
+  std::uint64_t blocks_ = 0;
+  std::uint64_t bytes_read_ = 0;
+  std::uint64_t size_ = 0;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

@@ -274,6 +274,40 @@ TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
   EXPECT_TRUE(o.state.DataBlocks.empty());
 }
 
+// A display that cancels the run after a number of progress reports and keeps what it was told.
+struct CancellingDisplay : RecordedDisplay {
+  int allowed = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    reports.emplace_back(read, size);
+    return static_cast<int>(reports.size()) <= allowed;
+  }
+};
+
+TEST(AnalysisRun, ProgressIsReportedPerBlockAndCanCancel) {
+  std::string input;
+  for (int i = 0; i < 40000; ++i) input += Record(1, static_cast<std::uint32_t>(i), std::vector<std::uint8_t>{1}) + "\n";
+  const std::uint64_t size = input.size();
+  const std::int64_t lines_per_block = static_cast<std::int64_t>(TextModeInput::kBlockSize / 13);
+
+  CancellingDisplay all;
+  all.allowed = 1000;
+  AnalysisState state;
+  EXPECT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), true, state, all).Parsed());
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {TextModeInput::kBlockSize, size}, {size, size}};
+  EXPECT_EQ(all.reports, expected);
+
+  CancellingDisplay one;
+  one.allowed = 1;
+  const RunResult cancelled = RunAnalysisOn(TextModeInput::FromMemory(input), true, state, one);
+  EXPECT_EQ(cancelled.kind, RunKind::Cancelled);
+  EXPECT_EQ(cancelled.line, lines_per_block + 1);
+  EXPECT_EQ(one.status, "Parsing cancelled @ line " + std::to_string(lines_per_block + 1));
+  EXPECT_EQ(one.colour, StatusColour::Maroon);
+  EXPECT_TRUE(state.DataBlocks.empty());
+}
+
 }  // namespace
 }  // namespace varnok
 
