@@ -135,7 +135,8 @@ TEST_P(LineReading, BlockBoundariesDoNotMatter) {
     }
   }
   const std::string cut = text + "tail\x1A" "never\n";
-  const std::string path = ::testing::TempDir() + "/blocks.txt";
+  // Each path has its own file: the test cases may run at the same time.
+  const std::string path = ::testing::TempDir() + "/blocks-" + PathName({GetParam(), 0}) + ".txt";
   for (const std::string& bytes : {text, cut}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     const auto expected = Reference(bytes);
