@@ -27,7 +27,8 @@ std::string Record(int type, std::uint32_t address, const std::vector<std::uint8
   unsigned sum = count;
   for (auto b : body) sum += b;
   char text[8];
-  std::string line = "S" + std::to_string(type);
+  std::string line = "S";
+  line += std::to_string(type);
   std::snprintf(text, sizeof text, "%02X", count);
   line += text;
   for (auto b : body) {
