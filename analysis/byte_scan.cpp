@@ -1,4 +1,4 @@
-#include "analysis/byte_scan.h"
+#include "byte_scan.h"
 
 #include <algorithm>
 
