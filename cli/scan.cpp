@@ -9,11 +9,11 @@
 #include "analysis/analysis_run.h"
 #include "analysis/recorded_display.h"
 #include "memmap/map_grid.h"
+#include "varnok/version.h"
 
 namespace varnok {
 namespace {
 
-constexpr const char* kVersion = "1.0.1.18";
 constexpr const char* kSuccessStatus = "Parsing successfully finished...";
 
 constexpr const char* kUsage =
