@@ -10,7 +10,7 @@
 #include "analysis/hex_fields.h"
 #include "analysis/hex_text.h"
 #include "analysis/line_reader.h"
-#include "analysis/s0_header.h"
+#include "s0_header.h"
 
 namespace varnok {
 namespace {

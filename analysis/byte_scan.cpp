@@ -1,8 +1,8 @@
-#include "analysis/byte_scan.h"
+#include "byte_scan.h"
 
 #include <algorithm>
 
-#include "analysis/cpu_features.h"
+#include "cpu_features.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -1,4 +1,4 @@
-#include "analysis/cpu_features.h"
+#include "cpu_features.h"
 
 namespace varnok {
 

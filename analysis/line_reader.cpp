@@ -1,6 +1,6 @@
 #include "analysis/line_reader.h"
 
-#include "analysis/byte_scan.h"
+#include "byte_scan.h"
 
 #include <cstring>
 #include <string_view>

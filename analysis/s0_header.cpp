@@ -1,4 +1,4 @@
-#include "analysis/s0_header.h"
+#include "s0_header.h"
 
 #include "analysis/hex_fields.h"
 

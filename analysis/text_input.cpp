@@ -1,6 +1,6 @@
 #include "analysis/text_input.h"
 
-#include "analysis/byte_scan.h"
+#include "byte_scan.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -16,10 +16,10 @@
 
 #include "about/frm_about.h"
 #include "memmap/frm_data.h"
+#include "settings/paths.h"
 #include "ui/dialogs.h"
 #include "ui/events.h"
 #include "ui/fonts.h"
-#include "ui/platform.h"
 #include "ui/text.h"
 
 namespace varnok {
@@ -109,7 +109,7 @@ QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-Tfrm_GUI::Tfrm_GUI() : Tfrm_GUI(ui::SettingsPathFor(ui::ExecutablePath())) {}
+Tfrm_GUI::Tfrm_GUI() : Tfrm_GUI(settings::SettingsPathFor(settings::ExecutablePath())) {}
 
 Tfrm_GUI::Tfrm_GUI(std::string settings_path)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

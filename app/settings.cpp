@@ -4,7 +4,7 @@
 #include <QPlainTextEdit>
 
 #include "app/frm_gui.h"
-#include "ui/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnok {
 
@@ -24,7 +24,7 @@ QString Decode(const std::string& text) {
 }  // namespace
 
 void Tfrm_GUI::LoadSettings() {
-  const ui::TIniFile ini(settings_path_);
+  const settings::TIniFile ini(settings_path_);
   move(x(), ini.ReadInteger("app", "top", y()));
   move(ini.ReadInteger("app", "left", x()), y());
   lbl_Name->setText(Decode(ini.ReadString("file", "name", "No file selected yet...")));
@@ -32,7 +32,7 @@ void Tfrm_GUI::LoadSettings() {
 }
 
 void Tfrm_GUI::SaveSettings() {
-  ui::TIniFile ini(settings_path_);
+  settings::TIniFile ini(settings_path_);
   ini.WriteInteger("app", "top", y());
   ini.WriteInteger("app", "left", x());
   ini.WriteString("file", "name", Encode(lbl_Name->text()));

@@ -9,11 +9,10 @@
 #include "analysis/hex_text.h"
 #include "analysis/recorded_display.h"
 #include "memmap/map_grid.h"
+#include "varnok/version.h"
 
 namespace varnok {
 namespace {
-
-constexpr const char* kVersion = "1.0.1.18";
 
 constexpr const char* kUsage =
     "Usage: varnok-scan [--map] [--json] FILE\n"

@@ -1,32 +1,9 @@
 #include "ui/platform.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <vector>
-
+#include "settings/paths.h"
 #include "ui/text.h"
 
 namespace varnok::ui {
-
-std::string ExecutablePath() {
-  // readlink does not say whether the buffer was large enough, so grow it until the result fits.
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(length));
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string SettingsPathFor(const std::string& executable) {
-  const std::size_t slash = executable.rfind('/');
-  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = executable.rfind('.');
-  if (dot == std::string::npos || dot < name_start) return executable + ".ini";
-  return executable.substr(0, dot) + ".ini";
-}
 
 QString ApplicationTitle(const std::string& executable) {
   const std::size_t slash = executable.rfind('/');
@@ -43,7 +20,7 @@ QString ApplicationTitle(const std::string& executable) {
 }
 
 QString ApplicationTitle() {
-  static const QString title = ApplicationTitle(ExecutablePath());
+  static const QString title = ApplicationTitle(settings::ExecutablePath());
   return title;
 }
 

@@ -6,10 +6,10 @@ namespace {
 constexpr varnok::VersionString kStrings[] = {{"CompanyName", "Fixture"}, {"FileVersion", "9.9.9.9"}};
 constexpr varnok::VersionTranslation kTranslations[] = {{0x0409, 0x04B0}, {0x0407, 0x04E4}};
 constexpr varnok::VersionStringTable kTables[] = {{kTranslations[1], kStrings}};
-constexpr varnok::VersionBlockSpec kSpec{kTranslations, kTables};
+constexpr varnok::VersionBlockContents kContents{kTranslations, kTables};
 
 VARNOK_VERSION_BLOCK constexpr auto kVersionBlock =
-    varnok::BuildVersionBlock<varnok::VersionBlockSize(kSpec)>(kSpec);
+    varnok::BuildVersionBlock<varnok::VersionBlockSize(kContents)>(kContents);
 
 }  // namespace
 

@@ -10,10 +10,10 @@ constexpr varnok::VersionString kStrings[] = {
 };
 constexpr varnok::VersionTranslation kTranslations[] = {{0x0407, 0x04E4}};
 constexpr varnok::VersionStringTable kTables[] = {{kTranslations[0], kStrings}};
-constexpr varnok::VersionBlockSpec kSpec{kTranslations, kTables};
+constexpr varnok::VersionBlockContents kContents{kTranslations, kTables};
 
 VARNOK_VERSION_BLOCK constexpr auto kVersionBlock =
-    varnok::BuildVersionBlock<varnok::VersionBlockSize(kSpec)>(kSpec);
+    varnok::BuildVersionBlock<varnok::VersionBlockSize(kContents)>(kContents);
 
 }  // namespace
 

@@ -99,7 +99,7 @@ std::vector<std::uint8_t> SampleBlock() {
   static constexpr VersionString kStrings[] = {{"FileVersion", "1.0.1.18"}, {"ProductName", "Varnok"}};
   static constexpr VersionTranslation kTranslations[] = {{0x0407, 0x04E4}};
   static constexpr VersionStringTable kTables[] = {{kTranslations[0], kStrings}};
-  return BuildVersionBlock(VersionBlockSpec{kTranslations, kTables});
+  return BuildVersionBlock(VersionBlockContents{kTranslations, kTables});
 }
 
 std::size_t Find(const std::vector<std::uint8_t>& block, const std::string& text) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "analysis/cpu_features.h"
+#include "cpu_features.h"
 
 namespace varnok {
 

@@ -103,13 +103,13 @@ TEST(Scan, MapPrintsHeaderAndWrittenRowsOnly) {
   expected_map += " ~~~~~~~ ASCII ~~~~~~~\n";
   std::string row1 = "00001000 .41 .42 .20 .63";
   for (int c = 4; c < 32; ++c) row1 += " FF";
-  row1 += " AB c" + std::string(28, '.') + "\n";
+  row1.append(" AB c").append(28, '.').append("\n");
   std::string row_sv = "00003000 !FF";
   for (int c = 1; c < 32; ++c) row_sv += " FF";
-  row_sv += " " + std::string(32, '.') + "\n";
+  row_sv.append(" ").append(32, '.').append("\n");
   std::string row2 = "00005000 .7F";
   for (int c = 1; c < 32; ++c) row2 += " FF";
-  row2 += " " + std::string(32, '.') + "\n";
+  row2.append(" ").append(32, '.').append("\n");
   expected_map += row1 + row_sv + row2;
   const std::size_t map_start = r.out.find("\n\nAddress");
   ASSERT_NE(map_start, std::string::npos);

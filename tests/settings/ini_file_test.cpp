@@ -1,4 +1,4 @@
-#include "ui/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-namespace varnok::ui {
+namespace varnok::settings {
 namespace {
 
 namespace fs = std::filesystem;
@@ -153,4 +153,4 @@ TEST_F(IniFileTest, AWriteKeepsTheFileModeAndALinkInPlace) {
 }
 
 }  // namespace
-}  // namespace varnok::ui
+}  // namespace varnok::settings

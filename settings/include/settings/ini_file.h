@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace varnok::ui {
+namespace varnok::settings {
 
 // Raised when a value cannot be written to the settings file; the message names the file's full path.
 class EIniFileException : public std::runtime_error {
@@ -51,4 +51,4 @@ class TIniFile {
 // followed by at most 8 significant hex digits, whose 32 bits are the result. Anything else is refused.
 std::optional<std::int32_t> ParseIniInteger(std::string_view text);
 
-}  // namespace varnok::ui
+}  // namespace varnok::settings

@@ -61,7 +61,7 @@ struct VersionStringTable {
 };
 
 // Everything a version block carries: the translation list and the string tables.
-struct VersionBlockSpec {
+struct VersionBlockContents {
   std::span<const VersionTranslation> translations;
   std::span<const VersionStringTable> tables;
 };
@@ -132,11 +132,11 @@ constexpr std::array<char, 8> TableKey(VersionTranslation translation) {
   return key;
 }
 
-constexpr std::size_t Write(const VersionBlockSpec& spec, unsigned char* out) {
+constexpr std::size_t Write(const VersionBlockContents& contents, unsigned char* out) {
   Writer w(out);
   const std::size_t root = w.Begin("VS_VERSION_INFO", 0);
   const std::size_t string_info = w.Begin("StringFileInfo", 0);
-  for (const VersionStringTable& table : spec.tables) {
+  for (const VersionStringTable& table : contents.tables) {
     const std::array<char, 8> key = TableKey(table.translation);
     const std::size_t table_node = w.Begin(std::string_view(key.data(), key.size()), 0);
     for (const VersionString& string : table.strings) {
@@ -148,8 +148,8 @@ constexpr std::size_t Write(const VersionBlockSpec& spec, unsigned char* out) {
   }
   w.End(string_info);
   const std::size_t var_info = w.Begin("VarFileInfo", 0);
-  const std::size_t translation = w.Begin("Translation", 4 * spec.translations.size());
-  for (const VersionTranslation& entry : spec.translations) {
+  const std::size_t translation = w.Begin("Translation", 4 * contents.translations.size());
+  for (const VersionTranslation& entry : contents.translations) {
     w.Word(entry.language);
     w.Word(entry.code_page);
   }
@@ -161,23 +161,23 @@ constexpr std::size_t Write(const VersionBlockSpec& spec, unsigned char* out) {
 
 }  // namespace version_block_detail
 
-// The size in bytes of the block that spec describes.
-constexpr std::size_t VersionBlockSize(const VersionBlockSpec& spec) {
-  return version_block_detail::Write(spec, nullptr);
+// The size in bytes of the block that holds `contents`.
+constexpr std::size_t VersionBlockSize(const VersionBlockContents& contents) {
+  return version_block_detail::Write(contents, nullptr);
 }
 
-// The block that spec describes, as a constant of its exact size.
+// The block that holds `contents`, as a constant of its exact size.
 template <std::size_t N>
-constexpr std::array<unsigned char, N> BuildVersionBlock(const VersionBlockSpec& spec) {
+constexpr std::array<unsigned char, N> BuildVersionBlock(const VersionBlockContents& contents) {
   std::array<unsigned char, N> block{};
-  if (version_block_detail::Write(spec, block.data()) != N) throw std::length_error("version block size mismatch");
+  if (version_block_detail::Write(contents, block.data()) != N) throw std::length_error("version block size mismatch");
   return block;
 }
 
-// The block that spec describes, built at run time.
-inline std::vector<std::uint8_t> BuildVersionBlock(const VersionBlockSpec& spec) {
-  std::vector<std::uint8_t> block(VersionBlockSize(spec));
-  version_block_detail::Write(spec, block.data());
+// The block that holds `contents`, built at run time.
+inline std::vector<std::uint8_t> BuildVersionBlock(const VersionBlockContents& contents) {
+  std::vector<std::uint8_t> block(VersionBlockSize(contents));
+  version_block_detail::Write(contents, block.data());
   return block;
 }
 

@@ -1,4 +1,4 @@
-#include "ui/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace varnok::ui {
+namespace varnok::settings {
 
 namespace {
 
@@ -306,4 +306,4 @@ std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-}  // namespace varnok::ui
+}  // namespace varnok::settings

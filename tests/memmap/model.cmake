@@ -1,4 +1,0 @@
-add_executable(varnok_memmap_model_tests grid_layout_test.cpp map_grid_test.cpp)
-target_link_libraries(varnok_memmap_model_tests PRIVATE varnok_memmap GTest::gtest_main)
-varnok_warnings(varnok_memmap_model_tests)
-gtest_discover_tests(varnok_memmap_model_tests)

@@ -1,3 +1,0 @@
-add_executable(varnok_memmap_window_tests ${CMAKE_CURRENT_LIST_DIR}/frm_data_test.cpp)
-target_link_libraries(varnok_memmap_window_tests PRIVATE varnok_memmap_window varnok_test_support)
-varnok_add_qt_test(varnok_memmap_window_tests)
