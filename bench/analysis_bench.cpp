@@ -8,7 +8,7 @@
 #include "analysis/hex_fields.h"
 #include "analysis/line_reader.h"
 #include "analysis/recorded_display.h"
-#include "tests/support/srec_builder.h"
+#include "support/srec_builder.h"
 
 namespace {
 

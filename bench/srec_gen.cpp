@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/srec_builder.h"
+#include "support/srec_builder.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "analysis/recorded_display.h"
-#include "tests/support/display_contract.h"
-#include "tests/support/srec_builder.h"
+#include "support/display_contract.h"
+#include "support/srec_builder.h"
 
 namespace varnok {
 namespace {

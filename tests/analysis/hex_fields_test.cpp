@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/analysis/both_paths.h"
+#include "both_paths.h"
 
 namespace varnok {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/text_input.h"
-#include "tests/analysis/both_paths.h"
+#include "both_paths.h"
 
 namespace varnok {
 namespace {

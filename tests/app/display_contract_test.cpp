@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/frm_gui.h"
-#include "tests/support/display_contract.h"
+#include "support/display_contract.h"
 #include "ui/text.h"
 
 namespace varnok::test {

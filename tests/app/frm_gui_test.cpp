@@ -22,7 +22,7 @@
 
 #include "app/application.h"
 #include "app/frm_gui.h"
-#include "tests/support/srec_builder.h"
+#include "support/srec_builder.h"
 #include "ui/platform.h"
 
 namespace varnok {

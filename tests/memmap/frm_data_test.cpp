@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "memmap/frm_data.h"
-#include "tests/support/modal_answerer.h"
+#include "support/modal_answerer.h"
 
 using varnok::CellPos;
 using varnok::MapGridView;

@@ -1,4 +1,4 @@
-#include "tests/support/srec_builder.h"
+#include "support/srec_builder.h"
 
 #include "analysis/hex_text.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "analysis/analysis_run.h"
-#include "tests/support/srec_builder.h"
+#include "support/srec_builder.h"
 
 namespace varnok::test {
 
