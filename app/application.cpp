@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include <QIcon>
 #include <QStyle>
 #include <QStyleFactory>
 
@@ -19,6 +20,12 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   setFont(ui::DesignFont());
   // The title names the program on the desktop (the X11 window class); every message box shows it.
   setApplicationName(ui::ApplicationTitle());
+  // Every window shows the program's icon, in each size drawn for it; Wayland desktops take the icon from
+  // the desktop entry of this name instead.
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/%1x%1.png").arg(size));
+  setWindowIcon(icon);
+  setDesktopFileName(QStringLiteral("org.example.Varnok"));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -544,6 +544,13 @@ class FrmGuiTest : public QObject {
     QCOMPARE(catcher.seen[0].kind, QStringLiteral("varnok::Tfrm_About"));
   }
 
+  void windowIconInEveryDrawnSize() {
+    Tfrm_GUI frm(Ini().toStdString());
+    const QList<QSize> sizes = frm.windowIcon().availableSizes();
+    QCOMPARE(sizes.size(), 7);
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) QVERIFY(sizes.contains(QSize(size, size)));
+  }
+
   void escapedExceptionsAreReported() {
     struct Thrower : QObject {
       std::function<void()> raise;
