@@ -109,7 +109,8 @@ QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-Tfrm_GUI::Tfrm_GUI() : Tfrm_GUI(settings::SettingsPathFor(settings::ExecutablePath())) {}
+Tfrm_GUI::Tfrm_GUI()
+    : Tfrm_GUI(settings::SettingsLocation(settings::ExecutablePath(), settings::CurrentEnvironment())) {}
 
 Tfrm_GUI::Tfrm_GUI(std::string settings_path)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -31,7 +31,7 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   // path, or an empty text when the user cancels.
   using OpenFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
 
-  // Builds the window over the settings file beside the running executable.
+  // Builds the window over the running executable's settings file (settings::SettingsLocation).
   Tfrm_GUI();
   // Builds the window over the given settings file.
   explicit Tfrm_GUI(std::string settings_path);
