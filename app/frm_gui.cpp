@@ -338,7 +338,8 @@ bool Tfrm_GUI::Progress(bool filling, std::uint64_t done, std::uint64_t total) {
   if (map_option_) {
     percent = filling ? kReadingPercent + percent * (100 - kReadingPercent) / 100 : percent * kReadingPercent / 100;
   }
-  ShowStatusText(QStringLiteral("Parsing... %1 %").arg(percent));
+  const QString text = QStringLiteral("Parsing... %1 %").arg(percent);
+  if (lbl_Stat->text() != text) ShowStatusText(text);
   ui::ProcessPendingEvents();
   return !cancel_requested_;
 }
