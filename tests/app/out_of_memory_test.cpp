@@ -82,10 +82,8 @@ class OutOfMemoryTest : public QObject {
 
 }  // namespace varnok
 
+// ctest gives the offscreen platform and a runtime folder.
 int main(int argc, char** argv) {
-  QTemporaryDir runtime;
-  qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   varnok::Application application(argc, argv);
   varnok::OutOfMemoryTest test;
   return QTest::qExec(&test, argc, argv);
