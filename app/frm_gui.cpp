@@ -3,16 +3,27 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLoggingCategory>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QTextOption>
 #include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <memory>
+#include <new>
 
 #include "about/frm_about.h"
 #include "memmap/frm_data.h"
@@ -30,6 +41,12 @@ constexpr int kClientWidth = 269;
 constexpr int kClientHeight = 419;
 constexpr int kDesignedLeft = 495;
 constexpr int kDesignedTop = 296;
+// The status line shows the progress at most this often, so that showing it costs the run next to nothing.
+constexpr qint64 kProgressIntervalMs = 50;
+// With the map option, reading the file takes this share of the progress and filling the map the rest.
+constexpr std::uint64_t kReadingPercent = 50;
+
+Q_LOGGING_CATEGORY(lcStatus, "varnok.status", QtWarningMsg)
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& box, const char* text) {
   auto* button = new QPushButton(QString::fromLatin1(text), parent);
@@ -93,13 +110,33 @@ struct BusyCursor {
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// The filter that sees every event of the application while a run is in progress.
+struct ApplicationFilter {
+  explicit ApplicationFilter(QObject* filter) : filter_(filter) { qApp->installEventFilter(filter_); }
+  ~ApplicationFilter() { qApp->removeEventFilter(filter_); }
+  ApplicationFilter(const ApplicationFilter&) = delete;
+  ApplicationFilter& operator=(const ApplicationFilter&) = delete;
+
+ private:
+  QObject* filter_;
+};
+
+// The local file a drag brings (the first of several), or an empty text.
+QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return {};
+  const QUrl& url = data->urls().first();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
 }  // namespace
 
 QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
   QFileDialog dialog(parent, QStringLiteral("Choose the s-record file to parse:"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // The other usual extensions come before "All files", which stays the last entry.
   dialog.setNameFilters({QStringLiteral("Motorola S-Record (*.s)"), QStringLiteral("Motorola S-Record (*.mot)"),
+                         QStringLiteral("S-Record files (*.s19 *.s28 *.s37 *.srec *.sx *.mhx)"),
                          QStringLiteral("All files (*)")});
   dialog.selectNameFilter(QStringLiteral("Motorola S-Record (*.s)"));
   dialog.setSizeGripEnabled(true);
@@ -109,7 +146,8 @@ QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-Tfrm_GUI::Tfrm_GUI() : Tfrm_GUI(settings::SettingsPathFor(settings::ExecutablePath())) {}
+Tfrm_GUI::Tfrm_GUI()
+    : Tfrm_GUI(settings::SettingsLocation(settings::ExecutablePath(), settings::CurrentEnvironment())) {}
 
 Tfrm_GUI::Tfrm_GUI(std::string settings_path)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -138,6 +176,7 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
       open_file_dialog_(RunOpenFileDialog) {
   setObjectName(QStringLiteral("frm_GUI"));
   setWindowTitle(QStringLiteral("Varnok"));
+  setAcceptDrops(true);
   // Every control inherits the window's font, so it is set before the captions are measured.
   setFont(ui::DesignFont());
   setFixedSize(kClientWidth, kClientHeight);
@@ -184,6 +223,10 @@ void Tfrm_GUI::btn_OpenClick() {
   if (running_) return;
   const QString chosen = open_file_dialog_(this, last_chosen_);
   if (chosen.isEmpty()) return;
+  ChooseFile(chosen);
+}
+
+void Tfrm_GUI::ChooseFile(const QString& chosen) {
   last_chosen_ = chosen;
   // The folder keeps its trailing "/", so a file in the root folder gives "/" and not "//".
   const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
@@ -195,44 +238,133 @@ void Tfrm_GUI::btn_OpenClick() {
   mem_Path->setPlainText(folder);
   mem_Path->setToolTip(ui::PlainToolTip(folder));
   if (QFileInfo(chosen).isFile()) {
-    lbl_Stat->setText(QStringLiteral("Valid file. Click \"") + btn_Parse->text() + QStringLiteral("\""));
+    ShowStatusText(QStringLiteral("Valid file. Click \"") + btn_Parse->text() + QStringLiteral("\""));
   } else {
-    lbl_Stat->setText(QStringLiteral("File selected does not exist!"));
+    ShowStatusText(QStringLiteral("File selected does not exist!"));
   }
+}
+
+void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
+
+void Tfrm_GUI::OpenFile(const QString& file) {
+  if (running_) return;
+  // The dialog hands over a clean absolute path; a path from outside becomes one.
+  ChooseFile(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
+  btn_ParseClick();
 }
 
 void Tfrm_GUI::btn_ParseClick() {
   if (running_) return;
+  bool out_of_memory = false;
   {
-    // The map window's construction handles pending events inside the run: a click there is ignored and a close
-    // waits, so the blocks the run is about to hand to the map are never freed under it.
+    // Pending events are handled inside the run (its progress, the map window's construction): a click there is
+    // ignored and a close waits, so the blocks the run is about to hand to the map are never freed under it.
     const QScopedValueRollback<bool> guard(running_, true);
-    RunResult result;
-    {
-      const BusyCursor busy;
-      RunRequest request;
-      request.path = InputPath();
-      request.map_option = chk_GenMap->isChecked();
-      request.regular_only = true;
+    const BusyCursor busy;
+    const ApplicationFilter escape(this);
+    cancel_requested_ = false;
+    last_progress_ms_ = -1;
+    run_clock_.start();
+    try {
+      out_of_memory = AnalyseChosenFile() == RunKind::OutOfMemory;
+    } catch (const std::bad_alloc&) {
+      // Memory ran out outside the run's own allocations (the map window, its pages, a text): the window and the
+      // blocks go first, so that the dialog has memory to show.
       delete frm_Data;
-      result = RunAnalysis(request, state_, *this);
-      if (result.Parsed() && request.map_option) OpenMapWindow(result.totals);
+      ClearDataBlocks(state_);
+      SetStatusColour(StatusColour::Maroon);
+      SetStatus(StatusText(RunResult{RunKind::OutOfMemory, 0, {}}));
+      out_of_memory = true;
     }
-    if (result.kind == RunKind::OutOfMemory) ReportOutOfMemory();
   }
+  if (out_of_memory) ReportOutOfMemory();
   if (close_pending_) {
     close_pending_ = false;
     close();
   }
 }
 
-void Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
-  auto* map = new Tfrm_Data(this, ui::FromQt(lbl_Name->text()));
+RunKind Tfrm_GUI::AnalyseChosenFile() {
+  RunRequest request;
+  request.path = InputPath();
+  request.map_option = chk_GenMap->isChecked();
+  request.regular_only = true;
+  map_option_ = request.map_option;
+  delete frm_Data;
+  const RunResult result = RunAnalysis(request, state_, *this);
+  if (!result.Parsed() || !request.map_option) return result.kind;
+  if (OpenMapWindow(result.totals)) {
+    // The fill may have shown its progress in the status line.
+    const QString finished = ui::ToQt(StatusText(result));
+    if (lbl_Stat->text() != finished) ShowStatusText(finished);
+    return result.kind;
+  }
+  // A run cancelled while its map was made ends like a failed one, at the line after the last.
+  delete frm_Data;
+  ClearDataBlocks(state_);
+  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
+                             DisplayField::Lowest, DisplayField::Exec}) {
+    SetField(field, "");
+  }
+  const RunResult cancelled{RunKind::Cancelled, result.totals.records + 1, {}};
+  SetStatusColour(StatusColour::Maroon);
+  SetStatus(StatusText(cancelled));
+  return cancelled.kind;
+}
+
+bool Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
+  std::unique_ptr<Tfrm_Data> map = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
   map->Build(totals.lowest, totals.highest);
   ui::ProcessPendingEvents();
-  frm_Data = map;
-  map->ShowMap();
-  map->Fill(state_.DataBlocks, totals.exec);
+  if (cancel_requested_) return false;
+  frm_Data = map.release();
+  frm_Data->ShowMap();
+  // Once Tfrm_Data::Fill takes a progress callback, it gets FillProgress here, so that the fill shows its progress
+  // and Escape stops it.
+  frm_Data->Fill(state_.DataBlocks, totals.exec);
+  return !cancel_requested_;
+}
+
+bool Tfrm_GUI::ShowProgress(std::uint64_t read, std::uint64_t size) { return Progress(false, read, size); }
+
+bool Tfrm_GUI::FillProgress(std::uint64_t done, std::uint64_t total) { return Progress(true, done, total); }
+
+bool Tfrm_GUI::Progress(bool filling, std::uint64_t done, std::uint64_t total) {
+  const qint64 now = run_clock_.elapsed();
+  if (now < progress_delay_.count()) return !cancel_requested_;
+  if (last_progress_ms_ >= 0 && now - last_progress_ms_ < kProgressIntervalMs) return !cancel_requested_;
+  last_progress_ms_ = now;
+  std::uint64_t percent = total == 0 ? 0 : std::min<std::uint64_t>(done, total) * 100 / total;
+  if (map_option_) {
+    percent = filling ? kReadingPercent + percent * (100 - kReadingPercent) / 100 : percent * kReadingPercent / 100;
+  }
+  const QString text = QStringLiteral("Parsing... %1 %").arg(percent);
+  if (lbl_Stat->text() != text) ShowStatusText(text);
+  ui::ProcessPendingEvents();
+  return !cancel_requested_;
+}
+
+bool Tfrm_GUI::eventFilter(QObject* watched, QEvent* event) {
+  // A dialog opened meanwhile (the map's Go-to) keeps its own Escape.
+  if (running_ && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+      QApplication::activeModalWidget() == nullptr) {
+    cancel_requested_ = true;
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void Tfrm_GUI::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Tfrm_GUI::dropEvent(QDropEvent* event) {
+  // A drop can arrive while a run handles its pending events; like the buttons, it is ignored then.
+  const QString file = DroppedFile(event->mimeData());
+  if (running_ || file.isEmpty()) return;
+  event->acceptProposedAction();
+  // The run starts once the drop is over, so that the program that dragged the file is not kept waiting.
+  QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
 }
 
 void Tfrm_GUI::btn_AboutClick() {
@@ -295,7 +427,12 @@ void Tfrm_GUI::SetField(DisplayField field, std::string_view text) {
   }
 }
 
-void Tfrm_GUI::SetStatus(std::string_view text) { lbl_Stat->setText(ui::ToQt(text)); }
+void Tfrm_GUI::SetStatus(std::string_view text) { ShowStatusText(ui::ToQt(text)); }
+
+void Tfrm_GUI::ShowStatusText(const QString& text) {
+  lbl_Stat->setText(text);
+  qCInfo(lcStatus).noquote() << text;
+}
 
 void Tfrm_GUI::SetStatusColour(StatusColour colour) {
   QPalette palette = lbl_Stat->palette();

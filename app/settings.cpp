@@ -5,6 +5,7 @@
 
 #include "app/frm_gui.h"
 #include "settings/ini_file.h"
+#include "settings/paths.h"
 
 namespace varnok {
 
@@ -32,6 +33,8 @@ void Tfrm_GUI::LoadSettings() {
 }
 
 void Tfrm_GUI::SaveSettings() {
+  // The folder of a per-user settings file comes with the first write; if it cannot be made, the write fails.
+  settings::MakeSettingsFolder(settings_path_);
   settings::TIniFile ini(settings_path_);
   ini.WriteInteger("app", "top", y());
   ini.WriteInteger("app", "left", x());

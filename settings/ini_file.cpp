@@ -127,12 +127,26 @@ Location Find(const std::string& text, std::string_view section, std::string_vie
   return location;
 }
 
-enum class ReadResult { Ok, Missing, Failed };
+// Ignored: something is there that is not a regular file of at most kMaxFileSize bytes; it reads as absent.
+enum class ReadResult { Ok, Missing, Ignored, Failed };
+
+constexpr std::size_t kMaxFileSize = 1u << 20;
 
 ReadResult ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  // Without O_NONBLOCK, opening a FIFO that nobody writes would wait for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadResult::Missing;
+    // A folder opens for reading on some systems only; either way it is not a settings file.
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? ReadResult::Ignored : ReadResult::Failed;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
+    ::close(fd);
+    return ReadResult::Ignored;
+  }
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -143,6 +157,12 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text) {
     }
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
+    // The file may grow while it is read.
+    if (text.size() > kMaxFileSize) {
+      ::close(fd);
+      text.clear();
+      return ReadResult::Ignored;
+    }
   }
   ::close(fd);
   return ReadResult::Ok;
@@ -234,7 +254,8 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   value = value.substr(0, value.find_first_of("\r\n"));
   std::string text;
   const ReadResult read = ReadWholeFile(path_, text);
-  if (read == ReadResult::Failed) throw EIniFileException(path_);
+  // What cannot be read in whole is never replaced: that would lose it, or write into a device.
+  if (read == ReadResult::Failed || read == ReadResult::Ignored) throw EIniFileException(path_);
   const std::string_view line_break = LineBreakOf(text);
   const Location location = Find(text, section, key);
   if (location.key_found) {

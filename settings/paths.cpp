@@ -1,10 +1,29 @@
 #include "settings/paths.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 namespace varnok::settings {
+
+namespace {
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
 
 std::string ExecutablePath() {
   // readlink does not say whether the buffer was large enough, so grow it until the result fits.
@@ -23,6 +42,35 @@ std::string SettingsPathFor(const std::string& executable) {
   const std::size_t dot = executable.rfind('.');
   if (dot == std::string::npos || dot < name_start) return executable + ".ini";
   return executable.substr(0, dot) + ".ini";
+}
+
+UserEnvironment CurrentEnvironment() {
+  UserEnvironment environment{Variable("XDG_CONFIG_HOME"), Variable("HOME")};
+  if (environment.home.empty()) {
+    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
+      environment.home = user->pw_dir;
+    }
+  }
+  return environment;
+}
+
+std::string SettingsLocation(const std::string& executable, const UserEnvironment& environment) {
+  const std::string beside = SettingsPathFor(executable);
+  // A file that is already there keeps being used, whoever may write it: stored files rely on it.
+  struct stat info {};
+  if (::lstat(beside.c_str(), &info) == 0 || ::access(FolderOf(beside).c_str(), W_OK) == 0) return beside;
+  // The base directory specification asks to ignore a relative XDG_CONFIG_HOME.
+  if (environment.xdg_config_home.starts_with('/')) return environment.xdg_config_home + "/varnok/varnok.ini";
+  if (environment.home.starts_with('/')) return environment.home + "/.config/varnok/varnok.ini";
+  return beside;
+}
+
+bool MakeSettingsFolder(const std::string& settings_path) {
+  const std::string folder = FolderOf(settings_path);
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (folder != "/" && folder != "." && !MakeSettingsFolder(folder)) return false;
+  return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 }  // namespace varnok::settings

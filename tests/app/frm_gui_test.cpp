@@ -2,12 +2,16 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QMimeData>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -22,6 +26,7 @@
 
 #include "app/application.h"
 #include "app/frm_gui.h"
+#include "support/modal_answerer.h"
 #include "support/srec_builder.h"
 #include "ui/platform.h"
 
@@ -127,6 +132,39 @@ void Write(const QString& path, const QByteArray& text) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly));
   file.write(text);
+}
+
+// An image of 32-byte S3 records long enough to take several 256 KiB input blocks.
+QByteArray LongImage(std::uint32_t records) {
+  std::string text = Line(0, 0, "LONG");
+  const std::string data(32, 'x');
+  for (std::uint32_t i = 0; i < records; ++i) text += Line(3, i * 32, data);
+  return QByteArray::fromStdString(text + Line(7, 0));
+}
+
+// Drops the urls on the window as a desktop would: the drag enters, then the drop; whether the drop was accepted.
+bool Drop(QWidget& window, const QList<QUrl>& urls) {
+  QMimeData data;
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window, &enter);
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window, &drop);
+  return enter.isAccepted() && drop.isAccepted();
+}
+
+// Everything the main window shows of a chosen file and its analysis.
+QStringList Showing(const Tfrm_GUI& frm) {
+  const Controls ui = Ui(frm);
+  QStringList shown = {ui.lbl_Name->text(), ui.lbl_Name->toolTip(), ui.mem_Path->toPlainText(),
+                       ui.mem_Path->toolTip(), ui.lbl_Stat->text(),
+                       ui.lbl_Stat->palette().color(QPalette::WindowText).name(), ui.lbl_Module->text(),
+                       ui.lbl_Version->text(), ui.mem_Description->toPlainText(), ui.chk_GenMap->isChecked() ? "map" : "",
+                       frm.MapWindow() != nullptr ? "map window" : ""};
+  for (QLabel* label : {ui.lbl_RecordLines, ui.lbl_TotalDatabytes, ui.lbl_Highest, ui.lbl_Lowest, ui.lbl_Exec}) {
+    shown << label->text();
+  }
+  return shown;
 }
 
 QLabel* CaptionLabel(QWidget* group, const char* text) {
@@ -516,6 +554,145 @@ class FrmGuiTest : public QObject {
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.State().DataBlocks.empty());
     QVERIFY(Read(Ini()).contains(QStringLiteral("name=two.s")));
+  }
+
+  void fileDialogTypes() {
+    QStringList filters;
+    QString selected;
+    const test::ModalAnswerer answer([&](QDialog& dialog) {
+      if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {
+        filters = files->nameFilters();
+        selected = files->selectedNameFilter();
+      }
+      dialog.reject();
+    });
+    QCOMPARE(RunOpenFileDialog(nullptr, QString()), QString());
+    QCOMPARE(filters, QStringList({QStringLiteral("Motorola S-Record (*.s)"), QStringLiteral("Motorola S-Record (*.mot)"),
+                                   QStringLiteral("S-Record files (*.s19 *.s28 *.s37 *.srec *.sx *.mhx)"),
+                                   QStringLiteral("All files (*)")}));
+    QCOMPARE(selected, QStringLiteral("Motorola S-Record (*.s)"));
+  }
+
+  // A file from the command line or dropped on the window is chosen and analysed as through the dialog.
+  void fileFromOutsideAsFromTheDialog_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("good") << QStringLiteral("outside.s19");
+    QTest::newRow("missing") << QStringLiteral("missing.s19");
+  }
+
+  void fileFromOutsideAsFromTheDialog() {
+    QFETCH(QString, name);
+    if (name == QLatin1String("outside.s19")) Sample(name, kThreeLines);
+    Tfrm_GUI dialog_path(Ini().toStdString());
+    dialog_path.SetOpenFileDialog([&](QWidget*, const QString&) { return dir_.filePath(name); });
+    QTest::mouseClick(Ui(dialog_path).btn_Open, Qt::LeftButton);
+    Ui(dialog_path).chk_GenMap->setChecked(true);
+    QTest::mouseClick(Ui(dialog_path).btn_Parse, Qt::LeftButton);
+
+    // FILE relative to the current folder, with --map.
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    Tfrm_GUI command_line(Ini().toStdString());
+    command_line.TickMapOption();
+    command_line.OpenFile(QStringLiteral("./") + name);
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(Showing(command_line), Showing(dialog_path));
+
+    Tfrm_GUI dropped(Ini().toStdString());
+    Ui(dropped).chk_GenMap->setChecked(true);
+    QVERIFY(Drop(dropped, {QUrl::fromLocalFile(dir_.filePath(name)), QUrl::fromLocalFile(QStringLiteral("/second.s"))}));
+    QTRY_COMPARE(Showing(dropped), Showing(dialog_path));
+
+    // The dialog opens next at the file chosen from outside.
+    QStringList presets;
+    command_line.SetOpenFileDialog([&](QWidget*, const QString& preset) {
+      presets << preset;
+      return QString();
+    });
+    QTest::mouseClick(Ui(command_line).btn_Open, Qt::LeftButton);
+    QCOMPARE(presets, QStringList{dir_.filePath(name)});
+    if (name == QLatin1String("missing.s19")) {
+      QCOMPARE(Ui(command_line).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
+    }
+  }
+
+  void onlyLocalFilesAreDropped() {
+    Tfrm_GUI frm(Ini().toStdString());
+    QVERIFY(!Drop(frm, {QUrl(QStringLiteral("https://example.org/a.s19")), QUrl::fromLocalFile(QStringLiteral("/a.s"))}));
+    QVERIFY(!Drop(frm, {}));
+    QTest::qWait(10);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("No file selected yet..."));
+  }
+
+  // A long run shows its progress, and Escape cancels it like a failed run; the next run works.
+  void progressAndEscape() {
+    const QString file = Sample(QStringLiteral("long.s"), LongImage(20000));
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    frm.show();
+    frm.SetProgressDelay(std::chrono::milliseconds(0));
+
+    QString during;
+    bool dropped = false;
+    bool busy = false;
+    QTimer::singleShot(0, [&] {
+      during = Ui(frm).lbl_Stat->text();
+      busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+      dropped = Drop(frm, {QUrl::fromLocalFile(dir_.filePath(QStringLiteral("other.s")))});
+      QTest::keyClick(Ui(frm).btn_Parse, Qt::Key_Escape);
+    });
+    Ui(frm).btn_Parse->click();
+    QVERIFY2(QRegularExpression(QStringLiteral("^Parsing\\.\\.\\. ([0-9]|[1-4][0-9]) %$")).match(during).hasMatch(),
+             qPrintable(during));
+    QVERIFY(busy);
+    QVERIFY(!dropped);
+    // The first progress comes with the first block, before its first line.
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 1"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString());
+    QCOMPARE(frm.MapWindow(), nullptr);
+    QVERIFY(frm.State().DataBlocks.empty());
+    QTest::qWait(10);
+    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("long.s"));
+
+    // Without Escape the run goes to its end, and its own result replaces the progress.
+    QStringList seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] { seen << Ui(frm).lbl_Stat->text(); });
+    poll.start(0);
+    Ui(frm).btn_Parse->click();
+    poll.stop();
+    QVERIFY(seen.size() >= 2);
+    QVERIFY(seen.first().startsWith(QStringLiteral("Parsing... ")));
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("20002"));
+    QVERIFY(frm.MapWindow() != nullptr);
+  }
+
+  // Escape pressed while the map window is made cancels the run at the line after the last.
+  void escapeWhileTheMapIsMade() {
+    const QString file = Sample(QStringLiteral("map.s"), kThreeLines);
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    frm.show();
+    QTimer::singleShot(0, [&] { QTest::keyClick(&frm, Qt::Key_Escape); });
+    Ui(frm).btn_Parse->click();
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 4"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QCOMPARE(Ui(frm).lbl_Highest->text(), QString());
+    QCOMPARE(frm.MapWindow(), nullptr);
+    QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
+    QVERIFY(frm.State().DataBlocks.empty());
+    // Escape outside a run does nothing.
+    QTest::keyClick(&frm, Qt::Key_Escape);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    QVERIFY(frm.MapWindow() != nullptr);
   }
 
   void outOfMemoryDialog() {

@@ -168,5 +168,76 @@ if kill -0 "$gui" 2>/dev/null; then
 else
   fail "varnok ended at start: $(cat "$tmp/gui.log")"
 fi
+rm -f "$root/usr/bin/varnok.ini"
+
+# Starts the unpacked desktop program with FILE, waits until its status line (shown on the log category
+# varnok.status) reports the end of the analysis, then closes it with SIGTERM, which closes the window as its close
+# button does. Prints the log; fails unless the analysis succeeded and the program ended with status 0.
+#   run_gui LOG PREFIX-COMMAND... -- ENVIRONMENT... -- FILE
+run_gui() {
+  local log=$1 prefix=() environment=()
+  shift
+  while [ "$1" != -- ]; do prefix+=("$1"); shift; done
+  shift
+  while [ "$1" != -- ]; do environment+=("$1"); shift; done
+  shift
+  "${prefix[@]}" env -i "${environment[@]}" QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES=varnok.status.info=true \
+    "$root/usr/bin/varnok" "$1" >"$log" 2>&1 &
+  local gui=$! waited=0
+  while ! grep -q '^varnok.status: \(Parsing successfully\|.*@ line\|Input file\|Unable\)' "$log" && [ $waited -lt 200 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -TERM "$gui" 2>/dev/null
+  # A close that the program refuses (a settings write error) leaves it running: it is ended after 10 seconds.
+  waited=0
+  while kill -0 "$gui" 2>/dev/null && [ $waited -lt 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -KILL "$gui" 2>/dev/null
+  local status=0
+  wait "$gui" || status=$?
+  grep -qx 'varnok.status: Parsing successfully finished...' "$log" && [ $status -eq 0 ]
+}
+
+# Run by root, whom nothing stops from writing beside the executable: the settings file lies there.
+mkdir -m 700 "$tmp/runtime-root"
+cp "$source/samples/demo.s19" "$tmp/demo.s19"
+if run_gui "$tmp/gui-root.log" -- HOME="$tmp/nohome" XDG_RUNTIME_DIR="$tmp/runtime-root" -- "$tmp/demo.s19"; then
+  pass "varnok FILE from the package reaches \"Parsing successfully finished...\""
+else
+  fail "varnok FILE from the package: $(cat "$tmp/gui-root.log")"
+fi
+if grep -qx "name=demo.s19" "$root/usr/bin/varnok.ini" 2>/dev/null && [ ! -e "$tmp/nohome" ]; then
+  pass "settings beside the executable in a folder the user may write"
+else
+  fail "settings beside the executable: $(cat "$root/usr/bin/varnok.ini" 2>&1)"
+fi
+rm -f "$root/usr/bin/varnok.ini"
+
+# Run by an unprivileged user, who may not write to the executable's folder: the settings file is made in the
+# user's configuration folder at the first close and read back at the next start.
+nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+home=$tmp/home
+chmod 755 "$tmp"
+mkdir -m 700 "$home" "$home/runtime"
+cp "$source/samples/demo.s19" "$home/demo.s19"
+chown -R 65534:65534 "$home"
+user_env=(HOME="$home" XDG_RUNTIME_DIR="$home/runtime")
+ini=$home/.config/varnok/varnok.ini
+if run_gui "$tmp/gui-user.log" "${nobody[@]}" -- "${user_env[@]}" -- "$home/demo.s19" && grep -qx "name=demo.s19" "$ini" &&
+  grep -qx "path=$home/" "$ini" && [ ! -e "$root/usr/bin/varnok.ini" ]; then
+  pass "an unprivileged user's settings in \$HOME/.config/varnok/varnok.ini"
+else
+  fail "an unprivileged user's settings: $(cat "$tmp/gui-user.log"; ls -la "$home" "$home/.config/varnok" 2>&1)"
+fi
+# The second start takes the position from the file and writes it back at its close.
+sed -i 's/^top=.*/top=123/' "$ini"
+if run_gui "$tmp/gui-user2.log" "${nobody[@]}" -- "${user_env[@]}" -- "$home/demo.s19" && grep -qx "top=123" "$ini"; then
+  pass "the second start reads the user's settings back"
+else
+  fail "the second start: $(cat "$tmp/gui-user2.log" "$ini" 2>&1)"
+fi
 
 exit $failed

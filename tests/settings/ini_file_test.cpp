@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -137,6 +138,34 @@ TEST_F(IniFileTest, AFailedWriteRaisesAndLeavesTheFileAlone) {
   TIniFile missing_folder((dir_ / "gone" / "varnok.ini").string());
   EXPECT_THROW(missing_folder.WriteString("file", "name", "x"), EIniFileException);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "no temporary file is left";
+}
+
+TEST_F(IniFileTest, OnlyARegularFileOfAtMost1MiBIsASettingsFile) {
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  } cases[] = {
+      {"a FIFO without a writer", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+      {"a link to /dev/zero", [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+      {"a folder", [](const std::string& path) { fs::create_directory(path); }},
+      {"a 2 MiB file", [](const std::string& path) {
+         std::ofstream(path, std::ios::binary) << "[app]\ntop=16\n" << std::string(2u << 20, ';');
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(path_);
+    c.make(path_);
+    const auto type = fs::symlink_status(path_).type();
+    TIniFile ini(path_);
+    EXPECT_EQ(ini.ReadInteger("app", "top", 296), 296);
+    EXPECT_EQ(ini.ReadString("file", "name", "none"), "none");
+    EXPECT_THROW(ini.WriteInteger("app", "top", 1), EIniFileException);
+    EXPECT_EQ(fs::symlink_status(path_).type(), type) << "left in place";
+  }
+  fs::remove_all(path_);
+  Put("[app]\ntop=16\n" + std::string((1u << 20) - 13, ';'));
+  EXPECT_EQ(TIniFile(path_).ReadInteger("app", "top", 296), 16) << "exactly 1 MiB is read";
 }
 
 TEST_F(IniFileTest, AWriteKeepsTheFileModeAndALinkInPlace) {

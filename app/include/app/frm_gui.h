@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -12,6 +15,8 @@
 
 class QCheckBox;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -31,7 +36,7 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   // path, or an empty text when the user cancels.
   using OpenFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
 
-  // Builds the window over the settings file beside the running executable.
+  // Builds the window over the running executable's settings file (settings::SettingsLocation).
   Tfrm_GUI();
   // Builds the window over the given settings file.
   explicit Tfrm_GUI(std::string settings_path);
@@ -39,6 +44,14 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
 
   // Replaces the open-file dialog that "Choose s-record file" runs.
   void SetOpenFileDialog(OpenFileDialog dialog);
+  // Chooses file as the open-file dialog would (a relative path counts from the current folder) and starts the
+  // analysis; ignored while a run is in progress. A file from the command line or dropped on the window comes
+  // this way.
+  void OpenFile(const QString& file);
+  // Ticks "Generate graphical memory map" (--map on the command line).
+  void TickMapOption();
+  // How long a run goes on before its status line shows its progress ("Parsing... 37 %"); 500 ms unless changed.
+  void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
   // Takes the memory of the kept data blocks from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   // Whether "Start parsing..." is running; the buttons are ignored and a close waits until it ends.
@@ -51,13 +64,24 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   void SetField(DisplayField field, std::string_view text) override;
   void SetStatus(std::string_view text) override;
   void SetStatusColour(StatusColour colour) override;
+  // Shows how far the run has read, at most every 50 ms once the progress delay has passed, and handles the
+  // events pending meanwhile, so the window repaints and answers; false once Escape was pressed.
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // While a run is in progress, takes Escape pressed in any of the program's windows as the request to cancel it.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void btn_OpenClick();
+  // Shows a chosen file: its name, its folder and whether it exists.
+  void ChooseFile(const QString& chosen);
   void btn_ParseClick();
+  // The analysis of the chosen file and, with the map option on, the memory map; how it ended.
+  RunKind AnalyseChosenFile();
   void btn_AboutClick();
   void btn_MapClick();
   void FormClose();
@@ -66,8 +90,13 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   // The input path: the folder text of mem_Path followed directly by the caption of lbl_Name.
   std::string InputPath() const;
   // Builds the memory map window of a successful run, handles the events queued while the analysis ran, shows
-  // the window and fills it from the kept blocks.
-  void OpenMapWindow(const RunTotals& totals);
+  // the window and fills it from the kept blocks; false when the run was cancelled meanwhile (no window is left).
+  bool OpenMapWindow(const RunTotals& totals);
+  // The progress of filling the memory map, told as the map window fills; false once Escape was pressed.
+  bool FillProgress(std::uint64_t done, std::uint64_t total);
+  bool Progress(bool filling, std::uint64_t done, std::uint64_t total);
+  // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
+  void ShowStatusText(const QString& text);
   // "Out of memory!!" in the library's error dialog, then an orderly end of the program.
   void ReportOutOfMemory();
   QLabel* FieldLabel(DisplayField field) const;
@@ -100,9 +129,15 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   QPointer<Tfrm_Data> frm_Data;
   bool running_ = false;
   bool close_pending_ = false;
+  bool cancel_requested_ = false;
+  bool map_option_ = false;  // the run's map option: reading and filling then share the progress
+  std::chrono::milliseconds progress_delay_{500};
+  QElapsedTimer run_clock_;
+  qint64 last_progress_ms_ = -1;
 };
 
-// The open-file dialog "Choose the s-record file to parse:" with its three file types.
+// The open-file dialog "Choose the s-record file to parse:" with its three designed file types and one for the
+// other usual S-record extensions.
 QString RunOpenFileDialog(QWidget* parent, const QString& preset);
 
 }  // namespace varnok

@@ -1,0 +1,62 @@
+// A whole run through the main window on the offscreen platform: "Start parsing..." on a file given with
+// --image=PATH, without the map option (arg 0) and with it (arg 1), the map window built, shown and filled.
+// Make a large image with varnok_srec_gen, e.g. `varnok_srec_gen 3 32 243000000 image.s` (about 600 MB).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <string>
+
+#include "app/frm_gui.h"
+
+namespace {
+
+constexpr char kImageFlag[] = "--image=";
+QString g_image;
+
+void BM_RunThroughWindow(benchmark::State& state) {
+  const QTemporaryDir dir;
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      varnok::Tfrm_GUI frm(dir.filePath(QStringLiteral("varnok.ini")).toStdString());
+      frm.SetOpenFileDialog([](QWidget*, const QString&) { return g_image; });
+      frm.findChild<QPushButton*>(QStringLiteral("btn_Open"))->click();
+      frm.findChild<QCheckBox*>(QStringLiteral("chk_GenMap"))->setChecked(state.range(0) == 1);
+      frm.show();
+      QCoreApplication::processEvents();
+      state.ResumeTiming();
+      frm.findChild<QPushButton*>(QStringLiteral("btn_Parse"))->click();
+      state.PauseTiming();
+      if (frm.findChild<QLabel*>(QStringLiteral("lbl_Stat"))->text() != QStringLiteral("Parsing successfully finished...")) {
+        state.SkipWithError("the run did not succeed");
+      }
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_RunThroughWindow)->Arg(0)->Arg(1)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  benchmark::Initialize(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.starts_with(kImageFlag)) g_image = QString::fromLocal8Bit(arg.substr(sizeof(kImageFlag) - 1));
+  }
+  if (g_image.isEmpty()) {
+    std::fprintf(stderr, "usage: varnok_main_window_bench --image=PATH [benchmark options]\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

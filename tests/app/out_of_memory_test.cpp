@@ -1,0 +1,92 @@
+// Memory that runs out in the map step of a run (the map window, its pages): the window's error boundary turns it
+// into "Out of memory!!" and an orderly end. The program's own operator new is replaced here, so that the next
+// large allocation can be made to fail at a chosen moment.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "app/application.h"
+#include "app/frm_gui.h"
+#include "support/modal_answerer.h"
+
+namespace {
+
+// Allocations of this size and more: map pages and windows, never the small ones that event handling makes.
+constexpr std::size_t kLarge = 4096;
+std::atomic<bool> g_fail_next_large{false};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (size >= kLarge && g_fail_next_large.exchange(false)) throw std::bad_alloc();
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace varnok {
+
+class OutOfMemoryTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void mapStepRunsOutOfMemory() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("map.s"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
+    out.close();
+
+    Tfrm_GUI frm(dir.filePath(QStringLiteral("varnok.ini")).toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+    frm.findChild<QPushButton*>(QStringLiteral("btn_Open"))->click();
+    frm.findChild<QCheckBox*>(QStringLiteral("chk_GenMap"))->setChecked(true);
+    frm.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm));
+
+    QStringList shown;
+    const test::ModalAnswerer answer([&](QDialog& dialog) {
+      if (auto* box = qobject_cast<QMessageBox*>(&dialog)) shown << box->windowTitle() + QStringLiteral(": ") + box->text();
+      dialog.reject();
+    });
+    bool quit = false;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    // The map window is made once the analysis has ended; the events it handles then arm the failure.
+    QTimer::singleShot(0, [] { g_fail_next_large = true; });
+    frm.findChild<QPushButton*>(QStringLiteral("btn_Parse"))->click();
+    QVERIFY2(!g_fail_next_large.exchange(false), "the map step made no large allocation");
+
+    QCOMPARE(shown, QStringList{QStringLiteral("Fehler: Out of memory!!")});
+    QCOMPARE(frm.findChild<QLabel*>(QStringLiteral("lbl_Stat"))->text(), QStringLiteral("Out of memory!!"));
+    QCOMPARE(frm.MapWindow(), nullptr);
+    QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
+    QVERIFY(frm.State().DataBlocks.empty());
+    QVERIFY(!frm.Running());
+    // The program ends in order, from its event loop.
+    QTimer::singleShot(2000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(quit);
+  }
+};
+
+}  // namespace varnok
+
+// ctest gives the offscreen platform and a runtime folder.
+int main(int argc, char** argv) {
+  varnok::Application application(argc, argv);
+  varnok::OutOfMemoryTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "out_of_memory_test.moc"
