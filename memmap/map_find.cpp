@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "map_spans.h"
+#include "map_store.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -88,7 +88,7 @@ std::optional<std::uint64_t> MapGrid::FirstMatch(std::span<const std::uint8_t> p
   std::optional<std::uint64_t> found;
   Carry carry(size - 1);
   std::vector<std::uint8_t> stitched;
-  ForEachSpan(lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  ForEachSpan(*store_, lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     // A match that starts before hi ends before hi + size - 1.
     if (offset >= hi + size - 1 || (offset >= hi && carry.empty())) return false;
     if (offset < lo) {
@@ -132,7 +132,7 @@ std::optional<std::uint64_t> MapGrid::LastMatch(std::span<const std::uint8_t> pa
   std::optional<std::uint64_t> found;
   Carry carry(size - 1);
   std::vector<std::uint8_t> stitched;
-  ForEachSpanBackward(limit, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  ForEachSpanBackward(*store_, limit, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     if (offset + length <= lo) return false;
     length = std::min(length, limit - offset);
     if (!carry.empty() && offset + length != carry.first()) carry.clear();

@@ -1,7 +1,7 @@
 // Regions, region jumps and scroll bar marks: all worked out from the filled spans, never row by row.
 #include <algorithm>
 
-#include "map_spans.h"
+#include "map_store.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -15,7 +15,7 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
   const auto close = [&] {
     regions.push_back(MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
   };
-  ForEachSpan(0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
+  ForEachSpan(*store_, 0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
     if (open && offset == end) {
       end += length;
       return true;
@@ -84,16 +84,26 @@ std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
     const PixelSpan span = PixelsOfRows(first_row, last_row, data_rows_, count);
     for (std::uint64_t i = span.first; i <= span.last; ++i) marks[i] |= bit;
   };
-  ForEachSpan(0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
-    mark(offset / kBytesPerRow, (offset + length - 1) / kBytesPerRow, kFilledMark);
+  // A page whose rows all fall to one pixel marks it without looking inside; only pages that straddle pixels
+  // (few, or a map of few rows) are looked at run by run.
+  constexpr std::uint64_t kRowsPerPage = MapStore::kPageBytes / kBytesPerRow;
+  MapStore::PageSpans spans;
+  store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    const std::uint64_t first_row = page_offset / kBytesPerRow;
+    const std::uint64_t last_row = std::min<std::uint64_t>(first_row + kRowsPerPage, data_rows_) - 1;
+    const PixelSpan whole = PixelsOfRows(first_row, last_row, data_rows_, count);
+    if (whole.first == whole.last) {
+      marks[whole.first] |= kFilledMark;
+      return true;
+    }
+    const std::size_t runs = store_->SpansOf(page, spans);
+    for (std::size_t i = 0; i < runs; ++i) {
+      const std::uint64_t offset = page_offset + spans[i].start;
+      mark(offset / kBytesPerRow, (offset + spans[i].length - 1) / kBytesPerRow, kFilledMark);
+    }
     return true;
   });
-  for (std::int32_t row = NextWrittenRow(0); row > 0; row = NextWrittenRow(row)) {
-    if (Row(row).start_vector != 0) {
-      const auto index = static_cast<std::uint64_t>(row - 1);
-      mark(index, index, kStartVectorMark);
-    }
-  }
+  for (const std::uint32_t offset : marks_) mark(offset / kBytesPerRow, offset / kBytesPerRow, kStartVectorMark);
   return marks;
 }
 
