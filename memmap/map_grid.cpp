@@ -191,11 +191,7 @@ std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
   const std::uint32_t index = row < 0 ? 0u : static_cast<std::uint32_t>(row);
   if (index >= data_rows_) return -1;
   const std::uint64_t from = std::uint64_t{index} * kBytesPerRow;
-  std::uint64_t next = Span();
-  ForEachSpan(*store_, from, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t) {
-    next = std::max(offset, from);
-    return false;
-  });
+  std::uint64_t next = store_->NextFilled(from);
   const auto mark = std::lower_bound(marks_.begin(), marks_.end(), from);
   if (mark != marks_.end()) next = std::min<std::uint64_t>(next, *mark);
   return next < Span() ? static_cast<std::int32_t>(next / kBytesPerRow) + 1 : -1;

@@ -27,6 +27,7 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
     return true;
   });
   if (open) close();
+  regions.shrink_to_fit();
   regions_ = std::move(regions);
   return *regions_;
 }

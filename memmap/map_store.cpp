@@ -188,15 +188,21 @@ std::size_t MapStore::MemoryBytes() const {
   return sizeof(*this) + leaves_.capacity() * sizeof(std::uint8_t*) + allocated_;
 }
 
-const std::uint8_t* MapStore::FindPage(const std::uint8_t* leaf, std::uint32_t low) const {
+const std::uint8_t* MapStore::Seek(std::size_t leaf_index, std::uint32_t low) const {
+  const std::uint8_t* leaf = leaves_[leaf_index];
   const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
-  for (const std::uint8_t* record = leaf + kLeafHeader; record < end; record += map_store::RecordSize(record)) {
-    if (record[0] >= low) return record[0] == low ? record : nullptr;
+  const std::uint8_t* record = leaf + kLeafHeader;
+  if (read_leaf_ == leaf && leaf[read_position_] <= low) record = leaf + read_position_;
+  while (record < end && record[0] < low) record += map_store::RecordSize(record);
+  if (record < end) {
+    read_leaf_ = leaf;
+    read_position_ = static_cast<std::size_t>(record - leaf);
   }
-  return nullptr;
+  return record;
 }
 
 void MapStore::Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data) {
+  read_leaf_ = nullptr;
   // Each page gets its part; the write's first and last byte are the ends that pay for a page turning dense.
   std::uint64_t done = 0;
   while (done < length) {
@@ -332,8 +338,9 @@ void MapStore::PutRecord(std::uint32_t leaf_index, std::size_t position, std::si
 std::uint32_t MapStore::ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) const {
   const std::uint32_t leaf_index = row_offset >> kLeafShift;
   if (leaf_index >= leaves_.size() || leaves_[leaf_index] == nullptr) return 0;
-  const std::uint8_t* record = FindPage(leaves_[leaf_index], (row_offset >> kPageShift) & (kPagesPerLeaf - 1));
-  if (record == nullptr) return 0;
+  const std::uint32_t low = (row_offset >> kPageShift) & (kPagesPerLeaf - 1);
+  const std::uint8_t* record = Seek(leaf_index, low);
+  if (record == leaves_[leaf_index] + map_store::LeafUsed(leaves_[leaf_index]) || record[0] != low) return 0;
   const std::uint32_t in_page = row_offset & (kPageBytes - 1);
   if (record[1] == kDense) {
     const auto* dense = LoadPointer<const DensePage>(record + kRecordHeader);
@@ -357,6 +364,34 @@ std::uint32_t MapStore::ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) c
     data += view.Length(i);
   }
   return mask;
+}
+
+std::uint64_t MapStore::NextFilled(std::uint64_t from) const {
+  std::uint64_t next = std::uint64_t{leaves_.size()} << kLeafShift;
+  ForEachPage(from, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    const std::uint32_t position = from > page_offset ? static_cast<std::uint32_t>(from - page_offset) : 0;
+    if (page[1] == kDense) {
+      const auto* dense = LoadPointer<const DensePage>(page + kRecordHeader);
+      std::uint32_t word = dense->filled[position >> 5] & (0xFFFFFFFFu << (position & 31));
+      for (std::uint32_t index = position >> 5;;) {
+        if (word != 0) {
+          next = page_offset + index * 32 + static_cast<std::uint32_t>(std::countr_zero(word));
+          return false;
+        }
+        if (++index == kRowsPerPage) return true;
+        word = dense->filled[index];
+      }
+    }
+    const SparseView view = ViewOf(page);
+    for (std::uint32_t i = 0; i < view.count; ++i) {
+      if (view.Start(i) + view.Length(i) > position) {
+        next = page_offset + std::max(view.Start(i), position);
+        return false;
+      }
+    }
+    return true;
+  });
+  return next;
 }
 
 std::size_t MapStore::SpansOf(const std::uint8_t* page, PageSpans& spans) const {

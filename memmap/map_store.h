@@ -51,6 +51,8 @@ class MapStore {
   void ForEachPageBackward(std::uint64_t before, Visit&& visit) const;
   // The runs of a page that ForEachPage handed over, in offset order; the bytes stay valid until the next Write.
   std::size_t SpansOf(const std::uint8_t* page, PageSpans& spans) const;
+  // The first filled offset at or after `from`; one past every leaf when there is none.
+  std::uint64_t NextFilled(std::uint64_t from) const;
 
   // Bytes taken from the allocator, with what it keeps for itself on each allocation.
   std::size_t MemoryBytes() const;
@@ -59,7 +61,8 @@ class MapStore {
   struct Content;
   struct DensePage;
 
-  const std::uint8_t* FindPage(const std::uint8_t* leaf, std::uint32_t low) const;
+  // The first record of the leaf whose page is `low` or later, or the end of the leaf's records.
+  const std::uint8_t* Seek(std::size_t leaf_index, std::uint32_t low) const;
   void WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t end, const std::uint8_t* data,
                  std::uint32_t ends);
   void PutRecord(std::uint32_t leaf_index, std::size_t position, std::size_t old_size, const std::uint8_t* record,
@@ -72,6 +75,9 @@ class MapStore {
   // Where the last written page's record stands, so that writes in order skip the search.
   std::uint32_t cached_page_ = 0xFFFFFFFFu;
   std::size_t cached_position_ = 0;
+  // Where the last read found its page, so that reading row after row skips the search; any write drops it.
+  mutable const std::uint8_t* read_leaf_ = nullptr;
+  mutable std::size_t read_position_ = 0;
 };
 
 namespace map_store {
@@ -101,8 +107,10 @@ void MapStore::ForEachPage(std::uint64_t from, Visit&& visit) const {
     const std::uint8_t* leaf = leaves_[index];
     if (leaf == nullptr) continue;
     const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
-    for (const std::uint8_t* record = leaf + map_store::kLeafHeader; record < end;
-         record += map_store::RecordSize(record)) {
+    const std::uint8_t* first = index == (from >> kLeafShift)
+                                    ? Seek(index, static_cast<std::uint32_t>(from >> kPageShift) & 0xFF)
+                                    : leaf + map_store::kLeafHeader;
+    for (const std::uint8_t* record = first; record < end; record += map_store::RecordSize(record)) {
       const std::uint64_t page_offset = (index << kLeafShift) | (std::uint64_t{record[0]} << kPageShift);
       if (page_offset + kPageBytes <= from) continue;
       if (!visit(page_offset, record)) return;
