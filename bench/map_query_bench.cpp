@@ -70,7 +70,8 @@ std::vector<std::uint8_t> Pattern(std::string_view text) { return {text.begin(),
 // Forward from the map's start over all 256 MiB: arg 0 a pattern that is absent, arg 1 the string at the image's end.
 void BM_FindForward256MiB(benchmark::State& state) {
   const varnok::MapGrid& grid = Image();
-  const std::vector<std::uint8_t> pattern = Pattern(state.range(0) == 0 ? "\xDE\xAD\xBE\xEF\x01\x02" : "VERSION 1.0.1.18");
+  const std::vector<std::uint8_t> pattern =
+      Pattern(state.range(0) == 0 ? "\xDE\xAD\xBE\xEF\x01\x02" : "VERSION 1.0.1.18");
   for (auto _ : state) benchmark::DoNotOptimize(grid.FindForward(pattern, 0));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageBytes);
 }

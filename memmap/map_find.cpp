@@ -1,5 +1,5 @@
 // Find over the filled bytes: memmem over each contiguous span, and a small stitched buffer for the matches that
-// cross from one span into the next adjacent one (page and chunk borders).
+// cross from one span into the next adjacent one (page borders, and runs that touch).
 #include <algorithm>
 #include <cstring>
 

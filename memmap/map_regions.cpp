@@ -13,7 +13,8 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
   std::uint64_t end = 0;
   bool open = false;
   const auto close = [&] {
-    regions.push_back(MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
+    regions.push_back(
+        MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
   };
   ForEachSpan(*store_, 0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
     if (open && offset == end) {
@@ -52,9 +53,9 @@ std::optional<std::int32_t> MapGrid::NextRegionRow(std::int32_t row) const {
 
 std::optional<std::int32_t> MapGrid::PreviousRegionRow(std::int32_t row) const {
   const std::vector<MapRegion>& regions = Regions();
-  const auto after = std::lower_bound(regions.begin(), regions.end(), row, [&](const MapRegion& region, std::int32_t r) {
-    return StartRow(region, base_) < r;
-  });
+  const auto after =
+      std::lower_bound(regions.begin(), regions.end(), row,
+                       [&](const MapRegion& region, std::int32_t r) { return StartRow(region, base_) < r; });
   if (after == regions.begin()) return std::nullopt;
   return StartRow(*std::prev(after), base_);
 }

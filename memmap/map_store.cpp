@@ -80,8 +80,8 @@ struct SparseView {
 SparseView ViewOf(const std::uint8_t* record) {
   SparseView view;
   view.count = record[3];
-  view.runs = record[1] == kBig ? LoadPointer<std::uint8_t>(record + kRecordHeader) + kBigHeader
-                                : record + kRecordHeader;
+  view.runs =
+      record[1] == kBig ? LoadPointer<std::uint8_t>(record + kRecordHeader) + kBigHeader : record + kRecordHeader;
   view.data = view.runs + kRunSize * view.count;
   return view;
 }
@@ -246,8 +246,8 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
   Merge(record != nullptr ? ViewOf(record) : SparseView{}, start, end, data, content);
   const std::uint32_t all_ends = std::min<std::uint32_t>(255, (record != nullptr ? record[2] : 0u) + ends);
   const std::size_t old_size = record != nullptr ? map_store::RecordSize(record) : 0;
-  std::uint8_t* old_big = record != nullptr && record[1] == kBig ? LoadPointer<std::uint8_t>(record + kRecordHeader)
-                                                                 : nullptr;
+  std::uint8_t* old_big =
+      record != nullptr && record[1] == kBig ? LoadPointer<std::uint8_t>(record + kRecordHeader) : nullptr;
   std::array<std::uint8_t, kRecordHeader + kSmallPayload> fresh;
   fresh[0] = static_cast<std::uint8_t>(low);
   fresh[2] = static_cast<std::uint8_t>(all_ends);

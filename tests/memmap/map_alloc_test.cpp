@@ -50,10 +50,10 @@ struct Step {
 
 std::vector<Step> Steps() {
   std::vector<Step> steps;
-  for (std::uint32_t k = 0; k < 40; ++k) steps.push_back({0x3000 + 97 * k, 40});       // one page turns big, then dense
-  for (std::uint32_t k = 0; k < 300; ++k) steps.push_back({4096 * k + 4090, 12});     // records across page borders
-  steps.push_back({0x100000 - 5000, 20000});                                          // pages across a leaf border
-  for (std::uint32_t k = 0; k < 60; ++k) steps.push_back({0x3010 + 61 * k, 30});      // rewrites over all of them
+  for (std::uint32_t k = 0; k < 40; ++k) steps.push_back({0x3000 + 97 * k, 40});   // one page turns big, then dense
+  for (std::uint32_t k = 0; k < 300; ++k) steps.push_back({4096 * k + 4090, 12});  // records across page borders
+  steps.push_back({0x100000 - 5000, 20000});                                       // pages across a leaf border
+  for (std::uint32_t k = 0; k < 60; ++k) steps.push_back({0x3010 + 61 * k, 30});   // rewrites over all of them
   return steps;
 }
 

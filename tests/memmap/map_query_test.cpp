@@ -227,7 +227,8 @@ TEST(FindTest, AgreesWithAPlainScanOfTheFilledBytes) {
     std::vector<int> plain(kSpan, -1);
     for (int k = 0; k < 60; ++k) {
       const std::uint32_t length = 1 + random() % (k % 3 == 0 ? 40 : 6);
-      const std::uint32_t offset = (k % 2 == 0 ? 4096 * (1 + random() % 2) - random() % 8 : random()) % (kSpan - length);
+      const std::uint32_t near_border = 4096 * (1 + random() % 2) - random() % 8;
+      const std::uint32_t offset = (k % 2 == 0 ? near_border : random()) % (kSpan - length);
       std::vector<std::uint8_t> bytes(length);
       for (auto& byte : bytes) byte = static_cast<std::uint8_t>('a' + random() % 3);
       grid.FillBlock(kBase + offset, static_cast<std::int32_t>(length), bytes.data());
