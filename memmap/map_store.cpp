@@ -26,29 +26,22 @@ std::size_t AllocationCost(std::size_t size) { return std::max<std::size_t>(32, 
 // The bytes that an allocation for `need` bytes can hold anyway.
 std::size_t UsableFor(std::size_t need) { return AllocationCost(need) - 8; }
 
-std::uint32_t Load16(const std::uint8_t* at) {
-  std::uint16_t value = 0;
-  std::memcpy(&value, at, 2);
+// The fields of leaf, record and buffer headers stand at any byte position, so they are copied in and out.
+template <typename T>
+T Load(const std::uint8_t* at) {
+  T value{};
+  std::memcpy(&value, at, sizeof value);
   return value;
-}
-void Store16(std::uint8_t* at, std::size_t value) {
-  const auto narrow = static_cast<std::uint16_t>(value);
-  std::memcpy(at, &narrow, 2);
-}
-std::uint32_t Load32(const std::uint8_t* at) {
-  std::uint32_t value = 0;
-  std::memcpy(&value, at, 4);
-  return value;
-}
-void Store32(std::uint8_t* at, std::size_t value) {
-  const auto narrow = static_cast<std::uint32_t>(value);
-  std::memcpy(at, &narrow, 4);
 }
 template <typename T>
+void Store(std::uint8_t* at, std::size_t value) {
+  const auto narrow = static_cast<T>(value);
+  std::memcpy(at, &narrow, sizeof narrow);
+}
+std::uint32_t Load16(const std::uint8_t* at) { return Load<std::uint16_t>(at); }
+template <typename T>
 T* LoadPointer(const std::uint8_t* at) {
-  T* pointer = nullptr;
-  std::memcpy(&pointer, at, sizeof pointer);
-  return pointer;
+  return Load<T*>(at);
 }
 void StorePointer(std::uint8_t* at, const void* pointer) { std::memcpy(at, &pointer, sizeof pointer); }
 
@@ -86,7 +79,7 @@ SparseView ViewOf(const std::uint8_t* record) {
   return view;
 }
 
-std::uint32_t LeafCapacity(const std::uint8_t* leaf) { return Load32(leaf + 4); }
+std::uint32_t LeafCapacity(const std::uint8_t* leaf) { return Load<std::uint32_t>(leaf + 4); }
 
 }  // namespace
 
@@ -103,8 +96,8 @@ struct MapStore::Content {
   std::array<std::uint8_t, kPageBytes> data;
 
   void AddRun(std::uint32_t start, std::uint32_t length) {
-    Store16(runs.data() + kRunSize * count, start);
-    Store16(runs.data() + kRunSize * count + 2, length);
+    Store<std::uint16_t>(runs.data() + kRunSize * count, start);
+    Store<std::uint16_t>(runs.data() + kRunSize * count + 2, length);
     ++count;
   }
   void Add(std::uint32_t start, std::uint32_t length, const std::uint8_t* bytes) {
@@ -267,7 +260,7 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
     }
     fresh[1] = kDense;
     fresh[3] = 0;
-    Store16(fresh.data() + 4, kPointerPayload);
+    Store<std::uint16_t>(fresh.data() + 4, kPointerPayload);
     StorePointer(fresh.data() + kRecordHeader, dense);
     try {
       PutRecord(leaf_index, position, old_size, fresh.data(), kRecordHeader + kPointerPayload);
@@ -277,7 +270,7 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
     }
   } else if (content.Size() <= kSmallPayload) {
     fresh[1] = kSmall;
-    Store16(fresh.data() + 4, content.Size());
+    Store<std::uint16_t>(fresh.data() + 4, content.Size());
     content.CopyTo(fresh.data() + kRecordHeader);
     PutRecord(leaf_index, position, old_size, fresh.data(), kRecordHeader + content.Size());
   } else {
@@ -287,13 +280,13 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
       // A page written again grows by a quarter, so that a run of small writes copies it only a few times.
       const std::size_t size = UsableFor(record != nullptr ? need + need / 4 : need);
       buffer = static_cast<std::uint8_t*>(Allocate(size));
-      Store16(buffer, size);
+      Store<std::uint16_t>(buffer, size);
     }
     // A reused buffer is only overwritten once its old content has been merged; the record keeps its size then.
-    Store16(buffer + 2, content.data_bytes);
+    Store<std::uint16_t>(buffer + 2, content.data_bytes);
     content.CopyTo(buffer + kBigHeader);
     fresh[1] = kBig;
-    Store16(fresh.data() + 4, kPointerPayload);
+    Store<std::uint16_t>(fresh.data() + 4, kPointerPayload);
     StorePointer(fresh.data() + kRecordHeader, buffer);
     try {
       PutRecord(leaf_index, position, old_size, fresh.data(), kRecordHeader + kPointerPayload);
@@ -325,14 +318,14 @@ void MapStore::PutRecord(std::uint32_t leaf_index, std::size_t position, std::si
       Free(leaf, capacity);
     }
     std::memcpy(grown + position, record, size);
-    Store32(grown, new_used);
-    Store32(grown + 4, new_capacity);
+    Store<std::uint32_t>(grown, new_used);
+    Store<std::uint32_t>(grown + 4, new_capacity);
     leaves_[leaf_index] = grown;
     return;
   }
   std::memmove(leaf + position + size, leaf + position + old_size, tail);
   std::memcpy(leaf + position, record, size);
-  Store32(leaf, new_used);
+  Store<std::uint32_t>(leaf, new_used);
 }
 
 std::uint32_t MapStore::ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) const {
