@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <vector>
 
 namespace varnok {
@@ -44,6 +45,46 @@ TEST(DataBlockStore, CostsItsDataPlusEightBytesPerBlockPlusOneChunk) {
   store.Clear();
   EXPECT_TRUE(store.empty());
   EXPECT_EQ(store.AllocatedBytes(), 0u);
+  EXPECT_EQ(store.begin(), store.end());
+}
+
+}  // namespace
+}  // namespace varnok
+
+namespace varnok {
+namespace {
+
+// Consuming hands the blocks over in order and gives each chunk back once its blocks are gone, so that the copy
+// the map makes and the kept blocks never both stay whole; stopping or throwing leaves the store empty.
+TEST(DataBlockStore, ConsumeFreesChunksAsItGoes) {
+  DataBlockStore store;
+  const auto fill = [&] {
+    for (std::uint32_t i = 0; store.AllocatedBytes() < 3 * DataBlockStore::kChunkSize; ++i) {
+      *store.Append(i, 200) = static_cast<std::uint8_t>(i);
+    }
+  };
+  fill();
+  const std::size_t blocks = store.size();
+  EXPECT_EQ(store.DataBytes(), 200u * blocks);
+  std::size_t taken = 0;
+  store.Consume([&](const DataBlock& block) {
+    EXPECT_EQ(block.Address, taken);
+    EXPECT_EQ(block.Data[0], static_cast<std::uint8_t>(taken++));
+    EXPECT_LE(store.AllocatedBytes(), 3 * DataBlockStore::kChunkSize - (taken - 1) * 208 + DataBlockStore::kChunkSize);
+    return true;
+  });
+  EXPECT_EQ(taken, blocks);
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ(store.AllocatedBytes() + store.DataBytes(), 0u);
+
+  fill();
+  taken = 0;
+  store.Consume([&](const DataBlock&) { return ++taken < 3; });
+  EXPECT_EQ(taken, 3u);
+  EXPECT_EQ(store.AllocatedBytes(), 0u);
+  fill();
+  EXPECT_THROW(store.Consume([](const DataBlock&) -> bool { throw std::bad_alloc(); }), std::bad_alloc);
+  EXPECT_TRUE(store.empty());
   EXPECT_EQ(store.begin(), store.end());
 }
 

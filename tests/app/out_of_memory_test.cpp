@@ -13,10 +13,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "app/application.h"
 #include "app/frm_gui.h"
 #include "support/modal_answerer.h"
+#include "support/srec_builder.h"
 
 namespace {
 
@@ -43,9 +45,14 @@ class OutOfMemoryTest : public QObject {
   void mapStepRunsOutOfMemory() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("map.s"));
+    // 8 KiB of contiguous data: the map keeps such pages whole, in allocations of more than 4 KiB.
+    std::string text;
+    for (std::uint32_t address = 0; address < 0x2000; address += 32) {
+      text += test::Record(1, address, std::string(32, 'x')) + "\n";
+    }
     QFile out(file);
     QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write("S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n");
+    out.write(text.data(), static_cast<qint64>(text.size()));
     out.close();
 
     Tfrm_GUI frm(dir.filePath(QStringLiteral("varnok.ini")).toStdString());

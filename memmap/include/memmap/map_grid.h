@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,16 @@ struct RowCells {
   std::array<std::uint8_t, 32> bytes{};
 };
 
+// A maximal run of filled addresses: blocks that touch or overlap merge into one region. first and last are
+// addresses in map order, so a region that runs past 0xFFFFFFFF has last < first.
+struct MapRegion {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  // The number of addresses, 1 to 2^32.
+  std::uint64_t Size() const { return std::uint64_t{last - first} + 1; }
+  bool operator==(const MapRegion&) const = default;
+};
+
 struct DecodedCell {
   CellKind kind = CellKind::UnusedByte;
   std::string text;  // the display text
@@ -47,15 +59,22 @@ char PrintableChar(std::uint8_t byte);
 // Colour class and display text of a cell's text; the ASCII column is never taken as marked.
 DecodedCell DecodeCell(std::int32_t column, std::string_view text);
 
+class MapStore;
+
 // The memory map as a table of 34 columns (address, 32 bytes, ASCII) and N + 1 rows (header, data).
-// Only rows that were written are stored; every other row reads as unused. Before Build only the header row exists.
+// Only the written bytes are stored; every other cell reads as unused. Before Build only the header row exists.
 class MapGrid {
  public:
   static constexpr std::int32_t kColumnCount = 34;
   static constexpr std::int32_t AsciiColumn = 33;
   static constexpr std::uint32_t kBytesPerRow = 32;
 
-  // Lays out the range lowest..highest (modulo 2^32) in rows of 32 bytes from lowest on.
+  MapGrid();
+  ~MapGrid();
+  MapGrid(MapGrid&&) noexcept;
+  MapGrid& operator=(MapGrid&&) noexcept;
+
+  // Lays out the range lowest..highest (modulo 2^32) in rows of 32 bytes from lowest on, with nothing written.
   void Build(std::uint32_t lowest, std::uint32_t highest);
 
   std::uint32_t BaseAddress() const;
@@ -76,6 +95,7 @@ class MapGrid {
 
   CellPos AddressToCell(std::uint32_t address) const;
   // Writes the bytes from address on; a length of 0 or less, and addresses without a cell, change nothing.
+  // On std::bad_alloc the grid holds a consistent part of the block.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data);
   // Marks the start vector; an address without a cell changes nothing.
   void MarkStartVector(std::uint32_t address);
@@ -88,39 +108,65 @@ class MapGrid {
   // nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
 
-  // Bytes held by the store of written rows and its index.
+  // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
+  const std::vector<MapRegion>& Regions() const;
+  // The first data row of the nearest region that starts in a row after `row`, or before `row`; nothing when no
+  // region does.
+  std::optional<std::int32_t> NextRegionRow(std::int32_t row) const;
+  std::optional<std::int32_t> PreviousRegionRow(std::int32_t row) const;
+
+  // Bits of a ScrollMarks entry.
+  static constexpr std::uint8_t kFilledMark = 1;
+  static constexpr std::uint8_t kStartVectorMark = 2;
+  // One entry per pixel row of a scroll bar's groove, `pixels` in all (none for pixels <= 0): entry i stands for the
+  // data rows from 1 + i * N / pixels up to 1 + (i + 1) * N / pixels, exclusive, and for at least that first row
+  // (N data rows, integer division); kFilledMark when one of them holds a filled cell, kStartVectorMark when one
+  // holds the start vector.
+  std::vector<std::uint8_t> ScrollMarks(int pixels) const;
+
+  // Find works on map offsets (address - BaseAddress). A match is pattern.size() consecutive filled addresses
+  // within the map whose bytes equal the pattern, wherever rows and pages split them; a match never runs from the
+  // map's last address on to its first.
+  // The first match that starts at from_offset or after it, else the first one before it (the search wraps once);
+  // nothing for an empty pattern or when there is no match. A new search from a selected row r starts at
+  // (r - 1) * 32 + 1, after the row's first cell; "find next" starts at the current match's offset + 1.
+  std::optional<std::uint32_t> FindForward(std::span<const std::uint8_t> pattern, std::uint32_t from_offset) const;
+  // The last match that starts before before_offset, else the last one at or after it (the search wraps once);
+  // "find previous" passes the current match's offset.
+  std::optional<std::uint32_t> FindBackward(std::span<const std::uint8_t> pattern, std::uint32_t before_offset) const;
+
+  // Every byte that the grid's store of written data holds, the allocator's share included: bytes, runs, page
+  // records, the leaf index, start vector marks and the region cache. At most 1.25 bytes per filled address plus
+  // 80 bytes per FillBlock plus 1 MB, whatever the blocks' shape.
   std::size_t MemoryBytes() const;
 
  private:
-  // A page holds kPageBytes consecutive addresses counted from BaseAddress: whole rows only.
-  static constexpr std::uint32_t kPageShift = 12;
-  static constexpr std::uint32_t kPageBytes = 1u << kPageShift;
-  static constexpr std::uint32_t kRowsPerPage = kPageBytes / kBytesPerRow;
-  static constexpr std::uint32_t kLeafShift = 10;
-  static constexpr std::uint32_t kPagesPerLeaf = 1u << kLeafShift;
-
-  struct Page {
-    std::array<std::uint8_t, kPageBytes> bytes;        // valid where the filled bit is set
-    std::array<std::uint32_t, kRowsPerPage> filled{};  // bit c - 1 of a row: column c was filled
-    std::unique_ptr<std::array<std::uint32_t, kRowsPerPage>> marked;  // start vector bits, made on demand
-  };
-  struct Leaf {
-    std::array<std::unique_ptr<Page>, kPagesPerLeaf> pages;
-  };
-
-  const Page* FindPage(std::uint32_t offset) const;
-  Page& PageAt(std::uint32_t offset);
+  std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
   // True when the offset from BaseAddress lies in a data row.
   bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
+  // The first and the last match that starts at an offset from lo up to hi, exclusive.
+  std::optional<std::uint64_t> FirstMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
+                                          std::uint64_t hi) const;
+  std::optional<std::uint64_t> LastMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
+                                         std::uint64_t hi) const;
 
   std::uint32_t base_ = 0;
   std::uint32_t data_rows_ = 0;
-  std::vector<std::unique_ptr<Leaf>> leaves_;
-  std::size_t page_count_ = 0;
-  std::size_t mark_tables_ = 0;
+  std::unique_ptr<MapStore> store_;  // the written bytes by map offset
+  std::vector<std::uint32_t> marks_;  // map offsets of start vector marks, ascending
+  mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
 };
 
-// Writes the kept blocks into a built grid in their order, then marks the start vector: the map of one analysis run.
-void FillFromBlocks(MapGrid& grid, const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
+// Told how many block data bytes were written so far and in all; returning false cancels the fill.
+using FillProgress = std::function<bool(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
+// The block data bytes written between two calls of a FillProgress.
+inline constexpr std::uint64_t kFillProgressStep = std::uint64_t{4} << 20;
+
+// The map of one analysis run: writes the kept blocks into a built grid in their order, freeing them as it goes,
+// then marks the start vector. `progress` is called after every kFillProgressStep bytes; when it returns false the
+// fill stops there, unmarked, and the result is false. The store is empty afterwards, whatever happened; a
+// std::bad_alloc leaves the grid consistent, holding what was written so far.
+bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
+                    const FillProgress& progress = {});
 
 }  // namespace varnok
