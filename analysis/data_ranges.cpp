@@ -5,7 +5,7 @@
 
 namespace varnok {
 
-void DataRanges::Add(std::uint32_t address, std::uint32_t length) {
+void DataRanges::AddSlowly(std::uint32_t address, std::uint32_t length) {
   if (length == 0) return;
   const std::uint64_t end = std::uint64_t{address} + length - 1;
   if (end > 0xFFFFFFFFu) {
@@ -18,13 +18,6 @@ void DataRanges::Add(std::uint32_t address, std::uint32_t length) {
 }
 
 void DataRanges::Insert(std::uint32_t first, std::uint32_t last) {
-  // Records mostly follow one another: one that starts inside or right after the recent range and stops short
-  // of the next one only moves the recent range's end.
-  if (recent_ != ranges_.end() && first >= recent_->first && first <= std::uint64_t{recent_->second} + 1 &&
-      std::uint64_t{last} + 1 < recent_limit_) {
-    recent_->second = std::max(recent_->second, last);
-    return;
-  }
   std::uint32_t merged_first = first;
   std::uint32_t merged_last = last;
   auto it = ranges_.upper_bound(first);

@@ -257,7 +257,9 @@ class Scanner {
     if (!out_) output_failed_ = true;
   }
 
-  // Analyses on `threads` threads while this one writes; false when no thread could be started.
+  // Analyses on `threads` threads, this one included. Whichever thread finishes the next report in line writes it
+  // and every finished one after it, so that no thread waits for another to write; false when no thread could be
+  // started besides this one.
   bool RunParallel(std::size_t threads) {
     const std::size_t count = options_.files.size();
     // Analyses may run ahead of the writing by this many files: enough to keep every thread busy while one slow
@@ -266,34 +268,41 @@ class Scanner {
     std::vector<std::unique_ptr<FileReport>> slots(count);
     std::vector<char> done(count, 0);
     std::mutex mutex;
-    std::condition_variable finished;  // a slot was filled
-    std::condition_variable room;      // a report was written, or the writing stopped
+    std::condition_variable room;  // a report was written, or the writing stopped
     std::size_t next_file = 0;
     std::size_t written = 0;
+    bool writing = false;
     bool stop = false;
 
     auto work = [&] {
+      std::unique_lock<std::mutex> lock(mutex);
       for (;;) {
-        std::size_t index;
-        {
-          std::unique_lock<std::mutex> lock(mutex);
-          room.wait(lock, [&] { return stop || next_file == count || next_file < written + window; });
-          if (stop || next_file == count) return;
-          index = next_file++;
-        }
+        room.wait(lock, [&] { return stop || next_file == count || next_file < written + window; });
+        if (stop || next_file == count) return;
+        const std::size_t index = next_file++;
+        lock.unlock();
         std::unique_ptr<FileReport> report = AnalyseFile(index, options_, context_, progress_);
-        {
-          const std::lock_guard<std::mutex> lock(mutex);
-          slots[index] = std::move(report);
-          done[index] = 1;
+        lock.lock();
+        slots[index] = std::move(report);
+        done[index] = 1;
+        if (writing) continue;
+        writing = true;
+        while (!stop && written < count && done[written] != 0) {
+          std::unique_ptr<FileReport> next = std::move(slots[written]);
+          lock.unlock();
+          Deliver(std::move(next));
+          lock.lock();
+          ++written;
+          stop = output_failed_;
+          room.notify_all();
         }
-        finished.notify_all();
+        writing = false;
       }
     };
 
     std::vector<std::thread> pool;
-    pool.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t) {
+    pool.reserve(threads - 1);
+    for (std::size_t t = 1; t < threads; ++t) {
       try {
         pool.emplace_back(work);
       } catch (const std::system_error&) {
@@ -301,23 +310,7 @@ class Scanner {
       }
     }
     if (pool.empty()) return false;
-
-    for (std::size_t i = 0; i < count; ++i) {
-      std::unique_ptr<FileReport> report;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        finished.wait(lock, [&] { return done[i] != 0; });
-        report = std::move(slots[i]);
-      }
-      Deliver(std::move(report));
-      {
-        const std::lock_guard<std::mutex> lock(mutex);
-        written = i + 1;
-        stop = output_failed_;
-      }
-      room.notify_all();
-      if (output_failed_) break;
-    }
+    work();
     for (std::thread& thread : pool) thread.join();
     return true;
   }
