@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -233,8 +235,6 @@ class Scanner {
     for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
     return status_;
   }
-
-  bool OutputFailed() const { return output_failed_; }
 
  private:
   // Writes one report and adds its status.
