@@ -28,8 +28,8 @@ bool FileMissing(const std::string& path) {
 
 class Run {
  public:
-  Run(AnalysisState& state, AnalysisDisplay& display, bool map_option)
-      : state_(state), display_(display), map_option_(map_option) {}
+  Run(AnalysisState& state, AnalysisDisplay& display, const RunRequest& request)
+      : state_(state), display_(display), map_option_(request.map_option), ranges_(request.ranges) {}
 
   // Ends the run with a failure: closes the input, shows the status in maroon and frees the kept blocks.
   RunResult ReportError(RunKind kind, std::int64_t line = 0) {
@@ -38,6 +38,7 @@ class Run {
     result.line = line;
     state_.InFile.reset();
     ClearDataBlocks(state_);
+    state_.Ranges.Clear();
     display_.SetStatusColour(StatusColour::Maroon);
     display_.SetStatus(StatusText(result));
     return result;
@@ -70,6 +71,7 @@ class Run {
   AnalysisState& state_;
   AnalysisDisplay& display_;
   const bool map_option_;
+  const bool ranges_;
   LineBuffer buffer_;
   const char* line_ = buffer_.text;
   int length_ = 0;
@@ -105,6 +107,7 @@ bool Run::StoreDataRecord(int address_width) {
   // A count too small for the address and checksum gives a negative length: it adds nothing.
   if (length < 0) return true;
   state_.TotalBytes += static_cast<std::uint32_t>(length);
+  if (ranges_) state_.Ranges.Add(state_.RecAddress, static_cast<std::uint32_t>(length));
   if (!map_option_) return true;
   std::uint8_t* data = state_.DataBlocks.Append(state_.RecAddress, length);
   if (data == nullptr) return Fail(RunKind::OutOfMemory);
@@ -178,6 +181,7 @@ RunResult Run::Finish() {
 
 void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
   ClearDataBlocks(state);
+  state.Ranges.Clear();
   state.InFile.reset();
   state.ByteCount = 0;
   state.RecAddress = 0;
@@ -219,18 +223,24 @@ void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
 
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
   ResetRun(state, display);
-  Run run(state, display, request.map_option);
+  Run run(state, display, request);
   if (FileMissing(request.path)) return run.ReportError(RunKind::MissingFile);
-  state.InFile = TextModeInput::Open(request.path, request.regular_only);
+  try {
+    state.InFile = TextModeInput::Open(request.path, request.regular_only);
+  } catch (const std::bad_alloc&) {
+    return run.ReportError(RunKind::OutOfMemory);
+  }
   if (state.InFile == nullptr) return run.ReportError(RunKind::OpenFailed);
   return run.Analyse();
 }
 
-RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
+RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display) {
   ResetRun(state, display);
+  Run run(state, display, request);
+  if (input == nullptr) return run.ReportError(RunKind::OpenFailed);
   state.InFile = std::move(input);
-  return Run(state, display, map_option).Analyse();
+  return run.Analyse();
 }
 
 }  // namespace varnok

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace varnok {
 
@@ -16,26 +17,46 @@ std::unique_ptr<TextModeInput> TextModeInput::Open(const std::string& path, bool
   // Opening a FIFO without a writer waits for one; O_NONBLOCK returns at once, and the mode is checked before reading.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
   if (fd < 0) return nullptr;
+  return Over(fd, regular_only);
+}
+
+std::unique_ptr<TextModeInput> TextModeInput::FromDescriptor(int fd) {
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  return own < 0 ? nullptr : Over(own, false);
+}
+
+// Takes fd over. A regular file smaller than a block gets a buffer of its size: checking thousands of small
+// files should not cost a large buffer each.
+std::unique_ptr<TextModeInput> TextModeInput::Over(int fd, bool regular_only) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regular_only && !S_ISREG(st.st_mode))) {
     ::close(fd);
     return nullptr;
   }
-  std::unique_ptr<TextModeInput> input(new TextModeInput());
+  std::unique_ptr<TextModeInput> input(new (std::nothrow) TextModeInput());
+  if (input == nullptr) {
+    ::close(fd);
+    throw std::bad_alloc();
+  }
   input->fd_ = fd;
-  if (S_ISREG(st.st_mode)) input->size_ = static_cast<std::uint64_t>(st.st_size);
-  input->buffer_.resize(kBlockSize + kReadPadding);
+  if (S_ISREG(st.st_mode)) {
+    input->size_ = static_cast<std::uint64_t>(st.st_size);
+    constexpr std::uint64_t kPage = 4096;
+    input->block_size_ = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, (input->size_ / kPage + 1) * kPage));
+  }
+  input->buffer_.resize(input->block_size_ + kReadPadding);
 #ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
   return input;
 }
 
-std::unique_ptr<TextModeInput> TextModeInput::FromMemory(std::string_view bytes) {
+std::unique_ptr<TextModeInput> TextModeInput::FromMemory(std::string_view bytes, std::size_t block_size) {
   std::unique_ptr<TextModeInput> input(new TextModeInput());
   input->memory_.assign(bytes);
   input->size_ = bytes.size();
-  input->buffer_.resize(kBlockSize + kReadPadding);
+  input->block_size_ = std::max<std::size_t>(block_size, 1);
+  input->buffer_.resize(input->block_size_ + kReadPadding);
   return input;
 }
 
@@ -53,7 +74,7 @@ bool TextModeInput::Refill() {
     if (fd_ >= 0) {
       ssize_t n;
       do {
-        n = ::read(fd_, buffer_.data(), kBlockSize);
+        n = ::read(fd_, buffer_.data(), block_size_);
       } while (n < 0 && errno == EINTR);
       if (n <= 0) {
         ended_ = true;
@@ -62,7 +83,7 @@ bool TextModeInput::Refill() {
       }
       got = static_cast<std::size_t>(n);
     } else {
-      got = std::min(kBlockSize, memory_.size() - memory_pos_);
+      got = std::min(block_size_, memory_.size() - memory_pos_);
       if (got == 0) {
         ended_ = true;
         break;

@@ -45,17 +45,21 @@ void BM_ReadLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadLine);
 
+// Arguments: data bytes per record, the map option, the ranges option.
 void BM_Run(benchmark::State& state) {
   const std::string image = Image(20000, static_cast<int>(state.range(0)));
-  const bool map = state.range(1) != 0;
+  varnok::RunRequest request;
+  request.map_option = state.range(1) != 0;
+  request.ranges = state.range(2) != 0;
   varnok::AnalysisState analysis;
   for (auto _ : state) {
     varnok::RecordedDisplay display;
-    const varnok::RunResult result = varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), map, analysis, display);
+    const varnok::RunResult result =
+        varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
     benchmark::DoNotOptimize(result.totals.records);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
-BENCHMARK(BM_Run)->Args({32, 0})->Args({250, 0})->Args({32, 1});
+BENCHMARK(BM_Run)->Args({32, 0, 0})->Args({32, 0, 1})->Args({250, 0, 0})->Args({250, 0, 1})->Args({32, 1, 0});
 
 }  // namespace

@@ -1,11 +1,50 @@
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli/scan.h"
+#include "fd_output.h"
+
+namespace {
+
+// A closed standard descriptor would be taken by the next file the command opens, and the report written into it
+// or standard input read from it. Each one is held by /dev/null opened the wrong way round, so that using it fails
+// as using a closed one does.
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+  }
+}
+
+// The width of the terminal on standard error, or 0 when standard error is not a terminal.
+int TerminalColumns() {
+  if (::isatty(STDERR_FILENO) == 0) return 0;
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return varnok::RunScan(args, std::cout, std::cerr);
+  HoldClosedStandardDescriptors();
+  try {
+    varnok::FdOutputBuffer buffer(STDOUT_FILENO);
+    std::ostream out(&buffer);
+    varnok::ScanContext context;
+    context.stdin_fd = STDIN_FILENO;
+    context.terminal_columns = TerminalColumns();
+    context.write_error = [&buffer] { return buffer.Error(); };
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return varnok::RunScan(args, out, std::cerr, context);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "Out of memory!!\n";
+    return varnok::kScanOutOfMemory;
+  }
 }

@@ -1,124 +1,327 @@
 #include "cli/scan.h"
 
+#include <sched.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
-#include <nlohmann/json.hpp>
-
-#include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
-#include "analysis/recorded_display.h"
-#include "memmap/map_grid.h"
+#include "progress_line.h"
+#include "report.h"
 #include "varnok/version.h"
 
 namespace varnok {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: varnok-scan [--map] [--json] FILE\n"
-    "Validates the Motorola S-record file FILE and prints its summary.\n"
+    "Usage: varnok-scan [OPTIONS] FILE...\n"
+    "Validates the Motorola S-record files and prints their summaries; FILE - reads standard input.\n"
     "\n"
-    "  --map      also print every row of the memory map that holds data\n"
-    "  --json     print the summary as one JSON object\n"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n"
+    "  --map          also print every row of the memory map that holds data\n"
+    "  --ranges       also print the data ranges, one line \"Data: FIRST - LAST\" each\n"
+    "  --json         print each summary as a JSON object (one line each with several files)\n"
+    "  -j, --jobs N   analyse N files at a time (default: the number of cores)\n"
+    "  -q, --quiet    print nothing; only the exit status tells\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
     "\n"
-    "Exit status: 0 parsed, 1 analysis error, 2 usage error, 3 out of memory.\n";
+    "Exit status: the highest of the files': 0 parsed, 1 analysis error, 3 out of memory;\n"
+    "2 usage error (no file analysed), 4 output not written.\n";
+
+constexpr const char* kStandardInput = "-";
 
 struct Options {
-  bool map = false;
-  bool json = false;
-  std::string file;
+  ReportLayout layout;
+  bool quiet = false;
+  unsigned jobs = 0;  // 0: one per core
+  std::vector<std::string> files;
 };
 
-struct Caption {
-  const char* text;
-  std::optional<DisplayField> field;  // none: the status line
-  const char* json_key;
-};
-
-constexpr Caption kCaptions[] = {
-    {"Analyser status:", std::nullopt, "status"},
-    {"Module name:", DisplayField::Module, "module_name"},
-    {"Version.Revision:", DisplayField::Version, "version_revision"},
-    {"Description:", DisplayField::Description, "description"},
-    {"Total records:", DisplayField::RecordLines, "total_records"},
-    {"Total databytes:", DisplayField::TotalDatabytes, "total_databytes"},
-    {"Highest address:", DisplayField::Highest, "highest_address"},
-    {"Lowest address:", DisplayField::Lowest, "lowest_address"},
-    {"Execution address:", DisplayField::Exec, "execution_address"},
-};
-
-// JSON strings are UTF-8: every byte stands for the Latin-1 character of that code.
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
+unsigned Cores() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Calls emit with the header row, then with every row that holds data or the start vector. Rows
-// are formatted one at a time into one buffer: a full map is far larger than the memory it needs.
-template <typename Emit>
-void ForEachMapRow(const MapGrid& grid, Emit emit) {
-  std::string line;
-  grid.AppendRowText(0, line);
-  emit(line);
-  for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
-    line.clear();
-    grid.AppendRowText(row, line);
-    emit(line);
-  }
+std::optional<unsigned> ParseJobs(std::string_view text) {
+  unsigned jobs = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+  if (error != std::errc() || end != text.data() + text.size() || jobs == 0) return std::nullopt;
+  return jobs;
 }
 
+int UsageError(std::ostream& err, const std::string& message) {
+  err << "varnok-scan: " << message << '\n' << kUsage;
+  return kScanUsageError;
+}
+
+// The options and files, or the exit status when the arguments end the command before any file.
 std::optional<Options> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                                       int& status) {
   Options options;
-  bool have_file = false;
   bool options_end = false;
-  for (const std::string& arg : args) {
-    if (!options_end && arg == "--") {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_end || arg == kStandardInput || arg.empty() || arg[0] != '-') {
+      options.files.push_back(arg);
+    } else if (arg == "--") {
       options_end = true;
-    } else if (!options_end && arg == "--help") {
+    } else if (arg == "--help") {
       out << kUsage;
       status = kScanSuccess;
       return std::nullopt;
-    } else if (!options_end && arg == "--version") {
+    } else if (arg == "--version") {
       out << "varnok-scan " << kVersion << "\n";
       status = kScanSuccess;
       return std::nullopt;
-    } else if (!options_end && arg == "--map") {
-      options.map = true;
-    } else if (!options_end && arg == "--json") {
-      options.json = true;
-    } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
-      err << "varnok-scan: unknown option '" << arg << "'\n" << kUsage;
-      status = kScanUsageError;
-      return std::nullopt;
-    } else if (have_file) {
-      err << "varnok-scan: only one FILE can be analysed\n" << kUsage;
-      status = kScanUsageError;
-      return std::nullopt;
+    } else if (arg == "--map") {
+      options.layout.map = true;
+    } else if (arg == "--json") {
+      options.layout.json = true;
+    } else if (arg == "--ranges") {
+      options.layout.ranges = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("-j") || arg.starts_with("--jobs=")) {
+      std::string_view value;
+      if (arg == "-j" || arg == "--jobs") {
+        if (i + 1 == args.size()) {
+          status = UsageError(err, "option '" + arg + "' needs a number");
+          return std::nullopt;
+        }
+        value = args[++i];
+      } else {
+        value = std::string_view(arg).substr(arg[1] == 'j' ? 2 : std::strlen("--jobs="));
+      }
+      const std::optional<unsigned> jobs = ParseJobs(value);
+      if (!jobs) {
+        status = UsageError(err, "the number of jobs must be a whole number from 1 on, not '" + std::string(value) + "'");
+        return std::nullopt;
+      }
+      options.jobs = *jobs;
     } else {
-      options.file = arg;
-      have_file = true;
+      status = UsageError(err, "unknown option '" + arg + "'");
+      return std::nullopt;
     }
   }
-  if (!have_file) {
-    err << "varnok-scan: no FILE given\n" << kUsage;
-    status = kScanUsageError;
+  if (options.files.empty()) {
+    status = UsageError(err, "no FILE given");
     return std::nullopt;
   }
+  if (std::count(options.files.begin(), options.files.end(), kStandardInput) > 1) {
+    status = UsageError(err, "standard input (-) can be read only once");
+    return std::nullopt;
+  }
+  options.layout.several = options.files.size() > 1;
+  if (options.jobs == 0) options.jobs = Cores();
   return options;
 }
+
+// The display of one input: keeps what the run shows in the report and passes its progress on to the terminal's
+// line.
+class ScanDisplay : public AnalysisDisplay {
+ public:
+  ScanDisplay(RecordedDisplay& shown, ProgressLine& progress, std::size_t input, const std::string& name)
+      : shown_(shown), progress_(progress), input_(input), name_(name) {}
+  ~ScanDisplay() override { progress_.Finish(input_); }
+  ScanDisplay(const ScanDisplay&) = delete;
+  ScanDisplay& operator=(const ScanDisplay&) = delete;
+
+  void SetField(DisplayField field, std::string_view text) override { shown_.SetField(field, text); }
+  void SetStatus(std::string_view text) override { shown_.SetStatus(text); }
+  void SetStatusColour(StatusColour colour) override { shown_.SetStatusColour(colour); }
+
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    if (!progress_.Enabled() || size <= ProgressLine::kMinSize) return true;
+    // A few updates a second are enough to read; more would only cost.
+    const auto now = std::chrono::steady_clock::now();
+    if (updated_ && now - last_update_ < std::chrono::milliseconds(100)) return true;
+    updated_ = true;
+    last_update_ = now;
+    progress_.Show(input_, EscapeValue(name_), read, size, std::chrono::duration<double>(now - start_).count());
+    return true;
+  }
+
+ private:
+  RecordedDisplay& shown_;
+  ProgressLine& progress_;
+  const std::size_t input_;
+  const std::string& name_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_update_;
+  bool updated_ = false;
+};
+
+// Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
+// is not printed at all.
+void MarkOutOfMemory(FileReport& report) {
+  report.grid.reset();
+  ClearDataBlocks(report.state);
+  report.state.Ranges.Clear();
+  report.result = RunResult{};
+  report.result.kind = RunKind::OutOfMemory;
+  report.error_line.reset();
+  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
+                             DisplayField::Lowest, DisplayField::Exec}) {
+    report.display.SetField(field, "");
+  }
+}
+
+// Analyses input number `index`; nullptr when not even the report's own memory could be had.
+std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& options, const ScanContext& context,
+                                        ProgressLine& progress) {
+  std::unique_ptr<FileReport> report;
+  try {
+    report = std::make_unique<FileReport>();
+    report->name = options.files[index];
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  FileReport& r = *report;
+  // The run catches its own failures; this boundary catches those of the map and of what holds the result.
+  try {
+    ScanDisplay display(r.display, progress, index, r.name);
+    RunRequest request;
+    request.path = r.name;
+    request.map_option = options.layout.map;
+    request.ranges = options.layout.ranges;
+    r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
+    r.result = r.name == kStandardInput
+                   ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)
+                   : RunAnalysis(request, r.state, display);
+    if (r.result.kind != RunKind::Parsed && r.result.kind != RunKind::MissingFile &&
+        r.result.kind != RunKind::OpenFailed) {
+      r.error_line = r.result.line;
+    }
+    if (r.result.Parsed() && options.layout.map) {
+      r.grid.emplace();
+      r.grid->Build(r.result.totals.lowest, r.result.totals.highest);
+      FillFromBlocks(*r.grid, r.state.DataBlocks, r.result.totals.exec);  // frees the blocks as the grid takes them
+    }
+  } catch (const std::bad_alloc&) {
+    MarkOutOfMemory(r);
+  }
+  return report;
+}
+
+int FileStatus(const FileReport* report) {
+  if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
+  return report->result.Parsed() ? kScanSuccess : kScanAnalysisError;
+}
+
+// Writes the reports in the order of the files, whichever order their analyses finish in.
+class Scanner {
+ public:
+  Scanner(const Options& options, const ScanContext& context, std::ostream& out, std::ostream& err)
+      : options_(options), context_(context), out_(out), err_(err),
+        progress_(err, options.quiet ? 0 : context.terminal_columns) {}
+
+  int Run() {
+    const std::size_t count = options_.files.size();
+    const std::size_t threads = std::min<std::size_t>(options_.jobs, count);
+    if (threads > 1 && RunParallel(threads)) return status_;
+    for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
+    return status_;
+  }
+
+ private:
+  // Writes one report and adds its status.
+  void Deliver(std::unique_ptr<FileReport> report) {
+    const int status = FileStatus(report.get());
+    status_ = std::max(status_, status);
+    if (options_.quiet) return;
+    bool out_of_memory = status == kScanOutOfMemory;
+    progress_.Without([&] {
+      try {
+        if (report != nullptr) WriteReport(out_, *report, options_.layout);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+        status_ = std::max(status_, kScanOutOfMemory);
+      }
+      // The lines so far go out before the message, so that the two read in order on one terminal.
+      if (progress_.Enabled() || out_of_memory) out_.flush();
+      if (out_of_memory) err_ << "Out of memory!!\n" << std::flush;
+    });
+    if (!out_) output_failed_ = true;
+  }
+
+  // Analyses on `threads` threads, this one included. Whichever thread finishes the next report in line writes it
+  // and every finished one after it, so that no thread waits for another to write; false when no thread could be
+  // started besides this one.
+  bool RunParallel(std::size_t threads) {
+    const std::size_t count = options_.files.size();
+    // Analyses may run ahead of the writing by this many files: enough to keep every thread busy while one slow
+    // report is written, few enough that finished reports do not pile up in memory.
+    const std::size_t window = 2 * threads;
+    std::vector<std::unique_ptr<FileReport>> slots(count);
+    std::vector<char> done(count, 0);
+    std::mutex mutex;
+    std::condition_variable room;  // a report was written, or the writing stopped
+    std::size_t next_file = 0;
+    std::size_t written = 0;
+    bool writing = false;
+    bool stop = false;
+
+    auto work = [&] {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (;;) {
+        room.wait(lock, [&] { return stop || next_file == count || next_file < written + window; });
+        if (stop || next_file == count) return;
+        const std::size_t index = next_file++;
+        lock.unlock();
+        std::unique_ptr<FileReport> report = AnalyseFile(index, options_, context_, progress_);
+        lock.lock();
+        slots[index] = std::move(report);
+        done[index] = 1;
+        if (writing) continue;
+        writing = true;
+        while (!stop && written < count && done[written] != 0) {
+          std::unique_ptr<FileReport> next = std::move(slots[written]);
+          lock.unlock();
+          Deliver(std::move(next));
+          lock.lock();
+          ++written;
+          stop = output_failed_;
+          room.notify_all();
+        }
+        writing = false;
+      }
+    };
+
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    for (std::size_t t = 1; t < threads; ++t) {
+      try {
+        pool.emplace_back(work);
+      } catch (const std::system_error&) {
+        break;  // fewer threads than asked for still do the work
+      }
+    }
+    if (pool.empty()) return false;
+    work();
+    for (std::thread& thread : pool) thread.join();
+    return true;
+  }
+
+  const Options& options_;
+  const ScanContext& context_;
+  std::ostream& out_;
+  std::ostream& err_;
+  ProgressLine progress_;
+  int status_ = kScanSuccess;
+  bool output_failed_ = false;
+};
 
 }  // namespace
 
@@ -137,89 +340,22 @@ std::string EscapeValue(const std::string& text) {
   return out;
 }
 
-int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, BlockAllocator allocate,
-            BlockDeallocator deallocate) {
+int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
   int usage_status = kScanSuccess;
   const std::optional<Options> options = ParseArguments(args, out, err, usage_status);
-  if (!options) return usage_status;
-
-  RecordedDisplay display;
-  AnalysisState state;
-  state.DataBlocks.SetAllocator(allocate, deallocate);
-  RunRequest request;
-  request.path = options->file;
-  request.map_option = options->map;
-  const RunResult result = RunAnalysis(request, state, display);
-  const RunTotals& totals = result.totals;
-
-  std::optional<MapGrid> grid;
-  if (result.Parsed() && options->map) {
-    grid.emplace();
-    grid->Build(totals.lowest, totals.highest);
-    FillFromBlocks(*grid, state.DataBlocks, totals.exec);  // frees the blocks as the grid takes their bytes
+  int status = usage_status;
+  if (options) {
+    Scanner scanner(*options, context, out, err);
+    status = scanner.Run();
   }
-
-  const std::string status_text = StatusText(result);
-
-  if (options->json) {
-    nlohmann::ordered_json report;
-    report["status"] = Latin1ToUtf8(status_text);
-    report["success"] = result.Parsed();
-    for (const Caption& caption : kCaptions) {
-      if (caption.field) report[caption.json_key] = Latin1ToUtf8(display.Field(*caption.field));
-    }
-    nlohmann::ordered_json numbers;
-    numbers["total_records"] = nullptr;
-    numbers["total_databytes"] = nullptr;
-    numbers["highest_address"] = nullptr;
-    numbers["lowest_address"] = nullptr;
-    numbers["execution_address"] = nullptr;
-    if (result.Parsed()) {
-      numbers["total_records"] = totals.records;
-      numbers["total_databytes"] = totals.data_bytes;
-      numbers["highest_address"] = totals.highest;
-      if (totals.HasLowest()) numbers["lowest_address"] = totals.lowest;
-      if (totals.exec) numbers["execution_address"] = *totals.exec;
-    }
-    report["numbers"] = numbers;
-    std::string text = report.dump(2);
-    if (!grid) {
-      out << text << "\n";
-    } else {
-      // The rows are streamed into the object's last member rather than held as one JSON value.
-      text.resize(text.size() - 2);  // the line break and the closing brace
-      out << text << ",\n  \"map\": {\n";
-      std::size_t index = 0;
-      ForEachMapRow(*grid, [&](const std::string& row) {
-        const std::string quoted = nlohmann::json(row).dump();
-        if (index == 0) {
-          out << "    \"header\": " << quoted << ",\n    \"rows\": [";
-        } else {
-          out << (index > 1 ? "," : "") << "\n      " << quoted;
-        }
-        ++index;
-      });
-      out << "\n    ]\n  }\n}\n";
-    }
-  } else {
-    for (const Caption& caption : kCaptions) {
-      const std::string& value = caption.field ? display.Field(*caption.field) : status_text;
-      out << caption.text;
-      if (!value.empty()) out << ' ' << EscapeValue(value);
-      out << '\n';
-    }
-    if (grid) {
-      out << '\n';
-      ForEachMapRow(*grid, [&out](const std::string& row) { out << row << '\n'; });
-    }
-  }
+  // The report counts only once it has reached the output.
   out.flush();
-
-  if (result.kind == RunKind::OutOfMemory) {
-    err << "Out of memory!!\n";
-    return kScanOutOfMemory;
+  if (!out) {
+    const int error = context.write_error ? context.write_error() : 0;
+    err << "varnok-scan: cannot write output: " << std::strerror(error != 0 ? error : EIO) << '\n';
+    return kScanOutputError;
   }
-  return result.Parsed() ? kScanSuccess : kScanAnalysisError;
+  return status;
 }
 
 }  // namespace varnok

@@ -1,30 +1,77 @@
-// Feeds arbitrary bytes through the whole analysis run, with the map option taken from the first
-// byte, and lays every successful run's blocks out in a memory map.
+// Feeds arbitrary bytes through the whole analysis run and lays every successful run's blocks out in a memory map.
+// The first byte chooses the map option (bit 0), the ranges (bit 1) and the read-block size (bits 2 to 7), so that
+// lines cross block edges; the same input read in whole blocks must give the same result.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "analysis/analysis_run.h"
 #include "analysis/recorded_display.h"
 #include "memmap/map_grid.h"
 
+namespace {
+
+struct Outcome {
+  varnok::RecordedDisplay display;
+  varnok::AnalysisState state;
+  varnok::RunResult result;
+  std::vector<varnok::DataRange> ranges;
+};
+
+void Analyse(Outcome& o, std::string_view text, std::size_t block_size, const varnok::RunRequest& request) {
+  o.result = varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(text, block_size), request, o.state, o.display);
+  o.ranges = o.state.Ranges.List();
+}
+
+bool SameResult(const Outcome& a, const Outcome& b) {
+  const varnok::RunTotals& x = a.result.totals;
+  const varnok::RunTotals& y = b.result.totals;
+  return a.result.kind == b.result.kind && a.result.line == b.result.line && x.records == y.records &&
+         x.data_bytes == y.data_bytes && x.lowest == y.lowest && x.highest == y.highest && x.exec == y.exec &&
+         a.display.fields == b.display.fields && a.display.status == b.display.status &&
+         a.display.colour == b.display.colour && a.ranges == b.ranges;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  varnok::RecordedDisplay display;
-  const bool map_option = (data[0] & 1) != 0;
-  varnok::AnalysisState state;
+  varnok::RunRequest request;
+  request.map_option = (data[0] & 1) != 0;
+  request.ranges = (data[0] & 2) != 0;
+  const std::size_t pick = data[0] >> 2;
+  const std::size_t block_size = pick == 0 ? varnok::TextModeInput::kBlockSize : pick * pick;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const varnok::RunResult result =
-      varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(text), map_option, state, display);
-  if (result.Parsed() && map_option) {
+
+  Outcome small;
+  Analyse(small, text, block_size, request);
+  if (block_size != varnok::TextModeInput::kBlockSize) {
+    Outcome whole;
+    Analyse(whole, text, varnok::TextModeInput::kBlockSize, request);
+    if (!SameResult(small, whole)) __builtin_trap();
+  }
+
+  const varnok::RunResult& result = small.result;
+  if (result.Parsed() && request.map_option) {
     varnok::MapGrid grid;
     grid.Build(result.totals.lowest, result.totals.highest);
-    varnok::FillFromBlocks(grid, state.DataBlocks, result.totals.exec);
+    varnok::FillFromBlocks(grid, small.state.DataBlocks, result.totals.exec);
+    std::uint64_t filled = 0;
     for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
+      filled += static_cast<std::uint64_t>(std::popcount(grid.Row(row).filled));
       for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
         (void)varnok::DecodeCell(column, grid.Cell(column, row));
         (void)grid.AddressReadout(column, row);
       }
+    }
+    // Without a record past 0xFFFFFFFF the map holds exactly the addresses the ranges list.
+    if (request.ranges && result.totals.HasLowest() && !small.ranges.empty() &&
+        small.ranges.back().last <= result.totals.highest) {
+      std::uint64_t covered = 0;
+      for (const varnok::DataRange& range : small.ranges) covered += std::uint64_t{range.last} - range.first + 1;
+      if (covered != filled) __builtin_trap();
     }
   }
   return 0;

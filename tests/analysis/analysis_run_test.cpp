@@ -217,6 +217,23 @@ TEST(AnalysisRun, KeepsBlocksInRecordOrderOnlyWithTheMapOption) {
   EXPECT_TRUE(on.state.DataBlocks.empty());
 }
 
+TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
+  const std::string input = Record(1, 0x20, std::vector<std::uint8_t>{1, 2, 3}) + "\n" + Record(3, 5) + "\n" +
+                            "S1130000000102030405060708090A0B0C0D0E0F74\n";
+  RunRequest request;
+  request.ranges = true;
+  RecordedDisplay display;
+  AnalysisState state;
+  ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), request, state, display).Parsed());
+  EXPECT_EQ(state.Ranges.List(), (std::vector<DataRange>{{0, 0xF}, {0x20, 0x22}}));
+  EXPECT_TRUE(state.DataBlocks.empty());
+
+  EXPECT_FALSE(RunAnalysisOn(TextModeInput::FromMemory(input + "S9030000FD\n"), request, state, display).Parsed());
+  EXPECT_TRUE(state.Ranges.empty());
+  ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), false, state, display).Parsed());
+  EXPECT_TRUE(state.Ranges.empty());
+}
+
 // What the run reports for inputs that cannot be read as they should: a name that is not there, one that cannot
 // be reached, something that is not a regular file where only one will do, and a read that fails.
 TEST(AnalysisRun, FileErrors) {

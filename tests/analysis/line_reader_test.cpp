@@ -143,6 +143,9 @@ TEST_P(LineReading, BlockBoundariesDoNotMatter) {
     ASSERT_GT(expected.size(), 100u);
     EXPECT_TRUE(ReadAll(TextModeInput::Open(path)) == expected);
     EXPECT_TRUE(ReadAll(TextModeInput::FromMemory(bytes)) == expected);
+    for (const std::size_t small : {1, 3, 1000, 1025}) {
+      EXPECT_TRUE(ReadAll(TextModeInput::FromMemory(bytes, small)) == expected) << small;
+    }
   }
   std::remove(path.c_str());
 }

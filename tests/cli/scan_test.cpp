@@ -4,11 +4,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "support/srec_builder.h"
 
 namespace varnok {
 namespace {
@@ -19,9 +28,9 @@ struct Result {
   std::string err;
 };
 
-Result Scan(const std::vector<std::string>& args, BlockAllocator allocate = &std::malloc) {
+Result Scan(const std::vector<std::string>& args, const ScanContext& context = {}) {
   std::ostringstream out, err;
-  const int status = RunScan(args, out, err, allocate, &std::free);
+  const int status = RunScan(args, out, err, context);
   return {status, out.str(), err.str()};
 }
 
@@ -33,6 +42,25 @@ std::string WriteFile(const std::string& name, const std::string& bytes) {
 
 const std::string kThreeLines =
     "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+const std::string kThreeLinesReport =
+    "Analyser status: Parsing successfully finished...\nModule name: HDR\nVersion.Revision:\nDescription:\n"
+    "Total records: 3\nTotal databytes: 16\nHighest address: 0x0000000F\nLowest address: 0x00000000\n"
+    "Execution address: 0x00000000\n";
+const std::string kBadChecksumReport =
+    "Analyser status: Checksum error @ line 2\nModule name: HDR\nVersion.Revision:\nDescription:\n"
+    "Total records:\nTotal databytes:\nHighest address:\nLowest address:\nExecution address:\n";
+
+// Runs the command in a shell (redirections and limits included); the exit status, or 128 + the signal.
+int Shell(const std::string& command) {
+  const int raw = std::system(command.c_str());
+  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
+  return WEXITSTATUS(raw);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST(Scan, PrintsTheNineFieldsAndExitStatus) {
   const struct {
@@ -72,8 +100,11 @@ TEST(Scan, UsageAndFileErrors) {
   } cases[] = {
       {{}, kScanUsageError, "", true},
       {{"--frobnicate", file}, kScanUsageError, "", true},
-      {{file, file}, kScanUsageError, "", true},
-      {{"--help"}, kScanSuccess, "Usage: varnok-scan [--map] [--json] FILE", false},
+      {{"-", file, "-"}, kScanUsageError, "", true},
+      {{"-j", "0", file}, kScanUsageError, "", true},
+      {{file, "--jobs"}, kScanUsageError, "", true},
+      {{"--jobs=x", file}, kScanUsageError, "", true},
+      {{"--help"}, kScanSuccess, "Usage: varnok-scan [OPTIONS] FILE...", false},
       {{"--version"}, kScanSuccess, "varnok-scan 1.0.1.18", false},
       {{::testing::TempDir() + "/missing.s"}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
       {{::testing::TempDir()}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
@@ -145,14 +176,274 @@ TEST(Scan, JsonWithMapIsOneValidObject) {
 
 void* NoMemory(std::size_t) { return nullptr; }
 
+ScanContext NoMemoryContext() {
+  ScanContext context;
+  context.allocate = &NoMemory;
+  return context;
+}
+
 TEST(Scan, OutOfMemoryExitsWithThree) {
   const std::string file = WriteFile("oom.s", kThreeLines);
-  const Result with_map = Scan({"--map", file}, &NoMemory);
+  const Result with_map = Scan({"--map", file}, NoMemoryContext());
   EXPECT_EQ(with_map.status, kScanOutOfMemory);
   EXPECT_EQ(with_map.err, "Out of memory!!\n");
   EXPECT_EQ(with_map.out.find("Address"), std::string::npos);
   // Without the map option nothing is kept, so nothing is allocated.
-  EXPECT_EQ(Scan({file}, &NoMemory).status, kScanSuccess);
+  EXPECT_EQ(Scan({file}, NoMemoryContext()).status, kScanSuccess);
+}
+
+TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
+  const std::string ok = WriteFile("several_ok.s", kThreeLines);
+  const std::string bad = WriteFile("several_bad.s", "S00600004844521B\nS9030000FD\n");
+  const std::string missing = ::testing::TempDir() + "/several_missing.s";
+  // Large enough that the first file finishes last when the files run side by side.
+  std::string big;
+  for (std::uint32_t i = 0; i < 100000; ++i) big += test::Record(1, i * 16 % 0x10000, std::string(16, 'b')) + "\n";
+  const std::string slow = WriteFile("several_slow.s", big);
+  const std::vector<std::string> files = {slow, ok, bad, missing, ok};
+  std::vector<std::string> args = {"-j", "1"};
+  args.insert(args.end(), files.begin(), files.end());
+  const Result one = Scan(args);
+  EXPECT_EQ(one.status, kScanAnalysisError);
+  const std::string slow_part = "File: " + slow + "\nAnalyser status: Parsing successfully finished...\n";
+  EXPECT_EQ(one.out.substr(0, slow_part.size()), slow_part);
+  const std::string rest = "File: " + ok + "\n" + kThreeLinesReport + "\nFile: " + bad + "\n" + kBadChecksumReport +
+                           "\nFile: " + missing + "\nAnalyser status: Input file does not exist!\nModule name:\n" +
+                           "Version.Revision:\nDescription:\nTotal records:\nTotal databytes:\nHighest address:\n" +
+                           "Lowest address:\nExecution address:\n\nFile: " + ok + "\n" + kThreeLinesReport + "\n";
+  ASSERT_GT(one.out.size(), rest.size());
+  EXPECT_EQ(one.out.substr(one.out.size() - rest.size()), rest);
+  for (const char* jobs : {"2", "8"}) {
+    args[1] = jobs;
+    const Result many = Scan(args);
+    EXPECT_EQ(many.status, one.status) << jobs;
+    EXPECT_EQ(many.out, one.out) << jobs;
+  }
+
+  // The exit status is the highest of the files'; quiet mode prints nothing and tells the same.
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } statuses[] = {
+      {{ok, ok}, kScanSuccess},
+      {{ok, bad}, kScanAnalysisError},
+      {{"--map", bad, ok}, kScanOutOfMemory},
+  };
+  for (const auto& c : statuses) {
+    EXPECT_EQ(Scan(c.args, NoMemoryContext()).status, c.status) << c.args.back();
+    std::vector<std::string> quiet = c.args;
+    quiet.insert(quiet.begin(), "-q");
+    const Result q = Scan(quiet, NoMemoryContext());
+    EXPECT_EQ(q.status, c.status) << c.args.back();
+    EXPECT_EQ(q.out + q.err, "") << c.args.back();
+  }
+}
+
+TEST(Scan, RangesFollowTheWrittenAddresses) {
+  // Adjacent records merge, overlapping ones too, a record past 0xFFFFFFFF goes on at 0, a lone byte is a range.
+  const std::string bytes = test::Record(3, 0x318, std::string(16, 'a')) + "\n" +
+                            test::Record(3, 0x328, std::string(12, 'b')) + "\n" +
+                            test::Record(3, 0x320, std::string(4, 'c')) + "\n" +
+                            test::Record(3, 0xFFFFFFFC, std::string(8, 'd')) + "\n" +
+                            test::Record(1, 0x1000, std::string(1, 'e')) + "\n";
+  const std::string file = WriteFile("ranges.s", bytes);
+  const Result text = Scan({"--ranges", file});
+  EXPECT_EQ(text.status, kScanSuccess);
+  const std::string data_lines =
+      "Data: 0x00000000 - 0x00000003\nData: 0x00000318 - 0x00000333\nData: 0x00001000 - 0x00001000\n"
+      "Data: 0xFFFFFFFC - 0xFFFFFFFF\n";
+  ASSERT_GT(text.out.size(), data_lines.size());
+  EXPECT_EQ(text.out.substr(text.out.size() - data_lines.size()), data_lines);
+  EXPECT_EQ(text.out.substr(0, text.out.size() - data_lines.size()).find("Data:"), std::string::npos);
+
+  const nlohmann::json json = nlohmann::json::parse(Scan({"--json", "--ranges", file}).out);
+  const nlohmann::json expected = nlohmann::json::parse(
+      R"([{"start": 0, "end": 3}, {"start": 792, "end": 819}, {"start": 4096, "end": 4096},)"
+      R"( {"start": 4294967292, "end": 4294967295}])");
+  EXPECT_EQ(json["ranges"], expected);
+  // A failed run has no ranges.
+  const Result failed = Scan({"--json", "--ranges", WriteFile("ranges_bad.s", bytes + "S9030000FD\n")});
+  EXPECT_TRUE(nlohmann::json::parse(failed.out)["ranges"].is_null());
+}
+
+TEST(Scan, JsonNamesTheFileAndTheError) {
+  const struct {
+    const char* name;
+    std::string path;
+    const char* kind;  // nullptr: no error
+    nlohmann::json line;
+  } cases[] = {
+      {"parsed", WriteFile("kind_ok.s", kThreeLines), nullptr, nullptr},
+      {"missing", ::testing::TempDir() + "/kind_missing.s", "missing", nullptr},
+      {"open", ::testing::TempDir() + "/" + std::string(300, 'n'), "open", nullptr},
+      {"read", "/proc/self/mem", "read", 1},
+      {"no_record", WriteFile("kind_no_record.s", "S9030000FC\njunk\n"), "no_record", 2},
+      {"unknown_type", WriteFile("kind_unknown.s", "S4030000FC\n"), "unknown_type", 1},
+      {"byte_count", WriteFile("kind_count.s", "S9040000FC\n"), "byte_count", 1},
+      {"checksum", WriteFile("kind_checksum.s", "S00600004844521B\nS9030000FD\n"), "checksum", 2},
+  };
+  std::vector<std::string> all;
+  for (const auto& c : cases) {
+    const nlohmann::json report = nlohmann::json::parse(Scan({"--json", c.path}).out);
+    EXPECT_EQ(report["file"], c.path) << c.name;
+    if (c.kind == nullptr) {
+      EXPECT_TRUE(report["error"].is_null()) << c.name;
+    } else {
+      EXPECT_EQ(report["error"], (nlohmann::json{{"kind", c.kind}, {"line", c.line}})) << c.name;
+    }
+    all.push_back(c.path);
+  }
+  const nlohmann::json oom = nlohmann::json::parse(Scan({"--json", "--map", cases[0].path}, NoMemoryContext()).out);
+  EXPECT_EQ(oom["error"]["kind"], "out_of_memory");
+
+  // Several files: one object per line, in the order given.
+  all.insert(all.begin(), "--json");
+  std::istringstream lines(Scan(all).out);
+  std::string line;
+  std::size_t index = 0;
+  while (std::getline(lines, line)) {
+    ASSERT_LT(index, std::size(cases));
+    EXPECT_EQ(nlohmann::json::parse(line)["file"], cases[index].path);
+    ++index;
+  }
+  EXPECT_EQ(index, std::size(cases));
+}
+
+TEST(Scan, StreamsAreReadToTheirEnd) {
+  // Standard input, named "-" among several files.
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  ASSERT_EQ(::write(pipe_fds[1], kThreeLines.data(), kThreeLines.size()), static_cast<ssize_t>(kThreeLines.size()));
+  ::close(pipe_fds[1]);
+  ScanContext context;
+  context.stdin_fd = pipe_fds[0];
+  const Result piped = Scan({"-", "/dev/zero"}, context);
+  ::close(pipe_fds[0]);
+  EXPECT_EQ(piped.status, kScanAnalysisError);
+  EXPECT_EQ(piped.out.substr(0, 8 + kThreeLinesReport.size()), "File: -\n" + kThreeLinesReport);
+  // An endless input ends at its first bad line.
+  EXPECT_NE(piped.out.find("File: /dev/zero\nAnalyser status: No s-record found @ line 1\n"), std::string::npos);
+
+  // A FIFO whose writer comes later.
+  const std::string fifo = ::testing::TempDir() + "/scan_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << kThreeLines; });
+  const Result from_fifo = Scan({fifo});
+  writer.join();
+  std::remove(fifo.c_str());
+  EXPECT_EQ(from_fifo.status, kScanSuccess);
+  EXPECT_EQ(from_fifo.out, kThreeLinesReport);
+}
+
+TEST(Scan, ReportThatCannotBeWrittenExitsWithFour) {
+  const std::string file = WriteFile("unwritten.s", kThreeLines);
+  const std::string err_path = ::testing::TempDir() + "/unwritten.err";
+  const struct {
+    const char* redirect;
+    const char* reason;
+  } cases[] = {
+      {">/dev/full", "No space left on device"},
+      {">&-", "Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    const int status = Shell(std::string(VARNOK_SCAN_PATH) + " " + file + " " + c.redirect + " 2>" + err_path);
+    EXPECT_EQ(status, kScanOutputError) << c.redirect;
+    EXPECT_EQ(ReadFile(err_path), std::string("varnok-scan: cannot write output: ") + c.reason + "\n") << c.redirect;
+  }
+  // Quiet mode writes nothing, so nothing can fail.
+  EXPECT_EQ(Shell(std::string(VARNOK_SCAN_PATH) + " -q " + file + " >/dev/full"), kScanSuccess);
+}
+
+TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
+#endif
+#endif
+  // A dense 8 MiB image: its kept blocks and its map together need more than the tighter limits leave.
+  std::string image;
+  const std::string data(32, 'm');
+  for (std::uint32_t address = 0; address < (8u << 20); address += 32) image += test::Record(3, address, data) + "\n";
+  const std::string file = WriteFile("ulimit.s", image);
+  const std::string out_path = ::testing::TempDir() + "/ulimit.out";
+  const std::string err_path = ::testing::TempDir() + "/ulimit.err";
+  int out_of_memory = 0;
+  for (const int megabytes : {12, 16, 20, 24, 28, 32, 40, 64}) {
+    const int status = Shell("ulimit -v " + std::to_string(megabytes * 1024) + "; exec " + VARNOK_SCAN_PATH +
+                             " --map " + file + " >" + out_path + " 2>" + err_path);
+    ASSERT_TRUE(status == kScanSuccess || status == kScanOutOfMemory) << megabytes << " MB: " << status;
+    if (status == kScanOutOfMemory) {
+      ++out_of_memory;
+      EXPECT_EQ(ReadFile(err_path), "Out of memory!!\n") << megabytes << " MB";
+      EXPECT_EQ(ReadFile(out_path).substr(0, 33), "Analyser status: Out of memory!!\n") << megabytes << " MB";
+    }
+  }
+  EXPECT_GT(out_of_memory, 0);
+}
+
+TEST(Scan, ProgressLineOnlyOnATerminal) {
+  // A sparse file over the size that shows progress: its first line ends the run after one block.
+  const std::string large = ::testing::TempDir() + "/progress_large.s";
+  {
+    const int fd = ::open(large.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, (65 << 20) + 1), 0);
+    ::close(fd);
+  }
+  const std::string small = WriteFile("progress_small.s", kThreeLines);
+  const struct {
+    std::string file;
+    bool terminal;
+    bool shown;
+  } cases[] = {
+      {large, true, true},
+      {small, true, false},
+      {large, false, false},
+  };
+  for (const auto& c : cases) {
+    // Standard output goes to a file; standard error to a pseudo-terminal or to a pipe.
+    const std::string out_path = ::testing::TempDir() + "/progress.out";
+    int master = -1;
+    int pipe_fds[2] = {-1, -1};
+    pid_t child;
+    if (c.terminal) {
+      child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    } else {
+      ASSERT_EQ(::pipe(pipe_fds), 0);
+      child = ::fork();
+    }
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (!c.terminal) ::dup2(pipe_fds[1], STDERR_FILENO);
+      const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(out, STDOUT_FILENO);
+      ::execl(VARNOK_SCAN_PATH, VARNOK_SCAN_PATH, c.file.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const int reader = c.terminal ? master : pipe_fds[0];
+    if (!c.terminal) ::close(pipe_fds[1]);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<std::size_t>(n));
+    ::close(reader);
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    ASSERT_TRUE(WIFEXITED(raw)) << c.file;
+    if (c.shown) {
+      // One line: the file, how far, how fast, then erased.
+      const std::string start = "\r\x1b[K" + c.file + ": 0 %, ";
+      EXPECT_EQ(err.substr(0, start.size()), start);
+      EXPECT_NE(err.find(" MB/s"), std::string::npos);
+      EXPECT_EQ(err.substr(err.size() - 4), "\r\x1b[K");
+    } else {
+      EXPECT_EQ(err, "") << c.file << (c.terminal ? " on a terminal" : "");
+    }
+    EXPECT_EQ(ReadFile(out_path).substr(0, 17), "Analyser status: ") << c.file;
+  }
+  std::remove(large.c_str());
 }
 
 TEST(Scan, RealProcessExitStatusAndStreams) {

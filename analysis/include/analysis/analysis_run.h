@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "analysis/analysis_display.h"
 #include "analysis/data_blocks.h"
+#include "analysis/data_ranges.h"
 #include "analysis/run_result.h"
 #include "analysis/text_input.h"
 
@@ -23,6 +25,7 @@ struct AnalysisState {
   bool HasExecAddr = false;
   std::uint32_t ExecAddr = 0;
   DataBlockStore DataBlocks;
+  DataRanges Ranges;
 };
 
 // What "Start parsing..." analyses.
@@ -30,16 +33,27 @@ struct RunRequest {
   std::string path;         // the input file
   bool map_option = false;  // keep every data record's bytes for the memory map
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
+  bool ranges = false;        // collect the addresses that data records write in state.Ranges
 };
 
 // "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses
 // it line by line and shows the status and the result fields on display as it goes. With the map option on, the
-// data bytes of every record are kept in state.DataBlocks until the next run; a failed run keeps none.
+// data bytes of every record are kept in state.DataBlocks until the next run, and with ranges the addresses they
+// cover in state.Ranges; a failed run keeps neither.
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);
 
-// The same run over an input that is already open (in-memory inputs: tests and the fuzzer).
-RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
+// The same run over an input that is already open (standard input, in-memory inputs); the request's path and
+// regular_only are not looked at, and a null input fails as a file that cannot be opened.
+RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display);
+
+// RunAnalysisOn with only the map option.
+inline RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
+                               AnalysisDisplay& display) {
+  RunRequest request;
+  request.map_option = map_option;
+  return RunAnalysisOn(std::move(input), request, state, display);
+}
 
 // Frees every kept data block.
 void ClearDataBlocks(AnalysisState& state);

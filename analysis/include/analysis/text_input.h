@@ -13,6 +13,7 @@ namespace varnok {
 // wherever it stands, and the first byte 0x1A ends the input. Reads in large blocks.
 class TextModeInput {
  public:
+  // The largest read block.
   static constexpr std::size_t kBlockSize = 256 * 1024;
   static constexpr int kEof = -1;
   // Bytes after the end of what Peek() shows that may be read (and must be ignored) by 32-byte scans.
@@ -21,8 +22,11 @@ class TextModeInput {
   // nullptr when the file cannot be opened for reading. With regular_only, anything but a regular file (a FIFO,
   // a device, a folder) is refused without waiting for it; otherwise only a folder is.
   static std::unique_ptr<TextModeInput> Open(const std::string& path, bool regular_only = false);
-  // An input over bytes held in memory (copied).
-  static std::unique_ptr<TextModeInput> FromMemory(std::string_view bytes);
+  // An input over an open descriptor (standard input), which it reads through a copy of its own; nullptr when the
+  // descriptor is not open or is a folder.
+  static std::unique_ptr<TextModeInput> FromDescriptor(int fd);
+  // An input over bytes held in memory (copied), handed out in read blocks of block_size bytes (at least 1).
+  static std::unique_ptr<TextModeInput> FromMemory(std::string_view bytes, std::size_t block_size = kBlockSize);
 
   ~TextModeInput();
   TextModeInput(const TextModeInput&) = delete;
@@ -54,6 +58,7 @@ class TextModeInput {
 
  private:
   TextModeInput() = default;
+  static std::unique_ptr<TextModeInput> Over(int fd, bool regular_only);
   bool Refill();
 
   int fd_ = -1;
@@ -64,6 +69,7 @@ class TextModeInput {
   std::uint64_t blocks_ = 0;
   std::uint64_t bytes_read_ = 0;
   std::uint64_t size_ = 0;
+  std::size_t block_size_ = kBlockSize;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -8,16 +10,28 @@
 
 namespace varnok {
 
-// Exit statuses of varnok-scan.
+// Exit statuses of varnok-scan. With several files the highest one counts.
 inline constexpr int kScanSuccess = 0;
 inline constexpr int kScanAnalysisError = 1;
 inline constexpr int kScanUsageError = 2;
 inline constexpr int kScanOutOfMemory = 3;
+inline constexpr int kScanOutputError = 4;
 
-// Runs varnok-scan with the arguments after the program name; writes the report to out and
-// diagnostics to err and returns the exit status. The allocator serves the kept data blocks.
+// What varnok-scan takes from its process besides the arguments.
+struct ScanContext {
+  int stdin_fd = 0;          // what the FILE "-" reads
+  int terminal_columns = 0;  // the width of the terminal on the error stream; 0 when it is not a terminal
+  // The errno of the report's failed write, when the output knows it.
+  std::function<int()> write_error;
+  // Serve the kept data blocks.
+  BlockAllocator allocate = &std::malloc;
+  BlockDeallocator deallocate = &std::free;
+};
+
+// Runs varnok-scan with the arguments after the program name; writes the report to out and diagnostics to err
+// and returns the exit status.
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            BlockAllocator allocate = &std::malloc, BlockDeallocator deallocate = &std::free);
+            const ScanContext& context = {});
 
 // A field value as the report prints it: bytes outside 0x20..0x7E and the backslash as \xNN.
 std::string EscapeValue(const std::string& text);
