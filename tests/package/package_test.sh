@@ -135,10 +135,12 @@ completions=$(cd "$tmp" && bash -c '
   }
   complete_line varnok-scan --
   complete_line varnok-scan --map --j
+  complete_line varnok-scan --jobs ""
   complete_line varnok-scan -- -f
 ' - "$root/usr/share/bash-completion/completions/varnok-scan" 2>&1)
-expected="--map --json --help --version --
---json
+expected="--map --ranges --json --jobs --quiet --help --version --
+--json --jobs
+1 2 4 8
 -firmware.s19"
 if [ "$completions" = "$expected" ]; then pass "completion"; else fail "completion gave: $completions"; fi
 
