@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -418,6 +420,19 @@ class FrmGuiTest : public QObject {
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("gone.s"));
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
+  }
+
+  // A FIFO without a writer would hold the window up for ever in its opening; the window refuses what is no file.
+  void aFifoIsRefusedWithoutWaiting() {
+    const QString fifo = dir_.filePath(QStringLiteral("pipe.s"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return fifo; });
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Unable to open selected input file!"));
+    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+    QFile::remove(fifo);
   }
 
   void firstStartParsesTheDefaultText() {
