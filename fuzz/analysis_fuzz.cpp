@@ -73,6 +73,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (const varnok::DataRange& range : small.ranges) covered += std::uint64_t{range.last} - range.first + 1;
       if (covered != filled) __builtin_trap();
     }
+    // The navigation answers: the regions hold every filled address, and a match found is made of filled bytes.
+    std::uint64_t in_regions = 0;
+    for (const varnok::MapRegion& region : grid.Regions()) in_regions += region.Size();
+    if (in_regions != filled) __builtin_trap();
+    (void)grid.ScrollMarks(1 + static_cast<int>(data[0] % 64));
+    const std::uint8_t pattern[] = {data[0], static_cast<std::uint8_t>(size)};
+    const std::size_t length = 1 + data[0] % 2;
+    if (const auto at = grid.FindForward({pattern, length}, 0)) {
+      const varnok::CellPos cell = grid.AddressToCell(grid.BaseAddress() + *at);
+      if (!grid.ByteAt(cell.column, cell.row).filled) __builtin_trap();
+    }
+    (void)grid.FindBackward({pattern, length}, 0);
+    for (std::int32_t row = 1; row < grid.RowCount() && row < 4; ++row) {
+      (void)grid.NextRegionRow(row);
+      (void)grid.PreviousRegionRow(row);
+    }
   }
   return 0;
 }
