@@ -1,18 +1,24 @@
 #include "memmap/frm_data.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
-#include <QShortcut>
 #include <QStaticText>
 
 #include <optional>
 
 #include "analysis/hex_text.h"
+#include "map_text_file.h"
+#include "ui/dialogs.h"
 #include "ui/fonts.h"
+#include "ui/placement.h"
 #include "ui/text.h"
 
 namespace varnok {
@@ -81,6 +87,17 @@ std::optional<std::uint32_t> ParseHexAddress(QString text) {
   return value;
 }
 
+QString RunSaveMapDialog(QWidget* parent, const QString& preset) {
+  QFileDialog dialog(parent, QStringLiteral("Save map as text"));
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters({QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")});
+  dialog.selectFile(preset);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
 }  // namespace
 
 Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
@@ -92,6 +109,9 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       Panel1(NewLegendPanel(Panel, "Panel1", QRect(216, 5, 73, 17), QStringLiteral("Unused"), kLime)),
       Panel2(NewLegendPanel(Panel, "Panel2", QRect(304, 5, 73, 17), QStringLiteral("Filled"), kYellow)),
       Panel3(NewLegendPanel(Panel, "Panel3", QRect(392, 5, 73, 17), QStringLiteral("Start vector"), kFuchsia)),
+      placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
+      file_name_(name),
+      save_file_dialog_(RunSaveMapDialog),
       cell_metrics_(QFont()),
       ascii_metrics_(QFont()) {
   setObjectName(QStringLiteral("frm_Data"));
@@ -126,8 +146,23 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   resize(grid_width + 1, kInitialOuterHeight - OwnerFrameExtra().height());
   FormResize();
 
-  auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
-  connect(go_to, &QShortcut::activated, this, &Tfrm_Data::GoToAddress);
+  // The commands live on the grid, so that its context menu lists them; their shortcuts work anywhere in the window.
+  Grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+  AddCommand(QStringLiteral("Go to address..."), QKeySequence(Qt::CTRL | Qt::Key_G), &Tfrm_Data::GoToAddress);
+  AddCommand(QStringLiteral("Copy row"), QKeySequence(Qt::CTRL | Qt::Key_C), &Tfrm_Data::CopyRow);
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  Grid->addAction(separator);
+  AddCommand(QStringLiteral("Save map as text..."), QKeySequence(), &Tfrm_Data::SaveMapAsText);
+}
+
+QAction* Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)()) {
+  auto* action = new QAction(text, this);
+  action->setShortcut(shortcut);
+  action->setShortcutVisibleInContextMenu(true);
+  connect(action, &QAction::triggered, this, command);
+  Grid->addAction(action);
+  return action;
 }
 
 void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
@@ -172,10 +207,14 @@ void Tfrm_Data::ShowMap() {
     shown_ = true;
     CentreOverOwner();
   }
+  // A minimised map comes back in the state it had before, maximised or not.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();
 }
+
+void Tfrm_Data::SetSaveFileDialog(SaveFileDialog dialog) { save_file_dialog_ = std::move(dialog); }
 
 void Tfrm_Data::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
@@ -313,19 +352,23 @@ QSize Tfrm_Data::OwnerFrameExtra() const {
 }
 
 void Tfrm_Data::CentreOverOwner() {
-  const QWidget* owner = parentWidget();
   const QSize extra = OwnerFrameExtra();
   int new_width = width() + extra.width();
   int new_height = height() + extra.height();
   if (can_resize_attached_) FormCanResize(new_width, new_height);
   resize(new_width - extra.width(), new_height - extra.height());
-  if (owner != nullptr) {
-    const QRect outer = owner->frameGeometry();
-    move(outer.left() + (outer.width() - new_width) / 2, outer.top() + (outer.height() - new_height) / 2);
-  }
+  placement_->Apply();
   // The size check has had its one pass: from here on the window keeps its width.
   setMinimumWidth(width());
   setMaximumWidth(width());
+}
+
+QPoint Tfrm_Data::PlacedFrameTopLeft() const {
+  const QWidget* owner = parentWidget();
+  if (owner == nullptr) return frameGeometry().topLeft();
+  const QRect centred = ui::CentredFrame(*owner, *this);
+  // Near a screen edge the centred window would start off-screen, its address column or read-out cut off.
+  return ui::KeptInside(centred, ui::AvailableAreaAt(centred)).topLeft();
 }
 
 namespace {
@@ -380,6 +423,20 @@ void Tfrm_Data::GoToAddress() {
   if (dialog.exec() != QDialog::Accepted) return;
   Grid->SelectRow(dialog.Row());
   Grid->setFocus();
+}
+
+void Tfrm_Data::CopyRow() {
+  std::string text;
+  map_.AppendRowText(Grid->Row(), text);
+  QGuiApplication::clipboard()->setText(ui::ToQt(text));
+}
+
+void Tfrm_Data::SaveMapAsText() {
+  const QString path = save_file_dialog_(this, ui::ToQt(file_name_) + QStringLiteral(".map.txt"));
+  if (path.isEmpty()) return;
+  if (const std::optional<QString> reason = WriteMapText(map_, path)) {
+    ui::ShowErrorDialog(this, QStringLiteral("Unable to save the map to '%1':\n%2").arg(path, *reason));
+  }
 }
 
 }  // namespace varnok

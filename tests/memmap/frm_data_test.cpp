@@ -1,17 +1,27 @@
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QImage>
 #include <QInputDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <QScreen>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,6 +93,48 @@ bool HasInk(const QImage& image, const QRect& rect, const QColor& text, const QC
 }
 
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
+
+void Fill(Tfrm_Data& map, std::uint32_t address, const std::string& bytes) {
+  map.FillBlock(address, static_cast<std::int32_t>(bytes.size()), reinterpret_cast<const std::uint8_t*>(bytes.data()));
+}
+
+// The texts of the message boxes a command shows; each is answered with OK.
+class MessageRecorder {
+ public:
+  MessageRecorder()
+      : answerer_([this](QDialog& dialog) {
+          if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+            texts << box->text();
+            box->accept();
+          }
+        }) {}
+  QStringList texts;
+
+ private:
+  varnok::test::ModalAnswerer answerer_;
+};
+
+// Caps the size of files this process writes while it lives, so that writing past the cap fails with EFBIG.
+class FileSizeCap {
+ public:
+  explicit FileSizeCap(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cap = saved_;
+    cap.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  ~FileSizeCap() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, signal_);
+  }
+  FileSizeCap(const FileSizeCap&) = delete;
+  FileSizeCap& operator=(const FileSizeCap&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*signal_)(int) = nullptr;
+};
 
 }  // namespace
 
@@ -403,6 +455,108 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->Map().Cell(1, 1), std::string(".41"));
     owner_.reset();
     QVERIFY(!map);
+  }
+
+  void showRestoresMinimised() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    map->showMinimized();
+    QTRY_VERIFY(map->isMinimized());
+    map->ShowMap();
+    QVERIFY(!map->isMinimized());
+    QVERIFY(map->isVisible());
+  }
+
+  // Centred over the owner, then moved inside the screen's available area where it would stick out.
+  void keptOnScreen_data() {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QTest::addColumn<QRect>("owner");
+    QTest::addColumn<bool>("centred");
+    QTest::newRow("room enough") << QRect(500, 300, 270, 420) << true;
+    QTest::newRow("bottom right corner") << QRect(area.right() - 300, area.bottom() - 150, 270, 420) << false;
+    QTest::newRow("top left corner") << QRect(area.left() + 10, area.top() + 10, 270, 120) << false;
+  }
+  void keptOnScreen() {
+    QFETCH(QRect, owner);
+    QFETCH(bool, centred);
+    owner_->setGeometry(owner);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000FFFF);
+    QVERIFY(map);
+    const QRect frame = map->frameGeometry();
+    QVERIFY2(map->screen()->availableGeometry().contains(frame), qPrintable(QString("%1,%2").arg(frame.x()).arg(frame.y())));
+    const QPoint off_centre = frame.center() - owner_->frameGeometry().center();
+    QCOMPARE(std::abs(off_centre.x()) <= 1 && std::abs(off_centre.y()) <= 1, centred);
+  }
+
+  void copyRow_data() {
+    QTest::addColumn<int>("row");
+    QTest::newRow("filled row") << 2;
+    QTest::newRow("unused row") << 1;
+  }
+  void copyRow() {
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    Fill(*map, 0x1020, "AB~");
+    GridOf(*map)->SelectRow(row);
+    QTest::keyClick(map, Qt::Key_C, Qt::ControlModifier);
+    std::string expected;
+    map->Map().AppendRowText(row, expected);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
+  }
+
+  // The text goes through a temporary file beside the target; a failure, here the file size cap of the process
+  // reached in the middle of the rows, leaves neither behind.
+  void saveMapAsText_data() {
+    QTest::addColumn<int>("size_cap");  // 0 for none
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("written") << 0 << QString();
+    QTest::newRow("write fails") << 2048 << QString("Unable to save the map to '%1':\nFile too large");
+  }
+  void saveMapAsText() {
+    QFETCH(int, size_cap);
+    QFETCH(QString, complaint);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath("map.txt");
+    Tfrm_Data* map = NewMap(0x00001000, 0x00002FFF);
+    QVERIFY(map);
+    Fill(*map, 0x1020, "AB");
+    for (std::uint32_t address = 0x1100; address < 0x2000; address += 0x40) Fill(*map, address, "x");
+    map->MarkStartVector(0x2FFF);
+    QStringList presets;
+    map->SetSaveFileDialog([&](QWidget*, const QString& preset) {
+      presets << preset;
+      return path;
+    });
+    MessageRecorder messages;
+    {
+      std::unique_ptr<FileSizeCap> cap = size_cap > 0 ? std::make_unique<FileSizeCap>(size_cap) : nullptr;
+      const QList<QAction*> actions = GridOf(*map)->actions();
+      const auto save = std::find_if(actions.begin(), actions.end(),
+                                     [](QAction* a) { return a->text() == "Save map as text..."; });
+      QVERIFY(save != actions.end());
+      (*save)->trigger();
+    }
+    QCOMPARE(presets, QStringList{"test.s19.map.txt"});
+    if (!complaint.isEmpty()) {
+      QCOMPARE(messages.texts, QStringList{complaint.arg(path)});
+      QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+      return;
+    }
+    QVERIFY(messages.texts.isEmpty());
+    std::vector<std::int32_t> rows{0, 2};
+    for (std::int32_t row = 9; row <= 127; row += 2) rows.push_back(row);
+    rows.push_back(256);
+    std::string expected;
+    for (const std::int32_t row : rows) {
+      map->Map().AppendRowText(row, expected);
+      expected += '\n';
+    }
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray::fromStdString(expected));
   }
 };
 

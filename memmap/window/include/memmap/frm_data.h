@@ -2,11 +2,14 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QKeySequence>
+#include <QPoint>
 #include <QStaticText>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,6 +17,7 @@
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
+class QAction;
 class QFrame;
 class QLabel;
 class QPainter;
@@ -21,13 +25,22 @@ class QResizeEvent;
 
 namespace varnok {
 
+namespace ui {
+class FramePlacement;
+}
+
 // The memory map window: a MapGrid shown in a colour-coded grid of 32 bytes per row, with a legend and a
 // read-out of the address under the mouse. It is a top-level window destroyed with its owner; closing it
-// only hides it. Its width is fixed once it has been shown; the user can change its height only.
+// only hides it. Its width is fixed once it has been shown; the user can change its height only. The grid's context
+// menu holds the window's commands, each with its shortcut.
 class Tfrm_Data : public QWidget {
   Q_OBJECT
 
  public:
+  // Runs the save-file dialog over parent with the preset file name; returns the chosen full path, or an empty
+  // text when the user cancels.
+  using SaveFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
+
   // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
   Tfrm_Data(QWidget* owner, const std::string& name);
 
@@ -39,8 +52,11 @@ class Tfrm_Data : public QWidget {
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
   void MarkStartVector(std::uint32_t address);
-  // Shows the window (centred over its owner the first time), brings it to the front and activates it.
+  // Shows the window (centred over its owner and kept on the screen the first time), brings it back when it is
+  // minimised, raises and activates it.
   void ShowMap();
+  // Replaces the file dialog that "Save map as text..." runs.
+  void SetSaveFileDialog(SaveFileDialog dialog);
 
   const MapGrid& Map() const { return map_; }
 
@@ -59,7 +75,11 @@ class Tfrm_Data : public QWidget {
   const QStaticText& ByteText(std::uint8_t value);
   QSize OwnerFrameExtra() const;
   void CentreOverOwner();
+  QPoint PlacedFrameTopLeft() const;
+  QAction* AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)());
   void GoToAddress();
+  void CopyRow();
+  void SaveMapAsText();
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -73,6 +93,9 @@ class Tfrm_Data : public QWidget {
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
   bool shown_ = false;
+  ui::FramePlacement* const placement_;
+  std::string file_name_;
+  SaveFileDialog save_file_dialog_;
   QFont cell_font_;
   QFont ascii_font_;
   QFontMetrics cell_metrics_;
