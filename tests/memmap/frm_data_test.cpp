@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QInputDialog>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
@@ -49,6 +50,8 @@ struct Spot {
   std::int32_t row = 0;
   QPoint raw{-1, -1};
 };
+
+using Keys = std::vector<QKeyCombination>;
 
 Spot At(std::int32_t column, std::int32_t row) { return {column, row, {-1, -1}}; }
 Spot Raw(int x, int y) { return {0, 0, {x, y}}; }
@@ -114,6 +117,28 @@ class MessageRecorder {
   varnok::test::ModalAnswerer answerer_;
 };
 
+const QColor kAqua(0, 255, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kFuchsia(255, 0, 255);
+
+// Three regions in a 256 KiB map: rows 9 and 10, row 129, rows 1025 to 3072.
+void FillThreeRegions(Tfrm_Data& map) {
+  Fill(map, 0x100, std::string(64, 'a'));
+  Fill(map, 0x1000, "b");
+  Fill(map, 0x8000, std::string(0x10000, 'c'));
+}
+
+// Sends each key combination to the window, as the user would type them.
+void Type(Tfrm_Data& map, const Keys& keys) {
+  for (const QKeyCombination key : keys) QTest::keyClick(&map, key.key(), key.keyboardModifiers());
+}
+
+// The fill colour of a byte cell as painted.
+QRgb CellFill(const Tfrm_Data& map, std::int32_t column, std::int32_t row) {
+  const QRect cell = GridOf(map)->CellRect(column, row);
+  return GridOf(map)->grab().toImage().pixel(cell.center().x(), cell.top() + 2);
+}
+
 // Caps the size of files this process writes while it lives, so that writing past the cap fails with EFBIG.
 class FileSizeCap {
  public:
@@ -143,6 +168,20 @@ class FrmDataTest : public QObject {
 
  private:
   std::unique_ptr<QWidget> owner_;
+
+  // A map of 128 rows from 0x1000 with DE AD BE EF at rows 3 and 65 and across rows 81 and 82, "VERSION" in
+  // row 9, and the start vector inside the first match; active, so that it takes shortcuts.
+  Tfrm_Data* NewFindMap() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x00001FFF);
+    if (map == nullptr || !QTest::qWaitForWindowActive(map)) return nullptr;
+    const std::string dead_beef("\xDE\xAD\xBE\xEF");
+    Fill(*map, 0x1040, dead_beef);
+    Fill(*map, 0x1105, "VERSION");
+    Fill(*map, 0x1800, dead_beef);
+    Fill(*map, 0x1A1E, dead_beef);
+    map->MarkStartVector(0x1041);
+    return map;
+  }
 
   Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest, const std::string& name = "test.s19") {
     auto* map = new Tfrm_Data(owner_.get(), name);
@@ -455,6 +494,211 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->Map().Cell(1, 1), std::string(".41"));
     owner_.reset();
     QVERIFY(!map);
+  }
+
+
+  // The grid's context menu offers every command with its shortcut.
+  void contextMenu() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QCOMPARE(GridOf(*map)->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList shown;
+    for (const QAction* action : GridOf(*map)->actions()) {
+      shown << (action->isSeparator() ? QString("-") : action->text() + "\t" + action->shortcut().toString());
+    }
+    QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
+                                 "Regions...\tCtrl+R", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
+                                 "Copy row\tCtrl+C", "-", "Save map as text...\t"}));
+  }
+
+  // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
+  // groove; the slider stays on top and the bar still pages.
+  void scrollBarMarks() {
+    Tfrm_Data* map = NewMap(0x00000000, 0x0FFFFFFF);  // 8,388,608 data rows
+    QVERIFY(map);
+    map->resize(map->width(), 500);
+    Fill(*map, 0x04000000, "quarter");
+    Fill(*map, 0x08000010, "half");
+    map->MarkStartVector(0x0C000000);
+    QScrollBar* bar = GridOf(*map)->verticalScrollBar();
+    const QImage image = bar->grab().toImage();
+    std::vector<int> rows;
+    QList<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+      const QRgb pixel = image.pixel(image.width() / 2, y);
+      if (pixel != kYellow.rgb() && pixel != kFuchsia.rgb()) continue;
+      rows.push_back(y);
+      colours << pixel;
+    }
+    QCOMPARE(colours, QList<QRgb>({kYellow.rgb(), kYellow.rgb(), kFuchsia.rgb()}));
+    QVERIFY(rows[0] > 40);
+    QVERIFY2(std::abs((rows[1] - rows[0]) - (rows[2] - rows[1])) <= 1, qPrintable(QString("%1 %2 %3").arg(rows[0]).arg(rows[1]).arg(rows[2])));
+
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, rows[2]));
+    QVERIFY(bar->value() > 1);
+    QCOMPARE(GridOf(*map)->TopRow(), bar->value());
+  }
+
+  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one; past the ends nothing
+  // moves.
+  void regionJumps_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("row");
+    const QKeyCombination down(Qt::ControlModifier, Qt::Key_Down);
+    const QKeyCombination up(Qt::ControlModifier, Qt::Key_Up);
+    QTest::newRow("next") << Keys{down} << 9;
+    QTest::newRow("next twice") << Keys{down, down} << 129;
+    QTest::newRow("from inside a region") << Keys{down, QKeyCombination(Qt::Key_Down), down} << 129;
+    QTest::newRow("past the last region") << Keys{down, down, down, down} << 1025;
+    QTest::newRow("previous from the end") << Keys{QKeyCombination(Qt::Key_End), up} << 1025;
+    QTest::newRow("previous from inside a region") << Keys{QKeyCombination(Qt::Key_End), up, up} << 129;
+    QTest::newRow("before the first region") << Keys{down, up} << 9;
+  }
+  void regionJumps() {
+    QFETCH(Keys, keys);
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    FillThreeRegions(*map);
+    Type(*map, keys);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    QVERIFY(!GridOf(*map)->CellRect(1, row).isEmpty());
+  }
+
+  // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.
+  void regionsList_data() {
+    QTest::addColumn<bool>("double_click");
+    QTest::newRow("Enter") << false;
+    QTest::newRow("double-click") << true;
+  }
+  void regionsList() {
+    QFETCH(bool, double_click);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    FillThreeRegions(*map);
+    GridOf(*map)->SelectRow(200);
+    QStringList texts;
+    int current = -1;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* list = dialog.findChild<QListView*>("Regions");
+      if (list == nullptr || !texts.isEmpty()) return;
+      for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
+      current = list->currentIndex().row();
+      const QModelIndex last = list->model()->index(2, 0);
+      if (double_click) {
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(last).center());
+      } else {
+        list->setCurrentIndex(last);
+        QTest::keyClick(list, Qt::Key_Return);
+      }
+    });
+    QTest::keyClick(map, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(texts, QStringList({"0x00000100 - 0x0000013F  64 bytes", "0x00001000 - 0x00001000  1 byte",
+                                 "0x00008000 - 0x00017FFF  65,536 bytes"}));
+    QCOMPARE(current, 1);
+    QCOMPARE(GridOf(*map)->Row(), 1025);
+  }
+
+  // Every region and find command says so on a map without data, instead of doing nothing.
+  void emptyMapSaysSo_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::newRow("next region") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_Down)};
+    QTest::newRow("previous region") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_Up)};
+    QTest::newRow("regions") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_R)};
+    QTest::newRow("find") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_F)};
+    QTest::newRow("find next") << Keys{QKeyCombination(Qt::Key_F3)};
+    QTest::newRow("find previous") << Keys{QKeyCombination(Qt::ShiftModifier, Qt::Key_F3)};
+  }
+  void emptyMapSaysSo() {
+    QFETCH(Keys, keys);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    map->MarkStartVector(0x1010);  // a start vector alone is no data
+    MessageRecorder messages;
+    Type(*map, keys);
+    QCOMPARE(messages.texts, QStringList{"No data in this map."});
+  }
+
+  // Ctrl+F searches from after the selected row's first cell; a match is selected and its cells highlighted, a
+  // refused text is asked for again in the same dialog.
+  void find_data() {
+    QTest::addColumn<QStringList>("entries");  // the last one is accepted
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");  // of the match's first cell
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("hex pairs") << QStringList{"DE AD BE EF"} << 3 << 1 << 4 << QStringList();
+    QTest::newRow("lower case, no blanks") << QStringList{"deadbeef"} << 3 << 1 << 4 << QStringList();
+    QTest::newRow("quoted text") << QStringList{"\"VERSION\""} << 9 << 6 << 7 << QStringList();
+    QTest::newRow("not found") << QStringList{"01 02 03"} << 1 << 0 << 0 << QStringList{"Not found: 01 02 03"};
+    QTest::newRow("refused, then taken") << QStringList{"DE A", "\"VERSION\""} << 9 << 6 << 7 << QStringList();
+  }
+  void find() {
+    QFETCH(QStringList, entries);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(int, length);
+    QFETCH(QStringList, messages);
+    Tfrm_Data* map = NewFindMap();
+    QVERIFY(map);
+    QStringList labels;
+    QSet<QDialog*> dialogs;
+    MessageRecorder shown;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* input = qobject_cast<QInputDialog*>(&dialog);
+      if (input == nullptr || entries.isEmpty()) return;
+      dialogs.insert(input);
+      labels << input->labelText();
+      input->setTextValue(entries.takeFirst());
+      input->accept();
+    });
+    QTest::keyClick(map, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(entries.isEmpty());
+    QCOMPARE(dialogs.size(), 1);
+    if (labels.size() > 1) QVERIFY2(labels[1].size() > labels[0].size() && labels[1].endsWith(labels[0]), qPrintable(labels[1]));
+    QCOMPARE(shown.texts, messages);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    int highlighted = 0;
+    for (int c = 1; c <= 32; ++c) highlighted += CellFill(*map, c, row) == kAqua.rgb() ? 1 : 0;
+    QCOMPARE(highlighted, length);
+    if (length > 0) QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
+  }
+
+  // F3 moves to the next match, Shift+F3 to the previous one, each wrapping once round the map; a match may cross
+  // a row border.
+  void findNextAndPrevious_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    const QKeyCombination next(Qt::Key_F3);
+    const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F3);
+    QTest::newRow("first") << Keys{} << 3 << 1;
+    QTest::newRow("next") << Keys{next} << 65 << 1;
+    QTest::newRow("next across a row border") << Keys{next, next} << 81 << 31;
+    QTest::newRow("next wraps") << Keys{next, next, next} << 3 << 1;
+    QTest::newRow("previous wraps") << Keys{previous} << 81 << 31;
+    QTest::newRow("next, previous") << Keys{next, previous} << 3 << 1;
+  }
+  void findNextAndPrevious() {
+    QFETCH(Keys, keys);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    Tfrm_Data* map = NewFindMap();
+    QVERIFY(map);
+    const varnok::test::ModalAnswerer answerer([](QDialog& dialog) {
+      if (auto* input = qobject_cast<QInputDialog*>(&dialog)) {
+        input->setTextValue("DE AD BE EF");
+        input->accept();
+      }
+    });
+    QTest::keyClick(map, Qt::Key_F3);  // with nothing to find again, F3 asks as Ctrl+F does
+    Type(*map, keys);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
+    if (column == 31) QCOMPARE(CellFill(*map, 2, row + 1), kAqua.rgb());
   }
 
   void showRestoresMinimised() {

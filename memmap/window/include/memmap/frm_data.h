@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
@@ -78,6 +79,19 @@ class Tfrm_Data : public QWidget {
   QPoint PlacedFrameTopLeft() const;
   QAction* AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)());
   void GoToAddress();
+  // Says that the map holds no data when it has no region; true when it has one.
+  bool HasData();
+  void NextRegion();
+  void PreviousRegion();
+  void ListRegions();
+  void Find();
+  void FindNext();
+  void FindPrevious();
+  // Selects the match at offset and highlights it, or says that there is none.
+  void ShowMatch(std::optional<std::uint32_t> offset);
+  bool InMatch(std::int32_t column, std::int32_t row) const;
+  // The map offset of a data row's first cell.
+  static std::uint32_t RowOffset(std::int32_t row);
   void CopyRow();
   void SaveMapAsText();
 
@@ -96,6 +110,9 @@ class Tfrm_Data : public QWidget {
   ui::FramePlacement* const placement_;
   std::string file_name_;
   SaveFileDialog save_file_dialog_;
+  QString find_text_;                        // as the user typed it
+  std::vector<std::uint8_t> find_pattern_;   // empty until the first search
+  std::optional<std::uint32_t> match_;       // the map offset of the highlighted match
   QFont cell_font_;
   QFont ascii_font_;
   QFontMetrics cell_metrics_;
