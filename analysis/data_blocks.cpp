@@ -35,26 +35,38 @@ std::uint8_t* DataBlockStore::Append(std::uint32_t address, std::int32_t length)
   std::memcpy(header + 4, &length, 4);
   chunk.used += need;
   ++count_;
+  data_bytes_ += static_cast<std::uint64_t>(length);
   return header + kHeaderSize;
 }
 
 void DataBlockStore::Clear() {
-  for (const Chunk& chunk : chunks_) {
-    deallocate_(chunk.memory);
-  }
+  for (Chunk& chunk : chunks_) ReleaseChunk(chunk);
   chunks_.clear();
   chunks_.shrink_to_fit();
   count_ = 0;
   allocated_ = 0;
+  data_bytes_ = 0;
 }
 
-DataBlock DataBlockStore::const_iterator::operator*() const {
-  const std::uint8_t* header = store_->chunks_[chunk_].memory + offset_;
+void DataBlockStore::ReleaseChunk(Chunk& chunk) {
+  // A released chunk stays in the list, empty, so that iteration passes over it.
+  if (chunk.memory != nullptr) {
+    deallocate_(chunk.memory);
+    allocated_ -= chunk.capacity;
+  }
+  chunk = Chunk{nullptr, 0, 0};
+}
+
+DataBlock DataBlockStore::ReadBlock(const std::uint8_t* header) {
   DataBlock block;
   std::memcpy(&block.Address, header, 4);
   std::memcpy(&block.Length, header + 4, 4);
   block.Data = header + kHeaderSize;
   return block;
+}
+
+DataBlock DataBlockStore::const_iterator::operator*() const {
+  return ReadBlock(store_->chunks_[chunk_].memory + offset_);
 }
 
 DataBlockStore::const_iterator& DataBlockStore::const_iterator::operator++() {

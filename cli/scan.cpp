@@ -156,8 +156,7 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (result.Parsed() && options->map) {
     grid.emplace();
     grid->Build(totals.lowest, totals.highest);
-    FillFromBlocks(*grid, state.DataBlocks, totals.exec);
-    ClearDataBlocks(state);  // the grid holds its own copy of every byte
+    FillFromBlocks(*grid, state.DataBlocks, totals.exec);  // frees the blocks as the grid takes their bytes
   }
 
   const std::string status_text = StatusText(result);

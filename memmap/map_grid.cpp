@@ -52,6 +52,7 @@ void MapGrid::Build(std::uint32_t lowest, std::uint32_t highest) {
   leaves_.shrink_to_fit();
   page_count_ = 0;
   mark_tables_ = 0;
+  regions_.reset();
 }
 
 std::uint32_t MapGrid::BaseAddress() const { return base_; }
@@ -179,6 +180,7 @@ CellPos MapGrid::AddressToCell(std::uint32_t address) const {
 
 void MapGrid::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   if (length <= 0 || data == nullptr) return;
+  regions_.reset();
   const std::uint64_t span = std::uint64_t{data_rows_} * kBytesPerRow;
   std::uint64_t done = 0;
   const auto total = static_cast<std::uint64_t>(length);
@@ -262,12 +264,28 @@ std::size_t MapGrid::MemoryBytes() const {
   }
   bytes += page_count_ * sizeof(Page);
   bytes += mark_tables_ * sizeof(std::array<std::uint32_t, kRowsPerPage>);
+  if (regions_) bytes += regions_->capacity() * sizeof(MapRegion);
   return bytes;
 }
 
-void FillFromBlocks(MapGrid& grid, const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector) {
-  for (const DataBlock block : blocks) grid.FillBlock(block.Address, block.Length, block.Data);
+bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
+                    const FillProgress& progress) {
+  const std::uint64_t total = blocks.DataBytes();
+  std::uint64_t done = 0;
+  std::uint64_t next_report = kFillProgressStep;
+  bool cancelled = false;
+  blocks.Consume([&](const DataBlock& block) {
+    grid.FillBlock(block.Address, block.Length, block.Data);
+    if (block.Length > 0) done += static_cast<std::uint64_t>(block.Length);
+    if (progress && done >= next_report) {
+      next_report = done + kFillProgressStep;
+      cancelled = !progress(done, total);
+    }
+    return !cancelled;
+  });
+  if (cancelled) return false;
   if (start_vector) grid.MarkStartVector(*start_vector);
+  return true;
 }
 
 }  // namespace varnok

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,16 @@ struct RowCells {
   std::uint32_t filled = 0;
   std::uint32_t start_vector = 0;
   std::array<std::uint8_t, 32> bytes{};
+};
+
+// A maximal run of filled addresses: blocks that touch or overlap merge into one region. first and last are
+// addresses in map order, so a region that runs past 0xFFFFFFFF has last < first.
+struct MapRegion {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  // The number of addresses, 1 to 2^32.
+  std::uint64_t Size() const { return std::uint64_t{last - first} + 1; }
+  bool operator==(const MapRegion&) const = default;
 };
 
 struct DecodedCell {
@@ -88,7 +100,35 @@ class MapGrid {
   // nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
 
-  // Bytes held by the store of written rows and its index.
+  // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
+  const std::vector<MapRegion>& Regions() const;
+  // The first data row of the nearest region that starts in a row after `row`, or before `row`; nothing when no
+  // region does.
+  std::optional<std::int32_t> NextRegionRow(std::int32_t row) const;
+  std::optional<std::int32_t> PreviousRegionRow(std::int32_t row) const;
+
+  // Bits of a ScrollMarks entry.
+  static constexpr std::uint8_t kFilledMark = 1;
+  static constexpr std::uint8_t kStartVectorMark = 2;
+  // One entry per pixel row of a scroll bar's groove, `pixels` in all (none for pixels <= 0): entry i stands for the
+  // data rows from 1 + i * N / pixels up to 1 + (i + 1) * N / pixels, exclusive, and for at least that first row
+  // (N data rows, integer division); kFilledMark when one of them holds a filled cell, kStartVectorMark when one
+  // holds the start vector.
+  std::vector<std::uint8_t> ScrollMarks(int pixels) const;
+
+  // Find works on map offsets (address - BaseAddress). A match is pattern.size() consecutive filled addresses
+  // within the map whose bytes equal the pattern, wherever rows and pages split them; a match never runs from the
+  // map's last address on to its first.
+  // The first match that starts at from_offset or after it, else the first one before it (the search wraps once);
+  // nothing for an empty pattern or when there is no match. A new search from a selected row r starts at
+  // (r - 1) * 32 + 1, after the row's first cell; "find next" starts at the current match's offset + 1.
+  std::optional<std::uint32_t> FindForward(std::span<const std::uint8_t> pattern, std::uint32_t from_offset) const;
+  // The last match that starts before before_offset, else the last one at or after it (the search wraps once);
+  // "find previous" passes the current match's offset.
+  std::optional<std::uint32_t> FindBackward(std::span<const std::uint8_t> pattern, std::uint32_t before_offset) const;
+
+  // Every byte the store of written data holds: data, run and page records, the page index, start vector marks
+  // and the region cache.
   std::size_t MemoryBytes() const;
 
  private:
@@ -108,6 +148,18 @@ class MapGrid {
     std::array<std::unique_ptr<Page>, kPagesPerLeaf> pages;
   };
 
+  // Visit the filled spans (offset, data, length) in map order until visit returns false: ForEachSpan those that
+  // end after `from`, ForEachSpanBackward those that begin before `before`, last first (defined in map_spans.h).
+  template <typename Visit>
+  void ForEachSpan(std::uint64_t from, Visit&& visit) const;
+  template <typename Visit>
+  void ForEachSpanBackward(std::uint64_t before, Visit&& visit) const;
+  std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
+  std::optional<std::uint64_t> FirstMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
+                                          std::uint64_t hi) const;
+  std::optional<std::uint64_t> LastMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
+                                         std::uint64_t hi) const;
+
   const Page* FindPage(std::uint32_t offset) const;
   Page& PageAt(std::uint32_t offset);
   // True when the offset from BaseAddress lies in a data row.
@@ -118,9 +170,19 @@ class MapGrid {
   std::vector<std::unique_ptr<Leaf>> leaves_;
   std::size_t page_count_ = 0;
   std::size_t mark_tables_ = 0;
+  mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
 };
 
-// Writes the kept blocks into a built grid in their order, then marks the start vector: the map of one analysis run.
-void FillFromBlocks(MapGrid& grid, const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
+// Told how many block data bytes were written so far and in all; returning false cancels the fill.
+using FillProgress = std::function<bool(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
+// The block data bytes written between two calls of a FillProgress.
+inline constexpr std::uint64_t kFillProgressStep = std::uint64_t{4} << 20;
+
+// The map of one analysis run: writes the kept blocks into a built grid in their order, freeing them as it goes,
+// then marks the start vector. `progress` is called after every kFillProgressStep bytes; when it returns false the
+// fill stops there, unmarked, and the result is false. The store is empty afterwards, whatever happened; a
+// std::bad_alloc leaves the grid consistent, holding what was written so far.
+bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
+                    const FillProgress& progress = {});
 
 }  // namespace varnok

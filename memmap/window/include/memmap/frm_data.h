@@ -47,8 +47,8 @@ class Tfrm_Data : public QWidget {
 
   // Lays out the map of lowest..highest; the first data row becomes current.
   void Build(std::uint32_t lowest, std::uint32_t highest);
-  // Writes the kept blocks in their order and marks the start vector, then repaints.
-  void Fill(const DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
+  // Writes the kept blocks in their order, freeing them as it goes, and marks the start vector, then repaints.
+  void Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector);
   // Writes one data block into the map and repaints the rows it changed.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
