@@ -128,9 +128,14 @@ void FillThreeRegions(Tfrm_Data& map) {
   Fill(map, 0x8000, std::string(0x10000, 'c'));
 }
 
-// Sends each key combination to the window, as the user would type them.
+// Types each key combination into the grid of the active window. The offscreen platform does not hand the
+// activation back to the window when one of its dialogs closes, so the window takes it again.
 void Type(Tfrm_Data& map, const Keys& keys) {
-  for (const QKeyCombination key : keys) QTest::keyClick(&map, key.key(), key.keyboardModifiers());
+  for (const QKeyCombination key : keys) {
+    map.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&map));
+    QTest::keyClick(GridOf(map), key.key(), key.keyboardModifiers());
+  }
 }
 
 // The fill colour of a byte cell as painted.
@@ -583,11 +588,13 @@ class FrmDataTest : public QObject {
     int current = -1;
     const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
       auto* list = dialog.findChild<QListView*>("Regions");
-      if (list == nullptr || !texts.isEmpty()) return;
+      if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
       for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
       current = list->currentIndex().row();
       const QModelIndex last = list->model()->index(2, 0);
       if (double_click) {
+        // A double-click is a press on the item, as the first click of it, then the double-click itself.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(last).center());
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(last).center());
       } else {
         list->setCurrentIndex(last);
