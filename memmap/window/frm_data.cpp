@@ -390,12 +390,18 @@ bool Tfrm_Data::HasData() {
 
 void Tfrm_Data::NextRegion() {
   if (!HasData()) return;
-  if (const std::optional<std::int32_t> row = map_.NextRegionRow(Grid->Row())) Grid->SelectRow(*row);
+  if (const std::optional<std::int32_t> row = map_.NextRegionRow(Grid->Row())) ShowRegionRow(*row);
 }
 
 void Tfrm_Data::PreviousRegion() {
   if (!HasData()) return;
-  if (const std::optional<std::int32_t> row = map_.PreviousRegionRow(Grid->Row())) Grid->SelectRow(*row);
+  if (const std::optional<std::int32_t> row = map_.PreviousRegionRow(Grid->Row())) ShowRegionRow(*row);
+}
+
+void Tfrm_Data::ShowRegionRow(std::int32_t row) {
+  // A region out of view comes in at the top, so that as much of it shows as fits, not just its first row.
+  if (row < Grid->TopRow() || row >= Grid->TopRow() + Grid->VisibleRowCount()) Grid->SetTopRow(row);
+  Grid->SelectRow(row);
 }
 
 void Tfrm_Data::ListRegions() {
@@ -409,7 +415,7 @@ void Tfrm_Data::ListRegions() {
   const auto current = static_cast<std::size_t>(after == regions.begin() ? 0 : after - regions.begin() - 1);
   RegionsDialog dialog(this, regions, current);
   if (dialog.exec() != QDialog::Accepted) return;
-  Grid->SelectRow(map_.AddressToCell(regions[dialog.Chosen()].first).row);
+  ShowRegionRow(map_.AddressToCell(regions[dialog.Chosen()].first).row);
   Grid->setFocus();
 }
 

@@ -9,7 +9,7 @@
 namespace varnok {
 
 // A vertical scroll bar whose groove shows where the rows it scrolls through hold data: at each pixel row a
-// yellow mark for filled cells, a fuchsia one for the start vector, under the slider. The marks are asked for
+// yellow mark for filled cells, a fuchsia one for the start vector; over the slider only a narrow lane at its edge. The marks are asked for
 // again only after InvalidateMarks or a change of the groove's height, never on a plain repaint.
 class ScrollMarksBar : public QScrollBar {
  public:

@@ -527,11 +527,21 @@ class FrmDataTest : public QObject {
     map->MarkStartVector(0x0C000000);
     QScrollBar* bar = GridOf(*map)->verticalScrollBar();
     const QImage image = bar->grab().toImage();
+    // Beside its marks the bar looks like a plain one in the same place.
+    QScrollBar plain(Qt::Vertical, bar->parentWidget());
+    plain.setRange(bar->minimum(), bar->maximum());
+    plain.setPageStep(bar->pageStep());
+    plain.setValue(bar->value());
+    plain.setGeometry(bar->geometry());
+    const QImage plain_image = plain.grab().toImage();
     std::vector<int> rows;
     QList<QRgb> colours;
     for (int y = 0; y < image.height(); ++y) {
       const QRgb pixel = image.pixel(image.width() / 2, y);
-      if (pixel != kYellow.rgb() && pixel != kFuchsia.rgb()) continue;
+      if (pixel != kYellow.rgb() && pixel != kFuchsia.rgb()) {
+        QCOMPARE(pixel, plain_image.pixel(image.width() / 2, y));
+        continue;
+      }
       rows.push_back(y);
       colours << pixel;
     }
@@ -544,8 +554,8 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->TopRow(), bar->value());
   }
 
-  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one; past the ends nothing
-  // moves.
+  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one, each brought in at the
+  // top; past the ends nothing moves.
   void regionJumps_data() {
     QTest::addColumn<Keys>("keys");
     QTest::addColumn<int>("row");
@@ -568,7 +578,7 @@ class FrmDataTest : public QObject {
     FillThreeRegions(*map);
     Type(*map, keys);
     QCOMPARE(GridOf(*map)->Row(), row);
-    QVERIFY(!GridOf(*map)->CellRect(1, row).isEmpty());
+    QCOMPARE(GridOf(*map)->TopRow(), row);
   }
 
   // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.

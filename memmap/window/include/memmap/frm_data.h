@@ -84,6 +84,8 @@ class Tfrm_Data : public QWidget {
   void NextRegion();
   void PreviousRegion();
   void ListRegions();
+  // Selects a region's first row, brought in at the top when it is out of view.
+  void ShowRegionRow(std::int32_t row);
   void Find();
   void FindNext();
   void FindPrevious();
