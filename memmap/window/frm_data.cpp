@@ -12,6 +12,7 @@
 #include <QStaticText>
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -157,7 +158,14 @@ QAction* Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut
   auto* action = new QAction(text, this);
   action->setShortcut(shortcut);
   action->setShortcutVisibleInContextMenu(true);
-  connect(action, &QAction::triggered, this, command);
+  connect(action, &QAction::triggered, this, [this, command] {
+    // No exception leaves a slot: a command that runs out of memory says so and leaves the map as it was.
+    try {
+      (this->*command)();
+    } catch (const std::bad_alloc&) {
+      ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
+    }
+  });
   Grid->addAction(action);
   return action;
 }
@@ -409,9 +417,9 @@ void Tfrm_Data::ListRegions() {
   const std::vector<MapRegion>& regions = map_.Regions();
   // The list opens at the last region that starts at or before the selected row's last address.
   const std::uint32_t row_end = RowOffset(Grid->Row()) + (MapGrid::kBytesPerRow - 1);
-  const auto after = std::upper_bound(regions.begin(), regions.end(), row_end, [this](std::uint32_t end, const MapRegion& region) {
-    return end < region.first - map_.BaseAddress();
-  });
+  const auto after = std::upper_bound(
+      regions.begin(), regions.end(), row_end,
+      [this](std::uint32_t end, const MapRegion& region) { return end < region.first - map_.BaseAddress(); });
   const auto current = static_cast<std::size_t>(after == regions.begin() ? 0 : after - regions.begin() - 1);
   RegionsDialog dialog(this, regions, current);
   if (dialog.exec() != QDialog::Accepted) return;

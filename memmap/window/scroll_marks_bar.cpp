@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
+#include <new>
+
 namespace varnok {
 
 namespace {
@@ -50,8 +52,13 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
   initStyleOption(&option);
   const QRect groove = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, this);
   if (!marks_valid_) {
-    marks_ = source_ ? source_(groove.height()) : std::vector<std::uint8_t>();
     marks_valid_ = true;
+    // No exception leaves a paint event: without the memory for its marks the bar is shown without them.
+    try {
+      marks_ = source_ ? source_(groove.height()) : std::vector<std::uint8_t>();
+    } catch (const std::bad_alloc&) {
+      marks_.clear();
+    }
   }
   const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
   const QRect wide(groove.left() + kMarkInset, groove.top(), groove.width() - 2 * kMarkInset, groove.height());
