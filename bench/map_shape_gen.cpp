@@ -16,7 +16,7 @@ struct Shape {
   std::string_view name;
   std::uint64_t stride;
   std::uint64_t span;
-  std::uint32_t first;   // address of the first record within each stride
+  std::uint32_t first;  // address of the first record within each stride
   std::size_t length;
 };
 

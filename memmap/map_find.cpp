@@ -1,9 +1,9 @@
 // Find over the filled bytes: memmem over each contiguous span, and a small stitched buffer for the matches that
-// cross from one span into the next adjacent one (page and chunk borders).
+// cross from one span into the next adjacent one (page borders, and runs that touch).
 #include <algorithm>
 #include <cstring>
 
-#include "map_spans.h"
+#include "map_store.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -14,27 +14,15 @@ const std::uint8_t* Search(const std::uint8_t* haystack, std::size_t length, std
   return static_cast<const std::uint8_t*>(memmem(haystack, length, pattern.data(), pattern.size()));
 }
 
-// The start of the last match in haystack, or nothing. Searches windows from the end, so that a match near the
-// end is found without scanning the whole haystack.
+// The start of the last match in haystack, which is at most a page long.
 std::optional<std::size_t> SearchLast(const std::uint8_t* haystack, std::size_t length,
                                       std::span<const std::uint8_t> pattern) {
-  constexpr std::size_t kWindow = 64 * 1024;
-  const std::size_t size = pattern.size();
-  if (length < size) return std::nullopt;
-  std::size_t starts_end = length - size + 1;  // candidate starts are below this
-  while (starts_end > 0) {
-    const std::size_t starts_begin = starts_end > kWindow ? starts_end - kWindow : 0;
-    std::optional<std::size_t> last;
-    const std::uint8_t* window = haystack + starts_begin;
-    const std::size_t window_length = starts_end - starts_begin + size - 1;
-    for (const std::uint8_t* at = Search(window, window_length, pattern); at != nullptr;
-         at = Search(at + 1, window_length - static_cast<std::size_t>(at + 1 - window), pattern)) {
-      last = starts_begin + static_cast<std::size_t>(at - window);
-    }
-    if (last) return last;
-    starts_end = starts_begin;
+  std::optional<std::size_t> last;
+  for (const std::uint8_t* at = Search(haystack, length, pattern); at != nullptr;
+       at = Search(at + 1, length - static_cast<std::size_t>(at + 1 - haystack), pattern)) {
+    last = static_cast<std::size_t>(at - haystack);
   }
-  return std::nullopt;
+  return last;
 }
 
 // Up to size - 1 bytes next to the span being searched, from spans that touch it: the part a crossing match needs.
@@ -88,7 +76,7 @@ std::optional<std::uint64_t> MapGrid::FirstMatch(std::span<const std::uint8_t> p
   std::optional<std::uint64_t> found;
   Carry carry(size - 1);
   std::vector<std::uint8_t> stitched;
-  ForEachSpan(lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  ForEachSpan(*store_, lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     // A match that starts before hi ends before hi + size - 1.
     if (offset >= hi + size - 1 || (offset >= hi && carry.empty())) return false;
     if (offset < lo) {
@@ -132,7 +120,7 @@ std::optional<std::uint64_t> MapGrid::LastMatch(std::span<const std::uint8_t> pa
   std::optional<std::uint64_t> found;
   Carry carry(size - 1);
   std::vector<std::uint8_t> stitched;
-  ForEachSpanBackward(limit, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  ForEachSpanBackward(*store_, limit, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     if (offset + length <= lo) return false;
     length = std::min(length, limit - offset);
     if (!carry.empty() && offset + length != carry.first()) carry.clear();

@@ -4,18 +4,9 @@
 #include <cstring>
 
 #include "analysis/hex_text.h"
+#include "map_store.h"
 
 namespace varnok {
-
-namespace {
-
-// Bits first..first + count - 1 of a row word; count is 1 to 32.
-std::uint32_t ColumnMask(std::uint32_t first, std::uint32_t count) {
-  const std::uint32_t ones = count >= 32 ? 0xFFFFFFFFu : ((1u << count) - 1u);
-  return ones << first;
-}
-
-}  // namespace
 
 char PrintableChar(std::uint8_t byte) {
   return (byte >= 0x20 && byte <= 0x7E) ? static_cast<char>(byte) : '.';
@@ -41,17 +32,19 @@ DecodedCell DecodeCell(std::int32_t column, std::string_view text) {
   return result;
 }
 
+MapGrid::MapGrid() : store_(std::make_unique<MapStore>(0)) {}
+MapGrid::~MapGrid() = default;
+MapGrid::MapGrid(MapGrid&&) noexcept = default;
+MapGrid& MapGrid::operator=(MapGrid&&) noexcept = default;
+
 void MapGrid::Build(std::uint32_t lowest, std::uint32_t highest) {
-  base_ = lowest;
   // The difference wraps, so a range that crosses 0xFFFFFFFF is laid out like any other.
-  data_rows_ = ((highest - lowest) >> 5) + 1;
-  const std::uint64_t span = std::uint64_t{data_rows_} * kBytesPerRow;
-  const std::uint64_t leaf_span = std::uint64_t{kPageBytes} * kPagesPerLeaf;
-  leaves_.clear();
-  leaves_.resize(static_cast<std::size_t>((span + leaf_span - 1) / leaf_span));
-  leaves_.shrink_to_fit();
-  page_count_ = 0;
-  mark_tables_ = 0;
+  const std::uint32_t rows = ((highest - lowest) >> 5) + 1;
+  store_ = std::make_unique<MapStore>(std::uint64_t{rows} * kBytesPerRow);
+  base_ = lowest;
+  data_rows_ = rows;
+  marks_.clear();
+  marks_.shrink_to_fit();
   regions_.reset();
 }
 
@@ -59,36 +52,15 @@ std::uint32_t MapGrid::BaseAddress() const { return base_; }
 
 std::int32_t MapGrid::RowCount() const { return static_cast<std::int32_t>(data_rows_) + 1; }
 
-const MapGrid::Page* MapGrid::FindPage(std::uint32_t offset) const {
-  const std::uint32_t page = offset >> kPageShift;
-  const Leaf* leaf = leaves_[page >> kLeafShift].get();
-  return leaf == nullptr ? nullptr : leaf->pages[page & (kPagesPerLeaf - 1)].get();
-}
-
-MapGrid::Page& MapGrid::PageAt(std::uint32_t offset) {
-  const std::uint32_t page = offset >> kPageShift;
-  auto& leaf = leaves_[page >> kLeafShift];
-  if (!leaf) leaf = std::make_unique<Leaf>();
-  auto& slot = leaf->pages[page & (kPagesPerLeaf - 1)];
-  if (!slot) {
-    // The bytes stay uninitialised (the filled bits start cleared): only bytes under a filled bit are read.
-    slot = std::make_unique_for_overwrite<Page>();
-    ++page_count_;
-  }
-  return *slot;
-}
-
 RowCells MapGrid::Row(std::int32_t row) const {
   RowCells cells;
   if (row < 1 || row >= RowCount()) return cells;
   const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
-  const Page* page = FindPage(row_offset);
-  if (page == nullptr) return cells;
-  const std::uint32_t in_page = row_offset & (kPageBytes - 1);
-  const std::uint32_t row_in_page = in_page / kBytesPerRow;
-  cells.filled = page->filled[row_in_page];
-  cells.start_vector = page->marked ? (*page->marked)[row_in_page] : 0;
-  if (cells.filled != 0) std::memcpy(cells.bytes.data(), page->bytes.data() + in_page, kBytesPerRow);
+  cells.filled = store_->ReadRow(row_offset, cells.bytes.data());
+  for (auto mark = std::lower_bound(marks_.begin(), marks_.end(), row_offset);
+       mark != marks_.end() && *mark - row_offset < kBytesPerRow; ++mark) {
+    cells.start_vector |= 1u << (*mark - row_offset);
+  }
   return cells;
 }
 
@@ -181,7 +153,7 @@ CellPos MapGrid::AddressToCell(std::uint32_t address) const {
 void MapGrid::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   if (length <= 0 || data == nullptr) return;
   regions_.reset();
-  const std::uint64_t span = std::uint64_t{data_rows_} * kBytesPerRow;
+  const std::uint64_t span = Span();
   std::uint64_t done = 0;
   const auto total = static_cast<std::uint64_t>(length);
   while (done < total) {
@@ -191,24 +163,12 @@ void MapGrid::FillBlock(std::uint32_t address, std::int32_t length, const std::u
       done += (std::uint64_t{1} << 32) - offset;
       continue;
     }
-    const std::uint32_t in_page = offset & (kPageBytes - 1);
-    const std::uint64_t chunk =
-        std::min({total - done, span - offset, std::uint64_t{kPageBytes - in_page}});
-    Page& page = PageAt(offset);
-    std::memcpy(page.bytes.data() + in_page, data + done, static_cast<std::size_t>(chunk));
-
-    std::uint32_t position = in_page;
-    const std::uint32_t end = in_page + static_cast<std::uint32_t>(chunk);
-    while (position < end) {
-      const std::uint32_t column = position & (kBytesPerRow - 1);
-      const std::uint32_t count = std::min(kBytesPerRow - column, end - position);
-      const std::uint32_t mask = ColumnMask(column, count);
-      const std::uint32_t row = position / kBytesPerRow;
-      page.filled[row] |= mask;
-      // A later write replaces the start vector mark, as it replaces the cell text.
-      if (page.marked) (*page.marked)[row] &= ~mask;
-      position += count;
-    }
+    const auto chunk = static_cast<std::uint32_t>(std::min(total - done, span - offset));
+    // A later write replaces the start vector mark, as it replaces the cell text.
+    const auto first = std::lower_bound(marks_.begin(), marks_.end(), offset);
+    marks_.erase(first, std::lower_bound(first, marks_.end(), std::uint64_t{offset} + chunk,
+                                         [](std::uint32_t mark, std::uint64_t end) { return mark < end; }));
+    store_->Write(offset, chunk, data + done);
     done += chunk;
   }
 }
@@ -216,13 +176,8 @@ void MapGrid::FillBlock(std::uint32_t address, std::int32_t length, const std::u
 void MapGrid::MarkStartVector(std::uint32_t address) {
   const std::uint32_t offset = address - base_;
   if (!HasCell(offset)) return;
-  Page& page = PageAt(offset);
-  if (!page.marked) {
-    page.marked = std::make_unique<std::array<std::uint32_t, kRowsPerPage>>();
-    ++mark_tables_;
-  }
-  const std::uint32_t in_page = offset & (kPageBytes - 1);
-  (*page.marked)[in_page / kBytesPerRow] |= 1u << (in_page & (kBytesPerRow - 1));
+  const auto at = std::lower_bound(marks_.begin(), marks_.end(), offset);
+  if (at == marks_.end() || *at != offset) marks_.insert(at, offset);
 }
 
 std::optional<std::string> MapGrid::AddressReadout(std::int32_t column, std::int32_t row) const {
@@ -233,37 +188,17 @@ std::optional<std::string> MapGrid::AddressReadout(std::int32_t column, std::int
 
 std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
   // Data row r has the zero-based index r - 1, so the first candidate's index is row itself.
-  std::uint32_t index = row < 0 ? 0u : static_cast<std::uint32_t>(row);
-  while (index < data_rows_) {
-    const std::uint32_t offset = index * kBytesPerRow;
-    const std::uint32_t page_number = offset >> kPageShift;
-    const Leaf* leaf = leaves_[page_number >> kLeafShift].get();
-    if (leaf == nullptr) {
-      index = ((page_number >> kLeafShift) + 1) * kPagesPerLeaf * kRowsPerPage;
-      continue;
-    }
-    const Page* page = leaf->pages[page_number & (kPagesPerLeaf - 1)].get();
-    if (page != nullptr) {
-      for (std::uint32_t r = index % kRowsPerPage; r < kRowsPerPage; ++r) {
-        const std::uint32_t marks = page->marked ? (*page->marked)[r] : 0;
-        if ((page->filled[r] | marks) != 0) {
-          const std::uint32_t found = (page_number * kRowsPerPage) + r;
-          return found < data_rows_ ? static_cast<std::int32_t>(found) + 1 : -1;
-        }
-      }
-    }
-    index = (page_number + 1) * kRowsPerPage;
-  }
-  return -1;
+  const std::uint32_t index = row < 0 ? 0u : static_cast<std::uint32_t>(row);
+  if (index >= data_rows_) return -1;
+  const std::uint64_t from = std::uint64_t{index} * kBytesPerRow;
+  std::uint64_t next = store_->NextFilled(from);
+  const auto mark = std::lower_bound(marks_.begin(), marks_.end(), from);
+  if (mark != marks_.end()) next = std::min<std::uint64_t>(next, *mark);
+  return next < Span() ? static_cast<std::int32_t>(next / kBytesPerRow) + 1 : -1;
 }
 
 std::size_t MapGrid::MemoryBytes() const {
-  std::size_t bytes = leaves_.capacity() * sizeof(std::unique_ptr<Leaf>);
-  for (const auto& leaf : leaves_) {
-    if (leaf) bytes += sizeof(Leaf);
-  }
-  bytes += page_count_ * sizeof(Page);
-  bytes += mark_tables_ * sizeof(std::array<std::uint32_t, kRowsPerPage>);
+  std::size_t bytes = store_->MemoryBytes() + marks_.capacity() * sizeof(std::uint32_t);
   if (regions_) bytes += regions_->capacity() * sizeof(MapRegion);
   return bytes;
 }

@@ -1,7 +1,7 @@
 // Regions, region jumps and scroll bar marks: all worked out from the filled spans, never row by row.
 #include <algorithm>
 
-#include "map_spans.h"
+#include "map_store.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -13,9 +13,10 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
   std::uint64_t end = 0;
   bool open = false;
   const auto close = [&] {
-    regions.push_back(MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
+    regions.push_back(
+        MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
   };
-  ForEachSpan(0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
+  ForEachSpan(*store_, 0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
     if (open && offset == end) {
       end += length;
       return true;
@@ -27,6 +28,7 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
     return true;
   });
   if (open) close();
+  regions.shrink_to_fit();
   regions_ = std::move(regions);
   return *regions_;
 }
@@ -51,48 +53,59 @@ std::optional<std::int32_t> MapGrid::NextRegionRow(std::int32_t row) const {
 
 std::optional<std::int32_t> MapGrid::PreviousRegionRow(std::int32_t row) const {
   const std::vector<MapRegion>& regions = Regions();
-  const auto after = std::lower_bound(regions.begin(), regions.end(), row, [&](const MapRegion& region, std::int32_t r) {
-    return StartRow(region, base_) < r;
-  });
+  const auto after =
+      std::lower_bound(regions.begin(), regions.end(), row,
+                       [&](const MapRegion& region, std::int32_t r) { return StartRow(region, base_) < r; });
   if (after == regions.begin()) return std::nullopt;
   return StartRow(*std::prev(after), base_);
 }
 
-namespace {
-
-// The pixel rows whose data rows meet the zero-based rows first..last, for `pixels` pixel rows over `rows` data rows:
-// pixel i stands for rows i * rows / pixels up to (i + 1) * rows / pixels, exclusive, and at least for its first one.
-struct PixelSpan {
-  std::uint64_t first;
-  std::uint64_t last;
-};
-
-PixelSpan PixelsOfRows(std::uint64_t first, std::uint64_t last, std::uint64_t rows, std::uint64_t pixels) {
-  const auto ceil_div = [](std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; };
-  const std::uint64_t by_end = ceil_div((first + 1) * pixels, rows) - 1;
-  const std::uint64_t by_start = ceil_div(first * pixels, rows);
-  return PixelSpan{std::min(by_end, by_start), std::min(pixels - 1, ((last + 1) * pixels - 1) / rows)};
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
   if (pixels <= 0) return {};
-  std::vector<std::uint8_t> marks(static_cast<std::size_t>(pixels), 0);
-  const auto count = static_cast<std::uint64_t>(pixels);
-  const auto mark = [&](std::uint64_t first_row, std::uint64_t last_row, std::uint8_t bit) {
-    const PixelSpan span = PixelsOfRows(first_row, last_row, data_rows_, count);
-    for (std::uint64_t i = span.first; i <= span.last; ++i) marks[i] |= bit;
+  const auto count = static_cast<std::size_t>(pixels);
+  std::vector<std::uint8_t> marks(count, 0);
+  // Pixel i stands for the zero-based rows starts[i] up to its end, and at least for its first row; the pixels
+  // overlap when there are fewer rows than pixels.
+  std::vector<std::uint64_t> starts(count + 1);
+  for (std::size_t i = 0; i <= count; ++i) starts[i] = i * std::uint64_t{data_rows_} / count;
+  const auto end_of = [&](std::size_t i) { return std::max(starts[i + 1], starts[i] + 1); };
+  // Marks the pixels that meet rows first..last, from the first pixel that does not end before `first` on.
+  const auto mark_rows = [&](std::size_t from, std::uint64_t first, std::uint64_t last, std::uint8_t bit) {
+    for (std::size_t i = from; i < count && starts[i] <= last; ++i) {
+      if (end_of(i) > first) marks[i] |= bit;
+    }
   };
-  ForEachSpan(0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
-    mark(offset / kBytesPerRow, (offset + length - 1) / kBytesPerRow, kFilledMark);
+  // Pages come in map order, so the first pixel of interest only moves forward. A page that one pixel alone
+  // covers marks it without a look inside: for a 4 GiB map that is nearly every page.
+  constexpr std::uint64_t kRowsPerPage = MapStore::kPageBytes / kBytesPerRow;
+  MapStore::PageSpans spans;
+  std::size_t pixel = 0;
+  store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    const std::uint64_t first = page_offset / kBytesPerRow;
+    const std::uint64_t last = std::min<std::uint64_t>(first + kRowsPerPage, data_rows_) - 1;
+    while (pixel < count && end_of(pixel) <= first) ++pixel;
+    if (pixel == count) return false;
+    if (starts[pixel] <= first && end_of(pixel) > last && (pixel + 1 == count || starts[pixel + 1] > last)) {
+      marks[pixel] |= kFilledMark;
+      return true;
+    }
+    std::size_t span_pixel = pixel;
+    const std::size_t runs = store_->SpansOf(page, spans);
+    for (std::size_t i = 0; i < runs; ++i) {
+      const std::uint64_t offset = page_offset + spans[i].start;
+      const std::uint64_t run_first = offset / kBytesPerRow;
+      while (span_pixel < count && end_of(span_pixel) <= run_first) ++span_pixel;
+      mark_rows(span_pixel, run_first, (offset + spans[i].length - 1) / kBytesPerRow, kFilledMark);
+    }
     return true;
   });
-  for (std::int32_t row = NextWrittenRow(0); row > 0; row = NextWrittenRow(row)) {
-    if (Row(row).start_vector != 0) {
-      const auto index = static_cast<std::uint64_t>(row - 1);
-      mark(index, index, kStartVectorMark);
-    }
+  for (const std::uint32_t offset : marks_) {
+    const std::uint64_t row = offset / kBytesPerRow;
+    const auto after = std::upper_bound(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(count), row);
+    // The pixel that starts last at or before the row, and the ones before it that still reach it.
+    std::size_t from = static_cast<std::size_t>(after - starts.begin());
+    while (from > 0 && end_of(from - 1) > row) --from;
+    mark_rows(from, row, row, kStartVectorMark);
   }
   return marks;
 }

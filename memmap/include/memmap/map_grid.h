@@ -59,15 +59,22 @@ char PrintableChar(std::uint8_t byte);
 // Colour class and display text of a cell's text; the ASCII column is never taken as marked.
 DecodedCell DecodeCell(std::int32_t column, std::string_view text);
 
+class MapStore;
+
 // The memory map as a table of 34 columns (address, 32 bytes, ASCII) and N + 1 rows (header, data).
-// Only rows that were written are stored; every other row reads as unused. Before Build only the header row exists.
+// Only the written bytes are stored; every other cell reads as unused. Before Build only the header row exists.
 class MapGrid {
  public:
   static constexpr std::int32_t kColumnCount = 34;
   static constexpr std::int32_t AsciiColumn = 33;
   static constexpr std::uint32_t kBytesPerRow = 32;
 
-  // Lays out the range lowest..highest (modulo 2^32) in rows of 32 bytes from lowest on.
+  MapGrid();
+  ~MapGrid();
+  MapGrid(MapGrid&&) noexcept;
+  MapGrid& operator=(MapGrid&&) noexcept;
+
+  // Lays out the range lowest..highest (modulo 2^32) in rows of 32 bytes from lowest on, with nothing written.
   void Build(std::uint32_t lowest, std::uint32_t highest);
 
   std::uint32_t BaseAddress() const;
@@ -88,6 +95,7 @@ class MapGrid {
 
   CellPos AddressToCell(std::uint32_t address) const;
   // Writes the bytes from address on; a length of 0 or less, and addresses without a cell, change nothing.
+  // On std::bad_alloc the grid holds a consistent part of the block.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data);
   // Marks the start vector; an address without a cell changes nothing.
   void MarkStartVector(std::uint32_t address);
@@ -127,49 +135,25 @@ class MapGrid {
   // "find previous" passes the current match's offset.
   std::optional<std::uint32_t> FindBackward(std::span<const std::uint8_t> pattern, std::uint32_t before_offset) const;
 
-  // Every byte the store of written data holds: data, run and page records, the page index, start vector marks
-  // and the region cache.
+  // Every byte that the grid's store of written data holds, the allocator's share included: bytes, runs, page
+  // records, the leaf index, start vector marks and the region cache. At most 1.25 bytes per filled address plus
+  // 80 bytes per FillBlock plus 1 MB, whatever the blocks' shape.
   std::size_t MemoryBytes() const;
 
  private:
-  // A page holds kPageBytes consecutive addresses counted from BaseAddress: whole rows only.
-  static constexpr std::uint32_t kPageShift = 12;
-  static constexpr std::uint32_t kPageBytes = 1u << kPageShift;
-  static constexpr std::uint32_t kRowsPerPage = kPageBytes / kBytesPerRow;
-  static constexpr std::uint32_t kLeafShift = 10;
-  static constexpr std::uint32_t kPagesPerLeaf = 1u << kLeafShift;
-
-  struct Page {
-    std::array<std::uint8_t, kPageBytes> bytes;        // valid where the filled bit is set
-    std::array<std::uint32_t, kRowsPerPage> filled{};  // bit c - 1 of a row: column c was filled
-    std::unique_ptr<std::array<std::uint32_t, kRowsPerPage>> marked;  // start vector bits, made on demand
-  };
-  struct Leaf {
-    std::array<std::unique_ptr<Page>, kPagesPerLeaf> pages;
-  };
-
-  // Visit the filled spans (offset, data, length) in map order until visit returns false: ForEachSpan those that
-  // end after `from`, ForEachSpanBackward those that begin before `before`, last first (defined in map_spans.h).
-  template <typename Visit>
-  void ForEachSpan(std::uint64_t from, Visit&& visit) const;
-  template <typename Visit>
-  void ForEachSpanBackward(std::uint64_t before, Visit&& visit) const;
   std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
+  // True when the offset from BaseAddress lies in a data row.
+  bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
+  // The first and the last match that starts at an offset from lo up to hi, exclusive.
   std::optional<std::uint64_t> FirstMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
                                           std::uint64_t hi) const;
   std::optional<std::uint64_t> LastMatch(std::span<const std::uint8_t> pattern, std::uint64_t lo,
                                          std::uint64_t hi) const;
 
-  const Page* FindPage(std::uint32_t offset) const;
-  Page& PageAt(std::uint32_t offset);
-  // True when the offset from BaseAddress lies in a data row.
-  bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
-
   std::uint32_t base_ = 0;
   std::uint32_t data_rows_ = 0;
-  std::vector<std::unique_ptr<Leaf>> leaves_;
-  std::size_t page_count_ = 0;
-  std::size_t mark_tables_ = 0;
+  std::unique_ptr<MapStore> store_;  // the written bytes by map offset
+  std::vector<std::uint32_t> marks_;  // map offsets of start vector marks, ascending
   mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
 };
 
