@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -169,6 +170,8 @@ void BM_RepaintMarkedScrollBar(benchmark::State& state) {
   bar->repaint();
   for (auto _ : state) bar->repaint();
   state.counters["bar_height"] = bar->height();
+  const std::vector<std::uint8_t> marks = map.Map().ScrollMarks(bar->height());
+  state.counters["marked_pixel_rows"] = static_cast<double>(marks.size() - std::count(marks.begin(), marks.end(), 0));
 }
 BENCHMARK(BM_RepaintMarkedScrollBar)->Unit(benchmark::kMillisecond);
 
