@@ -10,6 +10,7 @@
 #include "about/version_info.h"
 #include "about/version_resource.h"
 #include "ui/fonts.h"
+#include "ui/placement.h"
 #include "ui/text.h"
 
 namespace varnok {
@@ -74,15 +75,17 @@ Tfrm_About::Tfrm_About(QWidget* owner, const std::string& executable)
   QString text = ui::ToQt(AboutText(VersionField(info, kFileVersionIndex)));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   Memo->setPlainText(text);
+
+  if (owner != nullptr) {
+    placement_ = new ui::FramePlacement(*this, [this] {
+      return ui::CentredFrame(*parentWidget()->window(), *this).topLeft();
+    });
+  }
 }
 
 void Tfrm_About::showEvent(QShowEvent* event) {
   // Centred by the outer frames, each half rounded toward zero; QDialog's own centring differs.
-  if (!event->spontaneous() && parentWidget() != nullptr) {
-    const QRect owner = parentWidget()->window()->frameGeometry();
-    const QRect self = frameGeometry();
-    move(owner.x() + (owner.width() - self.width()) / 2, owner.y() + (owner.height() - self.height()) / 2);
-  }
+  if (!event->spontaneous() && placement_ != nullptr) placement_->Apply();
   QDialog::showEvent(event);
 }
 

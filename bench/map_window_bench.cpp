@@ -1,17 +1,22 @@
 // The memory map window on the offscreen platform: building and first painting the widest map a file can
-// give (0x00000000..0xFFFFFFFF, 134,217,728 data rows), its peak memory against an empty window, and
-// painting a screen of rows at the top and at the end of that map.
+// give (0x00000000..0xFFFFFFFF, 134,217,728 data rows), its peak memory against an empty window,
+// painting a screen of rows at the top and at the end of that map, repainting the scroll bar with its data
+// marks, and opening the list of 100,000 regions.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QAction>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -144,6 +149,78 @@ void BM_PaintScreen(benchmark::State& state) {
   state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
 }
 BENCHMARK(BM_PaintScreen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// One repaint of the scroll bar of a 4 GiB map with a byte in each of its 1,048,576 pages, a screen high: the
+// marks were taken from the map once, before the loop, as the bar keeps them until the map or its height changes.
+void BM_RepaintMarkedScrollBar(benchmark::State& state) {
+  varnok::Tfrm_Data map(&Owner(), "bench.s19");
+  map.Build(0x00000000u, 0xFFFFFFFFu);
+  map.ShowMap();
+  map.resize(map.width(), kScreenHeight + kPanelHeight);
+  const std::uint8_t byte = 0x5A;
+  for (std::uint64_t address = 0; address <= 0xFFFFFFFFu; address += 4096) {
+    map.FillBlock(static_cast<std::uint32_t>(address), 1, &byte);
+  }
+  map.MarkStartVector(0x80000000u);
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  QScrollBar* bar = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"))->verticalScrollBar();
+  bar->repaint();
+  for (auto _ : state) bar->repaint();
+  state.counters["bar_height"] = bar->height();
+  const std::vector<std::uint8_t> marks = map.Map().ScrollMarks(bar->height());
+  state.counters["marked_pixel_rows"] = static_cast<double>(marks.size() - std::count(marks.begin(), marks.end(), 0));
+}
+BENCHMARK(BM_RepaintMarkedScrollBar)->Unit(benchmark::kMillisecond);
+
+// "Regions..." (Ctrl+R) on a map of 100,000 regions until the list has been painted: the dialog is built, shown
+// and painted, then closed. With arg 1 the model works out the regions anew each time (a write drops its cache),
+// as on the first Ctrl+R after a fill; with arg 0 they are cached, as on every later one.
+void BM_OpenRegionsList(benchmark::State& state) {
+  varnok::Tfrm_Data map(&Owner(), "bench.s19");
+  map.Build(0x00000000u, 0xFFFFFFFFu);
+  map.ShowMap();
+  const std::uint8_t byte = 0xA5;
+  constexpr std::uint32_t kRegions = 100000;
+  constexpr std::uint32_t kStride = 0xFFFFFFFFu / kRegions;
+  for (std::uint32_t i = 0; i < kRegions; ++i) map.FillBlock(i * kStride, 1, &byte);
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
+  QAction* regions = nullptr;
+  for (QAction* action : grid->actions()) {
+    if (action->text() == QStringLiteral("Regions...")) regions = action;
+  }
+  if (regions == nullptr) {
+    state.SkipWithError("no Regions... command");
+    return;
+  }
+  std::int64_t listed = 0;
+  for (auto _ : state) {
+    if (state.range(0) == 1) {
+      state.PauseTiming();
+      map.FillBlock(0, 1, &byte);
+      // The write also has the scroll bar take its marks again, which is no part of opening the list.
+      grid->verticalScrollBar()->repaint();
+      state.ResumeTiming();
+    }
+    QTimer::singleShot(0, [&listed] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      dialog->repaint();
+      ++listed;
+      dialog->reject();
+    });
+    regions->trigger();
+  }
+  if (listed != static_cast<std::int64_t>(state.iterations())) state.SkipWithError("the list did not open");
+  state.counters["regions"] = static_cast<double>(map.Map().Regions().size());
+}
+BENCHMARK(BM_OpenRegionsList)->ArgName("uncached")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

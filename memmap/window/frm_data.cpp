@@ -1,18 +1,27 @@
 #include "memmap/frm_data.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QFrame>
-#include <QInputDialog>
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
-#include <QShortcut>
 #include <QStaticText>
 
+#include <algorithm>
+#include <new>
 #include <optional>
+#include <vector>
 
 #include "analysis/hex_text.h"
+#include "map_dialogs.h"
+#include "map_text_file.h"
+#include "ui/dialogs.h"
 #include "ui/fonts.h"
+#include "ui/placement.h"
 #include "ui/text.h"
 
 namespace varnok {
@@ -27,6 +36,8 @@ const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
+// The cells of the last match of Find: a colour of its own beside the legend's and the selected row's.
+const QColor kAqua(0, 255, 255);
 
 constexpr int kAddressColumnWidth = 64;
 constexpr int kAsciiColumnWidth = 264;
@@ -67,18 +78,15 @@ QLabel* NewLegendPanel(QWidget* parent, const char* name, const QRect& geometry,
   return panel;
 }
 
-// Accepts 1 to 8 hexadecimal digits, optionally after "0x", with blanks around them.
-std::optional<std::uint32_t> ParseHexAddress(QString text) {
-  text = text.trimmed();
-  if (text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) text = text.mid(2);
-  if (text.isEmpty() || text.size() > 8) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const QChar ch : text) {
-    const int digit = QStringLiteral("0123456789ABCDEF").indexOf(ch.toUpper());
-    if (digit < 0) return std::nullopt;
-    value = value * 16u + static_cast<std::uint32_t>(digit);
-  }
-  return value;
+QString RunSaveMapDialog(QWidget* parent, const QString& preset) {
+  QFileDialog dialog(parent, QStringLiteral("Save map as text"));
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters({QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")});
+  dialog.selectFile(preset);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
 }
 
 }  // namespace
@@ -92,6 +100,9 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       Panel1(NewLegendPanel(Panel, "Panel1", QRect(216, 5, 73, 17), QStringLiteral("Unused"), kLime)),
       Panel2(NewLegendPanel(Panel, "Panel2", QRect(304, 5, 73, 17), QStringLiteral("Filled"), kYellow)),
       Panel3(NewLegendPanel(Panel, "Panel3", QRect(392, 5, 73, 17), QStringLiteral("Start vector"), kFuchsia)),
+      placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
+      file_name_(name),
+      save_file_dialog_(RunSaveMapDialog),
       cell_metrics_(QFont()),
       ascii_metrics_(QFont()) {
   setObjectName(QStringLiteral("frm_Data"));
@@ -107,6 +118,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   Grid->SetOnDrawCell([this](QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                              GridDrawState state) { GridDrawCell(painter, column, row, rect, state); });
   Grid->SetOnMouseMove([this](Qt::KeyboardModifiers shift, int x, int y) { GridMouseMove(shift, x, y); });
+  Grid->SetMarksSource([this](int pixels) { return map_.ScrollMarks(pixels); });
   cell_font_ = Grid->font();
   // The fixed-pitch face at the grid font's height.
   ascii_font_ = ui::FixedFont();
@@ -126,8 +138,36 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   resize(grid_width + 1, kInitialOuterHeight - OwnerFrameExtra().height());
   FormResize();
 
-  auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
-  connect(go_to, &QShortcut::activated, this, &Tfrm_Data::GoToAddress);
+  // The commands live on the grid, so that its context menu lists them; their shortcuts work anywhere in the window.
+  Grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+  AddCommand(QStringLiteral("Go to address..."), QKeySequence(Qt::CTRL | Qt::Key_G), &Tfrm_Data::GoToAddress);
+  AddCommand(QStringLiteral("Next region"), QKeySequence(Qt::CTRL | Qt::Key_Down), &Tfrm_Data::NextRegion);
+  AddCommand(QStringLiteral("Previous region"), QKeySequence(Qt::CTRL | Qt::Key_Up), &Tfrm_Data::PreviousRegion);
+  AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R), &Tfrm_Data::ListRegions);
+  AddCommand(QStringLiteral("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), &Tfrm_Data::Find);
+  AddCommand(QStringLiteral("Find next"), QKeySequence(Qt::Key_F3), &Tfrm_Data::FindNext);
+  AddCommand(QStringLiteral("Find previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3), &Tfrm_Data::FindPrevious);
+  AddCommand(QStringLiteral("Copy row"), QKeySequence(Qt::CTRL | Qt::Key_C), &Tfrm_Data::CopyRow);
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  Grid->addAction(separator);
+  AddCommand(QStringLiteral("Save map as text..."), QKeySequence(), &Tfrm_Data::SaveMapAsText);
+}
+
+QAction* Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)()) {
+  auto* action = new QAction(text, this);
+  action->setShortcut(shortcut);
+  action->setShortcutVisibleInContextMenu(true);
+  connect(action, &QAction::triggered, this, [this, command] {
+    // No exception leaves a slot: a command that runs out of memory says so and leaves the map as it was.
+    try {
+      (this->*command)();
+    } catch (const std::bad_alloc&) {
+      ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
+    }
+  });
+  Grid->addAction(action);
+  return action;
 }
 
 void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
@@ -144,12 +184,14 @@ void Tfrm_Data::Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_
   FillFromBlocks(map_, blocks, start_vector);
   cached_row_ = -1;
   Grid->viewport()->update();
+  Grid->InvalidateMarks();
 }
 
 void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes) {
   map_.FillBlock(address, length, bytes);
   cached_row_ = -1;
   if (length <= 0) return;
+  Grid->InvalidateMarks();
   const std::int32_t first = map_.AddressToCell(address).row;
   const std::int32_t last = map_.AddressToCell(address + static_cast<std::uint32_t>(length) - 1u).row;
   if (first <= last) {
@@ -163,6 +205,7 @@ void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std:
 void Tfrm_Data::MarkStartVector(std::uint32_t address) {
   map_.MarkStartVector(address);
   cached_row_ = -1;
+  Grid->InvalidateMarks();
   const CellPos cell = map_.AddressToCell(address);
   Grid->InvalidateCell(cell.column, cell.row);
 }
@@ -172,10 +215,14 @@ void Tfrm_Data::ShowMap() {
     shown_ = true;
     CentreOverOwner();
   }
+  // A minimised map comes back in the state it had before, maximised or not.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();
 }
+
+void Tfrm_Data::SetSaveFileDialog(SaveFileDialog dialog) { save_file_dialog_ = std::move(dialog); }
 
 void Tfrm_Data::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
@@ -235,6 +282,9 @@ void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_
     pen = pal.color(QPalette::ButtonText);
     font = &ascii_font_;
     metrics = &ascii_metrics_;
+  } else if (byte_column && InMatch(column, row)) {
+    brush = kAqua;
+    pen = kBlack;
   } else if (state.selected) {
     brush = kind == CellKind::FilledByte ? kBlue : kind == CellKind::StartVectorByte ? kRed : kBlack;
     pen = kWhite;
@@ -313,73 +363,132 @@ QSize Tfrm_Data::OwnerFrameExtra() const {
 }
 
 void Tfrm_Data::CentreOverOwner() {
-  const QWidget* owner = parentWidget();
   const QSize extra = OwnerFrameExtra();
   int new_width = width() + extra.width();
   int new_height = height() + extra.height();
   if (can_resize_attached_) FormCanResize(new_width, new_height);
   resize(new_width - extra.width(), new_height - extra.height());
-  if (owner != nullptr) {
-    const QRect outer = owner->frameGeometry();
-    move(outer.left() + (outer.width() - new_width) / 2, outer.top() + (outer.height() - new_height) / 2);
-  }
+  placement_->Apply();
   // The size check has had its one pass: from here on the window keeps its width.
   setMinimumWidth(width());
   setMaximumWidth(width());
 }
 
-namespace {
-
-// The Go-to dialog: asks for a hexadecimal address inside the map and, when an entry is refused, says why in the
-// same dialog and keeps it open.
-class GoToDialog : public QInputDialog {
- public:
-  GoToDialog(QWidget* parent, const MapGrid& map) : QInputDialog(parent), map_(map) {
-    const std::uint32_t first = map.BaseAddress();
-    const std::uint32_t last = map.RowAddress(map.RowCount() - 1) + (MapGrid::kBytesPerRow - 1);
-    range_ = QStringLiteral("Hexadecimal address (%1 to %2):")
-                 .arg(ui::ToQt(AddressText(first)), ui::ToQt(AddressText(last)));
-    setWindowTitle(QStringLiteral("Go to address"));
-    setInputMode(QInputDialog::TextInput);
-    setLabelText(range_);
-  }
-
-  // The row of the accepted address.
-  std::int32_t Row() const { return row_; }
-
-  void done(int result) override {
-    if (result == QDialog::Accepted) {
-      const QString entered = textValue().trimmed();
-      const std::optional<std::uint32_t> address = ParseHexAddress(entered);
-      if (!address) {
-        setLabelText(QStringLiteral("'%1' is not a hexadecimal address.\n").arg(entered) + range_);
-        return;
-      }
-      const std::int32_t row = map_.AddressToCell(*address).row;
-      if (row < 1 || row >= map_.RowCount()) {
-        setLabelText(QStringLiteral("%1 lies outside this map.\n").arg(ui::ToQt(AddressText(*address))) + range_);
-        return;
-      }
-      row_ = row;
-    }
-    QInputDialog::done(result);
-  }
-
- private:
-  const MapGrid& map_;
-  QString range_;
-  std::int32_t row_ = 0;
-};
-
-}  // namespace
+QPoint Tfrm_Data::PlacedFrameTopLeft() const {
+  const QWidget* owner = parentWidget();
+  if (owner == nullptr) return frameGeometry().topLeft();
+  const QRect centred = ui::CentredFrame(*owner, *this);
+  // Near a screen edge the centred window would start off-screen, its address column or read-out cut off.
+  return ui::KeptInside(centred, ui::AvailableAreaAt(centred)).topLeft();
+}
 
 void Tfrm_Data::GoToAddress() {
   if (map_.RowCount() < 2) return;
-  GoToDialog dialog(this, map_);
-  dialog.setTextValue(ui::ToQt(HexText(map_.RowAddress(Grid->Row()), 8)));
+  GoToDialog dialog(this, map_, ui::ToQt(HexText(map_.RowAddress(Grid->Row()), 8)));
   if (dialog.exec() != QDialog::Accepted) return;
   Grid->SelectRow(dialog.Row());
   Grid->setFocus();
+}
+
+bool Tfrm_Data::HasData() {
+  if (!map_.Regions().empty()) return true;
+  ui::ShowMessage(this, QStringLiteral("No data in this map."));
+  return false;
+}
+
+void Tfrm_Data::NextRegion() {
+  if (!HasData()) return;
+  if (const std::optional<std::int32_t> row = map_.NextRegionRow(Grid->Row())) ShowRegionRow(*row);
+}
+
+void Tfrm_Data::PreviousRegion() {
+  if (!HasData()) return;
+  if (const std::optional<std::int32_t> row = map_.PreviousRegionRow(Grid->Row())) ShowRegionRow(*row);
+}
+
+void Tfrm_Data::ShowRegionRow(std::int32_t row) {
+  // A region out of view comes in at the top, so that as much of it shows as fits, not just its first row.
+  if (row < Grid->TopRow() || row >= Grid->TopRow() + Grid->VisibleRowCount()) Grid->SetTopRow(row);
+  Grid->SelectRow(row);
+}
+
+void Tfrm_Data::ListRegions() {
+  if (!HasData()) return;
+  const std::vector<MapRegion>& regions = map_.Regions();
+  // The list opens at the last region that starts at or before the selected row's last address.
+  const std::uint32_t row_end = RowOffset(Grid->Row()) + (MapGrid::kBytesPerRow - 1);
+  const auto after = std::upper_bound(
+      regions.begin(), regions.end(), row_end,
+      [this](std::uint32_t end, const MapRegion& region) { return end < region.first - map_.BaseAddress(); });
+  const auto current = static_cast<std::size_t>(after == regions.begin() ? 0 : after - regions.begin() - 1);
+  RegionsDialog dialog(this, regions, current);
+  if (dialog.exec() != QDialog::Accepted) return;
+  ShowRegionRow(map_.AddressToCell(regions[dialog.Chosen()].first).row);
+  Grid->setFocus();
+}
+
+void Tfrm_Data::Find() {
+  if (!HasData()) return;
+  FindDialog dialog(this, find_text_);
+  if (dialog.exec() != QDialog::Accepted) return;
+  find_text_ = dialog.textValue();
+  find_pattern_ = dialog.Pattern();
+  // A new search starts after the selected row's first cell, so that repeating it moves on.
+  ShowMatch(map_.FindForward(find_pattern_, RowOffset(Grid->Row()) + 1));
+}
+
+void Tfrm_Data::FindNext() {
+  if (find_pattern_.empty()) {
+    Find();
+    return;
+  }
+  if (!HasData()) return;
+  ShowMatch(map_.FindForward(find_pattern_, match_ ? *match_ + 1 : RowOffset(Grid->Row()) + 1));
+}
+
+void Tfrm_Data::FindPrevious() {
+  if (find_pattern_.empty()) {
+    Find();
+    return;
+  }
+  if (!HasData()) return;
+  ShowMatch(map_.FindBackward(find_pattern_, match_ ? *match_ : RowOffset(Grid->Row())));
+}
+
+void Tfrm_Data::ShowMatch(std::optional<std::uint32_t> offset) {
+  match_ = offset;
+  Grid->viewport()->update();
+  if (!offset) {
+    ui::ShowMessage(this, QStringLiteral("Not found: ") + find_text_);
+    return;
+  }
+  Grid->SelectRow(static_cast<std::int32_t>(*offset / MapGrid::kBytesPerRow) + 1);
+  Grid->setFocus();
+}
+
+bool Tfrm_Data::InMatch(std::int32_t column, std::int32_t row) const {
+  if (!match_ || row < 1) return false;
+  // Offsets below the match wrap to large distances, so one comparison covers both ends.
+  const std::uint32_t distance = RowOffset(row) + static_cast<std::uint32_t>(column - 1) - *match_;
+  return distance < find_pattern_.size();
+}
+
+std::uint32_t Tfrm_Data::RowOffset(std::int32_t row) {
+  return static_cast<std::uint32_t>(row - 1) * MapGrid::kBytesPerRow;
+}
+
+void Tfrm_Data::CopyRow() {
+  std::string text;
+  map_.AppendRowText(Grid->Row(), text);
+  QGuiApplication::clipboard()->setText(ui::ToQt(text));
+}
+
+void Tfrm_Data::SaveMapAsText() {
+  const QString path = save_file_dialog_(this, ui::ToQt(file_name_) + QStringLiteral(".map.txt"));
+  if (path.isEmpty()) return;
+  if (const std::optional<QString> reason = WriteMapText(map_, path)) {
+    ui::ShowErrorDialog(this, QStringLiteral("Unable to save the map to '%1':\n%2").arg(path, *reason));
+  }
 }
 
 }  // namespace varnok

@@ -11,9 +11,13 @@
 
 #include <algorithm>
 
+#include "scroll_marks_bar.h"
+
 namespace varnok {
 
-MapGridView::MapGridView(const MapGrid& grid, QWidget* parent) : QAbstractScrollArea(parent), grid_(grid) {
+MapGridView::MapGridView(const MapGrid& grid, QWidget* parent)
+    : QAbstractScrollArea(parent), grid_(grid), marks_bar_(new ScrollMarksBar(this)) {
+  setVerticalScrollBar(marks_bar_);
   setFrameShape(QFrame::NoFrame);
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -41,12 +45,17 @@ void MapGridView::SetOnDrawCell(DrawCellHandler handler) {
 
 void MapGridView::SetOnMouseMove(MouseMoveHandler handler) { on_mouse_move_ = std::move(handler); }
 
+void MapGridView::SetMarksSource(MarksSource source) { marks_bar_->SetMarksSource(std::move(source)); }
+
+void MapGridView::InvalidateMarks() { marks_bar_->InvalidateMarks(); }
+
 void MapGridView::Reset() {
   row_ = 1;
   layout_.SetRowCount(grid_.RowCount());
   UpdateScrollRange();
   verticalScrollBar()->setValue(1);
   viewport()->update();
+  marks_bar_->InvalidateMarks();
 }
 
 void MapGridView::SelectRow(std::int32_t row) {

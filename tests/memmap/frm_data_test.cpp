@@ -1,17 +1,28 @@
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QImage>
 #include <QInputDialog>
 #include <QLabel>
+#include <QListView>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <QScreen>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +50,8 @@ struct Spot {
   std::int32_t row = 0;
   QPoint raw{-1, -1};
 };
+
+using Keys = std::vector<QKeyCombination>;
 
 Spot At(std::int32_t column, std::int32_t row) { return {column, row, {-1, -1}}; }
 Spot Raw(int x, int y) { return {0, 0, {x, y}}; }
@@ -84,6 +97,75 @@ bool HasInk(const QImage& image, const QRect& rect, const QColor& text, const QC
 
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
 
+void Fill(Tfrm_Data& map, std::uint32_t address, const std::string& bytes) {
+  map.FillBlock(address, static_cast<std::int32_t>(bytes.size()), reinterpret_cast<const std::uint8_t*>(bytes.data()));
+}
+
+// The texts of the message boxes a command shows; each is answered with OK.
+class MessageRecorder {
+ public:
+  MessageRecorder()
+      : answerer_([this](QDialog& dialog) {
+          if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+            texts << box->text();
+            box->accept();
+          }
+        }) {}
+  QStringList texts;
+
+ private:
+  varnok::test::ModalAnswerer answerer_;
+};
+
+const QColor kAqua(0, 255, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kFuchsia(255, 0, 255);
+
+// Three regions in a 256 KiB map: rows 9 and 10, row 129, rows 1025 to 3072.
+void FillThreeRegions(Tfrm_Data& map) {
+  Fill(map, 0x100, std::string(64, 'a'));
+  Fill(map, 0x1000, "b");
+  Fill(map, 0x8000, std::string(0x10000, 'c'));
+}
+
+// Types each key combination into the grid of the active window. The offscreen platform does not hand the
+// activation back to the window when one of its dialogs closes, so the window takes it again.
+void Type(Tfrm_Data& map, const Keys& keys) {
+  for (const QKeyCombination key : keys) {
+    map.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&map));
+    QTest::keyClick(GridOf(map), key.key(), key.keyboardModifiers());
+  }
+}
+
+// The fill colour of a byte cell as painted.
+QRgb CellFill(const Tfrm_Data& map, std::int32_t column, std::int32_t row) {
+  const QRect cell = GridOf(map)->CellRect(column, row);
+  return GridOf(map)->grab().toImage().pixel(cell.center().x(), cell.top() + 2);
+}
+
+// Caps the size of files this process writes while it lives, so that writing past the cap fails with EFBIG.
+class FileSizeCap {
+ public:
+  explicit FileSizeCap(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cap = saved_;
+    cap.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  ~FileSizeCap() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, signal_);
+  }
+  FileSizeCap(const FileSizeCap&) = delete;
+  FileSizeCap& operator=(const FileSizeCap&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*signal_)(int) = nullptr;
+};
+
 }  // namespace
 
 class FrmDataTest : public QObject {
@@ -91,6 +173,20 @@ class FrmDataTest : public QObject {
 
  private:
   std::unique_ptr<QWidget> owner_;
+
+  // A map of 128 rows from 0x1000 with DE AD BE EF at rows 3 and 65 and across rows 81 and 82, "VERSION" in
+  // row 9, and the start vector inside the first match; active, so that it takes shortcuts.
+  Tfrm_Data* NewFindMap() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x00001FFF);
+    if (map == nullptr || !QTest::qWaitForWindowActive(map)) return nullptr;
+    const std::string dead_beef("\xDE\xAD\xBE\xEF");
+    Fill(*map, 0x1040, dead_beef);
+    Fill(*map, 0x1105, "VERSION");
+    Fill(*map, 0x1800, dead_beef);
+    Fill(*map, 0x1A1E, dead_beef);
+    map->MarkStartVector(0x1041);
+    return map;
+  }
 
   Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest, const std::string& name = "test.s19") {
     auto* map = new Tfrm_Data(owner_.get(), name);
@@ -403,6 +499,326 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->Map().Cell(1, 1), std::string(".41"));
     owner_.reset();
     QVERIFY(!map);
+  }
+
+
+  // The grid's context menu offers every command with its shortcut.
+  void contextMenu() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QCOMPARE(GridOf(*map)->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList shown;
+    for (const QAction* action : GridOf(*map)->actions()) {
+      shown << (action->isSeparator() ? QString("-") : action->text() + "\t" + action->shortcut().toString());
+    }
+    QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
+                                 "Regions...\tCtrl+R", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
+                                 "Copy row\tCtrl+C", "-", "Save map as text...\t"}));
+  }
+
+  // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
+  // groove; the slider stays on top and the bar still pages.
+  void scrollBarMarks() {
+    Tfrm_Data* map = NewMap(0x00000000, 0x0FFFFFFF);  // 8,388,608 data rows
+    QVERIFY(map);
+    map->resize(map->width(), 500);
+    Fill(*map, 0x04000000, "quarter");
+    Fill(*map, 0x08000010, "half");
+    map->MarkStartVector(0x0C000000);
+    QScrollBar* bar = GridOf(*map)->verticalScrollBar();
+    const QImage image = bar->grab().toImage();
+    // Beside its marks the bar looks like a plain one in the same place.
+    QScrollBar plain(Qt::Vertical, bar->parentWidget());
+    plain.setRange(bar->minimum(), bar->maximum());
+    plain.setPageStep(bar->pageStep());
+    plain.setValue(bar->value());
+    plain.setGeometry(bar->geometry());
+    const QImage plain_image = plain.grab().toImage();
+    std::vector<int> rows;
+    QList<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+      const QRgb pixel = image.pixel(image.width() / 2, y);
+      if (pixel != kYellow.rgb() && pixel != kFuchsia.rgb()) {
+        QCOMPARE(pixel, plain_image.pixel(image.width() / 2, y));
+        continue;
+      }
+      rows.push_back(y);
+      colours << pixel;
+    }
+    QCOMPARE(colours, QList<QRgb>({kYellow.rgb(), kYellow.rgb(), kFuchsia.rgb()}));
+    QVERIFY(rows[0] > 40);
+    QVERIFY(std::abs((rows[1] - rows[0]) - (rows[2] - rows[1])) <= 1);
+
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, rows[2]));
+    QVERIFY(bar->value() > 1);
+    QCOMPARE(GridOf(*map)->TopRow(), bar->value());
+  }
+
+  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one, each brought in at the
+  // top; past the ends nothing moves.
+  void regionJumps_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("row");
+    const QKeyCombination down(Qt::ControlModifier, Qt::Key_Down);
+    const QKeyCombination up(Qt::ControlModifier, Qt::Key_Up);
+    QTest::newRow("next") << Keys{down} << 9;
+    QTest::newRow("next twice") << Keys{down, down} << 129;
+    QTest::newRow("from inside a region") << Keys{down, QKeyCombination(Qt::Key_Down), down} << 129;
+    QTest::newRow("past the last region") << Keys{down, down, down, down} << 1025;
+    QTest::newRow("previous from the end") << Keys{QKeyCombination(Qt::Key_End), up} << 1025;
+    QTest::newRow("previous from inside a region") << Keys{QKeyCombination(Qt::Key_End), up, up} << 129;
+    QTest::newRow("before the first region") << Keys{down, up} << 9;
+  }
+  void regionJumps() {
+    QFETCH(Keys, keys);
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    FillThreeRegions(*map);
+    Type(*map, keys);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    QCOMPARE(GridOf(*map)->TopRow(), row);
+  }
+
+  // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.
+  void regionsList_data() {
+    QTest::addColumn<bool>("double_click");
+    QTest::newRow("Enter") << false;
+    QTest::newRow("double-click") << true;
+  }
+  void regionsList() {
+    QFETCH(bool, double_click);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    FillThreeRegions(*map);
+    GridOf(*map)->SelectRow(200);
+    QStringList texts;
+    int current = -1;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* list = dialog.findChild<QListView*>("Regions");
+      if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
+      for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
+      current = list->currentIndex().row();
+      const QModelIndex last = list->model()->index(2, 0);
+      if (double_click) {
+        // A double-click is a press on the item, as the first click of it, then the double-click itself.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(last).center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(last).center());
+      } else {
+        list->setCurrentIndex(last);
+        QTest::keyClick(list, Qt::Key_Return);
+      }
+    });
+    QTest::keyClick(map, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(texts, QStringList({"0x00000100 - 0x0000013F  64 bytes", "0x00001000 - 0x00001000  1 byte",
+                                 "0x00008000 - 0x00017FFF  65,536 bytes"}));
+    QCOMPARE(current, 1);
+    QCOMPARE(GridOf(*map)->Row(), 1025);
+  }
+
+  // Every region and find command says so on a map without data, instead of doing nothing.
+  void emptyMapSaysSo_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::newRow("next region") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_Down)};
+    QTest::newRow("previous region") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_Up)};
+    QTest::newRow("regions") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_R)};
+    QTest::newRow("find") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_F)};
+    QTest::newRow("find next") << Keys{QKeyCombination(Qt::Key_F3)};
+    QTest::newRow("find previous") << Keys{QKeyCombination(Qt::ShiftModifier, Qt::Key_F3)};
+  }
+  void emptyMapSaysSo() {
+    QFETCH(Keys, keys);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    map->MarkStartVector(0x1010);  // a start vector alone is no data
+    MessageRecorder messages;
+    Type(*map, keys);
+    QCOMPARE(messages.texts, QStringList{"No data in this map."});
+  }
+
+  // Ctrl+F searches from after the selected row's first cell; a match is selected and its cells highlighted, a
+  // refused text is asked for again in the same dialog.
+  void find_data() {
+    QTest::addColumn<QStringList>("entries");  // the last one is accepted
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");  // of the match's first cell
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("hex pairs") << QStringList{"DE AD BE EF"} << 3 << 1 << 4 << QStringList();
+    QTest::newRow("lower case, no blanks") << QStringList{"deadbeef"} << 3 << 1 << 4 << QStringList();
+    QTest::newRow("quoted text") << QStringList{"\"VERSION\""} << 9 << 6 << 7 << QStringList();
+    QTest::newRow("not found") << QStringList{"01 02 03"} << 1 << 0 << 0 << QStringList{"Not found: 01 02 03"};
+    QTest::newRow("refused, then taken") << QStringList{"DE A", "\"VERSION\""} << 9 << 6 << 7 << QStringList();
+  }
+  void find() {
+    QFETCH(QStringList, entries);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(int, length);
+    QFETCH(QStringList, messages);
+    Tfrm_Data* map = NewFindMap();
+    QVERIFY(map);
+    QStringList labels;
+    QSet<QDialog*> dialogs;
+    MessageRecorder shown;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* input = qobject_cast<QInputDialog*>(&dialog);
+      if (input == nullptr || entries.isEmpty()) return;
+      dialogs.insert(input);
+      labels << input->labelText();
+      input->setTextValue(entries.takeFirst());
+      input->accept();
+    });
+    QTest::keyClick(map, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(entries.isEmpty());
+    QCOMPARE(dialogs.size(), 1);
+    // A refused text leaves the prompt as it was, with the reason above it.
+    if (labels.size() > 1) QVERIFY(labels[1].size() > labels[0].size() && labels[1].endsWith(labels[0]));
+    QCOMPARE(shown.texts, messages);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    int highlighted = 0;
+    for (int c = 1; c <= 32; ++c) highlighted += CellFill(*map, c, row) == kAqua.rgb() ? 1 : 0;
+    QCOMPARE(highlighted, length);
+    if (length > 0) QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
+  }
+
+  // F3 moves to the next match, Shift+F3 to the previous one, each wrapping once round the map; a match may cross
+  // a row border.
+  void findNextAndPrevious_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    const QKeyCombination next(Qt::Key_F3);
+    const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F3);
+    QTest::newRow("first") << Keys{} << 3 << 1;
+    QTest::newRow("next") << Keys{next} << 65 << 1;
+    QTest::newRow("next across a row border") << Keys{next, next} << 81 << 31;
+    QTest::newRow("next wraps") << Keys{next, next, next} << 3 << 1;
+    QTest::newRow("previous wraps") << Keys{previous} << 81 << 31;
+    QTest::newRow("next, previous") << Keys{next, previous} << 3 << 1;
+  }
+  void findNextAndPrevious() {
+    QFETCH(Keys, keys);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    Tfrm_Data* map = NewFindMap();
+    QVERIFY(map);
+    const varnok::test::ModalAnswerer answerer([](QDialog& dialog) {
+      if (auto* input = qobject_cast<QInputDialog*>(&dialog)) {
+        input->setTextValue("DE AD BE EF");
+        input->accept();
+      }
+    });
+    QTest::keyClick(map, Qt::Key_F3);  // with nothing to find again, F3 asks as Ctrl+F does
+    Type(*map, keys);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
+    if (column == 31) QCOMPARE(CellFill(*map, 2, row + 1), kAqua.rgb());
+  }
+
+  void showRestoresMinimised() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    map->showMinimized();
+    QTRY_VERIFY(map->isMinimized());
+    map->ShowMap();
+    QVERIFY(!map->isMinimized());
+    QVERIFY(map->isVisible());
+  }
+
+  // Centred over the owner, then moved inside the screen's available area where it would stick out.
+  void keptOnScreen_data() {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QTest::addColumn<QRect>("owner");
+    QTest::addColumn<bool>("centred");
+    QTest::newRow("room enough") << QRect(500, 300, 270, 420) << true;
+    QTest::newRow("bottom right corner") << QRect(area.right() - 300, area.bottom() - 150, 270, 420) << false;
+    QTest::newRow("top left corner") << QRect(area.left() + 10, area.top() + 10, 270, 120) << false;
+  }
+  void keptOnScreen() {
+    QFETCH(QRect, owner);
+    QFETCH(bool, centred);
+    owner_->setGeometry(owner);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000FFFF);
+    QVERIFY(map);
+    const QRect frame = map->frameGeometry();
+    QVERIFY(map->screen()->availableGeometry().contains(frame));
+    const QPoint off_centre = frame.center() - owner_->frameGeometry().center();
+    QCOMPARE(std::abs(off_centre.x()) <= 1 && std::abs(off_centre.y()) <= 1, centred);
+  }
+
+  void copyRow_data() {
+    QTest::addColumn<int>("row");
+    QTest::newRow("filled row") << 2;
+    QTest::newRow("unused row") << 1;
+  }
+  void copyRow() {
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    Fill(*map, 0x1020, "AB~");
+    GridOf(*map)->SelectRow(row);
+    QTest::keyClick(map, Qt::Key_C, Qt::ControlModifier);
+    std::string expected;
+    map->Map().AppendRowText(row, expected);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
+  }
+
+  // The text goes through a temporary file beside the target; a failure, here the file size cap of the process
+  // reached in the middle of the rows, leaves neither behind.
+  void saveMapAsText_data() {
+    QTest::addColumn<int>("size_cap");  // 0 for none
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("written") << 0 << QString();
+    QTest::newRow("write fails") << 2048 << QString("Unable to save the map to '%1':\nFile too large");
+  }
+  void saveMapAsText() {
+    QFETCH(int, size_cap);
+    QFETCH(QString, complaint);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath("map.txt");
+    Tfrm_Data* map = NewMap(0x00001000, 0x00002FFF);
+    QVERIFY(map);
+    Fill(*map, 0x1020, "AB");
+    for (std::uint32_t address = 0x1100; address < 0x2000; address += 0x40) Fill(*map, address, "x");
+    map->MarkStartVector(0x2FFF);
+    QStringList presets;
+    map->SetSaveFileDialog([&](QWidget*, const QString& preset) {
+      presets << preset;
+      return path;
+    });
+    MessageRecorder messages;
+    {
+      std::unique_ptr<FileSizeCap> cap = size_cap > 0 ? std::make_unique<FileSizeCap>(size_cap) : nullptr;
+      const QList<QAction*> actions = GridOf(*map)->actions();
+      const auto save = std::find_if(actions.begin(), actions.end(),
+                                     [](QAction* a) { return a->text() == "Save map as text..."; });
+      QVERIFY(save != actions.end());
+      (*save)->trigger();
+    }
+    QCOMPARE(presets, QStringList{"test.s19.map.txt"});
+    if (!complaint.isEmpty()) {
+      QCOMPARE(messages.texts, QStringList{complaint.arg(path)});
+      QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+      return;
+    }
+    QVERIFY(messages.texts.isEmpty());
+    std::vector<std::int32_t> rows{0, 2};
+    for (std::int32_t row = 9; row <= 127; row += 2) rows.push_back(row);
+    rows.push_back(256);
+    std::string expected;
+    for (const std::int32_t row : rows) {
+      map->Map().AppendRowText(row, expected);
+      expected += '\n';
+    }
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray::fromStdString(expected));
   }
 };
 

@@ -7,6 +7,10 @@ class QPlainTextEdit;
 
 namespace varnok {
 
+namespace ui {
+class FramePlacement;
+}
+
 // The memo text of the about window for a file version: six lines separated by "\r\n".
 std::string AboutText(const std::string& file_version);
 
@@ -27,6 +31,9 @@ class Tfrm_About : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  ui::FramePlacement* placement_ = nullptr;  // centres the window over its owner when it is shown
 };
 
 // The about window while it is shown.

@@ -2,18 +2,23 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QKeySequence>
+#include <QPoint>
 #include <QStaticText>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
+class QAction;
 class QFrame;
 class QLabel;
 class QPainter;
@@ -21,13 +26,22 @@ class QResizeEvent;
 
 namespace varnok {
 
+namespace ui {
+class FramePlacement;
+}
+
 // The memory map window: a MapGrid shown in a colour-coded grid of 32 bytes per row, with a legend and a
 // read-out of the address under the mouse. It is a top-level window destroyed with its owner; closing it
-// only hides it. Its width is fixed once it has been shown; the user can change its height only.
+// only hides it. Its width is fixed once it has been shown; the user can change its height only. The grid's context
+// menu holds the window's commands, each with its shortcut.
 class Tfrm_Data : public QWidget {
   Q_OBJECT
 
  public:
+  // Runs the save-file dialog over parent with the preset file name; returns the chosen full path, or an empty
+  // text when the user cancels.
+  using SaveFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
+
   // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
   Tfrm_Data(QWidget* owner, const std::string& name);
 
@@ -39,8 +53,11 @@ class Tfrm_Data : public QWidget {
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
   void MarkStartVector(std::uint32_t address);
-  // Shows the window (centred over its owner the first time), brings it to the front and activates it.
+  // Shows the window (centred over its owner and kept on the screen the first time), brings it back when it is
+  // minimised, raises and activates it.
   void ShowMap();
+  // Replaces the file dialog that "Save map as text..." runs.
+  void SetSaveFileDialog(SaveFileDialog dialog);
 
   const MapGrid& Map() const { return map_; }
 
@@ -59,7 +76,26 @@ class Tfrm_Data : public QWidget {
   const QStaticText& ByteText(std::uint8_t value);
   QSize OwnerFrameExtra() const;
   void CentreOverOwner();
+  QPoint PlacedFrameTopLeft() const;
+  QAction* AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)());
   void GoToAddress();
+  // Says that the map holds no data when it has no region; true when it has one.
+  bool HasData();
+  void NextRegion();
+  void PreviousRegion();
+  void ListRegions();
+  // Selects a region's first row, brought in at the top when it is out of view.
+  void ShowRegionRow(std::int32_t row);
+  void Find();
+  void FindNext();
+  void FindPrevious();
+  // Selects the match at offset and highlights it, or says that there is none.
+  void ShowMatch(std::optional<std::uint32_t> offset);
+  bool InMatch(std::int32_t column, std::int32_t row) const;
+  // The map offset of a data row's first cell.
+  static std::uint32_t RowOffset(std::int32_t row);
+  void CopyRow();
+  void SaveMapAsText();
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -73,6 +109,12 @@ class Tfrm_Data : public QWidget {
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
   bool shown_ = false;
+  ui::FramePlacement* const placement_;
+  std::string file_name_;
+  SaveFileDialog save_file_dialog_;
+  QString find_text_;                        // as the user typed it
+  std::vector<std::uint8_t> find_pattern_;   // empty until the first search
+  std::optional<std::uint32_t> match_;       // the map offset of the highlighted match
   QFont cell_font_;
   QFont ascii_font_;
   QFontMetrics cell_metrics_;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "memmap/grid_layout.h"
 #include "memmap/map_grid.h"
@@ -12,6 +13,8 @@
 class QPainter;
 
 namespace varnok {
+
+class ScrollMarksBar;
 
 // The state of a cell handed to the draw handler.
 struct GridDrawState {
@@ -22,7 +25,8 @@ struct GridDrawState {
 
 // A string grid over a MapGrid of any size (up to 134,217,729 rows): one fixed row and column,
 // rows 24 px high, 1-px grid lines, whole-row selection. The vertical scroll bar's value is the top data
-// row; only the rows in view are painted and positions map to cells by arithmetic.
+// row; only the rows in view are painted and positions map to cells by arithmetic. The scroll bar's groove
+// shows marks where the rows hold data.
 class MapGridView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -34,6 +38,9 @@ class MapGridView : public QAbstractScrollArea {
                          GridDrawState state)>;
   // Receives every mouse movement over the grid, in viewport coordinates.
   using MouseMoveHandler = std::function<void(Qt::KeyboardModifiers shift, int x, int y)>;
+  // The scroll bar's marks for a groove of `pixels` pixel rows, one entry each: bit 0 filled cells, bit 1 the
+  // start vector.
+  using MarksSource = std::function<std::vector<std::uint8_t>(int pixels)>;
 
   static constexpr int kDefaultColumnWidth = GridLayout::kDefaultColumnWidth;
   static constexpr int kRowHeight = GridLayout::kRowHeight;
@@ -47,6 +54,9 @@ class MapGridView : public QAbstractScrollArea {
 
   void SetOnDrawCell(DrawCellHandler handler);
   void SetOnMouseMove(MouseMoveHandler handler);
+  void SetMarksSource(MarksSource source);
+  // Has the scroll bar ask for its marks again before it is next painted, after the model's data changed.
+  void InvalidateMarks();
 
   // Rereads the row count after the model was built and makes the first data row current and topmost.
   void Reset();
@@ -89,6 +99,7 @@ class MapGridView : public QAbstractScrollArea {
                         GridDrawState state) const;
 
   const MapGrid& grid_;
+  ScrollMarksBar* const marks_bar_;
   GridLayout layout_;
   std::int32_t row_ = 1;
   DrawCellHandler on_draw_cell_;

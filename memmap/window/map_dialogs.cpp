@@ -1,0 +1,144 @@
+#include "map_dialogs.h"
+
+#include <QListView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+
+#include "analysis/hex_text.h"
+#include "memmap/find_text.h"
+#include "ui/fonts.h"
+#include "ui/text.h"
+
+namespace varnok {
+
+namespace {
+
+// Accepts 1 to 8 hexadecimal digits, optionally after "0x", with blanks around them.
+std::optional<std::uint32_t> ParseHexAddress(QString text) {
+  text = text.trimmed();
+  if (text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) text = text.mid(2);
+  if (text.isEmpty() || text.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const QChar ch : text) {
+    const int digit = QStringLiteral("0123456789ABCDEF").indexOf(ch.toUpper());
+    if (digit < 0) return std::nullopt;
+    value = value * 16u + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+QString GoToPrompt(const MapGrid& map) {
+  const std::uint32_t last = map.RowAddress(map.RowCount() - 1) + (MapGrid::kBytesPerRow - 1);
+  return QStringLiteral("Hexadecimal address (%1 to %2):")
+      .arg(ui::ToQt(AddressText(map.BaseAddress())), ui::ToQt(AddressText(last)));
+}
+
+// Appends a count with "," between groups of three digits.
+void AppendGroupedCount(std::uint64_t value, std::string& out) {
+  const std::string digits = std::to_string(value);
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+}
+
+}  // namespace
+
+CheckedInputDialog::CheckedInputDialog(QWidget* parent, const QString& title, const QString& prompt,
+                                       const QString& text)
+    : QInputDialog(parent), prompt_(prompt) {
+  setWindowTitle(title);
+  setInputMode(QInputDialog::TextInput);
+  setLabelText(prompt);
+  setTextValue(text);
+}
+
+void CheckedInputDialog::done(int result) {
+  if (result == QDialog::Accepted) {
+    if (const std::optional<QString> refusal = Take(textValue())) {
+      setLabelText(*refusal + QLatin1Char('\n') + prompt_);
+      return;
+    }
+  }
+  QInputDialog::done(result);
+}
+
+GoToDialog::GoToDialog(QWidget* parent, const MapGrid& map, const QString& text)
+    : CheckedInputDialog(parent, QStringLiteral("Go to address"), GoToPrompt(map), text), map_(map) {}
+
+std::optional<QString> GoToDialog::Take(const QString& text) {
+  const QString entered = text.trimmed();
+  const std::optional<std::uint32_t> address = ParseHexAddress(entered);
+  if (!address) return QStringLiteral("'%1' is not a hexadecimal address.").arg(entered);
+  const std::int32_t row = map_.AddressToCell(*address).row;
+  if (row < 1 || row >= map_.RowCount()) {
+    return QStringLiteral("%1 lies outside this map.").arg(ui::ToQt(AddressText(*address)));
+  }
+  row_ = row;
+  return std::nullopt;
+}
+
+FindDialog::FindDialog(QWidget* parent, const QString& text)
+    : CheckedInputDialog(parent, QStringLiteral("Find"),
+                         QStringLiteral("Bytes in hex (DE AD BE EF) or text in double quotes (\"VERSION\"):"), text) {}
+
+std::optional<QString> FindDialog::Take(const QString& text) {
+  // The map holds 8-bit bytes: a character beyond Latin-1 has none that it could match.
+  if (std::any_of(text.begin(), text.end(), [](QChar ch) { return ch.unicode() > 0xFF; })) {
+    return QStringLiteral("Only characters of 8 bits can be searched for.");
+  }
+  FindPattern pattern = ParseFindText(ui::FromQt(text));
+  if (!pattern.error.empty()) return ui::ToQt(pattern.error);
+  pattern_ = std::move(pattern.bytes);
+  return std::nullopt;
+}
+
+std::string RegionText(const MapRegion& region) {
+  // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for string + literal chains.
+  std::string text = AddressText(region.first);
+  text += " - ";
+  text += AddressText(region.last);
+  text += "  ";
+  AppendGroupedCount(region.Size(), text);
+  text += region.Size() == 1 ? " byte" : " bytes";
+  return text;
+}
+
+RegionListModel::RegionListModel(const std::vector<MapRegion>& regions, QObject* parent)
+    : QAbstractListModel(parent), regions_(regions) {}
+
+int RegionListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  // A list view counts its rows in int.
+  return static_cast<int>(std::min<std::size_t>(regions_.size(), INT_MAX));
+}
+
+QVariant RegionListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount({})) return {};
+  return ui::ToQt(RegionText(regions_[static_cast<std::size_t>(index.row())]));
+}
+
+RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<MapRegion>& regions, std::size_t current)
+    : QDialog(parent), list_(new QListView(this)) {
+  setWindowTitle(QStringLiteral("Regions"));
+  setFont(ui::DesignFont());
+  resize(330, 300);
+  list_->setObjectName(QStringLiteral("Regions"));
+  list_->setFont(ui::FixedFont());
+  // Every row has the same height, so the view lays out 100,000 regions without measuring them.
+  list_->setUniformItemSizes(true);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setModel(new RegionListModel(regions, list_));
+  list_->setCurrentIndex(list_->model()->index(static_cast<int>(std::min<std::size_t>(current, INT_MAX)), 0));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->addWidget(list_);
+  connect(list_, &QListView::activated, this, [this](const QModelIndex& index) {
+    chosen_ = static_cast<std::size_t>(index.row());
+    accept();
+  });
+}
+
+}  // namespace varnok

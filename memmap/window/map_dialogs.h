@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QDialog>
+#include <QInputDialog>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "memmap/map_grid.h"
+
+class QListView;
+
+namespace varnok {
+
+// A one-line text dialog that checks the entry when the user accepts it: a refused entry is not taken, the
+// dialog stays open and says why above its prompt.
+class CheckedInputDialog : public QInputDialog {
+ public:
+  CheckedInputDialog(QWidget* parent, const QString& title, const QString& prompt, const QString& text);
+
+  void done(int result) override;
+
+ protected:
+  // Takes the entry and returns nothing, or returns why it is refused.
+  virtual std::optional<QString> Take(const QString& text) = 0;
+
+ private:
+  QString prompt_;
+};
+
+// Asks for a hexadecimal address inside the map ("1040", "0x107f").
+class GoToDialog : public CheckedInputDialog {
+ public:
+  GoToDialog(QWidget* parent, const MapGrid& map, const QString& text);
+
+  // The row of the accepted address.
+  std::int32_t Row() const { return row_; }
+
+ protected:
+  std::optional<QString> Take(const QString& text) override;
+
+ private:
+  const MapGrid& map_;
+  std::int32_t row_ = 0;
+};
+
+// Asks for the bytes to find: hex pairs ("DE AD BE EF") or text in double quotes ("\"VERSION\"").
+class FindDialog : public CheckedInputDialog {
+ public:
+  FindDialog(QWidget* parent, const QString& text);
+
+  // The bytes of the accepted entry.
+  const std::vector<std::uint8_t>& Pattern() const { return pattern_; }
+
+ protected:
+  std::optional<QString> Take(const QString& text) override;
+
+ private:
+  std::vector<std::uint8_t> pattern_;
+};
+
+// A region as the regions list shows it: "0x08000000 - 0x0801FFFF  131,072 bytes" ("1 byte" for one).
+std::string RegionText(const MapRegion& region);
+
+// The map's regions as a list model; it formats a row's text only when the view asks for it.
+class RegionListModel : public QAbstractListModel {
+ public:
+  // Keeps a reference to regions, which must outlive the model.
+  RegionListModel(const std::vector<MapRegion>& regions, QObject* parent);
+
+  int rowCount(const QModelIndex& parent) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+ private:
+  const std::vector<MapRegion>& regions_;
+};
+
+// The list of every region in map order; double-click or Enter on one chooses it.
+class RegionsDialog : public QDialog {
+ public:
+  // Keeps a reference to regions, which must outlive the dialog; the list starts at region `current`.
+  RegionsDialog(QWidget* parent, const std::vector<MapRegion>& regions, std::size_t current);
+
+  // The index of the chosen region.
+  std::size_t Chosen() const { return chosen_; }
+
+ private:
+  QListView* const list_;
+  std::size_t chosen_ = 0;
+};
+
+}  // namespace varnok

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QScrollBar>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace varnok {
+
+// A vertical scroll bar whose groove shows where the rows it scrolls through hold data: at each pixel row a
+// yellow mark for filled cells, a fuchsia one for the start vector; over the slider only a narrow lane at its
+// edge. The marks are asked for again only after InvalidateMarks or a change of the groove's height, never on a
+// plain repaint.
+class ScrollMarksBar : public QScrollBar {
+ public:
+  // The marks for a groove of `pixels` pixel rows, one entry each: bit 0 filled cells, bit 1 the start vector.
+  using MarksSource = std::function<std::vector<std::uint8_t>(int pixels)>;
+
+  explicit ScrollMarksBar(QWidget* parent);
+
+  void SetMarksSource(MarksSource source);
+  // Asks the source again before the next paint.
+  void InvalidateMarks();
+  // The groove in the bar's own coordinates: the pixel rows the marks stand on.
+  QRect Groove() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  MarksSource source_;
+  std::vector<std::uint8_t> marks_;
+  bool marks_valid_ = false;
+};
+
+}  // namespace varnok

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+
+#include <functional>
+
+class QEvent;
+class QWidget;
+
+namespace varnok::ui {
+
+// The outer frame of window centred over owner's outer frame, each half rounded toward zero. Until the window
+// manager has framed window, the owner's frame margins stand for its own.
+QRect CentredFrame(const QWidget& owner, const QWidget& window);
+
+// frame moved by the least distance that brings it inside area; a frame larger than the area keeps its top-left
+// corner in it.
+QRect KeptInside(const QRect& frame, const QRect& area);
+
+// The available area of the screen that holds the centre of frame, or of the primary screen when none does.
+QRect AvailableAreaAt(const QRect& frame);
+
+// Places a top-level window by its outer frame: where place says when Apply is called (before the window is
+// shown), and once more when the window is first exposed, since only then does the window manager tell the size
+// of the frame it drew around it.
+class FramePlacement : public QObject {
+ public:
+  // Returns the wanted top-left corner of the window's outer frame.
+  using Place = std::function<QPoint()>;
+
+  FramePlacement(QWidget& window, Place place);
+
+  void Apply();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget& window_;
+  Place place_;
+  bool pending_ = false;
+};
+
+}  // namespace varnok::ui

@@ -1,0 +1,69 @@
+#include "ui/placement.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMargins>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace varnok::ui {
+
+namespace {
+
+QMargins FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect client = window.geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
+}
+
+}  // namespace
+
+QRect CentredFrame(const QWidget& owner, const QWidget& window) {
+  QMargins margins = FrameMargins(window);
+  if (margins.isNull()) margins = FrameMargins(owner);
+  const QSize size = window.size().grownBy(margins);
+  const QRect outer = owner.frameGeometry();
+  return {QPoint(outer.x() + (outer.width() - size.width()) / 2, outer.y() + (outer.height() - size.height()) / 2),
+          size};
+}
+
+QRect KeptInside(const QRect& frame, const QRect& area) {
+  // The right and bottom edges are pulled in first, so that a frame larger than the area ends at its top left.
+  const int x = std::max(std::min(frame.x(), area.x() + area.width() - frame.width()), area.x());
+  const int y = std::max(std::min(frame.y(), area.y() + area.height() - frame.height()), area.y());
+  return {QPoint(x, y), frame.size()};
+}
+
+QRect AvailableAreaAt(const QRect& frame) {
+  const QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry() : frame;
+}
+
+FramePlacement::FramePlacement(QWidget& window, Place place)
+    : QObject(&window), window_(window), place_(std::move(place)) {}
+
+void FramePlacement::Apply() {
+  window_.move(place_());
+  if (pending_) return;
+  pending_ = true;
+  // The native window exists from here on, so its exposure can be watched.
+  window_.winId();
+  window_.windowHandle()->installEventFilter(this);
+}
+
+bool FramePlacement::eventFilter(QObject* watched, QEvent* event) {
+  if (pending_ && event->type() == QEvent::Expose && window_.windowHandle()->isExposed()) {
+    pending_ = false;
+    watched->removeEventFilter(this);
+    const QPoint wanted = place_();
+    if (wanted != window_.frameGeometry().topLeft()) window_.move(wanted);
+  }
+  return false;
+}
+
+}  // namespace varnok::ui
