@@ -264,6 +264,7 @@ void Tfrm_GUI::btn_ParseClick() {
     const ApplicationFilter escape(this);
     cancel_requested_ = false;
     last_progress_ms_ = -1;
+    filling_reported_ = false;
     run_clock_.start();
     try {
       out_of_memory = AnalyseChosenFile() == RunKind::OutOfMemory;
@@ -319,9 +320,9 @@ bool Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
   if (cancel_requested_) return false;
   frm_Data = map.release();
   frm_Data->ShowMap();
-  // Once Tfrm_Data::Fill takes a progress callback, it gets FillProgress here, so that the fill shows its progress
-  // and Escape stops it.
-  frm_Data->Fill(state_.DataBlocks, totals.exec);
+  // The fill shows its progress and Escape stops it, like the reading before it.
+  frm_Data->Fill(state_.DataBlocks, totals.exec,
+                 [this](std::uint64_t done, std::uint64_t total) { return FillProgress(done, total); });
   return !cancel_requested_;
 }
 
@@ -332,8 +333,11 @@ bool Tfrm_GUI::FillProgress(std::uint64_t done, std::uint64_t total) { return Pr
 bool Tfrm_GUI::Progress(bool filling, std::uint64_t done, std::uint64_t total) {
   const qint64 now = run_clock_.elapsed();
   if (now < progress_delay_.count()) return !cancel_requested_;
-  if (last_progress_ms_ >= 0 && now - last_progress_ms_ < kProgressIntervalMs) return !cancel_requested_;
+  // The first report of the fill always shows: a fill that follows its reading quickly is reported all the same.
+  const bool new_phase = filling && !filling_reported_;
+  if (!new_phase && last_progress_ms_ >= 0 && now - last_progress_ms_ < kProgressIntervalMs) return !cancel_requested_;
   last_progress_ms_ = now;
+  filling_reported_ = filling_reported_ || filling;
   std::uint64_t percent = total == 0 ? 0 : std::min<std::uint64_t>(done, total) * 100 / total;
   if (map_option_) {
     percent = filling ? kReadingPercent + percent * (100 - kReadingPercent) / 100 : percent * kReadingPercent / 100;

@@ -180,8 +180,9 @@ void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
   can_resize_attached_ = true;
 }
 
-void Tfrm_Data::Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector) {
-  FillFromBlocks(map_, blocks, start_vector);
+void Tfrm_Data::Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
+                     const FillProgress& progress) {
+  FillFromBlocks(map_, blocks, start_vector, progress);
   cached_row_ = -1;
   Grid->viewport()->update();
   Grid->InvalidateMarks();

@@ -710,6 +710,35 @@ class FrmGuiTest : public QObject {
     QVERIFY(frm.MapWindow() != nullptr);
   }
 
+  // The map's fill counts as part of the run: it shows its progress past the reading's half, and Escape stops it.
+  void escapeWhileTheMapIsFilled() {
+    const QString file = Sample(QStringLiteral("fill.s"), LongImage(160000));  // 5 MiB of data: one fill report
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    frm.show();
+    frm.SetProgressDelay(std::chrono::milliseconds(0));
+    QString filling;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      const QString text = Ui(frm).lbl_Stat->text();
+      const int percent = text.section(QLatin1Char(' '), 1, 1).toInt();
+      if (filling.isEmpty() && text.startsWith(QStringLiteral("Parsing... ")) && percent > 50) {
+        filling = text;
+        QTest::keyClick(&frm, Qt::Key_Escape);
+      }
+    });
+    poll.start(0);
+    Ui(frm).btn_Parse->click();
+    poll.stop();
+    QVERIFY2(!filling.isEmpty(), "no progress past the reading");
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 160003"));
+    QCOMPARE(frm.MapWindow(), nullptr);
+    QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
+    QVERIFY(frm.State().DataBlocks.empty());
+  }
+
   void outOfMemoryDialog() {
     const QString file = Sample(QStringLiteral("oom.s"), kThreeLines);
     Tfrm_GUI frm(Ini().toStdString());

@@ -134,6 +134,7 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer run_clock_;
   qint64 last_progress_ms_ = -1;
+  bool filling_reported_ = false;
 };
 
 // The open-file dialog "Choose the s-record file to parse:" with its three designed file types and one for the
