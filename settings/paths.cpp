@@ -59,7 +59,7 @@ std::string SettingsLocation(const std::string& executable, const UserEnvironmen
   // A file that is already there keeps being used, whoever may write it: stored files rely on it.
   struct stat info {};
   if (::lstat(beside.c_str(), &info) == 0 || ::access(FolderOf(beside).c_str(), W_OK) == 0) return beside;
-  // The base directory specification asks to ignore a relative XDG_CONFIG_HOME.
+  // The XDG base directory rules ask to ignore a relative XDG_CONFIG_HOME.
   if (environment.xdg_config_home.starts_with('/')) return environment.xdg_config_home + "/varnok/varnok.ini";
   if (environment.home.starts_with('/')) return environment.home + "/.config/varnok/varnok.ini";
   return beside;

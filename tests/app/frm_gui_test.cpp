@@ -189,6 +189,14 @@ class FrmGuiTest : public QObject {
     Write(path, text);
     return path;
   }
+  // Chooses file with the map option on and shows the window, with the progress shown from the run's start.
+  static void ChooseForALongRun(Tfrm_GUI& frm, const QString& file) {
+    frm.SetOpenFileDialog([file](QWidget*, const QString&) { return file; });
+    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+    Ui(frm).chk_GenMap->setChecked(true);
+    frm.show();
+    frm.SetProgressDelay(std::chrono::milliseconds(0));
+  }
 
  private slots:
   void init() {
@@ -641,13 +649,8 @@ class FrmGuiTest : public QObject {
 
   // A long run shows its progress, and Escape cancels it like a failed run; the next run works.
   void progressAndEscape() {
-    const QString file = Sample(QStringLiteral("long.s"), LongImage(20000));
     Tfrm_GUI frm(Ini().toStdString());
-    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    Ui(frm).chk_GenMap->setChecked(true);
-    frm.show();
-    frm.SetProgressDelay(std::chrono::milliseconds(0));
+    ChooseForALongRun(frm, Sample(QStringLiteral("long.s"), LongImage(20000)));
 
     QString during;
     bool dropped = false;
@@ -712,13 +715,8 @@ class FrmGuiTest : public QObject {
 
   // The map's fill counts as part of the run: it shows its progress past the reading's half, and Escape stops it.
   void escapeWhileTheMapIsFilled() {
-    const QString file = Sample(QStringLiteral("fill.s"), LongImage(160000));  // 5 MiB of data: one fill report
     Tfrm_GUI frm(Ini().toStdString());
-    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    Ui(frm).chk_GenMap->setChecked(true);
-    frm.show();
-    frm.SetProgressDelay(std::chrono::milliseconds(0));
+    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data: one fill report
     QString filling;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
