@@ -36,11 +36,7 @@ class Run {
     RunResult result;
     result.kind = kind;
     result.line = line;
-    state_.InFile.reset();
-    ClearDataBlocks(state_);
-    state_.Ranges.Clear();
-    display_.SetStatusColour(StatusColour::Maroon);
-    display_.SetStatus(StatusText(result));
+    ShowFailure(result, state_, display_);
     return result;
   }
 
@@ -220,6 +216,19 @@ std::string TotalDatabytesText(std::uint32_t bytes) {
 }
 
 void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
+
+void ShowFailure(const RunResult& failure, AnalysisState& state, AnalysisDisplay& display) {
+  state.InFile.reset();
+  ClearDataBlocks(state);
+  state.Ranges.Clear();
+  // A failure found before the end of the input finds these empty; one in the map step clears the summary.
+  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
+                             DisplayField::Lowest, DisplayField::Exec}) {
+    display.SetField(field, "");
+  }
+  display.SetStatusColour(StatusColour::Maroon);
+  display.SetStatus(StatusText(failure));
+}
 
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
   ResetRun(state, display);

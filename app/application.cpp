@@ -3,8 +3,10 @@
 #include <QIcon>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <exception>
+#include <new>
 
 #include "ui/dialogs.h"
 #include "ui/fonts.h"
@@ -31,10 +33,25 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
+  } catch (const std::bad_alloc&) {
+    ReportOutOfMemory(QApplication::activeWindow());
+    return false;
   } catch (...) {
     ReportCurrentException();
     return false;
   }
+}
+
+void ReportOutOfMemory(QWidget* owner) {
+  // Handlers that run while the dialog is up may run out as well; the program is ending, one dialog says it.
+  static bool ending = false;
+  if (ending) return;
+  ending = true;
+  ui::ShowErrorDialog(owner, QStringLiteral("Out of memory!!"));
+  QTimer::singleShot(0, qApp, [] {
+    ending = false;
+    QCoreApplication::quit();
+  });
 }
 
 void ReportCurrentException() {

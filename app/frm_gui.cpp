@@ -26,6 +26,7 @@
 #include <new>
 
 #include "about/frm_about.h"
+#include "app/application.h"
 #include "memmap/frm_data.h"
 #include "settings/paths.h"
 #include "ui/dialogs.h"
@@ -272,13 +273,11 @@ void Tfrm_GUI::btn_ParseClick() {
       // Memory ran out outside the run's own allocations (the map window, its pages, a text): the window and the
       // blocks go first, so that the dialog has memory to show.
       delete frm_Data;
-      ClearDataBlocks(state_);
-      SetStatusColour(StatusColour::Maroon);
-      SetStatus(StatusText(RunResult{RunKind::OutOfMemory, 0, {}}));
+      ShowFailure(RunResult{RunKind::OutOfMemory, 0, {}}, state_, *this);
       out_of_memory = true;
     }
   }
-  if (out_of_memory) ReportOutOfMemory();
+  if (out_of_memory) ReportOutOfMemory(this);
   if (close_pending_) {
     close_pending_ = false;
     close();
@@ -302,15 +301,8 @@ RunKind Tfrm_GUI::AnalyseChosenFile() {
   }
   // A run cancelled while its map was made ends like a failed one, at the line after the last.
   delete frm_Data;
-  ClearDataBlocks(state_);
-  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
-                             DisplayField::Lowest, DisplayField::Exec}) {
-    SetField(field, "");
-  }
-  const RunResult cancelled{RunKind::Cancelled, result.totals.records + 1, {}};
-  SetStatusColour(StatusColour::Maroon);
-  SetStatus(StatusText(cancelled));
-  return cancelled.kind;
+  ShowFailure(RunResult{RunKind::Cancelled, result.totals.records + 1, {}}, state_, *this);
+  return RunKind::Cancelled;
 }
 
 bool Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
@@ -444,10 +436,5 @@ void Tfrm_GUI::SetStatusColour(StatusColour colour) {
   lbl_Stat->setPalette(palette);
 }
 
-void Tfrm_GUI::ReportOutOfMemory() {
-  ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
-  // The application ends in order once the current event is done, not in the middle of the run.
-  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-}
 
 }  // namespace varnok

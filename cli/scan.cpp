@@ -167,15 +167,10 @@ class ScanDisplay : public AnalysisDisplay {
 // is not printed at all.
 void MarkOutOfMemory(FileReport& report) {
   report.grid.reset();
-  ClearDataBlocks(report.state);
-  report.state.Ranges.Clear();
   report.result = RunResult{};
   report.result.kind = RunKind::OutOfMemory;
   report.error_line.reset();
-  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
-                             DisplayField::Lowest, DisplayField::Exec}) {
-    report.display.SetField(field, "");
-  }
+  ShowFailure(report.result, report.state, report.display);
 }
 
 // Analyses input number `index`; nullptr when not even the report's own memory could be had.

@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -780,11 +781,15 @@ class FrmGuiTest : public QObject {
     } thrower;
     const struct {
       std::function<void()> raise;
+      QString caption;
       QString text;
     } cases[] = {
-        {[] { throw std::runtime_error("Something went wrong"); }, QStringLiteral("Something went wrong.")},
-        {[] { throw std::runtime_error("Done."); }, QStringLiteral("Done.")},
-        {[] { throw 42; }, QString()},
+        {[] { throw std::runtime_error("Something went wrong"); }, ui::ApplicationTitle(),
+         QStringLiteral("Something went wrong.")},
+        {[] { throw std::runtime_error("Done."); }, ui::ApplicationTitle(), QStringLiteral("Done.")},
+        {[] { throw 42; }, ui::ApplicationTitle(), QString()},
+        // Memory that runs out in any handler takes the out-of-memory path, not the general report.
+        {[] { throw std::bad_alloc(); }, QStringLiteral("Fehler"), QStringLiteral("Out of memory!!")},
     };
     for (const auto& c : cases) {
       thrower.raise = c.raise;
@@ -792,7 +797,7 @@ class FrmGuiTest : public QObject {
       QEvent event(QEvent::User);
       QCOMPARE(QCoreApplication::sendEvent(&thrower, &event), false);
       QCOMPARE(catcher.seen.size(), std::size_t{1});
-      QCOMPARE(catcher.seen[0].caption, ui::ApplicationTitle());
+      QCOMPARE(catcher.seen[0].caption, c.caption);
       QCOMPARE(catcher.seen[0].text, c.text);
       QCOMPARE(catcher.seen[0].icon, QMessageBox::Critical);
     }

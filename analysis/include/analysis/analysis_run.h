@@ -58,4 +58,8 @@ inline RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_op
 // Frees every kept data block.
 void ClearDataBlocks(AnalysisState& state);
 
+// Ends a run as failed, also one whose reading had finished (its map step was cancelled or ran out of memory):
+// closes the input, frees the kept blocks and ranges, clears the summary fields and shows the status in maroon.
+void ShowFailure(const RunResult& failure, AnalysisState& state, AnalysisDisplay& display);
+
 }  // namespace varnok

@@ -97,8 +97,6 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   bool Progress(bool filling, std::uint64_t done, std::uint64_t total);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
   void ShowStatusText(const QString& text);
-  // "Out of memory!!" in the library's error dialog, then an orderly end of the program.
-  void ReportOutOfMemory();
   QLabel* FieldLabel(DisplayField field) const;
 
   QPushButton* const btn_Open;
