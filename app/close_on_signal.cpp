@@ -1,6 +1,10 @@
 #include "app/close_on_signal.h"
 
+#include <QApplication>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <fcntl.h>
@@ -23,6 +27,20 @@ void OnSignal(int) {
   errno = saved;
 }
 
+// A modal dialog runs an event loop of its own inside a handler of the window that opened it, and it may be a child
+// of a window that the close destroys: the dialogs are closed first, and the window once control is back in the
+// program's own event loop.
+void CloseWhenNoDialogIsOpen(const QPointer<QWidget>& window) {
+  if (window == nullptr) return;
+  QWidget* dialog = QApplication::activeModalWidget();
+  if (dialog != nullptr) dialog->close();
+  if (dialog != nullptr || QThread::currentThread()->loopLevel() > 1) {
+    QTimer::singleShot(10, window, [window] { CloseWhenNoDialogIsOpen(window); });
+    return;
+  }
+  window->close();
+}
+
 }  // namespace
 
 CloseOnSignal::CloseOnSignal(QWidget* window) {
@@ -32,7 +50,7 @@ CloseOnSignal::CloseOnSignal(QWidget* window) {
     char bytes[16];
     while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
     }
-    window->close();
+    CloseWhenNoDialogIsOpen(window);
   });
   struct sigaction action {};
   action.sa_handler = OnSignal;
