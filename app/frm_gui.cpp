@@ -103,14 +103,6 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QRect& box) {
   return memo;
 }
 
-// The wait cursor while a run is in progress.
-struct BusyCursor {
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 // The filter that sees every event of the application while a run is in progress.
 struct ApplicationFilter {
   explicit ApplicationFilter(QObject* filter) : filter_(filter) { qApp->installEventFilter(filter_); }
@@ -261,7 +253,7 @@ void Tfrm_GUI::btn_ParseClick() {
     // Pending events are handled inside the run (its progress, the map window's construction): a click there is
     // ignored and a close waits, so the blocks the run is about to hand to the map are never freed under it.
     const QScopedValueRollback<bool> guard(running_, true);
-    const BusyCursor busy;
+    const ui::BusyCursor busy;
     const ApplicationFilter escape(this);
     cancel_requested_ = false;
     last_progress_ms_ = -1;

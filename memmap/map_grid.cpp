@@ -86,13 +86,13 @@ void AppendByteCell(std::string& out, const ByteCell& cell) {
   AppendHex(out, cell.value, 2);
 }
 
+}  // namespace
+
 void AppendAscii(std::string& out, const RowCells& cells) {
   for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
     out.push_back((cells.filled & (1u << c)) ? PrintableChar(cells.bytes[c]) : '.');
   }
 }
-
-}  // namespace
 
 ByteCell MapGrid::ByteAt(std::int32_t column, std::int32_t row) const {
   if (column < 1 || column > 32) return {};

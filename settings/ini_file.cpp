@@ -127,8 +127,8 @@ Location Find(const std::string& text, std::string_view section, std::string_vie
   return location;
 }
 
-// Ignored: something is there that is not a regular file of at most kMaxFileSize bytes; it reads as absent.
-enum class ReadResult { Ok, Missing, Ignored, Failed };
+// TooLarge (a regular file over kMaxFileSize bytes) and NotRegular (a FIFO, a device, a folder) read as absent.
+enum class ReadResult { Ok, Missing, TooLarge, NotRegular, Failed };
 
 constexpr std::size_t kMaxFileSize = 1u << 20;
 
@@ -140,12 +140,16 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text) {
     if (errno == ENOENT) return ReadResult::Missing;
     // A folder opens for reading on some systems only; either way it is not a settings file.
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? ReadResult::Ignored : ReadResult::Failed;
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? ReadResult::NotRegular : ReadResult::Failed;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    return ReadResult::Ignored;
+    return ReadResult::NotRegular;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
+    ::close(fd);
+    return ReadResult::TooLarge;
   }
   char buffer[65536];
   for (;;) {
@@ -161,7 +165,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text) {
     if (text.size() > kMaxFileSize) {
       ::close(fd);
       text.clear();
-      return ReadResult::Ignored;
+      return ReadResult::TooLarge;
     }
   }
   ::close(fd);
@@ -254,8 +258,9 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   value = value.substr(0, value.find_first_of("\r\n"));
   std::string text;
   const ReadResult read = ReadWholeFile(path_, text);
-  // What cannot be read in whole is never replaced: that would lose it, or write into a device.
-  if (read == ReadResult::Failed || read == ReadResult::Ignored) throw EIniFileException(path_);
+  // A file too large to be settings is replaced as if it were not there; what cannot be read is never replaced
+  // (that would lose it), nor is a FIFO or a device written into.
+  if (read == ReadResult::Failed || read == ReadResult::NotRegular) throw EIniFileException(path_);
   const std::string_view line_break = LineBreakOf(text);
   const Location location = Find(text, section, key);
   if (location.key_found) {
@@ -276,7 +281,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
       text.append("[").append(section).append("]").append(line_break).append(entry);
     }
   }
-  if (!ReplaceFile(path_, text, read == ReadResult::Ok)) throw EIniFileException(path_);
+  if (!ReplaceFile(path_, text, read == ReadResult::Ok || read == ReadResult::TooLarge)) throw EIniFileException(path_);
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {

@@ -1,6 +1,7 @@
 #include "ui/events.h"
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QThread>
 
 namespace varnok::ui {
@@ -18,5 +19,9 @@ void ProcessPendingEvents() {
   for (int round = 0; round < kMaxEventRounds && dispatcher->processEvents(QEventLoop::AllEvents); ++round) {
   }
 }
+
+BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
 
 }  // namespace varnok::ui

@@ -20,6 +20,7 @@
 #include "map_dialogs.h"
 #include "map_text_file.h"
 #include "ui/dialogs.h"
+#include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/placement.h"
 #include "ui/text.h"
@@ -320,9 +321,19 @@ void Tfrm_Data::GridDrawCell(QPainter& painter, std::int32_t column, std::int32_
     return;
   }
 
-  const DecodedCell cell = DecodeCell(column, map_.Cell(column, row));
-  if (cell.text.empty()) return;
-  const QString text = ui::ToQt(cell.text);
+  // The header labels; a row's address; its ASCII text, shown without the blanks at either end.
+  std::string shown;
+  if (row == 0) {
+    shown = map_.Cell(column, 0);
+  } else if (column == 0) {
+    AppendHex(shown, map_.RowAddress(row), 8);
+  } else {
+    AppendAscii(shown, CachedRow(row));
+    shown.erase(shown.find_last_not_of(' ') + 1);
+    shown.erase(0, shown.find_first_not_of(' '));
+  }
+  if (shown.empty()) return;
+  const QString text = ui::ToQt(shown);
   const bool clip = metrics->horizontalAdvance(text) > text_rect.width();
   if (clip) {
     painter.save();
@@ -479,15 +490,22 @@ std::uint32_t Tfrm_Data::RowOffset(std::int32_t row) {
 }
 
 void Tfrm_Data::CopyRow() {
+  if (!HasData()) return;
   std::string text;
   map_.AppendRowText(Grid->Row(), text);
   QGuiApplication::clipboard()->setText(ui::ToQt(text));
 }
 
 void Tfrm_Data::SaveMapAsText() {
+  if (!HasData()) return;
   const QString path = save_file_dialog_(this, ui::ToQt(file_name_) + QStringLiteral(".map.txt"));
   if (path.isEmpty()) return;
-  if (const std::optional<QString> reason = WriteMapText(map_, path)) {
+  std::optional<QString> reason;
+  {
+    const ui::BusyCursor busy;
+    reason = WriteMapText(map_, path);
+  }
+  if (reason) {
     ui::ShowErrorDialog(this, QStringLiteral("Unable to save the map to '%1':\n%2").arg(path, *reason));
   }
 }

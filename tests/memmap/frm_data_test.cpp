@@ -627,6 +627,7 @@ class FrmDataTest : public QObject {
     QTest::newRow("find") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_F)};
     QTest::newRow("find next") << Keys{QKeyCombination(Qt::Key_F3)};
     QTest::newRow("find previous") << Keys{QKeyCombination(Qt::ShiftModifier, Qt::Key_F3)};
+    QTest::newRow("copy row") << Keys{QKeyCombination(Qt::ControlModifier, Qt::Key_C)};
   }
   void emptyMapSaysSo() {
     QFETCH(Keys, keys);

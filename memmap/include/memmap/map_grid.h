@@ -56,6 +56,9 @@ struct DecodedCell {
 // One character of the ASCII column: the byte itself from 0x20 to 0x7E, "." for every other byte.
 char PrintableChar(std::uint8_t byte);
 
+// Appends the ASCII column's text of a row: 32 characters, PrintableChar of each filled byte, "." elsewhere.
+void AppendAscii(std::string& out, const RowCells& cells);
+
 // Colour class and display text of a cell's text; the ASCII column is never taken as marked.
 DecodedCell DecodeCell(std::int32_t column, std::string_view text);
 

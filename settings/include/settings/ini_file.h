@@ -19,7 +19,8 @@ class EIniFileException : public std::runtime_error {
 // lines starting with ";" or "#" are comments. Construction only keeps the path; every read opens the
 // file anew and every write rewrites it, changing only the line of that key (or adding the missing
 // section or key) and leaving every other line as it was. Only a regular file of at most 1 MiB is read; anything
-// else at the path (a FIFO, a device, a folder, a larger file) reads as a missing file and is never written over.
+// else at the path reads as a missing file: a larger file is replaced by the first write, a FIFO, a device or a
+// folder is never written over.
 class TIniFile {
  public:
   static constexpr std::size_t kMaxValueLength = 2047;
