@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,8 +36,22 @@ Result Scan(const std::vector<std::string>& args, const ScanContext& context = {
   return {status, out.str(), err.str()};
 }
 
+// A folder of this test program's own, removed when it ends: ctest runs test cases side by side, each in a
+// process of its own, and they must not share files.
+const std::string& TestDir() {
+  static const std::string dir = [] {
+    std::string pattern = ::testing::TempDir() + "varnok_scan_test_XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+  }();
+  static const struct Remover {
+    ~Remover() { std::filesystem::remove_all(dir); }
+  } remover;
+  return dir;
+}
+
 std::string WriteFile(const std::string& name, const std::string& bytes) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string path = TestDir() + "/" + name;
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   return path;
 }
@@ -106,8 +122,8 @@ TEST(Scan, UsageAndFileErrors) {
       {{"--jobs=x", file}, kScanUsageError, "", true},
       {{"--help"}, kScanSuccess, "Usage: varnok-scan [OPTIONS] FILE...", false},
       {{"--version"}, kScanSuccess, "varnok-scan 1.0.1.18", false},
-      {{::testing::TempDir() + "/missing.s"}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
-      {{::testing::TempDir()}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
+      {{TestDir() + "/missing.s"}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
+      {{TestDir()}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
       {{"--", file}, kScanSuccess, "Analyser status: Parsing successfully finished...", false},
   };
   for (const auto& c : cases) {
@@ -195,7 +211,7 @@ TEST(Scan, OutOfMemoryExitsWithThree) {
 TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
   const std::string ok = WriteFile("several_ok.s", kThreeLines);
   const std::string bad = WriteFile("several_bad.s", "S00600004844521B\nS9030000FD\n");
-  const std::string missing = ::testing::TempDir() + "/several_missing.s";
+  const std::string missing = TestDir() + "/several_missing.s";
   // Large enough that the first file finishes last when the files run side by side.
   std::string big;
   for (std::uint32_t i = 0; i < 100000; ++i) big += test::Record(1, i * 16 % 0x10000, std::string(16, 'b')) + "\n";
@@ -274,8 +290,8 @@ TEST(Scan, JsonNamesTheFileAndTheError) {
     nlohmann::json line;
   } cases[] = {
       {"parsed", WriteFile("kind_ok.s", kThreeLines), nullptr, nullptr},
-      {"missing", ::testing::TempDir() + "/kind_missing.s", "missing", nullptr},
-      {"open", ::testing::TempDir() + "/" + std::string(300, 'n'), "open", nullptr},
+      {"missing", TestDir() + "/kind_missing.s", "missing", nullptr},
+      {"open", TestDir() + "/" + std::string(300, 'n'), "open", nullptr},
       {"read", "/proc/self/mem", "read", 1},
       {"no_record", WriteFile("kind_no_record.s", "S9030000FC\njunk\n"), "no_record", 2},
       {"unknown_type", WriteFile("kind_unknown.s", "S4030000FC\n"), "unknown_type", 1},
@@ -325,7 +341,7 @@ TEST(Scan, StreamsAreReadToTheirEnd) {
   EXPECT_NE(piped.out.find("File: /dev/zero\nAnalyser status: No s-record found @ line 1\n"), std::string::npos);
 
   // A FIFO whose writer comes later.
-  const std::string fifo = ::testing::TempDir() + "/scan_fifo";
+  const std::string fifo = TestDir() + "/scan_fifo";
   std::remove(fifo.c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << kThreeLines; });
@@ -338,7 +354,7 @@ TEST(Scan, StreamsAreReadToTheirEnd) {
 
 TEST(Scan, ReportThatCannotBeWrittenExitsWithFour) {
   const std::string file = WriteFile("unwritten.s", kThreeLines);
-  const std::string err_path = ::testing::TempDir() + "/unwritten.err";
+  const std::string err_path = TestDir() + "/unwritten.err";
   const struct {
     const char* redirect;
     const char* reason;
@@ -368,8 +384,8 @@ TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
   const std::string data(32, 'm');
   for (std::uint32_t address = 0; address < (8u << 20); address += 32) image += test::Record(3, address, data) + "\n";
   const std::string file = WriteFile("ulimit.s", image);
-  const std::string out_path = ::testing::TempDir() + "/ulimit.out";
-  const std::string err_path = ::testing::TempDir() + "/ulimit.err";
+  const std::string out_path = TestDir() + "/ulimit.out";
+  const std::string err_path = TestDir() + "/ulimit.err";
   int out_of_memory = 0;
   for (const int megabytes : {12, 16, 20, 24, 28, 32, 40, 64}) {
     const int status = Shell("ulimit -v " + std::to_string(megabytes * 1024) + "; exec " + VARNOK_SCAN_PATH +
@@ -386,7 +402,7 @@ TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
 
 TEST(Scan, ProgressLineOnlyOnATerminal) {
   // A sparse file over the size that shows progress: its first line ends the run after one block.
-  const std::string large = ::testing::TempDir() + "/progress_large.s";
+  const std::string large = TestDir() + "/progress_large.s";
   {
     const int fd = ::open(large.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
@@ -405,7 +421,7 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
   };
   for (const auto& c : cases) {
     // Standard output goes to a file; standard error to a pseudo-terminal or to a pipe.
-    const std::string out_path = ::testing::TempDir() + "/progress.out";
+    const std::string out_path = TestDir() + "/progress.out";
     int master = -1;
     int pipe_fds[2] = {-1, -1};
     pid_t child;
@@ -448,8 +464,8 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
 
 TEST(Scan, RealProcessExitStatusAndStreams) {
   const std::string file = WriteFile("process.s", kThreeLines);
-  const std::string out_path = ::testing::TempDir() + "/process.out";
-  const std::string err_path = ::testing::TempDir() + "/process.err";
+  const std::string out_path = TestDir() + "/process.out";
+  const std::string err_path = TestDir() + "/process.err";
   const std::string command = std::string(VARNOK_SCAN_PATH) + " --map " + file + " >" + out_path + " 2>" + err_path;
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
