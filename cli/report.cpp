@@ -102,20 +102,6 @@ bool IsUtf8(std::string_view text) {
 // A file name as a JSON string: names are bytes; one that is not UTF-8 is read as Latin-1.
 std::string FileNameText(const std::string& name) { return IsUtf8(name) ? name : Latin1ToUtf8(name); }
 
-// Calls emit with the header row, then with every row that holds data or the start vector. Rows are formatted
-// one at a time into one buffer: a full map is far larger than the memory it needs.
-template <typename Emit>
-void ForEachMapRow(const MapGrid& grid, Emit emit) {
-  std::string line;
-  grid.AppendRowText(0, line);
-  emit(line);
-  for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
-    line.clear();
-    grid.AppendRowText(row, line);
-    emit(line);
-  }
-}
-
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
@@ -131,7 +117,10 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   }
   if (report.grid) {
     out << '\n';
-    ForEachMapRow(*report.grid, [&out](const std::string& row) { out << row << '\n'; });
+    ForEachMapTextRow(*report.grid, [&out](const std::string& row) {
+      out << row << '\n';
+      return true;
+    });
   }
 }
 
@@ -178,7 +167,7 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   if (report.grid) {
     out << next << "\"map\"" << colon << (pretty ? "{\n    " : "{");
     std::size_t index = 0;
-    ForEachMapRow(*report.grid, [&](const std::string& row) {
+    ForEachMapTextRow(*report.grid, [&](const std::string& row) {
       const std::string quoted = nlohmann::json(row).dump();
       if (index == 0) {
         out << "\"header\"" << colon << quoted << (pretty ? ",\n    " : ",") << "\"rows\"" << colon << '[';
@@ -186,6 +175,7 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
         out << (index > 1 ? "," : "") << (pretty ? "\n      " : "") << quoted;
       }
       ++index;
+      return true;
     });
     out << (pretty ? "\n    ]\n  }" : "]}");
   }

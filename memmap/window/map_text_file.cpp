@@ -36,15 +36,15 @@ std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
   std::string chunk;
   chunk.reserve(kChunkBytes + 256);
-  // Row 0 is the header row; NextWrittenRow ends the walk with -1.
-  for (std::int32_t row = 0; row >= 0; row = map.NextWrittenRow(row)) {
-    map.AppendRowText(row, chunk);
-    chunk += '\n';
-    if (chunk.size() < kChunkBytes) continue;
-    if (!WriteAll(file, chunk)) return file.errorString();
+  bool written = true;
+  ForEachMapTextRow(map, [&](const std::string& row) {
+    chunk.append(row).push_back('\n');
+    if (chunk.size() < kChunkBytes) return true;
+    written = WriteAll(file, chunk);
     chunk.clear();
-  }
-  if (!WriteAll(file, chunk) || !file.commit()) return file.errorString();
+    return written;
+  });
+  if (!written || !WriteAll(file, chunk) || !file.commit()) return file.errorString();
   return std::nullopt;
 }
 

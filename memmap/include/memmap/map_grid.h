@@ -160,6 +160,21 @@ class MapGrid {
   mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
 };
 
+// Calls take(text) with the header row's text, then with the text of every data row that holds a filled or
+// start-vector cell, in row order: the map as varnok-scan --map prints it and "Save map as text..." writes it. Rows
+// are formatted one at a time into one buffer, since a whole map is far larger than the memory it takes. Stops
+// when take returns false.
+template <typename Take>
+void ForEachMapTextRow(const MapGrid& grid, Take&& take) {
+  std::string line;
+  // Row 0 is the header row; NextWrittenRow ends the walk with -1.
+  for (std::int32_t row = 0; row >= 0; row = grid.NextWrittenRow(row)) {
+    line.clear();
+    grid.AppendRowText(row, line);
+    if (!take(static_cast<const std::string&>(line))) return;
+  }
+}
+
 // Told how many block data bytes were written so far and in all; returning false cancels the fill.
 using FillProgress = std::function<bool(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
 // The block data bytes written between two calls of a FillProgress.
