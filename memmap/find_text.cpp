@@ -2,18 +2,13 @@
 
 #include <string>
 
+#include "analysis/hex_fields.h"
+
 namespace varnok {
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 FindPattern Refused(std::string reason) {
   FindPattern pattern;
@@ -47,7 +42,7 @@ FindPattern ParseFindText(std::string_view text) {
       group = 0;
       continue;
     }
-    const int digit = HexDigit(text[i]);
+    const int digit = HexDigitValue(text[i]);
     if (digit < 0) {
       return Refused("Character " + std::to_string(lead + i + 1) +
                      " is not a hex digit: use hex bytes such as DE AD BE EF, or text in double quotes.");

@@ -11,16 +11,12 @@
 
 namespace varnok::ui {
 
-namespace {
-
 QMargins FrameMargins(const QWidget& window) {
   const QRect frame = window.frameGeometry();
   const QRect client = window.geometry();
   return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
           frame.bottom() - client.bottom()};
 }
-
-}  // namespace
 
 QRect CentredFrame(const QWidget& owner, const QWidget& window) {
   QMargins margins = FrameMargins(window);

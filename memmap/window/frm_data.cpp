@@ -369,9 +369,8 @@ void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
 QSize Tfrm_Data::OwnerFrameExtra() const {
   const QWidget* owner = parentWidget();
   if (owner == nullptr || !owner->isVisible()) return {0, 0};
-  const QRect outer = owner->frameGeometry();
-  const QRect inner = owner->geometry();
-  return {outer.width() - inner.width(), outer.height() - inner.height()};
+  const QMargins margins = ui::FrameMargins(*owner);
+  return {margins.left() + margins.right(), margins.top() + margins.bottom()};
 }
 
 void Tfrm_Data::CentreOverOwner() {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "analysis/hex_fields.h"
 #include "analysis/hex_text.h"
 #include "memmap/find_text.h"
 #include "ui/fonts.h"
@@ -22,7 +23,7 @@ std::optional<std::uint32_t> ParseHexAddress(QString text) {
   if (text.isEmpty() || text.size() > 8) return std::nullopt;
   std::uint32_t value = 0;
   for (const QChar ch : text) {
-    const int digit = QStringLiteral("0123456789ABCDEF").indexOf(ch.toUpper());
+    const int digit = HexDigitValue(ch.toLatin1());
     if (digit < 0) return std::nullopt;
     value = value * 16u + static_cast<std::uint32_t>(digit);
   }

@@ -33,12 +33,6 @@ void ScrollMarksBar::InvalidateMarks() {
   update();
 }
 
-QRect ScrollMarksBar::Groove() const {
-  QStyleOptionSlider option;
-  initStyleOption(&option);
-  return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, this);
-}
-
 void ScrollMarksBar::resizeEvent(QResizeEvent* event) {
   QScrollBar::resizeEvent(event);
   if (event->size().height() != event->oldSize().height()) marks_valid_ = false;

@@ -22,8 +22,6 @@ class ScrollMarksBar : public QScrollBar {
   void SetMarksSource(MarksSource source);
   // Asks the source again before the next paint.
   void InvalidateMarks();
-  // The groove in the bar's own coordinates: the pixel rows the marks stand on.
-  QRect Groove() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

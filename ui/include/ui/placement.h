@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -10,6 +11,9 @@ class QEvent;
 class QWidget;
 
 namespace varnok::ui {
+
+// What the window manager's frame adds around a top-level window's client area on each side.
+QMargins FrameMargins(const QWidget& window);
 
 // The outer frame of window centred over owner's outer frame, each half rounded toward zero. Until the window
 // manager has framed window, the owner's frame margins stand for its own.
