@@ -618,7 +618,7 @@ class FrmGuiTest : public QObject {
     QVERIFY(QDir::setCurrent(dir_.path()));
     Tfrm_GUI command_line(Ini().toStdString());
     command_line.TickMapOption();
-    command_line.OpenFile(QStringLiteral("./") + name);
+    command_line.OpenFile("./" + name.toStdString());
     QVERIFY(QDir::setCurrent(previous));
     QCOMPARE(Showing(command_line), Showing(dialog_path));
 
