@@ -81,6 +81,8 @@ std::string PathBytes(const QString& path) {
 }
 
 std::string LocalFileBytes(const QUrl& url) {
+  // A file on another host is named by the text Qt makes of it ("//host/path").
+  if (!url.host().isEmpty()) return Bytes(QFile::encodeName(url.toLocalFile()));
   return Bytes(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
