@@ -8,9 +8,9 @@ class QUrl;
 
 namespace varnok {
 
-// path made absolute (a relative path counts from current, an absolute folder) and cleaned as QDir::cleanPath
-// cleans a text: "." components go, ".." takes the component before it away, repeated and trailing "/" go. Works on
-// the bytes, so a name in any encoding stays as it is.
+// The path made absolute (a relative path counts from current, an absolute folder) and cleaned: "." components go,
+// ".." takes the component before it away, repeated and trailing "/" go. Works on the bytes, so a name in any
+// encoding stays as it is.
 std::string AbsolutePath(const std::string& path, const std::string& current);
 
 // The current folder, in the file system's bytes; empty when the system cannot tell it.
