@@ -1,4 +1,3 @@
-#include <QFile>
 #include <QTimer>
 
 #include <exception>
@@ -27,9 +26,8 @@ int main(int argc, char** argv) {
     if (command.map) frm_GUI.TickMapOption();
     frm_GUI.show();
     if (command.file) {
-      const QString file = QFile::decodeName(QByteArray::fromStdString(*command.file));
       // The analysis starts once the window is on the screen, as after a click.
-      QTimer::singleShot(0, &frm_GUI, [&frm_GUI, file] { frm_GUI.OpenFile(file); });
+      QTimer::singleShot(0, &frm_GUI, [&frm_GUI, file = *command.file] { frm_GUI.OpenFile(file); });
     }
     application.exec();
   } catch (...) {
