@@ -274,6 +274,7 @@ class Scanner {
         room.wait(lock, [&] { return stop || next_file == count || next_file < written + window; });
         if (stop || next_file == count) return;
         const std::size_t index = next_file++;
+        if (next_file == count) room.notify_all();  // whoever waits for room now ends
         lock.unlock();
         std::unique_ptr<FileReport> report = AnalyseFile(index, options_, context_, progress_);
         lock.lock();
@@ -288,7 +289,13 @@ class Scanner {
           lock.lock();
           ++written;
           stop = output_failed_;
-          room.notify_all();
+          // One written report makes room for one more file: waking every waiting thread for it would only send
+          // all but one back to sleep.
+          if (stop) {
+            room.notify_all();
+          } else {
+            room.notify_one();
+          }
         }
         writing = false;
       }
