@@ -97,7 +97,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       std::string_view value;
       if (arg == "-j" || arg == "--jobs") {
         if (i + 1 == args.size()) {
-          status = UsageError(err, "option '" + arg + "' needs a number");
+          status = UsageError(err, "option '" + EscapeValue(arg) + "' needs a number");
           return std::nullopt;
         }
         value = args[++i];
@@ -106,12 +106,13 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       }
       const std::optional<unsigned> jobs = ParseJobs(value);
       if (!jobs) {
-        status = UsageError(err, "the number of jobs must be a whole number from 1 on, not '" + std::string(value) + "'");
+        status = UsageError(
+            err, "the number of jobs must be a whole number from 1 on, not '" + EscapeValue(std::string(value)) + "'");
         return std::nullopt;
       }
       options.jobs = *jobs;
     } else {
-      status = UsageError(err, "unknown option '" + arg + "'");
+      status = UsageError(err, "unknown option '" + EscapeValue(arg) + "'");
       return std::nullopt;
     }
   }

@@ -135,6 +135,24 @@ TEST(Scan, UsageAndFileErrors) {
   }
 }
 
+TEST(Scan, UsageErrorsEchoArgumentsEscaped) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--x\x1B[2J", "f"}, "varnok-scan: unknown option '--x\\x1B[2J'\n"},
+      {{"-\\\xE9\n", "f"}, "varnok-scan: unknown option '-\\x5C\\xE9\\x0A'\n"},
+      {{"-j", "\x1B[31m", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x1B[31m'\n"},
+      {{"--jobs=\x7F", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x7F'\n"},
+      {{"-j\r", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x0D'\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Scan(c.args);
+    EXPECT_EQ(r.status, kScanUsageError) << c.message;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.message);
+  }
+}
+
 TEST(Scan, MapPrintsHeaderAndWrittenRowsOnly) {
   // Data at 0x1000..0x1003 and 0x5000, start vector at 0x3000 (no data there), rows between unused.
   const std::string bytes =
