@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -271,6 +272,47 @@ TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
     EXPECT_EQ(q.status, c.status) << c.args.back();
     EXPECT_EQ(q.out + q.err, "") << c.args.back();
   }
+}
+
+TEST(Scan, AsManyFilesAtATimeAsJobsWhenInputsWait) {
+  // FIFOs written in the reverse order of the files: the last one's writer comes first, and only once that file
+  // is open, so every file must be open at once, whatever the number of cores.
+  const std::size_t count = std::thread::hardware_concurrency() + 2;
+  std::vector<std::string> args = {"-j", std::to_string(count)};
+  std::string expected;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string fifo = TestDir() + "/chain_" + std::to_string(i);
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    args.push_back(fifo);
+    expected += "File: " + fifo + "\n" + kThreeLinesReport + "\n";
+  }
+  bool in_order = true;
+  std::thread writer([&] {
+    // A FIFO opens for writing without waiting only while its reader has it open. Past the deadline the files are
+    // written in any order, so that a scan that waits for ever still ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<bool> fed(count, false);
+    for (std::size_t left = count; left > 0;) {
+      in_order = in_order && std::chrono::steady_clock::now() < deadline;
+      for (std::size_t i = count; i-- > 0;) {
+        if (fed[i]) continue;
+        const int fd = ::open(args[2 + i].c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          fed[i] = ::write(fd, kThreeLines.data(), kThreeLines.size()) == static_cast<ssize_t>(kThreeLines.size());
+          ::close(fd);
+          left -= fed[i] ? 1 : 0;
+        }
+        if (in_order) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const Result r = Scan(args);
+  writer.join();
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(r.status, kScanSuccess);
+  EXPECT_EQ(r.out, expected);
 }
 
 TEST(Scan, RangesFollowTheWrittenAddresses) {
