@@ -53,6 +53,17 @@ void operator delete(void* memory) noexcept {
 
 void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
 
+// The sanitizers' runtime replaces the nothrow form on its own, so it must come here as well.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept { operator delete(memory); }
+
 namespace varnok {
 namespace {
 
