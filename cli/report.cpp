@@ -82,7 +82,6 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
