@@ -7,6 +7,7 @@
 
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
+#include "memmap/map_text.h"
 
 namespace varnok {
 namespace {
@@ -117,9 +118,9 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   }
   if (report.grid) {
     out << '\n';
-    ForEachMapTextRow(*report.grid, [&out](const std::string& row) {
-      out << row << '\n';
-      return true;
+    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      return out.good();
     });
   }
 }
@@ -167,7 +168,7 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   if (report.grid) {
     out << next << "\"map\"" << colon << (pretty ? "{\n    " : "{");
     std::size_t index = 0;
-    ForEachMapTextRow(*report.grid, [&](const std::string& row) {
+    MapTextWriter::ForEachRow(*report.grid, [&](std::string_view row) {
       const std::string quoted = nlohmann::json(row).dump();
       if (index == 0) {
         out << "\"header\"" << colon << quoted << (pretty ? ",\n    " : ",") << "\"rows\"" << colon << '[';

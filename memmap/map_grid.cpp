@@ -5,6 +5,7 @@
 
 #include "analysis/hex_text.h"
 #include "map_store.h"
+#include "memmap/map_text.h"
 
 namespace varnok {
 
@@ -128,20 +129,11 @@ std::string MapGrid::Cell(std::int32_t column, std::int32_t row) const {
 void MapGrid::AppendRowText(std::int32_t row, std::string& out) const {
   if (row < 0 || row >= RowCount()) return;
   if (row == 0) {
-    for (std::int32_t column = 0; column < kColumnCount; ++column) {
-      if (column > 0) out.push_back(' ');
-      out += Cell(column, 0);
-    }
+    out += MapTextHeader();
     return;
   }
-  AppendHex(out, RowAddress(row), 8);
-  const RowCells cells = Row(row);
-  for (std::uint32_t c = 0; c < kBytesPerRow; ++c) {
-    out.push_back(' ');
-    AppendByteCell(out, ByteOf(cells, c));
-  }
-  out.push_back(' ');
-  AppendAscii(out, cells);
+  char text[kMapTextRowMax];
+  out.append(text, FormatMapRow(RowAddress(row), Row(row), text));
 }
 
 CellPos MapGrid::AddressToCell(std::uint32_t address) const {

@@ -375,7 +375,12 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
   grid.FillBlock(0x00000050u, 1, bytes);
   grid.MarkStartVector(0xFFFFFFFDu);
   grid.MarkStartVector(0x00000060u);
-  for (std::int32_t row : {0, 1, 8, 9, 11, 12, grid.RowCount() - 1, grid.RowCount(), -1}) {
+  // Whole rows, one of them with the start vector on a filled cell.
+  std::uint8_t full[64];
+  for (std::size_t i = 0; i < sizeof full; ++i) full[i] = static_cast<std::uint8_t>(i * 37 + 5);
+  grid.FillBlock(0x00000080u, sizeof full, full);
+  grid.MarkStartVector(0x000000BFu);
+  for (std::int32_t row : {1, 8, 9, 11, 12, 13, 14, 15, grid.RowCount() - 1, grid.RowCount(), -1}) {
     std::string expected;
     if (row >= 0 && row < grid.RowCount()) {
       for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
@@ -387,6 +392,19 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
     grid.AppendRowText(row, text);
     EXPECT_EQ(text, "keep:" + expected) << "row " << row;
   }
+  // The header's column numbers stand over the digits of a whole row's cells, its titles over the address and
+  // the ASCII column.
+  std::string header;
+  std::string whole;
+  grid.AppendRowText(0, header);
+  grid.AppendRowText(14, whole);
+  EXPECT_EQ(header.substr(0, 9), "Address  ");
+  for (std::int32_t column = 1; column <= 32; ++column) {
+    const std::size_t digits = 9 + 4 * static_cast<std::size_t>(column - 1) + 1;
+    EXPECT_EQ(header.substr(digits - 2, 4), "  " + grid.Cell(column, 0)) << column;
+    EXPECT_EQ(whole.substr(digits - 1, 3), grid.Cell(column, 14)) << column;
+  }
+  EXPECT_EQ(header.substr(whole.size() - 32), grid.Cell(MapGrid::AsciiColumn, 0));
 }
 
 }  // namespace
