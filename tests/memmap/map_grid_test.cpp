@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -358,6 +359,72 @@ TEST(NextWrittenRowTest, UnalignedBaseAndEmptyMap) {
   grid.MarkStartVector(0x00003004);
   EXPECT_EQ(grid.NextWrittenRow(0), 256);
   EXPECT_EQ(grid.NextWrittenRow(256), -1);
+}
+
+// The one-pass walk that writes the map's text visits exactly the rows, masks and bytes that the row-by-row
+// queries give, whatever the pages hold and wherever the marks fall.
+TEST(WrittenRowWalkTest, AgreesWithRowByRowQueries) {
+  std::uint8_t bytes[9000];
+  for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  struct Shape {
+    const char* name;
+    std::uint32_t lowest, highest;
+    std::function<void(MapGrid&)> write;
+  };
+  const Shape shapes[] = {
+      {"sparse runs across a page border, marks between", 0x00000000, 0x0000FFFF,
+       [&](MapGrid& g) {
+         g.FillBlock(0x00000FF0, 40, bytes);
+         g.FillBlock(0x00003001, 3, bytes);
+         g.MarkStartVector(0x00000040);
+         g.MarkStartVector(0x00002000);
+         g.MarkStartVector(0x00003002);
+       }},
+      {"dense pages, a mark before, inside and after them", 0x00000000, 0x000FFFFF,
+       [&](MapGrid& g) {
+         g.MarkStartVector(0x00000010);
+         g.FillBlock(0x00010000, sizeof bytes, bytes);
+         g.MarkStartVector(0x00010400);
+         g.MarkStartVector(0x00011FFF);
+         g.MarkStartVector(0x000FFFFF);
+       }},
+      {"unaligned base wrapping past 0xFFFFFFFF", 0xFFFFF005, 0x00001004,
+       [&](MapGrid& g) {
+         g.FillBlock(0xFFFFFFF0, 64, bytes);
+         g.MarkStartVector(0x00001004);
+         g.MarkStartVector(0xFFFFF006);
+       }},
+      {"marks only", 0x00000000, 0x00FFFFFF,
+       [&](MapGrid& g) {
+         g.MarkStartVector(0x00000000);
+         g.MarkStartVector(0x00ABCDEF);
+       }},
+  };
+  for (const Shape& shape : shapes) {
+    MapGrid grid = Built(shape.lowest, shape.highest);
+    shape.write(grid);
+    std::vector<std::pair<std::uint32_t, RowCells>> expected;
+    for (std::int32_t row = grid.NextWrittenRow(0); row != -1; row = grid.NextWrittenRow(row)) {
+      expected.emplace_back(grid.RowAddress(row), grid.Row(row));
+    }
+    std::vector<std::pair<std::uint32_t, RowCells>> walked;
+    grid.ForEachWrittenRow([&](std::uint32_t address, const RowCells& cells) {
+      walked.emplace_back(address, cells);
+      return true;
+    });
+    ASSERT_EQ(walked.size(), expected.size()) << shape.name;
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+      const auto& [address, cells] = walked[i];
+      EXPECT_EQ(address, expected[i].first) << shape.name << " row " << i;
+      EXPECT_EQ(cells.filled, expected[i].second.filled) << shape.name << " row " << i;
+      EXPECT_EQ(cells.start_vector, expected[i].second.start_vector) << shape.name << " row " << i;
+      for (std::uint32_t c = 0; c < 32; ++c) {
+        if (cells.filled & (1u << c)) {
+          EXPECT_EQ(cells.bytes[c], expected[i].second.bytes[c]) << shape.name;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

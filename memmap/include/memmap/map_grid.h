@@ -112,12 +112,7 @@ class MapGrid {
 
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
-  template <typename Visit>
-  void ForEachWrittenRow(Visit&& visit) const {
-    for (std::int32_t row = NextWrittenRow(0); row > 0; row = NextWrittenRow(row)) {
-      if (!visit(RowAddress(row), Row(row))) return;
-    }
-  }
+  void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
 
   // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
   const std::vector<MapRegion>& Regions() const;
