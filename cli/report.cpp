@@ -7,6 +7,7 @@
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "json_writer.h"
+#include "memmap/map_text.h"
 
 namespace varnok {
 namespace {
@@ -99,9 +100,9 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   }
   if (report.grid) {
     out << '\n';
-    ForEachMapTextRow(*report.grid, [&out](const std::string& row) {
-      out << row << '\n';
-      return true;
+    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      return out.good();
     });
   }
 }
@@ -145,7 +146,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
   if (report.grid) {
     json.Key("map").BeginObject();
     bool header = true;
-    ForEachMapTextRow(*report.grid, [&](const std::string& row) {
+    MapTextWriter::ForEachRow(*report.grid, [&](std::string_view row) {
       if (header) {
         json.Key("header").String(row);
         json.Key("rows").BeginArray(JsonWriter::Layout::kListing);

@@ -2,17 +2,16 @@
 
 #include <QSaveFile>
 
-#include <cstdint>
-#include <string>
+#include <string_view>
+
+#include "memmap/map_text.h"
 
 namespace varnok {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
-
 // Writes all of text. A short write is tried again for the rest, so that a failure ends with the system's reason.
-bool WriteAll(QSaveFile& file, const std::string& text) {
+bool WriteAll(QSaveFile& file, std::string_view text) {
   const char* data = text.data();
   auto left = static_cast<qint64>(text.size());
   while (left > 0) {
@@ -32,19 +31,11 @@ std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
   // partial file.
   file.setDirectWriteFallback(false);
   // Unbuffered, because a buffered QSaveFile takes a write that the system cut short for a success and commits a
-  // truncated file; the rows are gathered into chunks here instead.
+  // truncated file; the rows come in large pieces anyway.
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
-  std::string chunk;
-  chunk.reserve(kChunkBytes + 256);
-  bool written = true;
-  ForEachMapTextRow(map, [&](const std::string& row) {
-    chunk.append(row).push_back('\n');
-    if (chunk.size() < kChunkBytes) return true;
-    written = WriteAll(file, chunk);
-    chunk.clear();
-    return written;
-  });
-  if (!written || !WriteAll(file, chunk) || !file.commit()) return file.errorString();
+  const bool written =
+      MapTextWriter::ForEachChunk(map, [&file](std::string_view text) { return WriteAll(file, text); });
+  if (!written || !file.commit()) return file.errorString();
   return std::nullopt;
 }
 

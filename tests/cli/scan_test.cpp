@@ -160,10 +160,10 @@ TEST(Scan, MapPrintsHeaderAndWrittenRowsOnly) {
       "S107100041422063E2\nS10450007F2C\nS9033000CC\n";
   const Result r = Scan({"--map", WriteFile("map.s", bytes)});
   ASSERT_EQ(r.status, kScanSuccess) << r.out;
-  std::string expected_map = "\nAddress";
+  std::string expected_map = "\nAddress ";
   for (int c = 0; c < 32; ++c) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, " %02X", c);
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "  %02X", c);
     expected_map += hex;
   }
   expected_map += " ~~~~~~~ ASCII ~~~~~~~\n";
@@ -200,7 +200,7 @@ TEST(Scan, JsonWithMapIsOneValidObject) {
   const Result r = Scan({"--json", "--map", WriteFile("json_map.s", "S107100041422063E2\nS10450007F2C\nS9033000CC\n")});
   ASSERT_EQ(r.status, kScanSuccess);
   const nlohmann::json report = nlohmann::json::parse(r.out);
-  EXPECT_EQ(report["map"]["header"].get<std::string>().substr(0, 11), "Address 00 ");
+  EXPECT_EQ(report["map"]["header"].get<std::string>().substr(0, 13), "Address   00 ");
   ASSERT_EQ(report["map"]["rows"].size(), 3u);
   EXPECT_EQ(report["map"]["rows"][1].get<std::string>().substr(0, 12), "00003000 !FF");
   EXPECT_EQ(report["numbers"]["lowest_address"], 0x1000);
