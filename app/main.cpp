@@ -1,6 +1,8 @@
 #include <QFile>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -16,6 +18,13 @@ int main(int argc, char** argv) {
   if (const auto status = varnok::AnswerCommandLine(
           varnok::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true), std::cout, std::cerr)) {
     return *status;
+  }
+  // The toolkit paints with the global pool's threads, made here while the least memory is taken. Without them
+  // every large fill would wait for ever, and so would the toolkit's end, which waits for the pool: the program ends
+  // at once, with nothing yet to save.
+  if (!varnok::RoomToStart() || !varnok::KeepPoolThreads(*QThreadPool::globalInstance())) {
+    std::cerr << "Out of memory!!\n";
+    std::_Exit(1);
   }
   varnok::Application application(argc, argv);
   // What the toolkit left of the arguments is ours; anything it did not know is an error before any window exists.
