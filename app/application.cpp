@@ -7,12 +7,11 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <new>
 
@@ -50,16 +49,17 @@ bool Application::notify(QObject* receiver, QEvent* event) {
   }
 }
 
-bool RoomToStart() {
-  // The font and X libraries crash rather than report when memory runs out while the toolkit starts; with less
-  // room than this no file could be opened either.
-  constexpr rlim_t kStartBytes = rlim_t{16} << 20;
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-  std::ifstream statm("/proc/self/statm");
-  rlim_t pages = 0;
-  if (!(statm >> pages)) return true;
-  return limit.rlim_cur >= pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + kStartBytes;
+bool AddressSpaceLeft(std::size_t bytes) {
+  static const rlim_t limit = [] {
+    rlimit current{};
+    return ::getrlimit(RLIMIT_AS, &current) == 0 ? current.rlim_cur : RLIM_INFINITY;
+  }();
+  if (limit == RLIM_INFINITY) return true;
+  // A mapping that is never touched costs no memory, but counts against the limit like any other.
+  void* probe = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  ::munmap(probe, bytes);
+  return true;
 }
 
 bool KeepPoolThreads(QThreadPool& pool) {

@@ -124,9 +124,9 @@ TEST(MemoryLimit, MapUnderAnyLimitEndsInOutOfMemoryOrSuccessNeverInAHang) {
     }
     out << varnok::test::Record(7, 0) << '\n';
   }
-  // The program takes about 80 MB of address space before main: the tightest limit leaves it too little to start,
-  // the middle ones run out while the map is painted, the wide ones show it.
-  for (const rlim_t kilobytes : {90000, 100000, 105000, 110000, 120000, 130000, 200000, 400000}) {
+  // The program takes about 80 MB of address space before main: the tightest limits leave it too little room to
+  // start, the middle ones run out with the file's data or while the map is painted, the wide ones show the map.
+  for (const rlim_t kilobytes : {90000, 100000, 105000, 110000, 115000, 120000, 130000, 200000, 400000}) {
     const Outcome outcome = RunLimited(dir, file, kilobytes);
     EXPECT_FALSE(outcome.hung) << kilobytes << " kB: SIGTERM did not end it";
     if (outcome.status == 1) {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <cstddef>
+
 class QThreadPool;
 
 namespace varnok {
@@ -19,8 +21,8 @@ class Application : public QApplication {
 // Shows the standard exception report for the exception being handled.
 void ReportCurrentException();
 
-// Whether the address space that the process may still take (ulimit -v) leaves room for the toolkit to start.
-bool RoomToStart();
+// Whether the address space limit of the process (ulimit -v) leaves room for a further `bytes`.
+bool AddressSpaceLeft(std::size_t bytes);
 
 // Makes the threads of a pool now, as many as it may run at once but at most four, and keeps them for the pool's
 // life, so that work given to it later never waits for a thread that cannot be made. Returns false when a thread
