@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "support/sanitizer.h"
 #include "support/srec_builder.h"
 
 namespace {
@@ -102,13 +103,7 @@ Outcome RunLimited(const fs::path& dir, const fs::path& file, rlim_t kilobytes) 
 }
 
 TEST(MemoryLimit, MapUnderAnyLimitEndsInOutOfMemoryOrSuccessNeverInAHang) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
-#endif
-#endif
+  if (varnok::test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer needs more address space than any limit leaves";
   const fs::path dir = fs::temp_directory_path() / ("varnok_limit_" + std::to_string(::getpid()));
   fs::create_directories(dir / "runtime");
   fs::permissions(dir / "runtime", fs::perms::owner_all);
