@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <string>
 
