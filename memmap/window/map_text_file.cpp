@@ -1,6 +1,10 @@
 #include "map_text_file.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <sys/stat.h>
 
 #include <string_view>
 
@@ -23,9 +27,29 @@ bool WriteAll(QSaveFile& file, std::string_view text) {
   return true;
 }
 
+// The replace renames a file over the target: over a device node, a FIFO or a socket that would put a file in its
+// place, and a folder cannot take it. A link is followed to a regular file only, which QSaveFile then replaces in its
+// own folder, so that the link stays; a link that leads to no file would make one wherever it points.
+std::optional<QString> RefuseTarget(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat entry {};
+  if (::lstat(name.constData(), &entry) != 0) return std::nullopt;
+  if (S_ISLNK(entry.st_mode)) {
+    if (::stat(name.constData(), &entry) != 0) {
+      return QStringLiteral("'%1' is a link that leads to no file").arg(path);
+    }
+    if (!S_ISREG(entry.st_mode)) {
+      return QStringLiteral("'%1' is not a regular file").arg(QFileInfo(path).canonicalFilePath());
+    }
+  }
+  if (!S_ISREG(entry.st_mode)) return QStringLiteral("'%1' is not a regular file").arg(path);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
+  if (auto refused = RefuseTarget(path)) return refused;
   QSaveFile file(path);
   // Writing straight into the target, QSaveFile's fallback for folders it cannot create files in, could leave a
   // partial file.
@@ -35,7 +59,10 @@ std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
   const bool written =
       MapTextWriter::ForEachChunk(map, [&file](std::string_view text) { return WriteAll(file, text); });
-  if (!written || !file.commit()) return file.errorString();
+  if (!written) return file.errorString();
+  // The target may have been replaced while the rows were written.
+  if (auto refused = RefuseTarget(path)) return refused;
+  if (!file.commit()) return file.errorString();
   return std::nullopt;
 }
 
