@@ -93,8 +93,8 @@ class Tfrm_Data : public QWidget {
   ui::FramePlacement* const placement_;
   std::string file_name_;
   SaveFileDialog save_file_dialog_;
-  std::unique_ptr<FindCommand> find_;
-  std::unique_ptr<MapRowPainter> row_painter_;
+  std::unique_ptr<FindCommand> find_;            // the search and its highlighted match
+  std::unique_ptr<MapRowPainter> row_painter_;  // made once the grid has the window's font
 };
 
 }  // namespace varnok
