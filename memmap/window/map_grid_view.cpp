@@ -69,6 +69,15 @@ void MapGridView::SelectRow(std::int32_t row) {
   InvalidateRows(row, row);
 }
 
+void MapGridView::SelectRowCentred(std::int32_t row) {
+  const std::int32_t last = RowCount() - 1;
+  if (last < 1) return;
+  row = std::clamp<std::int32_t>(row, 1, last);
+  // The scroll bar clamps the top row, so rows near either end of the map stay where they can be.
+  SetTopRow(row - (VisibleRowCount() - 1) / 2);
+  SelectRow(row);
+}
+
 void MapGridView::SetTopRow(std::int32_t row) { verticalScrollBar()->setValue(row); }
 
 QRect MapGridView::CellRect(std::int32_t column, std::int32_t row) const {
@@ -205,7 +214,8 @@ void MapGridView::keyPressEvent(QKeyEvent* event) {
 }
 
 void MapGridView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) {
+  // A right click selects the row under the mouse first, so that the context menu acts on that row.
+  if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) {
     QAbstractScrollArea::mousePressEvent(event);
     return;
   }

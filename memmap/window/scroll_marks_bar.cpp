@@ -18,6 +18,9 @@ constexpr int kMarkInset = 2;
 // Over the slider the marks keep to a lane this wide at its right edge, so that the slider stays visible and the
 // data under it is still told.
 constexpr int kSliderLane = 3;
+// The slider's outline: dark outside, light inside, so that it stands out on any mark and on the bare groove.
+const QColor kOutlineOuter(0, 0, 0);
+const QColor kOutlineInner(255, 255, 255);
 
 }  // namespace
 
@@ -80,6 +83,14 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
       }
     }
     y = end;
+  }
+  if (slider.isEmpty()) return;
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(kOutlineOuter);
+  painter.drawRect(slider.adjusted(0, 0, -1, -1));
+  if (slider.width() > 2 && slider.height() > 2) {
+    painter.setPen(kOutlineInner);
+    painter.drawRect(slider.adjusted(1, 1, -2, -2));
   }
 }
 

@@ -9,11 +9,14 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -146,6 +149,21 @@ void Type(Tfrm_Data& map, const Keys& keys) {
 QRgb CellFill(const Tfrm_Data& map, std::int32_t column, std::int32_t row) {
   const QRect cell = GridOf(map)->CellRect(column, row);
   return GridOf(map)->grab().toImage().pixel(cell.center().x(), cell.top() + 2);
+}
+
+// The slider of a scroll bar, in its own coordinates.
+QRect SliderRect(QScrollBar& bar) {
+  QStyleOptionSlider option;
+  option.initFrom(&bar);
+  option.subControls = QStyle::SC_All;
+  option.orientation = bar.orientation();
+  option.minimum = bar.minimum();
+  option.maximum = bar.maximum();
+  option.sliderPosition = bar.sliderPosition();
+  option.sliderValue = bar.value();
+  option.singleStep = bar.singleStep();
+  option.pageStep = bar.pageStep();
+  return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar);
 }
 
 // Caps the size of files this process writes while it lives, so that writing past the cap fails with EFBIG.
@@ -575,10 +593,12 @@ class FrmDataTest : public QObject {
     plain.setValue(bar->value());
     plain.setGeometry(bar->geometry());
     const QImage plain_image = plain.grab().toImage();
+    const QRect slider = SliderRect(*bar);
     std::vector<int> rows;
     QList<QRgb> colours;
     for (int y = 0; y < image.height(); ++y) {
       const QRgb pixel = image.pixel(image.width() / 2, y);
+      if (y >= slider.top() && y <= slider.bottom()) continue;  // the slider has an outline of its own
       if (pixel != kYellow.rgb() && pixel != kFuchsia.rgb()) {
         QCOMPARE(pixel, plain_image.pixel(image.width() / 2, y));
         continue;
@@ -595,8 +615,8 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->TopRow(), bar->value());
   }
 
-  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one, each brought in at the
-  // top; past the ends nothing moves.
+  // Ctrl+Down selects the first row of the next region, Ctrl+Up that of the previous one; past the ends nothing
+  // moves.
   void regionJumps_data() {
     QTest::addColumn<Keys>("keys");
     QTest::addColumn<int>("row");
@@ -619,7 +639,6 @@ class FrmDataTest : public QObject {
     FillThreeRegions(*map);
     Type(*map, keys);
     QCOMPARE(GridOf(*map)->Row(), row);
-    QCOMPARE(GridOf(*map)->TopRow(), row);
   }
 
   // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.
@@ -790,6 +809,144 @@ class FrmDataTest : public QObject {
     QVERIFY(map->screen()->availableGeometry().contains(frame));
     const QPoint off_centre = frame.center() - owner_->frameGeometry().center();
     QCOMPARE(std::abs(off_centre.x()) <= 1 && std::abs(off_centre.y()) <= 1, centred);
+  }
+
+  // Every command that finds a row brings it to the middle of the view, as far as the map's ends allow; its
+  // messages open over the map window, and a step from the only match says so.
+  void hitRowCentred_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<QStringList>("entries");  // the texts typed into the input dialogs, in turn
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QStringList>("messages");
+    const QKeyCombination go_to(Qt::ControlModifier, Qt::Key_G);
+    const QKeyCombination find(Qt::ControlModifier, Qt::Key_F);
+    const QKeyCombination next(Qt::Key_F3);
+    const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F3);
+    const QKeyCombination down(Qt::ControlModifier, Qt::Key_Down);
+    const QKeyCombination up(Qt::ControlModifier, Qt::Key_Up);
+    const QString dead_beef("DE AD BE EF");
+    const QString version("\"VERSION\"");
+    QTest::newRow("go to") << Keys{go_to} << QStringList{"1800"} << 65 << QStringList();
+    QTest::newRow("find") << Keys{go_to, find} << QStringList{"1400", dead_beef} << 65 << QStringList();
+    QTest::newRow("find next") << Keys{find, next} << QStringList{dead_beef} << 65 << QStringList();
+    QTest::newRow("find previous") << Keys{find, previous} << QStringList{dead_beef} << 81 << QStringList();
+    QTest::newRow("find next, only match") << Keys{find, next} << QStringList{version} << 9
+                                           << QStringList{"Only one match"};
+    QTest::newRow("find previous, only match") << Keys{find, previous} << QStringList{version} << 9
+                                               << QStringList{"Only one match"};
+    QTest::newRow("not found") << Keys{go_to, find} << QStringList{"1800", "01 02"} << 65
+                               << QStringList{"Not found: 01 02"};
+    QTest::newRow("next region") << Keys{down, down, down} << QStringList() << 65 << QStringList();
+    QTest::newRow("previous region") << Keys{QKeyCombination(Qt::Key_End), up} << QStringList() << 81
+                                     << QStringList();
+    QTest::newRow("near the start") << Keys{down} << QStringList() << 3 << QStringList();
+  }
+  void hitRowCentred() {
+    QFETCH(Keys, keys);
+    QFETCH(QStringList, entries);
+    QFETCH(int, row);
+    QFETCH(QStringList, messages);
+    Tfrm_Data* map = NewFindMap();
+    QVERIFY(map);
+    QStringList shown;
+    bool over_map = true;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      if (auto* input = qobject_cast<QInputDialog*>(&dialog); input != nullptr && !entries.isEmpty()) {
+        input->setTextValue(entries.takeFirst());
+        input->accept();
+      } else if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+        shown << box->text();
+        over_map = over_map && map->frameGeometry().contains(box->frameGeometry().center());
+        box->accept();
+      }
+    });
+    Type(*map, keys);
+    QCOMPARE(shown, messages);
+    QVERIFY(over_map);
+    const MapGridView* grid = GridOf(*map);
+    QCOMPARE(grid->Row(), row);
+    const int above = row - grid->TopRow();
+    const int below = grid->TopRow() + grid->VisibleRowCount() - 1 - row;
+    QVERIFY2(grid->TopRow() == 1 ? above >= 0 && above < below : std::abs(above - below) <= 1,
+             qPrintable(QString("%1 rows above, %2 below").arg(above).arg(below)));
+  }
+
+  // A right click on a data row selects it before the context menu opens, so that "Copy row" copies that row;
+  // elsewhere it leaves the selection as it was.
+  void rightClickSelects_data() {
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<int>("row");  // selected and copied
+    QTest::newRow("a byte of another row") << 5 << 4 << 4;
+    QTest::newRow("the ASCII column") << 33 << 3 << 3;
+    QTest::newRow("the selected row") << 7 << 1 << 1;
+    QTest::newRow("the address column") << 0 << 4 << 1;
+    QTest::newRow("the header row") << 5 << 0 << 1;
+  }
+  void rightClickSelects() {
+    QFETCH(int, column);
+    QFETCH(int, clicked);
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    Fill(*map, 0x1000, std::string(128, 'r'));
+    Fill(*map, 0x1060, "row 4");
+    QGuiApplication::clipboard()->clear();
+    bool copied = false;
+    QTimer menu_answerer;
+    connect(&menu_answerer, &QTimer::timeout, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (menu == nullptr) return;
+      for (QAction* action : menu->actions()) {
+        if (action->text() == "Copy row") {
+          menu->close();
+          action->trigger();
+          copied = true;
+        }
+      }
+    });
+    menu_answerer.start(5);
+    // Through the window, as the window system delivers it, so that the press also opens the context menu.
+    const QPoint pos = GridOf(*map)->viewport()->mapTo(map, CellCentre(*map, column, clicked));
+    QTest::mouseClick(map->windowHandle(), Qt::RightButton, Qt::NoModifier, pos);
+    QTRY_VERIFY(copied);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    std::string expected;
+    map->Map().AppendRowText(row, expected);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
+  }
+
+  // On a map with data everywhere the scroll bar's slider keeps an edge whose lightness stands out from the marks,
+  // wherever it sits.
+  void sliderVisibleOverMarks_data() {
+    QTest::addColumn<double>("position");  // of the bar's range
+    QTest::newRow("top") << 0.0;
+    QTest::newRow("middle") << 0.5;
+    QTest::newRow("bottom") << 1.0;
+  }
+  void sliderVisibleOverMarks() {
+    QFETCH(double, position);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    QVERIFY(map);
+    Fill(*map, 0x00000000, std::string(0x40000, 'd'));
+    QScrollBar* bar = GridOf(*map)->verticalScrollBar();
+    bar->setValue(bar->minimum() + static_cast<int>(position * (bar->maximum() - bar->minimum())));
+    const QImage image = bar->grab().toImage();
+    const QRect slider = SliderRect(*bar);
+    QVERIFY(slider.height() >= 3);
+    QVERIFY(image.pixel(bar->width() / 2, slider.top() - 1) == kYellow.rgb() ||
+            image.pixel(bar->width() / 2, slider.bottom() + 1) == kYellow.rgb());
+    auto stands_out = [&](int x, int y) { return std::abs(qGray(image.pixel(x, y)) - qGray(kYellow.rgb())) > 100; };
+    bool top = false;
+    bool bottom = false;
+    bool left = false;
+    for (int x = slider.left(); x <= slider.right(); ++x) {
+      top = top || stands_out(x, slider.top());
+      bottom = bottom || stands_out(x, slider.bottom());
+    }
+    for (int y = slider.top(); y <= slider.bottom(); ++y) left = left || stands_out(slider.left(), y);
+    QVERIFY(top && bottom && left);
   }
 
   void copyRow_data() {

@@ -1,18 +1,14 @@
 #pragma once
 
-#include <QFont>
-#include <QFontMetrics>
 #include <QKeySequence>
 #include <QPoint>
-#include <QStaticText>
 #include <QWidget>
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
@@ -25,6 +21,9 @@ class QPainter;
 class QResizeEvent;
 
 namespace varnok {
+
+class FindCommand;
+class MapRowPainter;
 
 namespace ui {
 class FramePlacement;
@@ -44,6 +43,7 @@ class Tfrm_Data : public QWidget {
 
   // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
   Tfrm_Data(QWidget* owner, const std::string& name);
+  ~Tfrm_Data() override;
 
   // Lays out the map of lowest..highest; the first data row becomes current.
   void Build(std::uint32_t lowest, std::uint32_t highest);
@@ -72,31 +72,11 @@ class Tfrm_Data : public QWidget {
   void FormResize();
   void GridMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
 
-  // The bytes and marks of a data row, kept from one cell to the next while a row is painted.
-  const RowCells& CachedRow(std::int32_t row);
-  const QStaticText& ByteText(std::uint8_t value);
   QSize OwnerFrameExtra() const;
   void CentreOverOwner();
   QPoint PlacedFrameTopLeft() const;
-  QAction* AddCommand(const QString& text, const QKeySequence& shortcut, void (Tfrm_Data::*command)());
-  void GoToAddress();
-  // Says that the map holds no data when it has no region; true when it has one.
-  bool HasData();
-  void NextRegion();
-  void PreviousRegion();
-  void ListRegions();
-  // Selects a region's first row, brought in at the top when it is out of view.
-  void ShowRegionRow(std::int32_t row);
-  void Find();
-  void FindNext();
-  void FindPrevious();
-  // Selects the match at offset and highlights it, or says that there is none.
-  void ShowMatch(std::optional<std::uint32_t> offset);
-  bool InMatch(std::int32_t column, std::int32_t row) const;
-  // The map offset of a data row's first cell.
-  static std::uint32_t RowOffset(std::int32_t row);
-  void CopyRow();
-  void SaveMapAsText();
+  // Adds a command to the grid's context menu, with a shortcut that works anywhere in the window.
+  void AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command);
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -113,17 +93,8 @@ class Tfrm_Data : public QWidget {
   ui::FramePlacement* const placement_;
   std::string file_name_;
   SaveFileDialog save_file_dialog_;
-  QString find_text_;                        // as the user typed it
-  std::vector<std::uint8_t> find_pattern_;   // empty until the first search
-  std::optional<std::uint32_t> match_;       // the map offset of the highlighted match
-  QFont cell_font_;
-  QFont ascii_font_;
-  QFontMetrics cell_metrics_;
-  QFontMetrics ascii_metrics_;
-  // The laid-out two-digit texts "00" to "FF", made when first drawn.
-  std::array<std::optional<QStaticText>, 256> byte_texts_;
-  std::int32_t cached_row_ = -1;
-  RowCells cached_cells_;
+  std::unique_ptr<FindCommand> find_;            // the search and its highlighted match
+  std::unique_ptr<MapRowPainter> row_painter_;  // made once the grid has the window's font
 };
 
 }  // namespace varnok

@@ -68,6 +68,8 @@ class MapGridView : public QAbstractScrollArea {
   std::int32_t Row() const { return row_; }
   // Makes row current (clamped to the data rows) and scrolls it into view.
   void SelectRow(std::int32_t row);
+  // Makes row current (clamped to the data rows) and scrolls it to the middle of the view, as far as the rows go.
+  void SelectRowCentred(std::int32_t row);
   // The data row shown directly under the header row.
   std::int32_t TopRow() const { return layout_.TopRow(); }
   void SetTopRow(std::int32_t row);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QColor>
+#include <QRect>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace varnok {
+
+// The colours of the map's cells, as the legend names them.
+namespace map_colours {
+inline const QColor kUnused(0, 255, 0);
+inline const QColor kFilled(255, 255, 0);
+inline const QColor kStartVector(255, 0, 255);
+}  // namespace map_colours
+
+// A plain-text label at geometry: the caption and the address read-out of the map window's panel.
+QLabel* NewPanelLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text);
+
+// A raised legend panel at geometry: the caption centred on the colour of the cells it names.
+QLabel* NewLegendPanel(QWidget* parent, const char* name, const QRect& geometry, const QString& caption,
+                       const QColor& colour);
+
+}  // namespace varnok
