@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/data_ranges.h"
+
+namespace varnok {
+
+// The kinds of record a file's shape is judged by.
+enum class RecordKind : std::uint8_t { Header, Data, Count, Termination };
+
+// One record that passed its checks, as the run reads it.
+struct RecordFact {
+  RecordKind kind = RecordKind::Header;
+  std::uint32_t address = 0;  // the address field: the load address, the execution address, or the record count
+  std::int32_t length = 0;    // data bytes of a data record; 0 or less writes nothing
+  std::int64_t line = 0;      // the record's line among the non-empty lines
+};
+
+// Two records that wrote one address.
+struct Overwrite {
+  std::uint32_t address = 0;  // the first address a record wrote again, in file order
+  std::int64_t first_line = 0;
+  std::int64_t second_line = 0;
+  std::uint64_t more_addresses = 0;  // further addresses written more than once
+};
+
+// What a valid file's records say about its being whole and consistent.
+struct FileWarnings {
+  bool no_data = false;
+  bool no_termination = false;
+  std::optional<std::int64_t> data_after_termination;  // the line of the first such data record
+  struct CountMismatch {
+    std::uint32_t said = 0;  // the count record's value
+    std::int64_t has = 0;    // data records before it
+  };
+  std::optional<CountMismatch> count;  // the first count record that disagrees
+  std::optional<Overwrite> overwrite;
+
+  bool Any() const { return no_data || no_termination || data_after_termination || count || overwrite; }
+};
+
+// The warnings' texts in a fixed order, e.g. "no termination record".
+std::vector<std::string> WarningTexts(const FileWarnings& warnings);
+
+// Gathers the warnings of one file from its records, handed over in file order. Memory follows the runs of
+// records that write consecutive addresses on consecutive lines with one length, like the data ranges.
+class WarningCollector {
+ public:
+  WarningCollector() = default;
+  WarningCollector(const WarningCollector&) = delete;
+  WarningCollector& operator=(const WarningCollector&) = delete;
+
+  void Add(const RecordFact& fact) {
+    if (fact.kind == RecordKind::Data) {
+      AddData(fact);
+    } else {
+      AddOther(fact);
+    }
+  }
+
+  // The warnings of the records handed over so far.
+  FileWarnings Result() const;
+
+ private:
+  // Records that wrote addresses first..last: the one at `origin` on first_line, each next one `stride` bytes on,
+  // one line later; the last written on last_line, `full` when it had the stride's length.
+  struct WriteRun {
+    std::uint32_t last;
+    std::uint32_t origin;
+    std::uint32_t stride;
+    bool full;
+    std::int64_t first_line;
+    std::int64_t last_line;
+  };
+  using Runs = std::map<std::uint32_t, WriteRun>;  // by first address
+
+  void AddData(const RecordFact& fact) {
+    ++data_records_;
+    if (termination_line_ && !data_after_termination_) data_after_termination_ = fact.line;
+    if (fact.length <= 0) return;
+    const auto length = static_cast<std::uint32_t>(fact.length);
+    // Records mostly follow one another: the next full-length record of the recent run only moves its end.
+    if (recent_ != runs_.end()) {
+      WriteRun& run = recent_->second;
+      if (run.full && fact.address == std::uint64_t{run.last} + 1 && length <= run.stride &&
+          fact.line == run.last_line + 1 && std::uint64_t{fact.address} + length <= recent_limit_) {
+        run.last = fact.address + length - 1;
+        run.last_line = fact.line;
+        run.full = length == run.stride;
+        return;
+      }
+    }
+    AddSlowly(fact.address, length, fact.line);
+  }
+  void AddOther(const RecordFact& fact);
+  void AddSlowly(std::uint32_t address, std::uint32_t length, std::int64_t line);
+  void Write(std::uint32_t first, std::uint32_t last, std::uint32_t origin, std::uint32_t stride, std::int64_t line);
+
+  std::int64_t data_records_ = 0;
+  std::optional<std::int64_t> termination_line_;
+  std::optional<std::int64_t> data_after_termination_;
+  std::optional<FileWarnings::CountMismatch> count_;
+  std::optional<Overwrite> overwrite_;
+  DataRanges twice_;  // addresses written more than once
+  Runs runs_;
+  Runs::iterator recent_ = runs_.end();
+  std::uint64_t recent_limit_ = 0;  // the first address of the run after the recent one; 2^32 when none
+};
+
+}  // namespace varnok

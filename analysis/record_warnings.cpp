@@ -1,0 +1,110 @@
+#include "analysis/record_warnings.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "analysis/hex_text.h"
+
+namespace varnok {
+
+void WarningCollector::AddOther(const RecordFact& fact) {
+  switch (fact.kind) {
+    case RecordKind::Termination:
+      if (!termination_line_) termination_line_ = fact.line;
+      break;
+    case RecordKind::Count:
+      // A count record counts the data records before it.
+      if (!count_ && fact.address != data_records_) count_ = FileWarnings::CountMismatch{fact.address, data_records_};
+      break;
+    case RecordKind::Header:
+    case RecordKind::Data:
+      break;
+  }
+}
+
+void WarningCollector::AddSlowly(std::uint32_t address, std::uint32_t length, std::int64_t line) {
+  const std::uint64_t end = std::uint64_t{address} + length - 1;
+  if (end > 0xFFFFFFFFu) {
+    // Addresses wrap modulo 2^32; each side is a record of its own length for the line it names.
+    Write(address, 0xFFFFFFFFu, address, static_cast<std::uint32_t>((std::uint64_t{1} << 32) - address), line);
+    const auto tail = static_cast<std::uint32_t>(end - 0xFFFFFFFFu);
+    Write(0, tail - 1, 0, tail, line);
+  } else {
+    Write(address, static_cast<std::uint32_t>(end), address, length, line);
+  }
+}
+
+void WarningCollector::Write(std::uint32_t first, std::uint32_t last, std::uint32_t origin, std::uint32_t stride,
+                             std::int64_t line) {
+  auto it = runs_.upper_bound(first);
+  if (it != runs_.begin() && std::prev(it)->second.last >= first) --it;
+  while (it != runs_.end() && it->first <= last) {
+    const std::uint32_t run_first = it->first;
+    WriteRun run = it->second;
+    const std::uint32_t from = std::max(run_first, first);
+    const std::uint32_t to = std::min(run.last, last);
+    if (!overwrite_) {
+      // Runs come in address order, so the first one met holds the record's lowest address written again.
+      overwrite_ = Overwrite{from, run.first_line + (from - run.origin) / run.stride, line, 0};
+    }
+    twice_.Add(from, to - from + 1);
+    it = runs_.erase(it);
+    // What is left of the run on either side keeps its records' lines; a cut record ends it.
+    if (run_first < first) {
+      WriteRun left = run;
+      left.last = first - 1;
+      left.full = false;
+      left.last_line = run.first_line + (left.last - run.origin) / run.stride;
+      runs_.emplace_hint(it, run_first, left);
+    }
+    if (run.last > last) {
+      run.full = false;
+      it = runs_.emplace_hint(it, last + 1, run);
+      break;
+    }
+  }
+  recent_ = runs_.emplace_hint(it, first, WriteRun{last, origin, stride, true, line, line});
+  const auto next = std::next(recent_);
+  recent_limit_ = next == runs_.end() ? std::uint64_t{1} << 32 : next->first;
+}
+
+FileWarnings WarningCollector::Result() const {
+  FileWarnings warnings;
+  warnings.no_data = data_records_ == 0;
+  warnings.no_termination = !termination_line_;
+  warnings.data_after_termination = data_after_termination_;
+  warnings.count = count_;
+  if (overwrite_) {
+    std::uint64_t addresses = 0;
+    twice_.ForEach([&addresses](DataRange range) { addresses += std::uint64_t{range.last - range.first} + 1; });
+    warnings.overwrite = *overwrite_;
+    warnings.overwrite->more_addresses = addresses - 1;
+  }
+  return warnings;
+}
+
+std::vector<std::string> WarningTexts(const FileWarnings& warnings) {
+  std::vector<std::string> texts;
+  if (warnings.no_data) texts.emplace_back("no data record");
+  if (warnings.no_termination) texts.emplace_back("no termination record");
+  if (warnings.data_after_termination) {
+    texts.push_back("data after the termination record @ line " + std::to_string(*warnings.data_after_termination));
+  }
+  if (warnings.count) {
+    texts.push_back("count record says " + std::to_string(warnings.count->said) + " data records, the file has " +
+                    std::to_string(warnings.count->has));
+  }
+  if (const auto& twice = warnings.overwrite) {
+    std::string text = "address " + AddressText(twice->address) + " written twice @ lines " +
+                       std::to_string(twice->first_line) + " and " + std::to_string(twice->second_line);
+    if (twice->more_addresses > 0) {
+      text += ", and " + std::to_string(twice->more_addresses) +
+              (twice->more_addresses == 1 ? " more address" : " more addresses");
+    }
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+}  // namespace varnok
