@@ -48,6 +48,13 @@ struct MapRegion {
   bool operator==(const MapRegion&) const = default;
 };
 
+// A run of filled map offsets within one page of the grid's store; its bytes stay valid until the next FillBlock.
+struct FilledSpan {
+  std::uint64_t offset = 0;
+  std::uint32_t length = 0;
+  const std::uint8_t* data = nullptr;
+};
+
 struct DecodedCell {
   CellKind kind = CellKind::UnusedByte;
   std::string text;  // the display text
@@ -110,6 +117,10 @@ class MapGrid {
   // Appends the row's 34 cell texts joined by one blank (the form in which varnok-scan prints a row);
   // nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
+
+  // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
+  // the last. Spans that touch across a page border come one after the other.
+  std::optional<FilledSpan> SpanFrom(std::uint64_t from) const;
 
   // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
   const std::vector<MapRegion>& Regions() const;
