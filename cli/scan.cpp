@@ -1,6 +1,7 @@
 #include "cli/scan.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -143,6 +144,10 @@ class ScanDisplay : public AnalysisDisplay {
   void SetStatusColour(StatusColour colour) override { shown_.SetStatusColour(colour); }
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    if (progress_.ShowsRun()) {
+      progress_.RunRead(input_, read);
+      return true;
+    }
     if (!progress_.Enabled() || size <= ProgressLine::kMinSize) return true;
     // A few updates a second are enough to read; more would only cost.
     const auto now = std::chrono::steady_clock::now();
@@ -210,6 +215,18 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
   return report;
 }
 
+// The sizes of the inputs that tell theirs beforehand, added up.
+std::uint64_t InputBytes(const std::vector<std::string>& files) {
+  std::uint64_t bytes = 0;
+  for (const std::string& file : files) {
+    struct stat st {};
+    if (file != kStandardInput && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      bytes += static_cast<std::uint64_t>(st.st_size);
+    }
+  }
+  return bytes;
+}
+
 int FileStatus(const FileReport* report) {
   if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
   return report->result.Parsed() ? kScanSuccess : kScanAnalysisError;
@@ -225,8 +242,11 @@ class Scanner {
   int Run() {
     const std::size_t count = options_.files.size();
     const std::size_t threads = std::min<std::size_t>(options_.jobs, count);
-    if (threads > 1 && RunParallel(threads)) return status_;
-    for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
+    if (progress_.Enabled()) progress_.StartRun(count, InputBytes(options_.files));
+    if (threads <= 1 || !RunParallel(threads)) {
+      for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
+    }
+    progress_.EndRun();
     return status_;
   }
 
