@@ -321,6 +321,8 @@ class Scanner {
         pool.emplace_back(work);
       } catch (const std::system_error&) {
         break;  // fewer threads than asked for still do the work
+      } catch (const std::bad_alloc&) {
+        break;
       }
     }
     if (pool.empty()) return false;
@@ -356,12 +358,18 @@ std::string EscapeValue(const std::string& text) {
 }
 
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
-  int usage_status = kScanSuccess;
-  const std::optional<Options> options = ParseArguments(args, out, err, usage_status);
-  int status = usage_status;
-  if (options) {
-    Scanner scanner(*options, context, out, err);
-    status = scanner.Run();
+  int status = kScanSuccess;
+  try {
+    const std::optional<Options> options = ParseArguments(args, out, err, status);
+    if (options) {
+      Scanner scanner(*options, context, out, err);
+      status = scanner.Run();
+    }
+  } catch (const std::bad_alloc&) {
+    // Only what no single file owns gets here: the arguments, the threads' shared bookkeeping.
+    out.flush();
+    err << "Out of memory!!\n" << std::flush;
+    status = kScanOutOfMemory;
   }
   // The report counts only once it has reached the output.
   out.flush();
