@@ -345,6 +345,13 @@ std::uint64_t InputBytes(const std::vector<std::string>& files) {
   return bytes;
 }
 
+// The status of the two that tells more: a report cut short or not written at all outweighs a failed file, and a
+// file that cannot be analysed outweighs one whose data does not fit the regions.
+int MoreSevere(int a, int b) {
+  const auto rank = [](int status) { return status == kScanOutsideRegions ? 1 : status == kScanSuccess ? 0 : status + 1; };
+  return rank(a) >= rank(b) ? a : b;
+}
+
 int FileStatus(const FileReport* report, bool strict) {
   if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
   if (!report->result.Parsed()) return kScanAnalysisError;
@@ -374,7 +381,7 @@ class Scanner {
   // Writes one report and adds its status.
   void Deliver(std::unique_ptr<FileReport> report) {
     const int status = FileStatus(report.get(), options_.strict);
-    status_ = std::max(status_, status);
+    status_ = MoreSevere(status_, status);
     bool out_of_memory = status == kScanOutOfMemory;
     progress_.Without([&] {
       std::string problem;
@@ -385,7 +392,7 @@ class Scanner {
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
         problem.clear();
-        status_ = std::max(status_, kScanOutOfMemory);
+        status_ = MoreSevere(status_, kScanOutOfMemory);
       }
       // The lines so far go out before the message, so that the two read in order on one terminal.
       if (progress_.Enabled() || out_of_memory || !problem.empty()) out_.flush();

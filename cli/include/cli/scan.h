@@ -10,7 +10,7 @@
 
 namespace varnok {
 
-// Exit statuses of varnok-scan. With several files the highest one counts.
+// Exit statuses of varnok-scan. With several files the most severe one counts: 4, 3, 1, then 5.
 inline constexpr int kScanSuccess = 0;
 inline constexpr int kScanAnalysisError = 1;
 inline constexpr int kScanUsageError = 2;
