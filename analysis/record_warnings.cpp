@@ -46,27 +46,47 @@ void WarningCollector::Write(std::uint32_t first, std::uint32_t last, std::uint3
     const std::uint32_t to = std::min(run.last, last);
     if (!overwrite_) {
       // Runs come in address order, so the first one met holds the record's lowest address written again.
-      overwrite_ = Overwrite{from, run.first_line + (from - run.origin) / run.stride, line, 0};
+      overwrite_ = Overwrite{from, run.LineOf(from), line, 0};
     }
     twice_.Add(from, to - from + 1);
     it = runs_.erase(it);
-    // What is left of the run on either side keeps its records' lines; a cut record ends it.
+    // What is left of the run on either side keeps its records' lines but takes no more records.
+    run.full = false;
     if (run_first < first) {
       WriteRun left = run;
       left.last = first - 1;
-      left.full = false;
-      left.last_line = run.first_line + (left.last - run.origin) / run.stride;
       runs_.emplace_hint(it, run_first, left);
     }
     if (run.last > last) {
-      run.full = false;
       it = runs_.emplace_hint(it, last + 1, run);
       break;
     }
   }
-  recent_ = runs_.emplace_hint(it, first, WriteRun{last, origin, stride, true, line, line});
+  recent_ = runs_.emplace_hint(it, first, WriteRun{last, origin, stride, true, false, line, line});
   const auto next = std::next(recent_);
   recent_limit_ = next == runs_.end() ? std::uint64_t{1} << 32 : next->first;
+  recent_floor_ = recent_ == runs_.begin() ? 0 : std::uint64_t{std::prev(recent_)->second.last} + 1;
+}
+
+bool WarningCollector::ExtendDownwards(std::uint32_t address, std::uint32_t length, std::int64_t line) {
+  if (recent_ == runs_.end()) return false;
+  WriteRun& run = recent_->second;
+  // A run of one record reads the same either way, so it may turn downwards.
+  if (!run.full || (!run.downwards && run.first_line != run.last_line) || length > run.stride ||
+      line != run.last_line + 1 || std::uint64_t{address} + length != recent_->first || address < recent_floor_) {
+    return false;
+  }
+  if (!run.downwards) {
+    run.downwards = true;
+    run.origin = run.last;
+  }
+  run.last_line = line;
+  run.full = length == run.stride;
+  // The run's first address moves down: its node is moved to the new key without a new allocation.
+  auto node = runs_.extract(recent_);
+  node.key() = address;
+  recent_ = runs_.insert(std::move(node)).position;
+  return true;
 }
 
 FileWarnings WarningCollector::Result() const {

@@ -52,8 +52,9 @@ constexpr const char* kUsage =
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
-    "Exit status: the highest of the files': 0 parsed, 1 analysis error (or a warning with --strict),\n"
-    "3 out of memory, 5 data outside the regions; 2 usage error (no file analysed), 4 output not written.\n";
+    "Exit status: the most severe of the files' (4, 3, 1, then 5): 0 parsed, 1 analysis error (or a\n"
+    "warning with --strict), 3 out of memory, 5 data outside the regions; 2 usage error (no file\n"
+    "analysed), 4 output not written.\n";
 
 constexpr const char* kStandardInput = "-";
 

@@ -48,6 +48,10 @@ TEST(RecordWarnings, TellWhatAValidFileLacksOrRepeats) {
        Lines({Record(1, 0, Bytes(16)), Record(1, 16, Bytes(16)), Record(1, 32, Bytes(16)), Record(1, 48, Bytes(16)),
               Record(1, 40, Bytes(4)), Record(1, 40, Bytes(5)), Record(9, 0)}),
        {"address 0x00000028 written twice @ lines 3 and 5, and 4 more addresses"}},
+      {"inside a run downwards",
+       Lines({Record(1, 0x30, Bytes(16)), Record(1, 0x20, Bytes(16)), Record(1, 0x10, Bytes(16)),
+              Record(1, 0x2C, Bytes(4)), Record(9, 0)}),
+       {"address 0x0000002C written twice @ lines 2 and 4, and 3 more addresses"}},
       {"one more", Lines({Record(1, 8, Bytes(2)), Record(1, 9, Bytes(1)), Record(9, 0)}),
        {"address 0x00000009 written twice @ lines 1 and 2"}},
       {"past 0xFFFFFFFF", Lines({Record(3, 0xFFFFFFFE, Bytes(4)), Record(3, 1, Bytes(1)), Record(7, 0)}),
@@ -68,23 +72,26 @@ TEST(RecordWarnings, TellWhatAValidFileLacksOrRepeats) {
 TEST(RecordWarnings, NameTheFirstAddressWrittenAgainAndItsWriter) {
   std::mt19937 random(11);
   for (int round = 0; round < 300; ++round) {
-    constexpr std::uint32_t kSpace = 1024;  // past the furthest record: 350 + 30 * 20
+    constexpr std::uint32_t kSpace = 1024;  // past the furthest record: 600, or 350 + 30 * 20
     std::vector<std::int64_t> writer(kSpace, 0);
     std::vector<int> writes(kSpace, 0);
     std::optional<Overwrite> expected;
     WarningCollector collector;
-    std::uint32_t next = 0;
+    // Records follow one another upwards or, in every other round, downwards.
+    const bool downwards = round % 2 == 1;
+    std::uint32_t next = downwards ? 600 : 0;
     const int records = 1 + static_cast<int>(random() % 30);
     const std::uint32_t stride = 1 + static_cast<std::uint32_t>(random() % 16);
     for (std::int64_t line = 1; line <= records; ++line) {
-      const std::uint32_t address = random() % 4 == 0 ? static_cast<std::uint32_t>(random() % 350) : next;
       const std::uint32_t length = random() % 5 == 0 ? static_cast<std::uint32_t>(random() % 20) : stride;
+      if (downwards) next = next >= length ? next - length : 0;
+      const std::uint32_t address = random() % 4 == 0 ? static_cast<std::uint32_t>(random() % 350) : next;
       for (std::uint32_t a = address; a < address + length; ++a) {
         if (writes[a]++ > 0 && !expected) expected = Overwrite{a, writer[a], line, 0};
       }
       for (std::uint32_t a = address; a < address + length; ++a) writer[a] = line;
       collector.Add(RecordFact{RecordKind::Data, address, static_cast<std::int32_t>(length), line});
-      next = address + length;
+      next = downwards ? address : address + length;
     }
     const std::optional<Overwrite> found = collector.Result().overwrite;
     ASSERT_EQ(found.has_value(), expected.has_value()) << round;

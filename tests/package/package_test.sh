@@ -79,7 +79,7 @@ for size in 16 24 32 48 64 128 256; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libqt6widgets6 libelf1 qt6-qpa-plugins fonts-liberation; do
+for package in libc6 libqt6widgets6 libelf1 libssl3 libdeflate0 qt6-qpa-plugins fonts-liberation; do
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 

@@ -68,15 +68,22 @@ class WarningCollector {
   FileWarnings Result() const;
 
  private:
-  // Records that wrote addresses first..last: the one at `origin` on first_line, each next one `stride` bytes on,
-  // one line later; the last written on last_line, `full` when it had the stride's length.
+  // Records of one length that wrote addresses first..last one after the other on consecutive lines: upwards, the
+  // one on first_line starts at `origin` and each next one starts `stride` bytes higher; downwards, the one on
+  // first_line ends at `origin` and each next one ends `stride` bytes lower. The last one, on last_line, had the
+  // stride's length when `full`; a run that is not full takes no more records.
   struct WriteRun {
     std::uint32_t last;
     std::uint32_t origin;
     std::uint32_t stride;
     bool full;
+    bool downwards;
     std::int64_t first_line;
     std::int64_t last_line;
+
+    std::int64_t LineOf(std::uint32_t address) const {
+      return first_line + (downwards ? origin - address : address - origin) / stride;
+    }
   };
   using Runs = std::map<std::uint32_t, WriteRun>;  // by first address
 
@@ -88,7 +95,7 @@ class WarningCollector {
     // Records mostly follow one another: the next full-length record of the recent run only moves its end.
     if (recent_ != runs_.end()) {
       WriteRun& run = recent_->second;
-      if (run.full && fact.address == std::uint64_t{run.last} + 1 && length <= run.stride &&
+      if (run.full && !run.downwards && fact.address == std::uint64_t{run.last} + 1 && length <= run.stride &&
           fact.line == run.last_line + 1 && std::uint64_t{fact.address} + length <= recent_limit_) {
         run.last = fact.address + length - 1;
         run.last_line = fact.line;
@@ -96,8 +103,11 @@ class WarningCollector {
         return;
       }
     }
+    if (ExtendDownwards(fact.address, length, fact.line)) return;
     AddSlowly(fact.address, length, fact.line);
   }
+  // Whether the record continues the recent run downwards (and did).
+  bool ExtendDownwards(std::uint32_t address, std::uint32_t length, std::int64_t line);
   void AddOther(const RecordFact& fact);
   void AddSlowly(std::uint32_t address, std::uint32_t length, std::int64_t line);
   void Write(std::uint32_t first, std::uint32_t last, std::uint32_t origin, std::uint32_t stride, std::int64_t line);
@@ -111,6 +121,7 @@ class WarningCollector {
   Runs runs_;
   Runs::iterator recent_ = runs_.end();
   std::uint64_t recent_limit_ = 0;  // the first address of the run after the recent one; 2^32 when none
+  std::uint64_t recent_floor_ = 0;  // one past the last address of the run before the recent one; 0 when none
 };
 
 }  // namespace varnok
