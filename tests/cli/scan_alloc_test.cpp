@@ -1,63 +1,23 @@
 // varnok-scan whose memory runs out at any allocation, in any layout, with one file or several on several threads:
 // it ends with status 3 and "Out of memory!!", or with the very report it prints when memory lasts, and leaks
-// nothing. The program's own operator new is replaced here, so that the allocations can be made to fail.
+// nothing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <new>
 #include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
 #include "cli/scan.h"
+#include "support/failing_allocation.h"
 #include "support/srec_builder.h"
-
-namespace {
-
-// Allocations left before one fails; negative: none fails.
-std::atomic<long> g_allocations_left{-1};
-// Whether every allocation fails once one has, or only that one.
-std::atomic<bool> g_fail_for_good{false};
-std::atomic<long> g_live_allocations{0};
-
-bool NextAllocationFails() {
-  long left = g_allocations_left.load();
-  for (;;) {
-    if (left < 0) return false;
-    const long next = left > 0 ? left - 1 : (g_fail_for_good ? 0 : -1);
-    if (g_allocations_left.compare_exchange_weak(left, next)) return left == 0;
-  }
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (NextAllocationFails()) throw std::bad_alloc();
-  void* memory = std::malloc(size == 0 ? 1 : size);
-  if (memory == nullptr) throw std::bad_alloc();
-  ++g_live_allocations;
-  return memory;
-}
-
-void operator delete(void* memory) noexcept {
-  if (memory == nullptr) return;
-  --g_live_allocations;
-  std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
 
 namespace varnok {
 namespace {
-
-// The data blocks the run keeps come from the same count.
-void* CountedMalloc(std::size_t size) { return NextAllocationFails() ? nullptr : std::malloc(size); }
 
 // A stream buffer of a fixed size, so that writing the report allocates nothing.
 class FixedBuffer : public std::streambuf {
@@ -81,13 +41,12 @@ Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) 
   FixedBuffer out_buffer, err_buffer;
   std::ostream out(&out_buffer), err(&err_buffer);
   ScanContext context;
-  context.allocate = &CountedMalloc;
-  const long live_before = g_live_allocations;
-  g_fail_for_good = for_good;
-  g_allocations_left = fail_at;
+  context.allocate = &test::CountedMalloc;  // the data blocks the run keeps
+  const long live_before = test::LiveAllocations();
+  test::FailAllocationAfter(fail_at, for_good);
   const int status = RunScan(args, out, err, context);
-  const bool ran_through = g_allocations_left.exchange(-1) > 0;
-  const long leaked = g_live_allocations - live_before;
+  const bool ran_through = test::StopFailingAllocations();
+  const long leaked = test::LiveAllocations() - live_before;
   return {status, out_buffer.Text(), err_buffer.Text(), ran_through, leaked};
 }
 
