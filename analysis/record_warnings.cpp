@@ -11,7 +11,10 @@ namespace varnok {
 void WarningCollector::AddOther(const RecordFact& fact) {
   switch (fact.kind) {
     case RecordKind::Termination:
-      if (!termination_line_) termination_line_ = fact.line;
+      if (!termination_line_) {
+        termination_line_ = fact.line;
+        CloseRun();  // the next data record is told
+      }
       break;
     case RecordKind::Count:
       // A count record counts the data records before it.
@@ -23,16 +26,57 @@ void WarningCollector::AddOther(const RecordFact& fact) {
   }
 }
 
-void WarningCollector::AddSlowly(std::uint32_t address, std::uint32_t length, std::int64_t line) {
-  const std::uint64_t end = std::uint64_t{address} + length - 1;
-  if (end > 0xFFFFFFFFu) {
-    // Addresses wrap modulo 2^32; each side is a record of its own length for the line it names.
-    Write(address, 0xFFFFFFFFu, address, static_cast<std::uint32_t>((std::uint64_t{1} << 32) - address), line);
-    const auto tail = static_cast<std::uint32_t>(end - 0xFFFFFFFFu);
-    Write(0, tail - 1, 0, tail, line);
-  } else {
-    Write(address, static_cast<std::uint32_t>(end), address, length, line);
+void WarningCollector::AddDataSlowly(const RecordFact& fact) {
+  CloseRun();
+  if (termination_line_ && !data_after_termination_) data_after_termination_ = fact.line;
+  if (fact.length > 0) {
+    const auto length = static_cast<std::uint32_t>(fact.length);
+    const std::uint64_t end = std::uint64_t{fact.address} + length - 1;
+    if (ExtendUpwards(fact.address, length, fact.line) || ExtendDownwards(fact.address, length, fact.line)) {
+    } else if (end > 0xFFFFFFFFu) {
+      // Addresses wrap modulo 2^32; each side is a record of its own length for the line it names.
+      Write(fact.address, 0xFFFFFFFFu, fact.address,
+            static_cast<std::uint32_t>((std::uint64_t{1} << 32) - fact.address), fact.line);
+      const auto tail = static_cast<std::uint32_t>(end - 0xFFFFFFFFu);
+      Write(0, tail - 1, 0, tail, fact.line);
+    } else {
+      Write(fact.address, static_cast<std::uint32_t>(end), fact.address, length, fact.line);
+    }
   }
+  OpenRun();
+}
+
+void WarningCollector::CloseRun() {
+  if (stride_ < 0) return;
+  WriteRun& run = recent_->second;
+  run.last = static_cast<std::uint32_t>(next_address_ - 1);
+  run.last_line = next_line_ - 1;
+  stride_ = -1;
+  next_line_ = 0;  // no record has line 0, so none matches a closed run
+}
+
+void WarningCollector::OpenRun() {
+  if (recent_ == runs_.end() || (termination_line_ && !data_after_termination_)) return;
+  const WriteRun& run = recent_->second;
+  if (!run.full || run.downwards) return;
+  next_address_ = std::uint64_t{run.last} + 1;
+  next_line_ = run.last_line + 1;
+  stride_ = static_cast<std::int32_t>(run.stride);
+  // The run holds a whole record of the stride, so the limit after it is at least the stride.
+  last_start_ = recent_limit_ - run.stride;
+}
+
+bool WarningCollector::ExtendUpwards(std::uint32_t address, std::uint32_t length, std::int64_t line) {
+  if (recent_ == runs_.end()) return false;
+  WriteRun& run = recent_->second;
+  if (!run.full || run.downwards || address != std::uint64_t{run.last} + 1 || length > run.stride ||
+      line != run.last_line + 1 || std::uint64_t{address} + length > recent_limit_) {
+    return false;
+  }
+  run.last = address + length - 1;
+  run.last_line = line;
+  run.full = length == run.stride;
+  return true;
 }
 
 void WarningCollector::Write(std::uint32_t first, std::uint32_t last, std::uint32_t origin, std::uint32_t stride,

@@ -89,28 +89,26 @@ class WarningCollector {
 
   void AddData(const RecordFact& fact) {
     ++data_records_;
-    if (termination_line_ && !data_after_termination_) data_after_termination_ = fact.line;
-    if (fact.length <= 0) return;
-    const auto length = static_cast<std::uint32_t>(fact.length);
-    // Records mostly follow one another: the next full-length record of the recent run only moves its end.
-    if (recent_ != runs_.end()) {
-      WriteRun& run = recent_->second;
-      if (run.full && !run.downwards && fact.address == std::uint64_t{run.last} + 1 && length <= run.stride &&
-          fact.line == run.last_line + 1 && std::uint64_t{fact.address} + length <= recent_limit_) {
-        run.last = fact.address + length - 1;
-        run.last_line = fact.line;
-        run.full = length == run.stride;
-        return;
-      }
+    // Records mostly follow one another: the next one of the open run, of the same length, only moves its end.
+    if (fact.address == next_address_ && fact.line == next_line_ && fact.length == stride_ &&
+        fact.address <= last_start_) {
+      next_address_ += static_cast<std::uint32_t>(stride_);
+      ++next_line_;
+      return;
     }
-    if (ExtendDownwards(fact.address, length, fact.line)) return;
-    AddSlowly(fact.address, length, fact.line);
+    AddDataSlowly(fact);
   }
-  // Whether the record continues the recent run downwards (and did).
+  void AddDataSlowly(const RecordFact& fact);
+  // Whether the record continues the recent run upwards or downwards (and did).
+  bool ExtendUpwards(std::uint32_t address, std::uint32_t length, std::int64_t line);
   bool ExtendDownwards(std::uint32_t address, std::uint32_t length, std::int64_t line);
   void AddOther(const RecordFact& fact);
-  void AddSlowly(std::uint32_t address, std::uint32_t length, std::int64_t line);
   void Write(std::uint32_t first, std::uint32_t last, std::uint32_t origin, std::uint32_t stride, std::int64_t line);
+  // Writes what the open run took since it was opened into its record, and closes it.
+  void CloseRun();
+  // Lets the recent run take the next records by AddData alone, when it is full, upwards and no data record after
+  // a termination record is still to be told.
+  void OpenRun();
 
   std::int64_t data_records_ = 0;
   std::optional<std::int64_t> termination_line_;
@@ -122,6 +120,11 @@ class WarningCollector {
   Runs::iterator recent_ = runs_.end();
   std::uint64_t recent_limit_ = 0;  // the first address of the run after the recent one; 2^32 when none
   std::uint64_t recent_floor_ = 0;  // one past the last address of the run before the recent one; 0 when none
+  // The open run: the recent one while AddData alone extends it, its record's end and last line left behind.
+  std::uint64_t next_address_ = 0;  // one past its end
+  std::int64_t next_line_ = 0;
+  std::int32_t stride_ = -1;        // -1: no run is open
+  std::uint64_t last_start_ = 0;    // the last address a record of the stride can start at before the next run
 };
 
 }  // namespace varnok
