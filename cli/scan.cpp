@@ -314,16 +314,17 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
     }
     if (r.result.Parsed()) {
       r.warnings = warnings.Result();
-      if (request.map_option) {
+      const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
+      // Blocks that follow one another up the addresses are digested as they stand; others need the map's order.
+      if (layout.digest && !layout.map) r.digest = DigestBlocksInOrder(r.state.DataBlocks, layout.fill, per_range);
+      if (request.map_option && !r.digest) {
         r.grid.emplace();
         r.grid->Build(r.result.totals.lowest, r.result.totals.highest);
         FillFromBlocks(*r.grid, r.state.DataBlocks, r.result.totals.exec);  // frees the blocks as the grid takes them
+        if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
+        if (!layout.map && !options.diff) r.grid.reset();
       }
-      if (layout.digest) {
-        // Each range's own digest is shown only in JSON.
-        r.digest = DigestImage(*r.grid, layout.fill, layout.ranges && layout.json);
-        if (!layout.map) r.grid.reset();
-      }
+      ClearDataBlocks(r.state);
       if (!layout.regions.empty()) {
         r.regions = MeasureRegions(layout.regions, r.state.Ranges);
         if (!layout.ranges) r.state.Ranges.Clear();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
 
 struct evp_md_ctx_st;
@@ -58,5 +59,9 @@ struct ImageDigest {
 
 // The digest of what the grid holds, read span by span from its store; nothing when it holds no byte.
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range);
+
+// The same digest straight from the kept blocks when each one lies above the one before it, so that no map needs
+// to be built; nothing when they do not (or hold no byte), and the map must place them.
+std::optional<ImageDigest> DigestBlocksInOrder(const DataBlockStore& blocks, std::uint8_t fill, bool per_range);
 
 }  // namespace varnok
