@@ -32,14 +32,15 @@ void WarningCollector::AddDataSlowly(const RecordFact& fact) {
   if (fact.length > 0) {
     const auto length = static_cast<std::uint32_t>(fact.length);
     const std::uint64_t end = std::uint64_t{fact.address} + length - 1;
-    if (ExtendUpwards(fact.address, length, fact.line) || ExtendDownwards(fact.address, length, fact.line)) {
-    } else if (end > 0xFFFFFFFFu) {
+    const bool extended =
+        ExtendUpwards(fact.address, length, fact.line) || ExtendDownwards(fact.address, length, fact.line);
+    if (!extended && end > 0xFFFFFFFFu) {
       // Addresses wrap modulo 2^32; each side is a record of its own length for the line it names.
       Write(fact.address, 0xFFFFFFFFu, fact.address,
             static_cast<std::uint32_t>((std::uint64_t{1} << 32) - fact.address), fact.line);
       const auto tail = static_cast<std::uint32_t>(end - 0xFFFFFFFFu);
       Write(0, tail - 1, 0, tail, fact.line);
-    } else {
+    } else if (!extended) {
       Write(fact.address, static_cast<std::uint32_t>(end), fact.address, length, fact.line);
     }
   }
