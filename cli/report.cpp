@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -133,9 +134,10 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
-    const std::string& value = caption.field ? report.display.Field(*caption.field) : status_text;
+    // Escaped before the caption goes out, so that running out of memory never cuts a line.
+    const std::string value = EscapeValue(caption.field ? report.display.Field(*caption.field) : status_text);
     out << caption.text;
-    if (!value.empty()) out << ' ' << EscapeValue(value);
+    if (!value.empty()) out << ' ' << value;
     out << '\n';
   }
   if (layout.ranges && report.result.Parsed()) {
@@ -211,14 +213,12 @@ void NumberOrNull(JsonWriter& json, std::optional<Integer> value) {
   }
 }
 
-void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
+// Writes the report's JSON object; `status` is its status text.
+void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLayout& layout,
+                     const std::string& status) {
   const RunResult& result = report.result;
   const RunTotals& totals = result.totals;
   const bool parsed = result.Parsed();
-  // Made before the first byte, so that running out of memory here leaves no report begun.
-  const std::string status = StatusText(result);
-
-  JsonWriter json(out, !layout.several);
   json.BeginObject();
   json.Key("status").Latin1String(status);
   json.Key("success").Bool(parsed);
@@ -290,6 +290,18 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   }
   WriteFindingsJson(json, report, layout);
   json.EndObject();
+}
+
+void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
+  // Made before the first byte, so that running out of memory here leaves no report begun.
+  const std::string status = StatusText(report.result);
+  JsonWriter json(out, !layout.several);
+  try {
+    WriteJsonObject(json, report, layout, status);
+  } catch (const std::bad_alloc&) {
+    out << '\n';  // a cut report still ends its line, so that every report after it keeps a line of its own
+    throw;
+  }
   out << '\n';
 }
 
@@ -316,7 +328,10 @@ void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout
     WriteJson(out, report, layout);
     return;
   }
-  if (layout.several) out << "File: " << EscapeValue(report.name) << '\n';
+  if (layout.several) {
+    const std::string name = EscapeValue(report.name);
+    out << "File: " << name << '\n';
+  }
   WriteText(out, report, layout);
   if (layout.several) out << '\n';
 }

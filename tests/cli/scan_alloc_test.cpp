@@ -1,6 +1,6 @@
 // varnok-scan whose memory runs out at any allocation, in any layout, with one file or several on several threads:
-// it ends with status 3 and "Out of memory!!", or with the very report it prints when memory lasts, and leaks
-// nothing.
+// it ends with status 3 and "Out of memory!!", or with the very report it prints when memory lasts; a report cut
+// short never runs into the next one's line, and nothing leaks.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -56,6 +56,16 @@ std::string WriteFile(const std::string& name, const std::string& bytes) {
   return path;
 }
 
+// Whether every report starts a line of its own, a report after one cut short included.
+bool ReportsStartLines(const std::string& out) {
+  for (const std::string start : {"File: ", "{\"status\""}) {
+    for (std::size_t at = out.find(start); at != std::string::npos; at = out.find(start, at + 1)) {
+      if (at > 0 && out[at - 1] != '\n') return false;
+    }
+  }
+  return true;
+}
+
 TEST(ScanAllocation, EveryFailedAllocationEndsInOutOfMemoryOrTheFullReport) {
   // Data in separate ranges, a start vector, and a module name with bytes that JSON escapes.
   const std::string image = test::Record(0, 0, "a\\\"\x01\xE9") + "\n" + test::Record(1, 0x100, std::string(40, 'x')) +
@@ -85,6 +95,7 @@ TEST(ScanAllocation, EveryFailedAllocationEndsInOutOfMemoryOrTheFullReport) {
     for (;; ++fail_at) {
       const Outcome r = Scan(c.args, fail_at, c.for_good);
       ASSERT_EQ(r.leaked, 0) << label << ", failing at " << fail_at;
+      ASSERT_TRUE(ReportsStartLines(r.out)) << label << ", failing at " << fail_at << ":\n" << r.out;
       if (r.status == kScanOutOfMemory) {
         // Besides the message, only the lines that name failed files as the full run does.
         std::string err;
