@@ -108,27 +108,31 @@ std::string Sha256Text(const Digest& digest) {
   return text;
 }
 
-// The region lines, the digest lines and the warnings that follow the summary and the data ranges.
+// The region lines, the digest lines and the warnings that follow the summary and the data ranges. Each line's
+// texts are made before it goes out, so that running out of memory never cuts a line.
 void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
+  const std::vector<std::string> warnings = WarningTexts(report.warnings);
   if (report.regions) {
     for (std::size_t i = 0; i < layout.regions.size(); ++i) {
       const MemoryRegion& region = layout.regions[i];
       const std::uint64_t used = report.regions->used[i];
-      out << "Region " << EscapeValue(region.name) << ": " << AddressText(region.origin) << " - "
-          << AddressText(RegionLast(region)) << ", " << used << " of " << region.length << " bytes used ("
-          << PercentText(used, region.length) << " %)\n";
+      const std::string name = EscapeValue(region.name);
+      const std::string percent = PercentText(used, region.length);
+      out << "Region " << name << ": " << AddressText(region.origin) << " - " << AddressText(RegionLast(region))
+          << ", " << used << " of " << region.length << " bytes used (" << percent << " %)\n";
     }
     for (const DataRange& range : report.regions->outside) {
       out << "Outside regions: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
     }
   }
   if (report.digest) {
+    const std::string sha256 = Sha256Text(report.digest->image);
     out << "Image: " << AddressText(report.digest->first) << " - " << AddressText(report.digest->last)
         << ", gaps filled with 0x" << HexText(layout.fill, 2) << '\n';
     out << "CRC-32: 0x" << HexText(report.digest->image.crc32, 8) << '\n';
-    out << "SHA-256: " << Sha256Text(report.digest->image) << '\n';
+    out << "SHA-256: " << sha256 << '\n';
   }
-  for (const std::string& warning : WarningTexts(report.warnings)) out << "Warning: " << warning << '\n';
+  for (const std::string& warning : warnings) out << "Warning: " << warning << '\n';
 }
 
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
