@@ -29,7 +29,8 @@ bool FileMissing(const std::string& path) {
 class Run {
  public:
   Run(AnalysisState& state, AnalysisDisplay& display, const RunRequest& request)
-      : state_(state), display_(display), map_option_(request.map_option), ranges_(request.ranges) {}
+      : state_(state), display_(display), map_option_(request.map_option), ranges_(request.ranges),
+        warnings_(request.warnings) {}
 
   // Ends the run with a failure: closes the input, shows the status in maroon and frees the kept blocks.
   RunResult ReportError(RunKind kind, std::int64_t line = 0) {
@@ -58,7 +59,10 @@ class Run {
 
   bool ParseS0();
   bool ParseData(int address_width);  // ParseS1, ParseS2, ParseS3
-  bool ParseS5() { return Checked(); }
+  bool ParseCount(int address_width);  // ParseS5, and S6 alike
+  void Tell(RecordKind kind, std::uint32_t address, std::int32_t length = 0) {
+    if (warnings_ != nullptr) warnings_->Add(RecordFact{kind, address, length, line_count_});
+  }
   bool ParseTermination(int address_width);  // ParseS7, ParseS8, ParseS9
   bool StoreDataRecord(int address_width);
   bool Dispatch();
@@ -68,6 +72,7 @@ class Run {
   AnalysisDisplay& display_;
   const bool map_option_;
   const bool ranges_;
+  WarningCollector* const warnings_;
   LineBuffer buffer_;
   const char* line_ = buffer_.text;
   int length_ = 0;
@@ -82,15 +87,27 @@ bool Run::ParseS0() {
   display_.SetField(DisplayField::Module, header.module);
   if (header.has_version) display_.SetField(DisplayField::Version, header.version);
   display_.SetField(DisplayField::Description, header.description);
+  Tell(RecordKind::Header, 0);
   return true;
 }
 
-bool Run::ParseData(int address_width) { return Checked() && StoreDataRecord(address_width); }
+bool Run::ParseData(int address_width) {
+  if (!Checked() || !StoreDataRecord(address_width)) return false;
+  Tell(RecordKind::Data, state_.RecAddress, state_.ByteCount - 1 - address_width);
+  return true;
+}
+
+bool Run::ParseCount(int address_width) {
+  if (!Checked()) return false;
+  if (warnings_ != nullptr) Tell(RecordKind::Count, HexToInt(line_ + 4, 2 * address_width));
+  return true;
+}
 
 bool Run::ParseTermination(int address_width) {
   if (!Checked()) return false;
   state_.ExecAddr = HexToInt(line_ + 4, 2 * address_width);
   state_.HasExecAddr = true;
+  Tell(RecordKind::Termination, state_.ExecAddr);
   return true;
 }
 
@@ -118,8 +135,8 @@ bool Run::Dispatch() {
     case '1': return ParseData(2);
     case '2': return ParseData(3);
     case '3': return ParseData(4);
-    case '5': return ParseS5();
-    case '6': return ParseS5();  // the 24-bit record count: checked like S5
+    case '5': return ParseCount(2);
+    case '6': return ParseCount(3);  // the 24-bit record count
     case '7': return ParseTermination(4);
     case '8': return ParseTermination(3);
     case '9': return ParseTermination(2);

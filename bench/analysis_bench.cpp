@@ -45,7 +45,7 @@ void BM_ReadLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadLine);
 
-// Arguments: data bytes per record, the map option, the ranges option.
+// Arguments: data bytes per record, the map option, the ranges option, the warnings.
 void BM_Run(benchmark::State& state) {
   const std::string image = Image(20000, static_cast<int>(state.range(0)));
   varnok::RunRequest request;
@@ -53,6 +53,8 @@ void BM_Run(benchmark::State& state) {
   request.ranges = state.range(2) != 0;
   varnok::AnalysisState analysis;
   for (auto _ : state) {
+    varnok::WarningCollector warnings;
+    request.warnings = state.range(3) != 0 ? &warnings : nullptr;
     varnok::RecordedDisplay display;
     const varnok::RunResult result =
         varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
@@ -60,6 +62,13 @@ void BM_Run(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
-BENCHMARK(BM_Run)->Args({32, 0, 0})->Args({32, 0, 1})->Args({250, 0, 0})->Args({250, 0, 1})->Args({32, 1, 0});
+BENCHMARK(BM_Run)
+    ->Args({32, 0, 0, 0})
+    ->Args({32, 0, 0, 1})
+    ->Args({32, 0, 1, 0})
+    ->Args({250, 0, 0, 0})
+    ->Args({250, 0, 0, 1})
+    ->Args({250, 0, 1, 0})
+    ->Args({32, 1, 0, 0});
 
 }  // namespace

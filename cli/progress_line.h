@@ -1,15 +1,17 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace varnok {
 
-// The one updating line on a terminal's standard error that tells how far a large input has got. Files analysed
-// at the same time take turns on it. Safe to use from several threads.
+// The one updating line on a terminal's standard error that tells how far a large input has got, or with several
+// inputs how far the whole run has got. Safe to use from several threads.
 class ProgressLine {
  public:
   // Inputs up to this size finish too soon to need a progress line.
@@ -20,9 +22,18 @@ class ProgressLine {
 
   bool Enabled() const { return columns_ > 0; }
 
+  // Makes the line show the whole run of `files` inputs, `bytes` in all (what their sizes tell beforehand), when
+  // there are several and bytes is over kMinSize: files done of all and bytes read.
+  void StartRun(std::size_t files, std::uint64_t bytes);
+  bool ShowsRun() const { return run_files_ > 1; }
+  // Tells that input number `input` has read `read` bytes, for the line of the whole run.
+  void RunRead(std::size_t input, std::uint64_t read);
+  // Erases the line of the whole run, at its end.
+  void EndRun();
+
   // Shows that `read` of the `size` bytes of input number `input`, called `name`, were read in `seconds`.
   void Show(std::size_t input, const std::string& name, std::uint64_t read, std::uint64_t size, double seconds);
-  // Erases the line if it shows input number `input`.
+  // Erases the line if it shows input number `input`; with the whole run shown, counts the input as done.
   void Finish(std::size_t input);
 
   // Runs write with the line erased, so that a report on the same terminal never runs into it.
@@ -39,12 +50,23 @@ class ProgressLine {
 
  private:
   void EraseLocked();
+  // Writes text as the line, cut to the terminal's width keeping its end.
+  void DrawLocked(std::string text);
+  void ShowRunLocked();
 
   std::ostream& err_;
   const int columns_;
   std::mutex mutex_;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::size_t shown_ = kNone;  // the input the line shows
+  std::size_t shown_ = kNone;  // the input the line shows; kRun for the whole run
+  static constexpr std::size_t kRun = static_cast<std::size_t>(-2);
+  std::size_t run_files_ = 0;
+  std::uint64_t run_bytes_ = 0;
+  std::size_t files_done_ = 0;
+  std::uint64_t bytes_read_ = 0;
+  std::vector<std::uint64_t> read_;  // by input
+  std::chrono::steady_clock::time_point run_start_;
+  std::chrono::steady_clock::time_point run_shown_;  // the epoch until first shown
 };
 
 }  // namespace varnok

@@ -1,11 +1,13 @@
 #include "report.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string_view>
 
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
+#include "image/image_compare.h"
 #include "json_writer.h"
 #include "memmap/map_text.h"
 
@@ -84,6 +86,56 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
+// "11.74" for 61552 of 524288: hundredths, rounded half up.
+std::string PercentText(std::uint64_t part, std::uint64_t whole) {
+  const std::uint64_t hundredths = whole == 0 ? 0 : (part * 20000 / whole + 1) / 2;
+  std::string text = std::to_string(hundredths / 100) + ".";
+  text += static_cast<char>('0' + hundredths / 10 % 10);
+  text += static_cast<char>('0' + hundredths % 10);
+  return text;
+}
+
+std::uint32_t RegionLast(const MemoryRegion& region) {
+  return region.origin + static_cast<std::uint32_t>(std::max<std::uint64_t>(region.length, 1) - 1);
+}
+
+std::string Sha256Text(const Digest& digest) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : digest.sha256) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+// The region lines, the digest lines and the warnings that follow the summary and the data ranges. Each line's
+// texts are made before it goes out, so that running out of memory never cuts a line.
+void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
+  const std::vector<std::string> warnings = WarningTexts(report.warnings);
+  if (report.regions) {
+    for (std::size_t i = 0; i < layout.regions.size(); ++i) {
+      const MemoryRegion& region = layout.regions[i];
+      const std::uint64_t used = report.regions->used[i];
+      const std::string name = EscapeValue(region.name);
+      const std::string percent = PercentText(used, region.length);
+      out << "Region " << name << ": " << AddressText(region.origin) << " - " << AddressText(RegionLast(region))
+          << ", " << used << " of " << region.length << " bytes used (" << percent << " %)\n";
+    }
+    for (const DataRange& range : report.regions->outside) {
+      out << "Outside regions: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
+    }
+  }
+  if (report.digest) {
+    const std::string sha256 = Sha256Text(report.digest->image);
+    out << "Image: " << AddressText(report.digest->first) << " - " << AddressText(report.digest->last)
+        << ", gaps filled with 0x" << HexText(layout.fill, 2) << '\n';
+    out << "CRC-32: 0x" << HexText(report.digest->image.crc32, 8) << '\n';
+    out << "SHA-256: " << sha256 << '\n';
+  }
+  for (const std::string& warning : warnings) out << "Warning: " << warning << '\n';
+}
+
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
@@ -98,12 +150,61 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
       out << "Data: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
     });
   }
-  if (report.grid) {
+  WriteFindings(out, report, layout);
+  if (report.grid && layout.map) {
     out << '\n';
     MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text) {
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       return out.good();
     });
+  }
+}
+
+// A file name as a JSON string: names are bytes; one that is not UTF-8 is read as Latin-1.
+void FileName(JsonWriter& json, const std::string& name) {
+  if (IsUtf8(name)) {
+    json.String(name);
+  } else {
+    json.Latin1String(name);
+  }
+}
+
+void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportLayout& layout) {
+  if (!layout.regions.empty()) {
+    json.Key("regions");
+    if (report.regions) {
+      json.BeginArray();
+      for (std::size_t i = 0; i < layout.regions.size(); ++i) {
+        const MemoryRegion& region = layout.regions[i];
+        json.BeginObject(JsonWriter::Layout::kInline).Key("name").Latin1String(region.name);
+        json.Key("start").Number(region.origin).Key("end").Number(RegionLast(region));
+        json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]).EndObject();
+      }
+      json.EndArray().Key("outside_regions").BeginArray();
+      for (const DataRange& range : report.regions->outside) {
+        json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
+        json.EndObject();
+      }
+      json.EndArray();
+    } else {
+      json.Null().Key("outside_regions").Null();
+    }
+  }
+  if (layout.digest) {
+    json.Key("image");
+    if (report.digest) {
+      json.BeginObject().Key("start").Number(report.digest->first).Key("end").Number(report.digest->last);
+      json.Key("fill").Number(layout.fill).Key("crc32").Number(report.digest->image.crc32);
+      json.Key("sha256").String(Sha256Text(report.digest->image)).EndObject();
+    } else {
+      json.Null();
+    }
+  }
+  const std::vector<std::string> warnings = WarningTexts(report.warnings);
+  if (!warnings.empty()) {
+    json.Key("warnings").BeginArray();
+    for (const std::string& warning : warnings) json.String(warning);
+    json.EndArray();
   }
 }
 
@@ -143,7 +244,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
   NumberOrNull(json, parsed ? totals.exec : std::nullopt);
   json.EndObject();
 
-  if (report.grid) {
+  if (report.grid && layout.map) {
     json.Key("map").BeginObject();
     bool header = true;
     MapTextWriter::ForEachRow(*report.grid, [&](std::string_view row) {
@@ -160,11 +261,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
   }
 
   json.Key("file");
-  if (IsUtf8(report.name)) {
-    json.String(report.name);
-  } else {
-    json.Latin1String(report.name);  // names are bytes; one that is not UTF-8 is read as Latin-1
-  }
+  FileName(json, report.name);
   json.Key("error");
   if (const char* kind = ErrorKind(result.kind)) {
     json.BeginObject();
@@ -180,8 +277,15 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
     json.Key("ranges");
     if (parsed) {
       json.BeginArray();
-      report.state.Ranges.ForEach([&json](DataRange range) {
+      // The digest's ranges are the same maximal runs of loaded addresses, in the same order.
+      std::size_t digested = 0;
+      report.state.Ranges.ForEach([&](DataRange range) {
         json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
+        if (report.digest && digested < report.digest->ranges.size() &&
+            report.digest->ranges[digested].first == range.first) {
+          const Digest& digest = report.digest->ranges[digested++].digest;
+          json.Key("crc32").Number(digest.crc32).Key("sha256").String(Sha256Text(digest));
+        }
         json.EndObject();
       });
       json.EndArray();
@@ -189,6 +293,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
       json.Null();
     }
   }
+  WriteFindingsJson(json, report, layout);
   json.EndObject();
 }
 
@@ -205,6 +310,22 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   out << '\n';
 }
 
+void WriteDiffText(std::ostream& out, DiffKind kind, std::uint32_t first, std::uint32_t last) {
+  out << (kind == DiffKind::OnlyInA ? "Only in A: " : kind == DiffKind::OnlyInB ? "Only in B: " : "Different: ")
+      << AddressText(first) << " - " << AddressText(last) << '\n';
+}
+
+const char* DiffKindKey(DiffKind kind) {
+  switch (kind) {
+    case DiffKind::OnlyInA: return "only_in_a";
+    case DiffKind::OnlyInB: return "only_in_b";
+    case DiffKind::Different: return "different";
+  }
+  return "";
+}
+
+std::string ExecText(const std::optional<std::uint32_t>& exec) { return exec ? AddressText(*exec) : "none"; }
+
 }  // namespace
 
 void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
@@ -218,6 +339,56 @@ void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout
   }
   WriteText(out, report, layout);
   if (layout.several) out << '\n';
+}
+
+std::string ProblemText(const FileReport& report) {
+  if (!report.result.Parsed()) return StatusText(report.result);
+  std::string text;
+  if (report.regions && !report.regions->outside.empty()) {
+    text = "data outside every region @ " + AddressText(report.regions->outside.front().first);
+  }
+  const std::vector<std::string> warnings = WarningTexts(report.warnings);
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    text += text.empty() ? "" : "; ";
+    if (i == 0) text += "warning: ";
+    text += warnings[i];
+  }
+  return text;
+}
+
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool json) {
+  const std::optional<std::uint32_t>& exec_a = a.result.totals.exec;
+  const std::optional<std::uint32_t>& exec_b = b.result.totals.exec;
+  bool same = exec_a == exec_b;
+  if (json) {
+    JsonWriter writer(out, true);
+    writer.BeginObject().Key("file_a");
+    FileName(writer, a.name);
+    writer.Key("file_b");
+    FileName(writer, b.name);
+    writer.Key("differences").BeginArray();
+    CompareImages(*a.grid, *b.grid, [&](const DiffRange& range) {
+      writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(range.kind));
+      writer.Key("start").Number(range.first).Key("end").Number(range.last).EndObject();
+      same = false;
+      return true;
+    });
+    writer.EndArray().Key("execution_address").BeginObject(JsonWriter::Layout::kInline).Key("a");
+    NumberOrNull(writer, exec_a);
+    writer.Key("b");
+    NumberOrNull(writer, exec_b);
+    writer.EndObject().Key("same").Bool(same).EndObject();
+    out << '\n';
+    return same;
+  }
+  CompareImages(*a.grid, *b.grid, [&](const DiffRange& range) {
+    WriteDiffText(out, range.kind, range.first, range.last);
+    same = false;
+    return true;
+  });
+  if (exec_a != exec_b) out << "Execution address: " << ExecText(exec_a) << " in A, " << ExecText(exec_b) << " in B\n";
+  if (same) out << "Same image\n";
+  return same;
 }
 
 }  // namespace varnok

@@ -4,9 +4,13 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "analysis/analysis_run.h"
 #include "analysis/recorded_display.h"
+#include "analysis/record_warnings.h"
+#include "image/image_digest.h"
+#include "image/memory_regions.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -19,6 +23,9 @@ struct FileReport {
   RunResult result;
   std::optional<std::int64_t> error_line;  // the line a failure names; none for a missing file, for instance
   std::optional<MapGrid> grid;             // with the map option, after a successful run
+  FileWarnings warnings;                   // after a successful run
+  std::optional<ImageDigest> digest;       // with the digest option, after a successful run with data
+  std::optional<RegionUsage> regions;      // with regions given, after a successful run
 };
 
 // What the report of one input holds and how it is laid out.
@@ -27,9 +34,20 @@ struct ReportLayout {
   bool ranges = false;
   bool json = false;
   bool several = false;  // one of several inputs: a "File:" line and an empty line around it, or one JSON line
+  bool digest = false;
+  std::uint8_t fill = 0xFF;  // the digest's gap fill
+  std::vector<MemoryRegion> regions;
 };
 
 // Writes the report of one input.
 void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout& layout);
+
+// The one line standard error gets for a file that failed or warned, without the program's name; empty for a file
+// that did neither.
+std::string ProblemText(const FileReport& report);
+
+// Compares the images of two valid files (both with their grids) and writes the ranges where they differ as it
+// finds them; returns whether the images are the same.
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool json);
 
 }  // namespace varnok

@@ -1,6 +1,7 @@
 #include "cli/scan.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -15,6 +18,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <variant>
 
 #include "analysis/hex_text.h"
 #include "progress_line.h"
@@ -26,24 +30,39 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: varnok-scan [OPTIONS] FILE...\n"
+    "       varnok-scan --diff [--json] [-q] A B\n"
     "Validates the Motorola S-record files and prints their summaries; FILE - reads standard input.\n"
     "\n"
     "  --map          also print every row of the memory map that holds data\n"
     "  --ranges       also print the data ranges, one line \"Data: FIRST - LAST\" each\n"
+    "  --region NAME=START,SIZE\n"
+    "                 a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
+    "                 and the data outside every region\n"
+    "  --memory FILE  the memory regions of the MEMORY command of a GNU ld linker script\n"
+    "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
+    "                 address, gaps filled with 0xFF\n"
+    "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
+    "  --strict       a file with a warning fails (status 1)\n"
+    "  --diff A B     compare the images the two files load: the ranges only in A, only in B and\n"
+    "                 different, or \"Same image\"; status 0 same, 1 different, 2 trouble\n"
     "  --json         print each summary as a JSON object (one line each with several files)\n"
     "  -j, --jobs N   analyse N files at a time (default: the number of cores)\n"
-    "  -q, --quiet    print nothing; only the exit status tells\n"
+    "  -q, --quiet    print nothing on standard output; only the exit status and one line on\n"
+    "                 standard error per failing or warning file tell\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
-    "Exit status: the highest of the files': 0 parsed, 1 analysis error, 3 out of memory;\n"
-    "2 usage error (no file analysed), 4 output not written.\n";
+    "Exit status: the most severe of the files' (4, 3, 1, then 5): 0 parsed, 1 analysis error (or a\n"
+    "warning with --strict), 3 out of memory, 5 data outside the regions; 2 usage error (no file\n"
+    "analysed), 4 output not written.\n";
 
 constexpr const char* kStandardInput = "-";
 
 struct Options {
   ReportLayout layout;
   bool quiet = false;
+  bool strict = false;
+  bool diff = false;
   unsigned jobs = 0;  // 0: one per core
   std::vector<std::string> files;
 };
@@ -64,6 +83,49 @@ std::optional<unsigned> ParseJobs(std::string_view text) {
 int UsageError(std::ostream& err, const std::string& message) {
   err << "varnok-scan: " << message << '\n' << kUsage;
   return kScanUsageError;
+}
+
+// Whether args[i] is the option `name`, alone (its value the next argument) or as name=VALUE; takes the value, or
+// leaves it empty when the option ends the arguments.
+bool ValueOption(const std::vector<std::string>& args, std::size_t& i, std::string_view name,
+                 std::optional<std::string>& value) {
+  const std::string& arg = args[i];
+  if (arg == name) {
+    if (i + 1 < args.size()) value = args[++i];
+    return true;
+  }
+  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::uint8_t> ParseFill(std::string_view text) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  if (hex) text.remove_prefix(2);
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, hex ? 16 : 10);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFF) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
+
+// Adds the regions of a linker script; false with the message on err when it cannot be read.
+bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  if (in) text.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
+    err << "varnok-scan: " << EscapeValue(path) << ": cannot read: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
+    return false;
+  }
+  auto read = ReadMemoryCommand(text);
+  if (const ScriptError* error = std::get_if<ScriptError>(&read)) {
+    err << "varnok-scan: " << EscapeValue(path) << ':' << error->line << ": " << error->message << '\n';
+    return false;
+  }
+  for (MemoryRegion& region : std::get<std::vector<MemoryRegion>>(read)) regions.push_back(std::move(region));
+  return true;
 }
 
 // The options and files, or the exit status when the arguments end the command before any file.
@@ -93,6 +155,40 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       options.layout.ranges = true;
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--strict") {
+      options.strict = true;
+    } else if (arg == "--digest") {
+      options.layout.digest = true;
+    } else if (arg == "--diff") {
+      options.diff = true;
+    } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
+                                                 ValueOption(args, i, "--memory", given) ||
+                                                 ValueOption(args, i, "--fill", given)) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (!given) {
+        status = UsageError(err, "option '" + name + "' needs a value");
+        return std::nullopt;
+      }
+      if (name == "--memory") {
+        if (!ReadMemoryFile(*given, options.layout.regions, err)) {
+          status = kScanUsageError;
+          return std::nullopt;
+        }
+      } else if (name == "--region") {
+        std::optional<MemoryRegion> region = ParseRegionOption(*given);
+        if (!region) {
+          status = UsageError(err, "a region is NAME=START,SIZE below 0x100000000, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.regions.push_back(std::move(*region));
+      } else {
+        const std::optional<std::uint8_t> fill = ParseFill(*given);
+        if (!fill) {
+          status = UsageError(err, "the fill is a byte from 0 to 0xFF, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.fill = *fill;
+      }
     } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("-j") || arg.starts_with("--jobs=")) {
       std::string_view value;
       if (arg == "-j" || arg == "--jobs") {
@@ -124,6 +220,15 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     status = UsageError(err, "standard input (-) can be read only once");
     return std::nullopt;
   }
+  if (options.diff && options.files.size() != 2) {
+    status = UsageError(err, "--diff compares two files");
+    return std::nullopt;
+  }
+  if (options.diff && (options.layout.map || options.layout.ranges || options.layout.digest ||
+                       !options.layout.regions.empty())) {
+    status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
+    return std::nullopt;
+  }
   options.layout.several = options.files.size() > 1;
   if (options.jobs == 0) options.jobs = Cores();
   return options;
@@ -144,6 +249,10 @@ class ScanDisplay : public AnalysisDisplay {
   void SetStatusColour(StatusColour colour) override { shown_.SetStatusColour(colour); }
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    if (progress_.ShowsRun()) {
+      progress_.RunRead(input_, read);
+      return true;
+    }
     if (!progress_.Enabled() || size <= ProgressLine::kMinSize) return true;
     // A few updates a second are enough to read; more would only cost.
     const auto now = std::chrono::steady_clock::now();
@@ -188,10 +297,13 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
   // The run catches its own failures; this boundary catches those of the map and of what holds the result.
   try {
     ScanDisplay display(r.display, progress, index, r.name);
+    const ReportLayout& layout = options.layout;
+    WarningCollector warnings;
     RunRequest request;
     request.path = r.name;
-    request.map_option = options.layout.map;
-    request.ranges = options.layout.ranges;
+    request.map_option = layout.map || layout.digest || options.diff;
+    request.ranges = layout.ranges || !layout.regions.empty();
+    request.warnings = &warnings;
     r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
     r.result = r.name == kStandardInput
                    ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)
@@ -200,10 +312,23 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
         r.result.kind != RunKind::OpenFailed) {
       r.error_line = r.result.line;
     }
-    if (r.result.Parsed() && options.layout.map) {
-      r.grid.emplace();
-      r.grid->Build(r.result.totals.lowest, r.result.totals.highest);
-      FillFromBlocks(*r.grid, r.state.DataBlocks, r.result.totals.exec);  // frees the blocks as the grid takes them
+    if (r.result.Parsed()) {
+      r.warnings = warnings.Result();
+      const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
+      // Blocks that follow one another up the addresses are digested as they stand; others need the map's order.
+      if (layout.digest && !layout.map) r.digest = DigestBlocksInOrder(r.state.DataBlocks, layout.fill, per_range);
+      if (request.map_option && !r.digest) {
+        r.grid.emplace();
+        r.grid->Build(r.result.totals.lowest, r.result.totals.highest);
+        FillFromBlocks(*r.grid, r.state.DataBlocks, r.result.totals.exec);  // frees the blocks as the grid takes them
+        if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
+        if (!layout.map && !options.diff) r.grid.reset();
+      }
+      ClearDataBlocks(r.state);
+      if (!layout.regions.empty()) {
+        r.regions = MeasureRegions(layout.regions, r.state.Ranges);
+        if (!layout.ranges) r.state.Ranges.Clear();
+      }
     }
   } catch (const std::bad_alloc&) {
     MarkOutOfMemory(r);
@@ -211,9 +336,30 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
   return report;
 }
 
-int FileStatus(const FileReport* report) {
+// The sizes of the inputs that tell theirs beforehand, added up.
+std::uint64_t InputBytes(const std::vector<std::string>& files) {
+  std::uint64_t bytes = 0;
+  for (const std::string& file : files) {
+    struct stat st {};
+    if (file != kStandardInput && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      bytes += static_cast<std::uint64_t>(st.st_size);
+    }
+  }
+  return bytes;
+}
+
+// The status of the two that tells more: a report cut short or not written at all outweighs a failed file, and a
+// file that cannot be analysed outweighs one whose data does not fit the regions.
+int MoreSevere(int a, int b) {
+  const auto rank = [](int status) { return status == kScanOutsideRegions ? 1 : status == kScanSuccess ? 0 : status + 1; };
+  return rank(a) >= rank(b) ? a : b;
+}
+
+int FileStatus(const FileReport* report, bool strict) {
   if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
-  return report->result.Parsed() ? kScanSuccess : kScanAnalysisError;
+  if (!report->result.Parsed()) return kScanAnalysisError;
+  if (report->regions && !report->regions->outside.empty()) return kScanOutsideRegions;
+  return strict && report->warnings.Any() ? kScanAnalysisError : kScanSuccess;
 }
 
 // Writes the reports in the order of the files, whichever order their analyses finish in.
@@ -226,28 +372,35 @@ class Scanner {
   int Run() {
     const std::size_t count = options_.files.size();
     const std::size_t threads = std::min<std::size_t>(options_.jobs, count);
-    if (threads > 1 && RunParallel(threads)) return status_;
-    for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
+    if (progress_.Enabled()) progress_.StartRun(count, InputBytes(options_.files));
+    if (threads <= 1 || !RunParallel(threads)) {
+      for (std::size_t i = 0; i < count && !output_failed_; ++i) Deliver(AnalyseFile(i, options_, context_, progress_));
+    }
+    progress_.EndRun();
     return status_;
   }
 
  private:
   // Writes one report and adds its status.
   void Deliver(std::unique_ptr<FileReport> report) {
-    const int status = FileStatus(report.get());
-    status_ = std::max(status_, status);
-    if (options_.quiet) return;
+    const int status = FileStatus(report.get(), options_.strict);
+    status_ = MoreSevere(status_, status);
     bool out_of_memory = status == kScanOutOfMemory;
     progress_.Without([&] {
+      std::string problem;
       try {
-        if (report != nullptr) WriteReport(out_, *report, options_.layout);
+        if (report != nullptr && !options_.quiet) WriteReport(out_, *report, options_.layout);
+        if (report != nullptr && !out_of_memory) problem = ProblemText(*report);
+        if (!problem.empty()) problem = "varnok-scan: " + EscapeValue(report->name) + ": " + problem + "\n";
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
-        status_ = std::max(status_, kScanOutOfMemory);
+        problem.clear();
+        status_ = MoreSevere(status_, kScanOutOfMemory);
       }
       // The lines so far go out before the message, so that the two read in order on one terminal.
-      if (progress_.Enabled() || out_of_memory) out_.flush();
+      if (progress_.Enabled() || out_of_memory || !problem.empty()) out_.flush();
       if (out_of_memory) err_ << "Out of memory!!\n" << std::flush;
+      err_ << problem << std::flush;
     });
     if (!out_) output_failed_ = true;
   }
@@ -355,6 +508,46 @@ class Scanner {
   bool output_failed_ = false;
 };
 
+// varnok-scan --diff: analyses the two files, at once when the jobs allow, and compares what they load.
+int RunDiff(const Options& options, const ScanContext& context, std::ostream& out, std::ostream& err) {
+  ProgressLine progress(err, options.quiet ? 0 : context.terminal_columns);
+  progress.StartRun(2, InputBytes(options.files));
+  std::unique_ptr<FileReport> reports[2];
+  bool analysed = false;
+  if (options.jobs > 1) {
+    try {
+      std::thread second([&] { reports[1] = AnalyseFile(1, options, context, progress); });
+      reports[0] = AnalyseFile(0, options, context, progress);
+      second.join();
+      analysed = true;
+    } catch (const std::system_error&) {
+      // one thread does both
+    }
+  }
+  if (!analysed) {
+    for (std::size_t i = 0; i < 2; ++i) reports[i] = AnalyseFile(i, options, context, progress);
+  }
+  progress.EndRun();
+  int status = kDiffSame;
+  for (const std::unique_ptr<FileReport>& report : reports) {
+    if (FileStatus(report.get(), false) == kScanOutOfMemory) {
+      out.flush();
+      err << "Out of memory!!\n" << std::flush;
+      status = kScanOutOfMemory;
+    } else if (!report->result.Parsed()) {
+      // An invalid file's report is printed as with several files, and its status line on standard error.
+      if (!options.quiet) WriteReport(out, *report, options.layout);
+      out.flush();
+      err << "varnok-scan: " << EscapeValue(report->name) << ": " << ProblemText(*report) << '\n' << std::flush;
+      status = std::max(status, kDiffTrouble);
+    }
+  }
+  if (status != kDiffSame) return status;
+  std::ostream nowhere(nullptr);
+  return WriteDiff(options.quiet ? nowhere : out, *reports[0], *reports[1], options.layout.json) ? kDiffSame
+                                                                                                   : kDiffDifferent;
+}
+
 }  // namespace
 
 std::string EscapeValue(const std::string& text) {
@@ -376,7 +569,9 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   int status = kScanSuccess;
   try {
     const std::optional<Options> options = ParseArguments(args, out, err, status);
-    if (options) {
+    if (options && options->diff) {
+      status = RunDiff(*options, context, out, err);
+    } else if (options) {
       Scanner scanner(*options, context, out, err);
       status = scanner.Run();
     }

@@ -6,6 +6,16 @@
 
 namespace varnok {
 
+std::optional<FilledSpan> MapGrid::SpanFrom(std::uint64_t from) const {
+  std::optional<FilledSpan> found;
+  ForEachSpan(*store_, from, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+    const std::uint64_t skip = from > offset ? from - offset : 0;
+    found = FilledSpan{offset + skip, static_cast<std::uint32_t>(length - skip), data + skip};
+    return false;
+  });
+  return found;
+}
+
 const std::vector<MapRegion>& MapGrid::Regions() const {
   if (regions_) return *regions_;
   std::vector<MapRegion> regions;

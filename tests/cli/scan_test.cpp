@@ -80,30 +80,38 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(Scan, PrintsTheNineFieldsAndExitStatus) {
+  // Standard error names the file that failed or warned: "FILE" stands for its path.
   const struct {
     const char* name;
     std::string bytes;
     int status;
     std::string out;
+    std::string err;
   } cases[] = {
       {"success", kThreeLines, kScanSuccess,
        "Analyser status: Parsing successfully finished...\nModule name: HDR\nVersion.Revision:\nDescription:\n"
        "Total records: 3\nTotal databytes: 16\nHighest address: 0x0000000F\nLowest address: 0x00000000\n"
-       "Execution address: 0x00000000\n"},
+       "Execution address: 0x00000000\n",
+       ""},
       {"analysis error", "S00600004844521B\nS9030000FD\n", kScanAnalysisError,
        "Analyser status: Checksum error @ line 2\nModule name: HDR\nVersion.Revision:\nDescription:\n"
-       "Total records:\nTotal databytes:\nHighest address:\nLowest address:\nExecution address:\n"},
+       "Total records:\nTotal databytes:\nHighest address:\nLowest address:\nExecution address:\n",
+       "varnok-scan: FILE: Checksum error @ line 2\n"},
       // Module "a\b" + 0x01 + "é" (0xE9): escaped bytes, the backslash included.
       {"escaped values", "S0070000615C01E951\n", kScanSuccess,
        "Analyser status: Parsing successfully finished...\nModule name: a\\x5C\\x01\\xE9\nVersion.Revision:\n"
        "Description:\nTotal records: 1\nTotal databytes: 0\nHighest address: 0x00000000\nLowest address:\n"
-       "Execution address:\n"},
+       "Execution address:\nWarning: no data record\nWarning: no termination record\n",
+       "varnok-scan: FILE: warning: no data record; no termination record\n"},
   };
   for (const auto& c : cases) {
-    const Result r = Scan({WriteFile("scan.s", c.bytes)});
+    const std::string file = WriteFile("scan.s", c.bytes);
+    const Result r = Scan({file});
     EXPECT_EQ(r.status, c.status) << c.name;
     EXPECT_EQ(r.out, c.out) << c.name;
-    EXPECT_EQ(r.err, "") << c.name;
+    std::string err = c.err;
+    if (const std::size_t at = err.find("FILE"); at != std::string::npos) err.replace(at, 4, file);
+    EXPECT_EQ(r.err, err) << c.name;
   }
 }
 
@@ -126,6 +134,12 @@ TEST(Scan, UsageAndFileErrors) {
       {{TestDir() + "/missing.s"}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
       {{TestDir()}, kScanAnalysisError, "Analyser status: Input file does not exist!", false},
       {{"--", file}, kScanSuccess, "Analyser status: Parsing successfully finished...", false},
+      {{"--region", "ROM=0x100", file}, kScanUsageError, "", true},
+      {{file, "--region"}, kScanUsageError, "", true},
+      {{"--fill=0x100", "--digest", file}, kScanUsageError, "", true},
+      {{"--diff", file}, kScanUsageError, "", true},
+      {{"--diff", "--digest", file, file}, kScanUsageError, "", true},
+      {{"--memory", TestDir() + "/missing.ld", file}, kScanUsageError, "", false},
   };
   for (const auto& c : cases) {
     const Result r = Scan(c.args);
@@ -255,14 +269,17 @@ TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
     EXPECT_EQ(many.out, one.out) << jobs;
   }
 
-  // The exit status is the highest of the files'; quiet mode prints nothing and tells the same.
+  // The exit status is the highest of the files'; quiet mode prints nothing on standard output and tells the same,
+  // naming the failing files on standard error.
+  const std::string bad_line = "varnok-scan: " + bad + ": Checksum error @ line 2\n";
   const struct {
     std::vector<std::string> args;
     int status;
+    std::string err;
   } statuses[] = {
-      {{ok, ok}, kScanSuccess},
-      {{ok, bad}, kScanAnalysisError},
-      {{"--map", bad, ok}, kScanOutOfMemory},
+      {{ok, ok}, kScanSuccess, ""},
+      {{ok, bad}, kScanAnalysisError, bad_line},
+      {{"--map", bad, ok}, kScanOutOfMemory, bad_line + "Out of memory!!\n"},
   };
   for (const auto& c : statuses) {
     EXPECT_EQ(Scan(c.args, NoMemoryContext()).status, c.status) << c.args.back();
@@ -270,7 +287,8 @@ TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
     quiet.insert(quiet.begin(), "-q");
     const Result q = Scan(quiet, NoMemoryContext());
     EXPECT_EQ(q.status, c.status) << c.args.back();
-    EXPECT_EQ(q.out + q.err, "") << c.args.back();
+    EXPECT_EQ(q.out, "") << c.args.back();
+    EXPECT_EQ(q.err, c.err) << c.args.back();
   }
 }
 
@@ -325,9 +343,11 @@ TEST(Scan, RangesFollowTheWrittenAddresses) {
   const std::string file = WriteFile("ranges.s", bytes);
   const Result text = Scan({"--ranges", file});
   EXPECT_EQ(text.status, kScanSuccess);
+  // The warnings follow the ranges.
   const std::string data_lines =
       "Data: 0x00000000 - 0x00000003\nData: 0x00000318 - 0x00000333\nData: 0x00001000 - 0x00001000\n"
-      "Data: 0xFFFFFFFC - 0xFFFFFFFF\n";
+      "Data: 0xFFFFFFFC - 0xFFFFFFFF\nWarning: no termination record\n"
+      "Warning: address 0x00000320 written twice @ lines 1 and 3, and 3 more addresses\n";
   ASSERT_GT(text.out.size(), data_lines.size());
   EXPECT_EQ(text.out.substr(text.out.size() - data_lines.size()), data_lines);
   EXPECT_EQ(text.out.substr(0, text.out.size() - data_lines.size()).find("Data:"), std::string::npos);
@@ -470,14 +490,18 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
     ::close(fd);
   }
   const std::string small = WriteFile("progress_small.s", kThreeLines);
+  const std::string large_failure = "varnok-scan: " + large + ": No s-record found @ line 1\n";
+  // What the line starts with, or nothing when it is not shown; then what standard error ends with.
   const struct {
-    std::string file;
+    std::vector<std::string> files;
     bool terminal;
-    bool shown;
+    std::string shown;
+    std::string end;
   } cases[] = {
-      {large, true, true},
-      {small, true, false},
-      {large, false, false},
+      {{large}, true, "\r\x1b[K" + large + ": 0 %, ", "\r\x1b[K" + large_failure},
+      {{small}, true, "", ""},
+      {{large}, false, "", large_failure},
+      {{large, large}, true, "\r\x1b[K0 of 2 files, ", large_failure},
   };
   for (const auto& c : cases) {
     // Standard output goes to a file; standard error to a pseudo-terminal or to a pipe.
@@ -496,7 +520,10 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
       if (!c.terminal) ::dup2(pipe_fds[1], STDERR_FILENO);
       const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(out, STDOUT_FILENO);
-      ::execl(VARNOK_SCAN_PATH, VARNOK_SCAN_PATH, c.file.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> argv = {const_cast<char*>(VARNOK_SCAN_PATH), const_cast<char*>("-j1")};
+      for (const std::string& file : c.files) argv.push_back(const_cast<char*>(file.c_str()));
+      argv.push_back(nullptr);
+      ::execv(VARNOK_SCAN_PATH, argv.data());
       ::_exit(127);
     }
     const int reader = c.terminal ? master : pipe_fds[0];
@@ -507,17 +534,20 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
     ::close(reader);
     int raw = 0;
     ::waitpid(child, &raw, 0);
-    ASSERT_TRUE(WIFEXITED(raw)) << c.file;
-    if (c.shown) {
-      // One line: the file, how far, how fast, then erased.
-      const std::string start = "\r\x1b[K" + c.file + ": 0 %, ";
-      EXPECT_EQ(err.substr(0, start.size()), start);
-      EXPECT_NE(err.find(" MB/s"), std::string::npos);
-      EXPECT_EQ(err.substr(err.size() - 4), "\r\x1b[K");
+    const std::string label = c.files[0] + (c.files.size() > 1 ? " and more" : "") + (c.terminal ? " on a terminal" : "");
+    ASSERT_TRUE(WIFEXITED(raw)) << label;
+    // The terminal turns a line end into CR LF.
+    for (std::size_t at; (at = err.find("\r\n")) != std::string::npos;) err.erase(at, 1);
+    if (!c.shown.empty()) {
+      // One line: the file or the run, how far, how fast, then erased before the failure is named.
+      EXPECT_EQ(err.substr(0, c.shown.size()), c.shown) << label;
+      EXPECT_NE(err.find(" MB/s"), std::string::npos) << label;
+      ASSERT_GE(err.size(), c.end.size()) << label;
+      EXPECT_EQ(err.substr(err.size() - c.end.size()), c.end) << label;
     } else {
-      EXPECT_EQ(err, "") << c.file << (c.terminal ? " on a terminal" : "");
+      EXPECT_EQ(err, c.end) << label;
     }
-    EXPECT_EQ(ReadFile(out_path).substr(0, 17), "Analyser status: ") << c.file;
+    EXPECT_NE(ReadFile(out_path).find("Analyser status: "), std::string::npos) << label;
   }
   std::remove(large.c_str());
 }
@@ -546,6 +576,117 @@ TEST(Scan, RealProcessExitStatusAndStreams) {
     const int status = std::system((std::string(VARNOK_SCAN_PATH) + " " + c.args + " >" + out_path + " 2>" + err_path).c_str());
     EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
   }
+}
+
+// The lines after the summary: regions, digest, warnings; "FILE" in err stands for the file's path.
+TEST(Scan, FindingsFollowTheSummary) {
+  const std::string image = test::Record(1, 0x100, "abcd") + "\n" + test::Record(1, 0x108, "ef") + "\n";
+  const std::string file = WriteFile("findings.s", image + test::Record(9, 0x100) + "\n");
+  const std::string cut = WriteFile("findings_cut.s", image);
+  const std::string bad = WriteFile("findings_bad.s", image + "S9030000FD\n");
+  const std::string script = WriteFile("findings.ld", "MEMORY\n{\n  ROM (rx) : ORIGIN = 0x100, LENGTH = 8\n"
+                                                      "  RAM (rw) : ORIGIN = 0x2000, LENGTH = 1K\n}\n");
+  const std::string regions =
+      "Region ROM: 0x00000100 - 0x00000107, 4 of 8 bytes used (50.00 %)\n"
+      "Region RAM: 0x00002000 - 0x000023FF, 0 of 1024 bytes used (0.00 %)\nOutside regions: 0x00000108 - 0x00000109\n";
+  const std::string outside = "varnok-scan: FILE: data outside every region @ 0x00000108\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string tail;  // what follows "Execution address:..."
+    std::string err;
+  } cases[] = {
+      {{"--digest", file}, kScanSuccess,
+       "Image: 0x00000100 - 0x00000109, gaps filled with 0xFF\nCRC-32: 0x7CC16467\n"
+       "SHA-256: 79720b4f286c096bf52e5fa4fb4c47c7fbed5f70e8ff4319b1fd1bfc2a59c5df\n",
+       ""},
+      {{"--digest", "--fill", "0", file}, kScanSuccess,
+       "Image: 0x00000100 - 0x00000109, gaps filled with 0x00\nCRC-32: 0x32FC3A3B\n"
+       "SHA-256: 3c49ba9ed27fb23e35a9c7a73f2e6ba24585b030236fd3b35d0664af7408d525\n",
+       ""},
+      {{"--region", "ROM=0x100,8", "--region=RAM=0x2000,1K", file}, kScanOutsideRegions, regions, outside},
+      {{"--memory", script, "-q", file}, kScanOutsideRegions, "", outside},
+      {{"--region", "ROM=0x100,16", cut}, kScanSuccess,
+       "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nWarning: no termination record\n",
+       "varnok-scan: FILE: warning: no termination record\n"},
+      {{"--strict", cut}, kScanAnalysisError, "Warning: no termination record\n",
+       "varnok-scan: FILE: warning: no termination record\n"},
+      {{"--digest", "--region", "ROM=0,1", bad}, kScanAnalysisError, "", "varnok-scan: FILE: Checksum error @ line 3\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Scan(c.args);
+    const std::string& path = c.args.back();
+    EXPECT_EQ(r.status, c.status) << path;
+    const std::size_t exec = r.out.find("Execution address:");
+    const std::string tail = exec == std::string::npos ? r.out : r.out.substr(r.out.find('\n', exec) + 1);
+    EXPECT_EQ(tail, c.tail) << path;
+    std::string err = c.err;
+    if (const std::size_t at = err.find("FILE"); at != std::string::npos) err.replace(at, 4, path);
+    EXPECT_EQ(r.err, err) << path;
+  }
+}
+
+// The same image written with other record types, lengths and order is the same; "A"/"B" stand for the files.
+TEST(Scan, DiffComparesWhatTheFilesLoad) {
+  const std::string bytes = "0123456789abcdef";
+  const std::string a = test::Record(0, 0, "A") + "\n" + test::Record(1, 0x1000, bytes) + "\n" +
+                        test::Record(1, 0x1010, bytes) + "\n" + test::Record(9, 0x1000) + "\n";
+  const struct {
+    const char* name;
+    std::string b;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"other records",
+       test::Record(3, 0x1018, bytes.substr(8)) + "\n" + test::Record(3, 0x1000, bytes + bytes.substr(0, 8)) + "\n" +
+           test::Record(7, 0x1000) + "\n",
+       kDiffSame, "Same image\n"},
+      {"one byte",
+       test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, bytes) + "\n" + test::Record(1, 0x1013, "X") +
+           "\n" + test::Record(9, 0x1000) + "\n",
+       kDiffDifferent, "Different: 0x00001013 - 0x00001013\n"},
+      {"shorter, more, other start",
+       test::Record(1, 0x0F00, "z") + "\n" + test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, "01") +
+           "\n" + test::Record(9, 0x0F00) + "\n",
+       kDiffDifferent,
+       "Only in B: 0x00000F00 - 0x00000F00\nOnly in A: 0x00001012 - 0x0000101F\n"
+       "Execution address: 0x00001000 in A, 0x00000F00 in B\n"},
+      {"invalid", "S9030000FD\n", kDiffTrouble, "File: B\nAnalyser status: Checksum error @ line 1\n"},
+  };
+  const std::string path_a = WriteFile("diff_a.s", a);
+  for (const auto& c : cases) {
+    const std::string path_b = WriteFile("diff_b.s", c.b);
+    const Result r = Scan({"--diff", path_a, path_b});
+    EXPECT_EQ(r.status, c.status) << c.name;
+    std::string out = c.out;
+    if (const std::size_t at = out.find("File: B"); at != std::string::npos) out.replace(at + 6, 1, path_b);
+    EXPECT_EQ(r.out.substr(0, out.size()), out) << c.name;
+    EXPECT_EQ(r.err.empty(), c.status != kDiffTrouble) << c.name;
+  }
+}
+
+TEST(Scan, JsonCarriesTheFindings) {
+  const std::string file = WriteFile("findings_json.s", test::Record(1, 0x100, "abcd") + "\n" +
+                                                            test::Record(1, 0x108, "ef") + "\n" +
+                                                            test::Record(1, 0x101, "b") + "\n");
+  const nlohmann::json json = nlohmann::json::parse(
+      Scan({"--json", "--ranges", "--digest", "--region", "ROM=0x100,8", file}).out);
+  const nlohmann::json expected = nlohmann::json::parse(R"({
+    "ranges": [{"start": 256, "end": 259, "crc32": 3984772369,
+                "sha256": "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589"},
+               {"start": 264, "end": 265, "crc32": 4253174128,
+                "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"}],
+    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4}],
+    "outside_regions": [{"start": 264, "end": 265}],
+    "image": {"start": 256, "end": 265, "fill": 255, "crc32": 2093048935,
+              "sha256": "79720b4f286c096bf52e5fa4fb4c47c7fbed5f70e8ff4319b1fd1bfc2a59c5df"},
+    "warnings": ["no termination record", "address 0x00000101 written twice @ lines 1 and 3"]
+  })");
+  for (const auto& [key, value] : expected.items()) EXPECT_EQ(json[key], value) << key;
+
+  const nlohmann::json diff = nlohmann::json::parse(Scan({"--diff", "--json", file, file}).out);
+  EXPECT_EQ(diff["differences"], nlohmann::json::array());
+  EXPECT_EQ(diff["same"], true);
 }
 
 }  // namespace

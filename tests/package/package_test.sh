@@ -79,7 +79,7 @@ for size in 16 24 32 48 64 128 256; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libqt6widgets6 libelf1 qt6-qpa-plugins fonts-liberation; do
+for package in libc6 libqt6widgets6 libelf1 libssl3 libdeflate0 qt6-qpa-plugins fonts-liberation; do
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 
@@ -139,7 +139,7 @@ completions=$(cd "$tmp" && bash -c '
   complete_line varnok-scan --jobs ""
   complete_line varnok-scan -- -f
 ' - "$root/usr/share/bash-completion/completions/varnok-scan" 2>&1)
-expected="--map --ranges --json --jobs --quiet --help --version --
+expected="--map --ranges --region --memory --digest --fill --strict --diff --json --jobs --quiet --help --version --
 --json --jobs
 1 2 4 8
 -firmware.s19"

@@ -8,6 +8,7 @@
 #include "analysis/analysis_display.h"
 #include "analysis/data_blocks.h"
 #include "analysis/data_ranges.h"
+#include "analysis/record_warnings.h"
 #include "analysis/run_result.h"
 #include "analysis/text_input.h"
 
@@ -34,6 +35,7 @@ struct RunRequest {
   bool map_option = false;  // keep every data record's bytes for the memory map
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
   bool ranges = false;        // collect the addresses that data records write in state.Ranges
+  WarningCollector* warnings = nullptr;  // given every record that passes its checks, in file order
 };
 
 // "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses

@@ -10,12 +10,17 @@
 
 namespace varnok {
 
-// Exit statuses of varnok-scan. With several files the highest one counts.
+// Exit statuses of varnok-scan. With several files the most severe one counts: 4, 3, 1, then 5.
 inline constexpr int kScanSuccess = 0;
 inline constexpr int kScanAnalysisError = 1;
 inline constexpr int kScanUsageError = 2;
 inline constexpr int kScanOutOfMemory = 3;
 inline constexpr int kScanOutputError = 4;
+inline constexpr int kScanOutsideRegions = 5;  // a valid file loads data outside every memory region given
+// Exit statuses of varnok-scan --diff, as cmp and diff have them.
+inline constexpr int kDiffSame = 0;
+inline constexpr int kDiffDifferent = 1;
+inline constexpr int kDiffTrouble = 2;
 
 // What varnok-scan takes from its process besides the arguments.
 struct ScanContext {

@@ -48,6 +48,13 @@ struct MapRegion {
   bool operator==(const MapRegion&) const = default;
 };
 
+// A run of filled map offsets within one page of the grid's store; its bytes stay valid until the next FillBlock.
+struct FilledSpan {
+  std::uint64_t offset = 0;
+  std::uint32_t length = 0;
+  const std::uint8_t* data = nullptr;
+};
+
 struct DecodedCell {
   CellKind kind = CellKind::UnusedByte;
   std::string text;  // the display text
@@ -113,6 +120,10 @@ class MapGrid {
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
   void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
+
+  // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
+  // the last. Spans that touch across a page border come one after the other.
+  std::optional<FilledSpan> SpanFrom(std::uint64_t from) const;
 
   // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
   const std::vector<MapRegion>& Regions() const;

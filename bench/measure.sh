@@ -1,0 +1,16 @@
+# Shared by the bench/compare scripts (sourced, not run).
+#
+# Prints "median-seconds peak-rss-kb" of a command run N times (output discarded). The wall time is
+# taken around GNU time, whose own figure has only 10 ms resolution; its start-up adds about 1 ms.
+measure() {
+  local n=$1; shift
+  local samples=() start end rss
+  for ((i = 0; i < n; i++)); do
+    start=$EPOCHREALTIME
+    rss=$(/usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1) || true  # cmp and --diff exit 1 on a difference
+    end=$EPOCHREALTIME
+    samples+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $rss")
+  done
+  printf '%s\n' "${samples[@]}" | sort -n | awk '{ t[NR] = $1; if ($2 > m) m = $2 }
+    END { printf "%s %d\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), m }'
+}

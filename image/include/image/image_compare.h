@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "memmap/map_grid.h"
+
+namespace varnok {
+
+// How two loaded images differ over a range of addresses.
+enum class DiffKind : std::uint8_t { OnlyInA, OnlyInB, Different };
+
+// A maximal range of addresses that differ in one way, both ends included.
+struct DiffRange {
+  DiffKind kind = DiffKind::Different;
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+
+  bool operator==(const DiffRange&) const = default;
+};
+
+// Compares the bytes two maps hold, whatever their base addresses, and calls report with every range where they
+// differ, in address order; stops when report returns false. Reads both stores span by span, copying nothing.
+void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report);
+
+}  // namespace varnok

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "analysis/data_blocks.h"
+#include "memmap/map_grid.h"
+
+struct evp_md_ctx_st;
+
+namespace varnok {
+
+// The CRC-32 (as zlib and crc32 compute it) and the SHA-256 of a sequence of bytes.
+struct Digest {
+  std::uint32_t crc32 = 0;
+  std::array<std::uint8_t, 32> sha256{};
+
+  bool operator==(const Digest&) const = default;
+};
+
+// Digests a stream of bytes handed over in pieces, with the CPU's instructions where the libraries have them.
+class DigestStream {
+ public:
+  DigestStream();
+  ~DigestStream();
+  DigestStream(const DigestStream&) = delete;
+  DigestStream& operator=(const DigestStream&) = delete;
+
+  void Update(const std::uint8_t* data, std::size_t length);
+  // Adds `count` copies of `byte` in constant-size blocks, so that any count costs the same small memory.
+  void Fill(std::uint8_t byte, std::uint64_t count);
+  // The digest of everything handed over since the start or the last Finish; starts anew.
+  Digest Finish();
+
+ private:
+  evp_md_ctx_st* sha_;
+  std::uint32_t crc_ = 0;
+  std::vector<std::uint8_t> fill_block_;  // filled with fill_byte_, once a fill asks for it
+  std::uint8_t fill_byte_ = 0;
+};
+
+// One maximal run of loaded addresses and the digest of its bytes.
+struct RangeDigest {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  Digest digest;
+};
+
+// The digest of a loaded image: its bytes from the lowest to the highest loaded address, gaps filled.
+struct ImageDigest {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  Digest image;
+  std::vector<RangeDigest> ranges;  // with per-range digests asked for, in address order
+};
+
+// The digest of what the grid holds, read span by span from its store; nothing when it holds no byte.
+std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range);
+
+// The same digest straight from the kept blocks when each one lies above the one before it, so that no map needs
+// to be built; nothing when they do not (or hold no byte), and the map must place them.
+std::optional<ImageDigest> DigestBlocksInOrder(const DataBlockStore& blocks, std::uint8_t fill, bool per_range);
+
+}  // namespace varnok

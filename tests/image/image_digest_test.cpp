@@ -1,0 +1,107 @@
+#include "image/image_digest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image_test_grid.h"
+
+namespace varnok {
+namespace {
+
+using test::Block;
+using test::GridOf;
+
+std::string Hex(const std::array<std::uint8_t, 32>& bytes) {
+  static const char* const kDigits = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+Digest DigestOf(const std::string& bytes) {
+  DigestStream stream;
+  stream.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return stream.Finish();
+}
+
+TEST(DigestStream, MatchesPublishedValues) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::uint64_t fill;  // that many more 'a'
+    std::uint32_t crc32;
+    const char* sha256;
+  } cases[] = {
+      {"nothing", "", 0, 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "abc", 0, 0x352441C2, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"a million a", "a", 999999, 0xDC25BFBC, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  DigestStream stream;  // one stream for all: Finish starts anew
+  for (const auto& c : cases) {
+    stream.Update(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
+    stream.Fill('a', c.fill);
+    const Digest digest = stream.Finish();
+    EXPECT_EQ(digest.crc32, c.crc32) << c.name;
+    EXPECT_EQ(Hex(digest.sha256), c.sha256) << c.name;
+  }
+}
+
+// Against the image written out whole, as a binary of it would hold it.
+TEST(DigestImage, DigestsTheImageWithItsGapsFilled) {
+  const struct {
+    const char* name;
+    std::vector<Block> blocks;
+    std::uint8_t fill;
+    std::string image;
+    std::vector<std::string> ranges;
+  } cases[] = {
+      {"one block", {{0x100, "abc"}}, 0xFF, "abc", {"abc"}},
+      {"gap", {{0x10, "ab"}, {0x14, "cd"}}, 0xFF, "ab\xFF\xFF" "cd", {"ab", "cd"}},
+      {"other fill, blocks out of order", {{0x14, "cd"}, {0x10, "ab"}}, 0x00, std::string("ab\0\0cd", 6), {"ab", "cd"}},
+      {"last write wins", {{0x20, "abcd"}, {0x21, "XY"}}, 0xFF, "aXYd", {"aXYd"}},
+      {"across pages", {{0xFFE, "abcd"}, {0x2000, "e"}}, 0xFF, "abcd" + std::string(0x2000 - 0x1002, '\xFF') + "e",
+       {"abcd", "e"}},
+  };
+  for (const auto& c : cases) {
+    const std::optional<ImageDigest> digest = DigestImage(GridOf(c.blocks), c.fill, true);
+    ASSERT_TRUE(digest) << c.name;
+    // Blocks that follow one another up the addresses give the same digest without the map.
+    DataBlockStore store;
+    bool in_order = true;
+    std::uint64_t end = 0;
+    for (const Block& block : c.blocks) {
+      std::memcpy(store.Append(block.address, static_cast<std::int32_t>(block.bytes.size())), block.bytes.data(),
+                  block.bytes.size());
+      in_order = in_order && block.address >= end;
+      end = block.address + block.bytes.size();
+    }
+    const std::optional<ImageDigest> direct = DigestBlocksInOrder(store, c.fill, true);
+    ASSERT_EQ(direct.has_value(), in_order) << c.name;
+    if (direct) {
+      EXPECT_EQ(direct->image, digest->image) << c.name;
+      EXPECT_EQ(direct->first, digest->first) << c.name;
+      EXPECT_EQ(direct->last, digest->last) << c.name;
+      ASSERT_EQ(direct->ranges.size(), digest->ranges.size()) << c.name;
+      for (std::size_t i = 0; i < direct->ranges.size(); ++i) {
+        EXPECT_EQ(direct->ranges[i].digest, digest->ranges[i].digest) << c.name << " range " << i;
+      }
+    }
+    EXPECT_EQ(digest->image, DigestOf(c.image)) << c.name;
+    EXPECT_EQ(std::uint64_t{digest->last - digest->first} + 1, c.image.size()) << c.name;
+    ASSERT_EQ(digest->ranges.size(), c.ranges.size()) << c.name;
+    for (std::size_t i = 0; i < c.ranges.size(); ++i) {
+      EXPECT_EQ(digest->ranges[i].digest, DigestOf(c.ranges[i])) << c.name << " range " << i;
+      EXPECT_EQ(std::uint64_t{digest->ranges[i].last - digest->ranges[i].first} + 1, c.ranges[i].size()) << c.name;
+    }
+  }
+  EXPECT_FALSE(DigestImage(MapGrid(), 0xFF, false)) << "no data";
+}
+
+}  // namespace
+}  // namespace varnok
