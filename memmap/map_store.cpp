@@ -12,7 +12,6 @@ namespace {
 
 enum Kind : std::uint8_t { kSmall = 0, kBig = 1, kDense = 2 };
 
-constexpr std::uint32_t kRowsPerPage = MapStore::kRowsPerPage;
 constexpr std::uint32_t kPagesPerLeaf = 1u << (MapStore::kLeafShift - MapStore::kPageShift);
 constexpr std::size_t kRunSize = 4;  // start and length, 16 bits each
 // A small page keeps its runs and bytes in its record up to this size; beyond it they get a buffer of their own.
