@@ -45,6 +45,7 @@ struct Options {
   ReportLayout layout;
   bool quiet = false;
   unsigned jobs = 0;  // 0: one per core
+  unsigned cores = 1;
   std::vector<std::string> files;
 };
 
@@ -124,7 +125,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return std::nullopt;
   }
   options.layout.several = options.files.size() > 1;
-  if (options.jobs == 0) options.jobs = Cores();
+  options.cores = Cores();
+  if (options.jobs == 0) options.jobs = options.cores;
   return options;
 }
 
@@ -191,6 +193,9 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
     request.path = r.name;
     request.map_option = options.layout.map;
     request.ranges = options.layout.ranges;
+    // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
+    const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
+    request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
     r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
     r.result = r.name == kStandardInput
                    ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,9 +17,6 @@ namespace varnok {
 // The fields of one analysis run; the main window owns one and keeps it between runs.
 struct AnalysisState {
   std::unique_ptr<TextModeInput> InFile;
-  std::int32_t ByteCount = 0;
-  std::uint32_t RecAddress = 0;
-  std::uint32_t RecEnd = 0;
   std::uint32_t TotalBytes = 0;
   std::uint32_t LowestAddr = 0xFFFFFFFFu;
   std::uint32_t HighestAddr = 0;
@@ -28,12 +26,26 @@ struct AnalysisState {
   DataRanges Ranges;
 };
 
+// How one input may be parsed on several threads: its text is read in chunks cut at line starts, the chunks are
+// parsed side by side and their results joined in file order, so that the run shows and returns exactly what the
+// one-thread run does.
+struct ParallelParse {
+  // Below this size the threads cost more than they bring (measured with bench/compare-threads).
+  static constexpr std::uint64_t kMinSize = 1u << 20;
+  static constexpr std::size_t kChunkSize = 1u << 20;
+
+  unsigned threads = 1;  // parser threads besides the one that reads; 1 reads and parses on the calling thread
+  std::uint64_t min_size = kMinSize;  // smaller inputs take the one-thread path; one of unknown size counts as empty
+  std::size_t chunk_size = kChunkSize;  // the characters a chunk gathers before it is cut at a line start
+};
+
 // What "Start parsing..." analyses.
 struct RunRequest {
   std::string path;         // the input file
   bool map_option = false;  // keep every data record's bytes for the memory map
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
   bool ranges = false;        // collect the addresses that data records write in state.Ranges
+  ParallelParse parallel;
 };
 
 // "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses
