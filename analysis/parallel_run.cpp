@@ -87,17 +87,20 @@ class ChunkOutput {
 };
 
 // A stretch of the input's text that begins at a line start and ends at one (or at the input's end), with the
-// read blocks it holds and, once parsed, what its lines yielded.
-struct Chunk {
-  explicit Chunk(std::size_t capacity) : text(capacity + TextModeInput::kReadPadding) {}
+// read blocks it holds. Each thread reads its own chunk and parses it while it is still in that core's cache.
+struct TextChunk {
+  explicit TextChunk(std::size_t capacity) : text(capacity + TextModeInput::kReadPadding) {}
 
   std::vector<char> text;
   std::size_t size = 0;
   std::vector<ReadMark> marks;
   bool last = false;    // the input ends after it
   bool failed = false;  // and its reading failed
-  std::uint64_t index = 0;
+};
 
+// What one chunk's lines yielded, kept until its turn to be shown.
+struct ChunkResult {
+  std::uint64_t index = 0;
   bool parsed = false;
   LineOutcome outcome;
   std::int64_t lines = 0;
@@ -123,116 +126,130 @@ class ParallelRun {
         // A chunk is cut only once it holds chunk_size_ characters and a line start past its first; one begins
         // within every kLineLimit + 1 characters, and a block may come on top.
         capacity_(std::max<std::size_t>(chunk_size_, kLineLimit + 1) + input_.BlockSize()),
-        max_in_flight_(request.parallel.threads + 2) {}
+        max_pending_(2 * static_cast<std::size_t>(request.parallel.threads)) {}
 
   ~ParallelRun() { StopWorkers(); }
   ParallelRun(const ParallelRun&) = delete;
   ParallelRun& operator=(const ParallelRun&) = delete;
 
   RunResult Run() {
-    for (unsigned t = 0; t < request_.parallel.threads; ++t) {
+    for (unsigned t = 1; t < request_.parallel.threads; ++t) {
       try {
-        workers_.emplace_back([this] { Work(); });
+        workers_.emplace_back([this] {
+          try {
+            Work(false);
+          } catch (const std::bad_alloc&) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            worker_out_of_memory_ = true;
+            stop_ = true;
+            changed_.notify_all();
+          }
+        });
       } catch (const std::system_error&) {
         break;  // fewer threads still do the work
       }
     }
     if (workers_.empty()) return AnalyseOnOneThread(request_, state_, display_);
     try {
-      return JoinChunks();
+      Work(true);
     } catch (const std::bad_alloc&) {
-      StopWorkers();
-      return FailRun(RunKind::OutOfMemory, lines_, state_, display_);
+      end_ = LineOutcome{RunKind::OutOfMemory, lines_};
     }
-  }
-
- private:
-  // Reads chunks ahead of the parsers and joins the parsed ones in file order.
-  RunResult JoinChunks() {
-    filling_ = TakeChunk();
-    for (;;) {
-      while (Chunk* front = ParsedFront()) {
-        if (std::optional<RunResult> end = Join(*front)) {
-          StopWorkers();
-          return *end;
-        }
-        std::unique_lock<std::mutex> lock(mutex_);
-        spare_.push_back(std::move(in_flight_.front()));
-        in_flight_.pop_front();
-      }
-      bool empty = false;
-      bool failure_ahead = false;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        empty = in_flight_.empty();
-        failure_ahead = failed_index_ != kNone;
-      }
-      if (empty && input_ended_) break;
-      if (!input_ended_ && !failure_ahead && in_flight_size() < max_in_flight_) {
-        ReadChunk();
-        continue;
-      }
-      std::unique_lock<std::mutex> lock(mutex_);
-      parsed_.wait(lock, [this] { return in_flight_.empty() || in_flight_.front()->parsed; });
-    }
+    // Only now that no thread reads any more may the run's end close the input.
     StopWorkers();
+    if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, lines_};
+    if (end_) return FailRun(end_->kind, end_->line, state_, display_);
     return FinishRun(lines_, totals_, state_, display_);
   }
 
-  std::size_t in_flight_size() {
+ private:
+  // Reads the next chunk and parses it, again and again; the calling thread (`joins`) also shows the parsed chunks
+  // in file order and stays until the last one is shown or one ends the run.
+  void Work(bool joins) {
+    TextChunk text(capacity_);
     std::unique_lock<std::mutex> lock(mutex_);
-    return in_flight_.size();
-  }
-
-  Chunk* ParsedFront() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !in_flight_.empty() && in_flight_.front()->parsed ? in_flight_.front().get() : nullptr;
-  }
-
-  std::unique_ptr<Chunk> TakeChunk() {
-    std::unique_ptr<Chunk> chunk;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (!spare_.empty()) {
-        chunk = std::move(spare_.back());
-        spare_.pop_back();
+    for (;;) {
+      if (stop_) return;
+      if (joins && !pending_.empty() && pending_.front()->parsed) {
+        std::unique_ptr<ChunkResult> result = std::move(pending_.front());
+        pending_.pop_front();
+        lock.unlock();
+        end_ = Join(*result);
+        lock.lock();
+        spare_.push_back(std::move(result));
+        if (end_) {
+          stop_ = true;
+          changed_.notify_all();
+          return;
+        }
+        changed_.notify_all();
+        continue;
       }
+      const bool more = !input_ended_ && failed_index_ == kNone;
+      if (!more && (!joins || pending_.empty())) return;
+      if (!more || reading_ || pending_.size() >= max_pending_) {
+        changed_.wait(lock);
+        continue;
+      }
+      // This thread reads now; the others parse or wait.
+      reading_ = true;
+      std::unique_ptr<ChunkResult> fresh;
+      if (!spare_.empty()) {
+        fresh = std::move(spare_.back());
+        spare_.pop_back();
+      } else {
+        lock.unlock();
+        fresh = std::make_unique<ChunkResult>();
+        lock.lock();
+      }
+      fresh->index = next_index_++;
+      fresh->parsed = false;
+      ChunkResult& result = *fresh;
+      pending_.push_back(std::move(fresh));
+      lock.unlock();
+      ReadChunk(text);
+      lock.lock();
+      reading_ = false;
+      if (text.last) input_ended_ = true;
+      changed_.notify_all();
+      lock.unlock();
+      Parse(text, result);
+      lock.lock();
+      result.parsed = true;
+      if (result.outcome.kind != RunKind::Parsed) failed_index_ = std::min(failed_index_, result.index);
+      changed_.notify_all();
     }
-    if (chunk == nullptr) chunk = std::make_unique<Chunk>(capacity_);
-    chunk->size = 0;
-    chunk->marks.clear();
-    chunk->parsed = false;
-    return chunk;
   }
 
-  // Reads blocks into the chunk being filled until it can be cut at a line start or the input ends, and hands it
-  // to the parsers; the text after the cut begins the next chunk.
-  void ReadChunk() {
-    Chunk& chunk = *filling_;
+  // Reads blocks after the text left over from the previous chunk until the chunk can be cut at a line start or
+  // the input ends; what follows the cut is left over for the next chunk.
+  void ReadChunk(TextChunk& chunk) {
+    chunk.size = carry_.size();
+    std::memcpy(chunk.text.data(), carry_.data(), carry_.size());
+    chunk.marks.assign(carry_marks_.begin(), carry_marks_.end());
     for (;;) {
       if (chunk.size >= chunk_size_) {
         const std::size_t cut = LastLineStart(chunk.text.data(), chunk.size);
         if (cut > 0) {
-          std::unique_ptr<Chunk> next = TakeChunk();
-          next->size = chunk.size - cut;
-          std::memcpy(next->text.data(), chunk.text.data() + cut, next->size);
+          carry_.assign(chunk.text.data() + cut, chunk.text.data() + chunk.size);
           // A block whose first character begins the next chunk is read by that chunk's first line.
           const auto moved = std::find_if(chunk.marks.begin(), chunk.marks.end(),
                                           [cut](const ReadMark& mark) { return mark.offset >= cut; });
+          carry_marks_.clear();
           for (auto mark = moved; mark != chunk.marks.end(); ++mark) {
-            next->marks.push_back({mark->offset - cut, mark->blocks, mark->bytes_read});
+            carry_marks_.push_back({mark->offset - cut, mark->blocks, mark->bytes_read});
           }
           chunk.marks.erase(moved, chunk.marks.end());
           chunk.size = cut;
-          Hand(std::exchange(filling_, std::move(next)), false);
+          chunk.last = false;
+          chunk.failed = false;
           return;
         }
       }
       const std::ptrdiff_t got = input_.ReadBlock(chunk.text.data() + chunk.size);
       if (got < 0) {
-        input_ended_ = true;
+        chunk.last = true;
         chunk.failed = input_.Failed();
-        Hand(std::move(filling_), true);
         return;
       }
       chunk.marks.push_back({chunk.size, input_.Blocks(), input_.BytesRead()});
@@ -240,60 +257,30 @@ class ParallelRun {
     }
   }
 
-  void Hand(std::unique_ptr<Chunk> chunk, bool last) {
-    chunk->last = last;
-    if (!last) chunk->failed = false;
-    chunk->index = next_index_++;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      to_parse_.push_back(chunk.get());
-      in_flight_.push_back(std::move(chunk));
-    }
-    work_ready_.notify_one();
-  }
-
-  void Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      work_ready_.wait(lock, [this] { return stop_ || !to_parse_.empty(); });
-      if (stop_) return;
-      Chunk* chunk = to_parse_.front();
-      to_parse_.pop_front();
-      // Nothing after a chunk that fails is shown.
-      const bool skip = chunk->index > failed_index_;
-      lock.unlock();
-      if (!skip) Parse(*chunk);
-      lock.lock();
-      chunk->parsed = true;
-      if (!skip && chunk->outcome.kind != RunKind::Parsed) failed_index_ = std::min(failed_index_, chunk->index);
-      parsed_.notify_one();
-    }
-  }
-
-  void Parse(Chunk& chunk) const {
-    chunk.output.Clear();
-    chunk.lines = 0;
-    chunk.totals = {};
+  void Parse(TextChunk& chunk, ChunkResult& result) const {
+    result.output.Clear();
+    result.lines = 0;
+    result.totals = {};
     try {
       const std::unique_ptr<TextModeInput> text =
           TextModeInput::OverText(chunk.text.data(), chunk.size, std::move(chunk.marks), chunk.failed);
-      LineParser<ChunkOutput> parser(chunk.output, request_.map_option, request_.ranges);
-      chunk.outcome = parser.Parse(*text);
-      chunk.lines = parser.lines();
-      chunk.totals = parser.totals();
+      LineParser<ChunkOutput> parser(result.output, request_.map_option, request_.ranges);
+      result.outcome = parser.Parse(*text);
+      result.lines = parser.lines();
+      result.totals = parser.totals();
     } catch (const std::bad_alloc&) {
-      chunk.outcome = {RunKind::OutOfMemory, 0};
+      result.outcome = {RunKind::OutOfMemory, 0};
     }
   }
 
-  // Shows what the chunk's lines yielded, in their order, as the one-thread run would have; the run's result
+  // Shows what the chunk's lines yielded, in their order, as the one-thread run would have; how the run ends
   // when they end it.
-  std::optional<RunResult> Join(Chunk& chunk) {
+  std::optional<LineOutcome> Join(ChunkResult& chunk) {
     const std::int64_t first = lines_;
     const std::vector<std::uint8_t>& kept = chunk.output.kept;
     std::size_t at = 0;
-    // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
     std::int64_t failed_line = 0;
+    // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
     auto keep_before = [&](std::int64_t line) {
       while (at < kept.size()) {
         ChunkOutput::KeptHeader header;
@@ -310,19 +297,15 @@ class ParallelRun {
       return true;
     };
     for (const ChunkOutput::Event& event : chunk.output.events) {
-      if (!keep_before(event.line)) return FailRun(RunKind::OutOfMemory, first + failed_line, state_, display_);
+      if (!keep_before(event.line)) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
       if (!event.progress) {
         ShowHeader(event.header, display_);
       } else if (!display_.ShowProgress(event.bytes_read, input_.Size())) {
-        return FailRun(RunKind::Cancelled, first + event.line, state_, display_);
+        return LineOutcome{RunKind::Cancelled, first + event.line};
       }
     }
-    if (!keep_before(std::numeric_limits<std::int64_t>::max())) {
-      return FailRun(RunKind::OutOfMemory, first + failed_line, state_, display_);
-    }
-    if (chunk.outcome.kind != RunKind::Parsed) {
-      return FailRun(chunk.outcome.kind, first + chunk.outcome.line, state_, display_);
-    }
+    if (!keep_before(std::numeric_limits<std::int64_t>::max())) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
+    if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
     // A range may cover all 2^32 addresses, a length that does not fit: it is added in two parts.
     chunk.output.ranges.ForEach([this](DataRange range) {
       state_.Ranges.Add(range.first, range.last - range.first);
@@ -338,7 +321,7 @@ class ParallelRun {
       std::unique_lock<std::mutex> lock(mutex_);
       stop_ = true;
     }
-    work_ready_.notify_all();
+    changed_.notify_all();
     for (std::thread& worker : workers_) worker.join();
     workers_.clear();
   }
@@ -351,23 +334,27 @@ class ParallelRun {
   TextModeInput& input_;
   const std::size_t chunk_size_;
   const std::size_t capacity_;
-  const std::size_t max_in_flight_;
+  const std::size_t max_pending_;
+
+  // The reading thread's own: the text after the last cut and the marks of the blocks that begin in it.
+  std::vector<char> carry_;
+  std::vector<ReadMark> carry_marks_;
 
   // The calling thread's own.
-  std::unique_ptr<Chunk> filling_;
-  bool input_ended_ = false;
-  std::uint64_t next_index_ = 0;
   std::int64_t lines_ = 0;
   RecordTotals totals_;
+  std::optional<LineOutcome> end_;
 
   std::mutex mutex_;
-  std::condition_variable work_ready_;  // a chunk waits for a parser, or the run stops
-  std::condition_variable parsed_;      // a chunk was parsed
-  std::deque<std::unique_ptr<Chunk>> in_flight_;  // handed over and not yet joined, in file order
-  std::deque<Chunk*> to_parse_;
-  std::vector<std::unique_ptr<Chunk>> spare_;
+  std::condition_variable changed_;  // a chunk was read, parsed or shown, or the run stops
+  std::deque<std::unique_ptr<ChunkResult>> pending_;  // read and not yet shown, in file order
+  std::vector<std::unique_ptr<ChunkResult>> spare_;
+  std::uint64_t next_index_ = 0;
+  bool reading_ = false;
+  bool input_ended_ = false;
   std::uint64_t failed_index_ = kNone;  // the first chunk found to fail
   bool stop_ = false;
+  bool worker_out_of_memory_ = false;
   std::vector<std::thread> workers_;
 };
 

@@ -30,11 +30,12 @@ struct AnalysisState {
 // parsed side by side and their results joined in file order, so that the run shows and returns exactly what the
 // one-thread run does.
 struct ParallelParse {
-  // Below this size the threads cost more than they bring (measured with bench/compare-threads).
+  // Below this size the threads cost more than they bring (BM_RunThreads in bench/analysis_bench.cpp).
   static constexpr std::uint64_t kMinSize = 1u << 20;
-  static constexpr std::size_t kChunkSize = 1u << 20;
+  // Small enough that a chunk's text is still in the cache of the core that read it when that core parses it.
+  static constexpr std::size_t kChunkSize = 256u << 10;
 
-  unsigned threads = 1;  // parser threads besides the one that reads; 1 reads and parses on the calling thread
+  unsigned threads = 1;  // the threads that read and parse, the calling one included; 1 keeps the one-thread path
   std::uint64_t min_size = kMinSize;  // smaller inputs take the one-thread path; one of unknown size counts as empty
   std::size_t chunk_size = kChunkSize;  // the characters a chunk gathers before it is cut at a line start
 };
