@@ -225,7 +225,7 @@ class ParallelRun {
   // the input ends; what follows the cut is left over for the next chunk.
   void ReadChunk(TextChunk& chunk) {
     chunk.size = carry_.size();
-    std::memcpy(chunk.text.data(), carry_.data(), carry_.size());
+    if (!carry_.empty()) std::memcpy(chunk.text.data(), carry_.data(), carry_.size());
     chunk.marks.assign(carry_marks_.begin(), carry_marks_.end());
     for (;;) {
       if (chunk.size >= chunk_size_) {

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -39,7 +45,7 @@ struct Setting {
   bool no_memory = false;
 };
 
-Seen Analyse(const std::string& input, const Setting& s) {
+Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
   Seen seen;
   seen.cancel_at = s.cancel_at;
   AnalysisState state;
@@ -50,18 +56,18 @@ Seen Analyse(const std::string& input, const Setting& s) {
   request.parallel.threads = s.threads;
   request.parallel.chunk_size = s.chunk_size;
   request.parallel.min_size = 0;
-  seen.result = RunAnalysisOn(TextModeInput::FromMemory(input, s.block_size), request, state, seen);
+  seen.result = RunAnalysisOn(std::move(input), request, state, seen);
   for (const DataBlock b : state.DataBlocks) seen.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
   seen.ranges = state.Ranges.List();
   return seen;
 }
 
-// Compares a many-thread run with the one-thread run over the same blocks.
-void ExpectSame(const std::string& input, const Setting& many) {
-  Setting one = many;
-  one.threads = 1;
-  const Seen a = Analyse(input, one);
-  const Seen b = Analyse(input, many);
+Seen Analyse(const std::string& input, const Setting& s) {
+  return Analyse(TextModeInput::FromMemory(input, s.block_size), s);
+}
+
+// Compares a many-thread run with what the one-thread run over the same blocks showed.
+void ExpectSame(const Seen& a, const Seen& b, const Setting& many) {
   SCOPED_TRACE(testing::Message() << "block " << many.block_size << ", chunk " << many.chunk_size << ", threads "
                                   << many.threads << ", keep " << many.keep << ", cancel at " << many.cancel_at
                                   << ", no memory " << many.no_memory);
@@ -78,6 +84,16 @@ void ExpectSame(const std::string& input, const Setting& many) {
   EXPECT_EQ(a.reports, b.reports);
   EXPECT_EQ(a.blocks, b.blocks);
   EXPECT_EQ(a.ranges, b.ranges);
+}
+
+void ExpectSame(const Seen& a, const std::string& input, const Setting& many) {
+  ExpectSame(a, Analyse(input, many), many);
+}
+
+void ExpectSame(const std::string& input, const Setting& many) {
+  Setting one = many;
+  one.threads = 1;
+  ExpectSame(Analyse(input, one), input, many);
 }
 
 std::string Data(unsigned& seed, std::size_t n) {
@@ -159,8 +175,8 @@ std::vector<CorpusFile> Corpus() {
   };
 }
 
-// Chunk sizes that put the point where a chunk may be cut at every place of every line of a short file, and around
-// the places where a long line is read in parts.
+// Chunk sizes that put the point where a chunk is cut (at the last line start read by then) at every place of every
+// line of a short file, and around the places where a long line is read in parts.
 std::vector<std::size_t> ChunkSizes(const std::string& text) {
   std::vector<std::size_t> sizes;
   const std::size_t every = std::min<std::size_t>(text.size() + 1, 400);
@@ -172,13 +188,20 @@ std::vector<std::size_t> ChunkSizes(const std::string& text) {
 }
 
 // The many-thread run shows, returns and keeps what the one-thread run does, wherever the chunks are cut and
-// however the input is read.
+// however the input is read: one character at a time puts a read block's edge, and so a progress report, at every
+// place of every line.
 TEST(ParallelRun, AgreesWithTheOneThreadRun) {
   for (const CorpusFile& file : Corpus()) {
     SCOPED_TRACE(file.name);
-    for (const std::size_t chunk : ChunkSizes(file.text)) {
-      ExpectSame(file.text, {1, chunk, 2, chunk % 2 == 0});
-      ExpectSame(file.text, {7, chunk, 2, chunk % 2 != 0});
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}}) {
+      for (const bool keep : {false, true}) {
+        const Seen one = Analyse(file.text, {block, 0, 1, keep});
+        for (const std::size_t chunk : ChunkSizes(file.text)) {
+          if ((chunk + block) % 2 == keep) ExpectSame(one, file.text, {block, chunk, 2, keep});
+        }
+      }
+    }
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}, file.text.size()}) {
       ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true});
     }
     ExpectSame(file.text, {5, 40, 3, true});
@@ -193,6 +216,57 @@ TEST(ParallelRun, CancelAndOutOfMemoryAgree) {
     for (const std::size_t chunk : {1, 50, 300}) {
       for (std::size_t cancel = 1; cancel <= reports + 1; ++cancel) ExpectSame(file.text, {16, chunk, 2, true, cancel});
       ExpectSame(file.text, {16, chunk, 2, true, 0, true});
+    }
+  }
+}
+
+// An input whose reading fails part-way: this process's own memory read through /proc/self/mem, text pages
+// followed by one that is not mapped.
+class FailingInput {
+ public:
+  explicit FailingInput(const std::string& text) : text_size_((text.size() / kPage + 1) * kPage) {
+    void* pages = ::mmap(nullptr, text_size_ + kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return;
+    pages_ = static_cast<char*>(pages);
+    // The text ends at a page end; line feeds fill the pages before it.
+    const std::size_t start = text_size_ - text.size();
+    std::memset(pages_, '\n', start);
+    std::memcpy(pages_ + start, text.data(), text.size());
+    ::munmap(pages_ + text_size_, kPage);
+  }
+  ~FailingInput() {
+    if (pages_ != nullptr) ::munmap(pages_, text_size_);
+  }
+  FailingInput(const FailingInput&) = delete;
+  FailingInput& operator=(const FailingInput&) = delete;
+
+  std::unique_ptr<TextModeInput> Open() const {
+    const int fd = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || pages_ == nullptr) return nullptr;
+    ::lseek(fd, static_cast<off_t>(reinterpret_cast<std::uintptr_t>(pages_)), SEEK_SET);
+    std::unique_ptr<TextModeInput> input = TextModeInput::FromDescriptor(fd);
+    ::close(fd);
+    return input;
+  }
+
+ private:
+  static constexpr std::size_t kPage = 4096;
+  std::size_t text_size_;
+  char* pages_ = nullptr;
+};
+
+// A read error part-way ends both runs at the line that could not be read, a line cut short by it not delivered.
+TEST(ParallelRun, ReadErrorsAgree) {
+  std::string records = RandomRecords(5, 200, false);
+  records.resize(records.rfind('\n') + 1);
+  for (const std::string& text : {records, records + "S1130000000102"}) {
+    const FailingInput failing(text);
+    Setting one{0, 0, 1, true};
+    const Seen a = Analyse(failing.Open(), one);
+    ASSERT_EQ(a.result.kind, RunKind::ReadFailed) << a.status;
+    for (const std::size_t chunk : {1, 100, 1000, 4000, 9000}) {
+      const Setting many{0, chunk, 2, true};
+      ExpectSame(a, Analyse(failing.Open(), many), many);
     }
   }
 }
