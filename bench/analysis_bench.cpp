@@ -45,12 +45,8 @@ void BM_ReadLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadLine);
 
-// Arguments: data bytes per record, the map option, the ranges option.
-void BM_Run(benchmark::State& state) {
-  const std::string image = Image(20000, static_cast<int>(state.range(0)));
-  varnok::RunRequest request;
-  request.map_option = state.range(1) != 0;
-  request.ranges = state.range(2) != 0;
+// Runs the analysis over image for every iteration of state.
+void RunOver(benchmark::State& state, const std::string& image, const varnok::RunRequest& request) {
   varnok::AnalysisState analysis;
   for (auto _ : state) {
     varnok::RecordedDisplay display;
@@ -60,22 +56,22 @@ void BM_Run(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
 }
+
+// Arguments: data bytes per record, the map option, the ranges option.
+void BM_Run(benchmark::State& state) {
+  varnok::RunRequest request;
+  request.map_option = state.range(1) != 0;
+  request.ranges = state.range(2) != 0;
+  RunOver(state, Image(20000, static_cast<int>(state.range(0))), request);
+}
 BENCHMARK(BM_Run)->Args({32, 0, 0})->Args({32, 0, 1})->Args({250, 0, 0})->Args({250, 0, 1})->Args({32, 1, 0});
 
-// Where one input becomes worth several threads. Arguments: KiB of text (S3 records of 32 bytes), parser threads.
+// Where one input becomes worth several threads. Arguments: KiB of text (S3 records of 32 bytes), threads.
 void BM_RunThreads(benchmark::State& state) {
-  const std::string image = Image(static_cast<int>(state.range(0) * 1024 / 79), 32, "\n");
   varnok::RunRequest request;
   request.parallel.threads = static_cast<unsigned>(state.range(1));
   request.parallel.min_size = 0;
-  varnok::AnalysisState analysis;
-  for (auto _ : state) {
-    varnok::RecordedDisplay display;
-    const varnok::RunResult result =
-        varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
-    benchmark::DoNotOptimize(result.totals.records);
-  }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
+  RunOver(state, Image(static_cast<int>(state.range(0) * 1024 / 79), 32, "\n"), request);
 }
 BENCHMARK(BM_RunThreads)->ArgsProduct({{64, 256, 512, 1024, 2048, 8192}, {1, 2}})->UseRealTime();
 
