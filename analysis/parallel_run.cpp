@@ -126,7 +126,9 @@ class ParallelRun {
         // A chunk is cut only once it holds chunk_size_ characters and a line start past its first; one begins
         // within every kLineLimit + 1 characters, and a block may come on top.
         capacity_(std::max<std::size_t>(chunk_size_, kLineLimit + 1) + input_.BlockSize()),
-        max_pending_(2 * static_cast<std::size_t>(request.parallel.threads)) {}
+        // Results wait for their turn while an earlier chunk is still parsed by a thread that the machine holds
+        // back; they are small beside the text, the kept blocks of the map option aside.
+        max_pending_(16 * static_cast<std::size_t>(request.parallel.threads)) {}
 
   ~ParallelRun() { StopWorkers(); }
   ParallelRun(const ParallelRun&) = delete;
