@@ -1,6 +1,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -189,6 +191,19 @@ class ParallelRun {
       }
       const bool more = !input_ended_ && failed_index_ == kNone;
       if (!more && (!joins || pending_.empty())) return;
+      if (more && reading_ && pending_.size() < max_pending_) {
+        // The reading takes a fraction of a chunk's parse: waiting for it awake beats a sleep and a wake-up,
+        // which on a busy machine may cost a whole time slice.
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        while (reading_.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < until) {
+#if defined(__x86_64__)
+          __builtin_ia32_pause();
+#endif
+        }
+        lock.lock();
+        if (!reading_) continue;
+      }
       if (!more || reading_ || pending_.size() >= max_pending_) {
         changed_.wait(lock);
         continue;
@@ -352,7 +367,7 @@ class ParallelRun {
   std::deque<std::unique_ptr<ChunkResult>> pending_;  // read and not yet shown, in file order
   std::vector<std::unique_ptr<ChunkResult>> spare_;
   std::uint64_t next_index_ = 0;
-  bool reading_ = false;
+  std::atomic<bool> reading_ = false;  // a thread reads; set and cleared under mutex_
   bool input_ended_ = false;
   std::uint64_t failed_index_ = kNone;  // the first chunk found to fail
   bool stop_ = false;
