@@ -129,8 +129,8 @@ class ParallelRun {
         // within every kLineLimit + 1 characters, and a block may come on top.
         capacity_(std::max<std::size_t>(chunk_size_, kLineLimit + 1) + input_.BlockSize()),
         // Results wait for their turn while an earlier chunk is still parsed by a thread that the machine holds
-        // back; they are small beside the text, the kept blocks of the map option aside.
-        max_pending_(16 * static_cast<std::size_t>(request.parallel.threads)) {}
+        // back; they are small beside the text, but with the map option they hold the chunk's kept bytes.
+        max_pending_((request.map_option ? 4 : 16) * static_cast<std::size_t>(request.parallel.threads)) {}
 
   ~ParallelRun() { StopWorkers(); }
   ParallelRun(const ParallelRun&) = delete;
