@@ -171,6 +171,7 @@ class ParallelRun {
   // in file order and stays until the last one is shown or one ends the run.
   void Work(bool joins) {
     TextChunk text(capacity_);
+    bool spun = false;  // this thread already waited awake for the current reading
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (stop_) return;
@@ -191,7 +192,7 @@ class ParallelRun {
       }
       const bool more = !input_ended_ && failed_index_ == kNone;
       if (!more && (!joins || pending_.empty())) return;
-      if (more && reading_ && pending_.size() < max_pending_) {
+      if (more && reading_ && pending_.size() < max_pending_ && !spun) {
         // The reading takes a fraction of a chunk's parse: waiting for it awake beats a sleep and a wake-up,
         // which on a busy machine may cost a whole time slice.
         lock.unlock();
@@ -202,12 +203,15 @@ class ParallelRun {
 #endif
         }
         lock.lock();
-        if (!reading_) continue;
+        spun = true;
+        continue;
       }
       if (!more || reading_ || pending_.size() >= max_pending_) {
         changed_.wait(lock);
+        spun = false;
         continue;
       }
+      spun = false;
       // This thread reads now; the others parse or wait.
       reading_ = true;
       std::unique_ptr<ChunkResult> fresh;
