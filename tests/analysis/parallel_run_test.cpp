@@ -175,11 +175,11 @@ std::vector<CorpusFile> Corpus() {
   };
 }
 
-// Chunk sizes that put the point where a chunk is cut (at the last line start read by then) at every place of every
-// line of a short file, and around the places where a long line is read in parts.
+// Chunk sizes from one line a chunk up to 200 characters, so that a chunk ends after every line and the lines group
+// every way, and around the places where a long line is read in parts.
 std::vector<std::size_t> ChunkSizes(const std::string& text) {
   std::vector<std::size_t> sizes;
-  const std::size_t every = std::min<std::size_t>(text.size() + 1, 400);
+  const std::size_t every = std::min<std::size_t>(text.size() + 1, 200);
   for (std::size_t size = 1; size <= every; ++size) sizes.push_back(size);
   for (const std::size_t around : {1024u, 2049u, 3075u}) {
     for (std::size_t size = around - 3; size <= around + 3 && text.size() > every; ++size) sizes.push_back(size);
