@@ -31,7 +31,7 @@ struct AnalysisState {
 // one-thread run does.
 struct ParallelParse {
   // Below this size the threads cost more than they bring (BM_RunThreads in bench/analysis_bench.cpp).
-  static constexpr std::uint64_t kMinSize = 1u << 20;
+  static constexpr std::uint64_t kMinSize = 2u << 20;
   // Small enough that a chunk's text is still in the cache of the core that read it when that core parses it.
   static constexpr std::size_t kChunkSize = 256u << 10;
 
