@@ -325,7 +325,9 @@ class ParallelRun {
         return LineOutcome{RunKind::Cancelled, first + event.line};
       }
     }
-    if (!keep_before(std::numeric_limits<std::int64_t>::max())) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
+    if (!keep_before(std::numeric_limits<std::int64_t>::max())) {
+      return LineOutcome{RunKind::OutOfMemory, first + failed_line};
+    }
     if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
     // A range may cover all 2^32 addresses, a length that does not fit: it is added in two parts.
     chunk.output.ranges.ForEach([this](DataRange range) {
