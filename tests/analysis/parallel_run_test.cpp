@@ -4,9 +4,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
