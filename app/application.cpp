@@ -1,11 +1,18 @@
 #include "app/application.h"
 
 #include <QIcon>
+#include <QSemaphore>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include "ui/dialogs.h"
@@ -40,6 +47,48 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     ReportCurrentException();
     return false;
   }
+}
+
+bool AddressSpaceLeft(std::size_t bytes) {
+  static const rlim_t limit = [] {
+    rlimit current{};
+    return ::getrlimit(RLIMIT_AS, &current) == 0 ? current.rlim_cur : RLIM_INFINITY;
+  }();
+  if (limit == RLIM_INFINITY) return true;
+  // A mapping that is never touched costs no memory, but counts against the limit like any other.
+  void* probe = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  ::munmap(probe, bytes);
+  return true;
+}
+
+bool KeepPoolThreads(QThreadPool& pool) {
+  // Qt's raster engine and image conversions split large work over the global pool and wait for every part. The
+  // pool makes a thread when work comes and no idle thread is left; when the thread cannot be made (the address
+  // space is used up) the pool still counts it and its part never runs, so the wait never ends. Threads made now,
+  // while memory is plenty, and never expired mean that no thread is made later. Their stacks are address space
+  // held for good, hence the cap on their number and size; the toolkit's parts keep buffers of some KiB there.
+  constexpr int kMostThreads = 4;
+  constexpr uint kStackBytes = 512 * 1024;
+  // A thread that has not begun in this time never will: its creation failed.
+  constexpr int kStartMilliseconds = 10000;
+  pool.setExpiryTimeout(-1);
+  pool.setStackSize(kStackBytes);
+  pool.setMaxThreadCount(std::clamp(pool.maxThreadCount(), 1, kMostThreads));
+  const int count = pool.maxThreadCount();
+  // Each part holds its thread until all have begun, so that no thread takes two; the semaphores outlive this call
+  // for a thread that begins late.
+  const auto begun = std::make_shared<QSemaphore>();
+  const auto go = std::make_shared<QSemaphore>();
+  for (int i = 0; i < count; ++i) {
+    pool.start([begun, go] {
+      begun->release();
+      go->acquire();
+    });
+  }
+  const bool all = begun->tryAcquire(count, kStartMilliseconds);
+  go->release(count);
+  return all;
 }
 
 void ReportOutOfMemory(QWidget* owner) {

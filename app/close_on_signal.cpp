@@ -19,8 +19,14 @@ namespace {
 
 // A signal handler may only write to a pipe; the event loop reads it and closes the window.
 int g_pipe[2] = {-1, -1};
+// Set by the first signal; the close it asks for is pending until the program ends.
+volatile sig_atomic_t g_close_asked = 0;
 
-void OnSignal(int) {
+void OnSignal(int signal) {
+  // The event loop may be stuck, or the close refused: a second signal must still end the program, and _exit is
+  // safe in a handler where an orderly end is not.
+  if (g_close_asked != 0) ::_exit(128 + signal);
+  g_close_asked = 1;
   const int saved = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t put = ::write(g_pipe[1], &byte, 1);
@@ -45,6 +51,7 @@ void CloseWhenNoDialogIsOpen(const QPointer<QWidget>& window) {
 
 CloseOnSignal::CloseOnSignal(QWidget* window) {
   if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  g_close_asked = 0;
   notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, window, [window] {
     char bytes[16];
@@ -54,7 +61,10 @@ CloseOnSignal::CloseOnSignal(QWidget* window) {
   });
   struct sigaction action {};
   action.sa_handler = OnSignal;
+  // Neither signal interrupts the handler of the other, so that exactly one of two is the first.
   sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGINT);
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGINT, &action, nullptr);

@@ -3,12 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,13 +18,17 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <memory>
 #include <new>
 
 #include "about/frm_about.h"
 #include "app/application.h"
+#include "app/file_name.h"
 #include "memmap/frm_data.h"
+#include "settings/ini_file.h"
 #include "settings/paths.h"
 #include "ui/dialogs.h"
 #include "ui/events.h"
@@ -114,11 +115,11 @@ struct ApplicationFilter {
   QObject* filter_;
 };
 
-// The local file a drag brings (the first of several), or an empty text.
-QString DroppedFile(const QMimeData* data) {
+// The local file a drag brings (the first of several) in the file system's bytes, or an empty text.
+std::string DroppedFile(const QMimeData* data) {
   if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return {};
   const QUrl& url = data->urls().first();
-  return url.isLocalFile() ? url.toLocalFile() : QString();
+  return url.isLocalFile() ? LocalFileBytes(url) : std::string();
 }
 
 }  // namespace
@@ -216,21 +217,21 @@ void Tfrm_GUI::btn_OpenClick() {
   if (running_) return;
   const QString chosen = open_file_dialog_(this, last_chosen_);
   if (chosen.isEmpty()) return;
-  ChooseFile(chosen);
+  ChooseFile(PathBytes(chosen));
 }
 
-void Tfrm_GUI::ChooseFile(const QString& chosen) {
-  last_chosen_ = chosen;
+void Tfrm_GUI::ChooseFile(const std::string& chosen) {
+  last_chosen_ = ShownName(chosen);
   // The folder keeps its trailing "/", so a file in the root folder gives "/" and not "//".
-  const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
-  const QString name = chosen.mid(slash + 1);
-  QString folder = chosen.left(slash + 1);
-  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
-  lbl_Name->setText(name);
-  lbl_Name->setToolTip(ui::PlainToolTip(name));
-  mem_Path->setPlainText(folder);
-  mem_Path->setToolTip(ui::PlainToolTip(folder));
-  if (QFileInfo(chosen).isFile()) {
+  const std::size_t slash = chosen.rfind('/');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  std::string folder = chosen.substr(0, name_start);
+  if (!folder.ends_with('/')) folder += '/';
+  ShowFile(chosen.substr(name_start), folder);
+  lbl_Name->setToolTip(ui::PlainToolTip(lbl_Name->text()));
+  mem_Path->setToolTip(ui::PlainToolTip(mem_Path->toPlainText()));
+  struct stat info {};
+  if (::stat(chosen.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     ShowStatusText(QStringLiteral("Valid file. Click \"") + btn_Parse->text() + QStringLiteral("\""));
   } else {
     ShowStatusText(QStringLiteral("File selected does not exist!"));
@@ -239,10 +240,10 @@ void Tfrm_GUI::ChooseFile(const QString& chosen) {
 
 void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
 
-void Tfrm_GUI::OpenFile(const QString& file) {
+void Tfrm_GUI::OpenFile(const std::string& file) {
   if (running_) return;
   // The dialog hands over a clean absolute path; a path from outside becomes one.
-  ChooseFile(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
+  ChooseFile(AbsolutePath(file, CurrentFolder()));
   btn_ParseClick();
 }
 
@@ -343,13 +344,13 @@ bool Tfrm_GUI::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Tfrm_GUI::dragEnterEvent(QDragEnterEvent* event) {
-  if (!running_ && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!running_ && !DroppedFile(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void Tfrm_GUI::dropEvent(QDropEvent* event) {
   // A drop can arrive while a run handles its pending events; like the buttons, it is ignored then.
-  const QString file = DroppedFile(event->mimeData());
-  if (running_ || file.isEmpty()) return;
+  const std::string file = DroppedFile(event->mimeData());
+  if (running_ || file.empty()) return;
   event->acceptProposedAction();
   // The run starts once the drop is over, so that the program that dragged the file is not kept waiting.
   QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
@@ -370,28 +371,42 @@ void Tfrm_GUI::btn_MapClick() {
 }
 
 void Tfrm_GUI::closeEvent(QCloseEvent* event) {
-  // The close stays refused until the settings are written: a write error leaves the event refused.
   event->ignore();
   if (running_) {
     close_pending_ = true;
     return;
   }
-  FormClose();
+  // A close asked for while the write error of the first one is on the screen waits for that one to finish.
+  if (closing_) return;
+  if (!closed_) {
+    const QScopedValueRollback<bool> guard(closing_, true);
+    FormClose();
+    closed_ = true;
+  }
   event->accept();
 }
 
 void Tfrm_GUI::FormClose() {
-  SaveSettings();
+  // A window that cannot be closed would be worse than settings that are not kept: the write error is reported once
+  // and the close goes on.
+  try {
+    SaveSettings();
+  } catch (const settings::EIniFileException& error) {
+    ui::ShowExceptionReport(this, error.what());
+  }
   ClearDataBlocks(state_);
   // The memory map is a window of its own; it goes with its owner so that the program ends.
   delete frm_Data;
 }
 
-std::string Tfrm_GUI::InputPath() const {
-  // The path goes to the file system in its own encoding, whatever characters the name holds.
-  const QByteArray path = QFile::encodeName(mem_Path->toPlainText() + lbl_Name->text());
-  return std::string(path.constData(), static_cast<std::size_t>(path.size()));
+void Tfrm_GUI::ShowFile(std::string name, std::string folder) {
+  lbl_Name->setText(ShownName(name));
+  mem_Path->setPlainText(ShownName(folder));
+  file_name_ = std::move(name);
+  file_folder_ = std::move(folder);
 }
+
+std::string Tfrm_GUI::InputPath() const { return file_folder_ + file_name_; }
 
 QLabel* Tfrm_GUI::FieldLabel(DisplayField field) const {
   switch (field) {

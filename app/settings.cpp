@@ -1,26 +1,18 @@
 // The main window's settings: its position and the file chosen last, kept in the settings file.
-#include <QFile>
-#include <QLabel>
-#include <QPlainTextEdit>
+
+#include <string>
+#include <vector>
 
 #include "app/frm_gui.h"
 #include "settings/ini_file.h"
 #include "settings/paths.h"
+#include "ui/placement.h"
 
 namespace varnok {
 
 namespace {
 
-// File names are stored in the file system's own encoding, so that any name the dialog can choose
-// comes back unchanged after a restart.
-std::string Encode(const QString& text) {
-  const QByteArray bytes = QFile::encodeName(text);
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-QString Decode(const std::string& text) {
-  return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-}
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 }  // namespace
 
@@ -28,18 +20,27 @@ void Tfrm_GUI::LoadSettings() {
   const settings::TIniFile ini(settings_path_);
   move(x(), ini.ReadInteger("app", "top", y()));
   move(ini.ReadInteger("app", "left", x()), y());
-  lbl_Name->setText(Decode(ini.ReadString("file", "name", "No file selected yet...")));
-  mem_Path->setPlainText(Decode(ini.ReadString("file", "path", "")));
+  // A position stored on a screen that is gone (or never was) would leave nothing of the window to grab.
+  move(ui::TitleBarOnScreen(frameGeometry(), ui::AvailableAreas()));
+  // File names are stored as the file system's bytes, so that a name in any encoding opens after a restart.
+  ShowFile(ini.ReadString("file", "name", "No file selected yet..."), ini.ReadString("file", "path", ""));
 }
 
 void Tfrm_GUI::SaveSettings() {
   // The folder of a per-user settings file comes with the first write; if it cannot be made, the write fails.
   settings::MakeSettingsFolder(settings_path_);
   settings::TIniFile ini(settings_path_);
-  ini.WriteInteger("app", "top", y());
-  ini.WriteInteger("app", "left", x());
-  ini.WriteString("file", "name", Encode(lbl_Name->text()));
-  ini.WriteString("file", "path", Encode(mem_Path->toPlainText()));
+  const std::string top = std::to_string(y());
+  const std::string left = std::to_string(x());
+  std::vector<settings::IniEntry> entries = {{"app", "top", top}, {"app", "left", left}};
+  // A line of the file cannot hold a line break: such a name is not stored, and the file stored before stays.
+  if (!HasLineBreak(file_name_) && !HasLineBreak(file_folder_)) {
+    entries.push_back({"file", "name", file_name_});
+    entries.push_back({"file", "path", file_folder_});
+  }
+  // All values go in one replacement of the file, so that another copy of the program closing at the same moment
+  // never leaves its file name with this copy's folder.
+  ini.WriteStrings(entries);
 }
 
 }  // namespace varnok

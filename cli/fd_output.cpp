@@ -1,5 +1,6 @@
 #include "fd_output.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,9 +24,29 @@ FdOutputBuffer::int_type FdOutputBuffer::overflow(int_type ch) {
 
 int FdOutputBuffer::sync() { return Drain() ? 0 : -1; }
 
+std::streamsize FdOutputBuffer::xsputn(const char_type* data, std::streamsize count) {
+  // Text larger than the buffer (the map's text comes in pieces of a megabyte) goes out in one write rather
+  // than being copied through the buffer.
+  if (count < static_cast<std::streamsize>(buffer_.size())) return std::streambuf::xsputn(data, count);
+  if (!pipe_grown_) {
+    // A pipe holds 64 KiB by default, so a megabyte would take sixteen turns of writer and reader; a larger one
+    // lets both run at once. Where the system refuses (a limit, not a pipe), the write goes on as it is.
+    pipe_grown_ = true;
+    ::fcntl(fd_, F_SETPIPE_SZ, static_cast<int>(kLargePipeBytes));
+  }
+  if (!Drain() || !WriteAll(data, static_cast<std::size_t>(count))) return 0;
+  return count;
+}
+
 bool FdOutputBuffer::Drain() {
-  const char* next = pbase();
-  const char* const end = pptr();
+  WriteAll(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+  return error_ == 0;
+}
+
+bool FdOutputBuffer::WriteAll(const char* data, std::size_t count) {
+  const char* next = data;
+  const char* const end = data + count;
   while (next < end && error_ == 0) {
     const ssize_t n = ::write(fd_, next, static_cast<std::size_t>(end - next));
     if (n > 0) {
@@ -37,7 +58,6 @@ bool FdOutputBuffer::Drain() {
       error_ = n < 0 ? errno : EIO;
     }
   }
-  setp(buffer_.data(), buffer_.data() + buffer_.size());
   return error_ == 0;
 }
 

@@ -20,12 +20,17 @@ class FdOutputBuffer : public std::streambuf {
  protected:
   int_type overflow(int_type ch) override;
   int sync() override;
+  std::streamsize xsputn(const char_type* data, std::streamsize count) override;
 
  private:
   bool Drain();
+  bool WriteAll(const char* data, std::size_t count);
+
+  static constexpr std::size_t kLargePipeBytes = std::size_t{1} << 20;
 
   int fd_;
   int error_ = 0;
+  bool pipe_grown_ = false;
   std::vector<char> buffer_;
 };
 

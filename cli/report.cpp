@@ -1,12 +1,13 @@
 #include "report.h"
 
+#include <new>
 #include <optional>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
+#include "json_writer.h"
+#include "memmap/map_text.h"
 
 namespace varnok {
 namespace {
@@ -46,22 +47,6 @@ const char* ErrorKind(RunKind kind) {
   return nullptr;
 }
 
-// JSON strings are UTF-8: every byte stands for the Latin-1 character of that code.
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
-}
-
 bool IsUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
@@ -99,15 +84,13 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// A file name as a JSON string: names are bytes; one that is not UTF-8 is read as Latin-1.
-std::string FileNameText(const std::string& name) { return IsUtf8(name) ? name : Latin1ToUtf8(name); }
-
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
-    const std::string& value = caption.field ? report.display.Field(*caption.field) : status_text;
+    // Escaped before the caption goes out, so that running out of memory never cuts a line.
+    const std::string value = EscapeValue(caption.field ? report.display.Field(*caption.field) : status_text);
     out << caption.text;
-    if (!value.empty()) out << ' ' << EscapeValue(value);
+    if (!value.empty()) out << ' ' << value;
     out << '\n';
   }
   if (layout.ranges && report.result.Parsed()) {
@@ -117,97 +100,109 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   }
   if (report.grid) {
     out << '\n';
-    ForEachMapTextRow(*report.grid, [&out](const std::string& row) {
-      out << row << '\n';
-      return true;
+    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      return out.good();
     });
   }
 }
 
-// The members of a JSON object as its dump shows them, without the braces around them, so that more members can
-// follow; indented by 2 when pretty, else on one line.
-std::string Members(const nlohmann::ordered_json& object, bool pretty) {
-  std::string text = object.dump(pretty ? 2 : -1);
-  const std::size_t open = pretty ? 2 : 1;  // "{\n" or "{"
-  const std::size_t close = pretty ? 2 : 1;  // "\n}" or "}"
-  return text.size() > open + close ? text.substr(open, text.size() - open - close) : std::string();
+// Writes a JSON number, or null when there is none.
+template <typename Integer>
+void NumberOrNull(JsonWriter& json, std::optional<Integer> value) {
+  if (value) {
+    json.Number(*value);
+  } else {
+    json.Null();
+  }
+}
+
+// Writes the report's JSON object; `status` is its status text.
+void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLayout& layout,
+                     const std::string& status) {
+  const RunResult& result = report.result;
+  const RunTotals& totals = result.totals;
+  const bool parsed = result.Parsed();
+  json.BeginObject();
+  json.Key("status").Latin1String(status);
+  json.Key("success").Bool(parsed);
+  for (const Caption& caption : kCaptions) {
+    if (caption.field) json.Key(caption.json_key).Latin1String(report.display.Field(*caption.field));
+  }
+  using Address = std::optional<std::uint32_t>;
+  json.Key("numbers").BeginObject();
+  json.Key("total_records");
+  NumberOrNull(json, parsed ? std::optional(totals.records) : std::nullopt);
+  json.Key("total_databytes");
+  NumberOrNull(json, parsed ? Address(totals.data_bytes) : std::nullopt);
+  json.Key("highest_address");
+  NumberOrNull(json, parsed ? Address(totals.highest) : std::nullopt);
+  json.Key("lowest_address");
+  NumberOrNull(json, parsed && totals.HasLowest() ? Address(totals.lowest) : std::nullopt);
+  json.Key("execution_address");
+  NumberOrNull(json, parsed ? totals.exec : std::nullopt);
+  json.EndObject();
+
+  if (report.grid) {
+    json.Key("map").BeginObject();
+    bool header = true;
+    MapTextWriter::ForEachRow(*report.grid, [&](std::string_view row) {
+      if (header) {
+        json.Key("header").String(row);
+        json.Key("rows").BeginArray(JsonWriter::Layout::kListing);
+        header = false;
+      } else {
+        json.String(row);
+      }
+      return true;
+    });
+    json.EndArray().EndObject();
+  }
+
+  json.Key("file");
+  if (IsUtf8(report.name)) {
+    json.String(report.name);
+  } else {
+    json.Latin1String(report.name);  // names are bytes; one that is not UTF-8 is read as Latin-1
+  }
+  json.Key("error");
+  if (const char* kind = ErrorKind(result.kind)) {
+    json.BeginObject();
+    json.Key("kind").String(kind);
+    json.Key("line");
+    NumberOrNull(json, report.error_line);
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+
+  if (layout.ranges) {
+    json.Key("ranges");
+    if (parsed) {
+      json.BeginArray();
+      report.state.Ranges.ForEach([&json](DataRange range) {
+        json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
+        json.EndObject();
+      });
+      json.EndArray();
+    } else {
+      json.Null();
+    }
+  }
+  json.EndObject();
 }
 
 void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
-  const RunResult& result = report.result;
-  const RunTotals& totals = result.totals;
-  const bool pretty = !layout.several;
-  const char* const next = pretty ? ",\n  " : ",";  // before a member written here
-  const char* const next_members = pretty ? ",\n" : ",";  // before members that carry their own indentation
-  const char* const colon = pretty ? ": " : ":";
-
-  nlohmann::ordered_json head;
-  head["status"] = Latin1ToUtf8(StatusText(result));
-  head["success"] = result.Parsed();
-  for (const Caption& caption : kCaptions) {
-    if (caption.field) head[caption.json_key] = Latin1ToUtf8(report.display.Field(*caption.field));
+  // Made before the first byte, so that running out of memory here leaves no report begun.
+  const std::string status = StatusText(report.result);
+  JsonWriter json(out, !layout.several);
+  try {
+    WriteJsonObject(json, report, layout, status);
+  } catch (const std::bad_alloc&) {
+    out << '\n';  // a cut report still ends its line, so that every report after it keeps a line of its own
+    throw;
   }
-  nlohmann::ordered_json numbers;
-  numbers["total_records"] = nullptr;
-  numbers["total_databytes"] = nullptr;
-  numbers["highest_address"] = nullptr;
-  numbers["lowest_address"] = nullptr;
-  numbers["execution_address"] = nullptr;
-  if (result.Parsed()) {
-    numbers["total_records"] = totals.records;
-    numbers["total_databytes"] = totals.data_bytes;
-    numbers["highest_address"] = totals.highest;
-    if (totals.HasLowest()) numbers["lowest_address"] = totals.lowest;
-    if (totals.exec) numbers["execution_address"] = *totals.exec;
-  }
-  head["numbers"] = numbers;
-  out << (pretty ? "{\n" : "{") << Members(head, pretty);
-
-  // The map rows and the ranges are streamed rather than held as JSON values: either can be far larger.
-  if (report.grid) {
-    out << next << "\"map\"" << colon << (pretty ? "{\n    " : "{");
-    std::size_t index = 0;
-    ForEachMapTextRow(*report.grid, [&](const std::string& row) {
-      const std::string quoted = nlohmann::json(row).dump();
-      if (index == 0) {
-        out << "\"header\"" << colon << quoted << (pretty ? ",\n    " : ",") << "\"rows\"" << colon << '[';
-      } else {
-        out << (index > 1 ? "," : "") << (pretty ? "\n      " : "") << quoted;
-      }
-      ++index;
-      return true;
-    });
-    out << (pretty ? "\n    ]\n  }" : "]}");
-  }
-
-  nlohmann::ordered_json tail;
-  tail["file"] = FileNameText(report.name);
-  tail["error"] = nullptr;
-  if (const char* kind = ErrorKind(result.kind)) {
-    nlohmann::ordered_json error;
-    error["kind"] = kind;
-    error["line"] = nullptr;
-    if (report.error_line) error["line"] = *report.error_line;
-    tail["error"] = error;
-  }
-  out << next_members << Members(tail, pretty);
-
-  if (layout.ranges) {
-    out << next << "\"ranges\"" << colon;
-    if (!result.Parsed()) {
-      out << "null";
-    } else {
-      out << '[';
-      bool first = true;
-      report.state.Ranges.ForEach([&](DataRange range) {
-        out << (first ? "" : ",") << (pretty ? "\n    " : "") << (pretty ? "{\"start\": " : "{\"start\":")
-            << range.first << (pretty ? ", \"end\": " : ",\"end\":") << range.last << '}';
-        first = false;
-      });
-      out << (pretty && !first ? "\n  ]" : "]");
-    }
-  }
-  out << (pretty ? "\n}\n" : "}\n");
+  out << '\n';
 }
 
 }  // namespace
@@ -217,7 +212,10 @@ void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout
     WriteJson(out, report, layout);
     return;
   }
-  if (layout.several) out << "File: " << EscapeValue(report.name) << '\n';
+  if (layout.several) {
+    const std::string name = EscapeValue(report.name);
+    out << "File: " << name << '\n';
+  }
   WriteText(out, report, layout);
   if (layout.several) out << '\n';
 }

@@ -99,7 +99,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       std::string_view value;
       if (arg == "-j" || arg == "--jobs") {
         if (i + 1 == args.size()) {
-          status = UsageError(err, "option '" + arg + "' needs a number");
+          status = UsageError(err, "option '" + EscapeValue(arg) + "' needs a number");
           return std::nullopt;
         }
         value = args[++i];
@@ -108,12 +108,13 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       }
       const std::optional<unsigned> jobs = ParseJobs(value);
       if (!jobs) {
-        status = UsageError(err, "the number of jobs must be a whole number from 1 on, not '" + std::string(value) + "'");
+        status = UsageError(
+            err, "the number of jobs must be a whole number from 1 on, not '" + EscapeValue(std::string(value)) + "'");
         return std::nullopt;
       }
       options.jobs = *jobs;
     } else {
-      status = UsageError(err, "unknown option '" + arg + "'");
+      status = UsageError(err, "unknown option '" + EscapeValue(arg) + "'");
       return std::nullopt;
     }
   }
@@ -257,9 +258,9 @@ class Scanner {
     if (!out_) output_failed_ = true;
   }
 
-  // Analyses on `threads` threads, this one included. Whichever thread finishes the next report in line writes it
-  // and every finished one after it, so that no thread waits for another to write; false when no thread could be
-  // started besides this one.
+  // Analyses on up to `threads` threads besides this one, which only starts them. Whichever thread finishes the
+  // next report in line writes it and every finished one after it, so that no thread waits for another to write;
+  // false when no thread could be started.
   bool RunParallel(std::size_t threads) {
     const std::size_t count = options_.files.size();
     // Analyses may run ahead of the writing by this many files: enough to keep every thread busy while one slow
@@ -268,9 +269,11 @@ class Scanner {
     std::vector<std::unique_ptr<FileReport>> slots(count);
     std::vector<char> done(count, 0);
     std::mutex mutex;
-    std::condition_variable room;  // a report was written, or the writing stopped
+    std::condition_variable room;     // a report was written, or the writing stopped
+    std::condition_variable started;  // every file has been taken, or the writing stopped
     std::size_t next_file = 0;
     std::size_t written = 0;
+    std::size_t finished = 0;  // analyses finished
     bool writing = false;
     bool stop = false;
 
@@ -280,11 +283,16 @@ class Scanner {
         room.wait(lock, [&] { return stop || next_file == count || next_file < written + window; });
         if (stop || next_file == count) return;
         const std::size_t index = next_file++;
+        if (next_file == count) {
+          room.notify_all();  // whoever waits for room now ends
+          started.notify_one();
+        }
         lock.unlock();
         std::unique_ptr<FileReport> report = AnalyseFile(index, options_, context_, progress_);
         lock.lock();
         slots[index] = std::move(report);
         done[index] = 1;
+        ++finished;
         if (writing) continue;
         writing = true;
         while (!stop && written < count && done[written] != 0) {
@@ -294,23 +302,52 @@ class Scanner {
           lock.lock();
           ++written;
           stop = output_failed_;
-          room.notify_all();
+          // One written report makes room for one more file: waking every waiting thread for it would only send
+          // all but one back to sleep.
+          if (stop) {
+            room.notify_all();
+            started.notify_one();
+          } else {
+            room.notify_one();
+          }
         }
         writing = false;
       }
     };
 
     std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    for (std::size_t t = 1; t < threads; ++t) {
-      try {
-        pool.emplace_back(work);
-      } catch (const std::system_error&) {
-        break;  // fewer threads than asked for still do the work
+    pool.reserve(threads);
+    const auto start_threads = [&](std::size_t more) {
+      for (std::size_t t = 0; t < more; ++t) {
+        try {
+          pool.emplace_back(work);
+        } catch (const std::system_error&) {
+          return false;  // fewer threads than asked for still do the work
+        } catch (const std::bad_alloc&) {
+          return false;
+        }
+      }
+      return true;
+    };
+    // Threads beyond the cores only pay when analyses wait (a FIFO without its writer yet, a slow disk); starting
+    // them all at once would cost more than many small files take. So they start when no analysis has finished for
+    // a while although files wait to be taken, twice as many each time, up to the number asked for.
+    bool can_grow = start_threads(std::min<std::size_t>(threads, Cores()));
+    if (pool.empty()) return false;
+    {
+      constexpr auto kStall = std::chrono::milliseconds(10);
+      std::unique_lock<std::mutex> lock(mutex);
+      std::size_t seen = finished;
+      while (can_grow && pool.size() < threads) {
+        if (started.wait_for(lock, kStall, [&] { return stop || next_file == count; })) break;
+        const bool stalled = finished == seen && next_file < written + window;
+        seen = finished;
+        if (!stalled) continue;
+        lock.unlock();
+        can_grow = start_threads(std::min(pool.size(), threads - pool.size()));
+        lock.lock();
       }
     }
-    if (pool.empty()) return false;
-    work();
     for (std::thread& thread : pool) thread.join();
     return true;
   }
@@ -342,12 +379,18 @@ std::string EscapeValue(const std::string& text) {
 }
 
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
-  int usage_status = kScanSuccess;
-  const std::optional<Options> options = ParseArguments(args, out, err, usage_status);
-  int status = usage_status;
-  if (options) {
-    Scanner scanner(*options, context, out, err);
-    status = scanner.Run();
+  int status = kScanSuccess;
+  try {
+    const std::optional<Options> options = ParseArguments(args, out, err, status);
+    if (options) {
+      Scanner scanner(*options, context, out, err);
+      status = scanner.Run();
+    }
+  } catch (const std::bad_alloc&) {
+    // Only what no single file owns gets here: the arguments, the threads' shared bookkeeping.
+    out.flush();
+    err << "Out of memory!!\n" << std::flush;
+    status = kScanOutOfMemory;
   }
   // The report counts only once it has reached the output.
   out.flush();

@@ -5,6 +5,7 @@
 
 #include "analysis/hex_text.h"
 #include "map_store.h"
+#include "memmap/map_text.h"
 
 namespace varnok {
 
@@ -128,20 +129,11 @@ std::string MapGrid::Cell(std::int32_t column, std::int32_t row) const {
 void MapGrid::AppendRowText(std::int32_t row, std::string& out) const {
   if (row < 0 || row >= RowCount()) return;
   if (row == 0) {
-    for (std::int32_t column = 0; column < kColumnCount; ++column) {
-      if (column > 0) out.push_back(' ');
-      out += Cell(column, 0);
-    }
+    out += MapTextHeader();
     return;
   }
-  AppendHex(out, RowAddress(row), 8);
-  const RowCells cells = Row(row);
-  for (std::uint32_t c = 0; c < kBytesPerRow; ++c) {
-    out.push_back(' ');
-    AppendByteCell(out, ByteOf(cells, c));
-  }
-  out.push_back(' ');
-  AppendAscii(out, cells);
+  char text[kMapTextRowMax];
+  out.append(text, FormatMapRow(RowAddress(row), Row(row), text));
 }
 
 CellPos MapGrid::AddressToCell(std::uint32_t address) const {
@@ -195,6 +187,47 @@ std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
   const auto mark = std::lower_bound(marks_.begin(), marks_.end(), from);
   if (mark != marks_.end()) next = std::min<std::uint64_t>(next, *mark);
   return next < Span() ? static_cast<std::int32_t>(next / kBytesPerRow) + 1 : -1;
+}
+
+void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const RowCells&)>& visit) const {
+  // The pages are walked once, a page's rows at a time; start vector marks are merged in as the walk passes them.
+  auto mark = marks_.begin();
+  RowCells cells;
+  // Adds the marks of the row at row_offset to cells.start_vector.
+  const auto take_marks = [&](std::uint32_t row_offset) {
+    for (; mark != marks_.end() && *mark - row_offset < kBytesPerRow; ++mark) {
+      cells.start_vector |= 1u << (*mark - row_offset);
+    }
+  };
+  // Visits the rows before `end` that hold nothing but a mark.
+  const auto marked_rows_before = [&](std::uint64_t end) {
+    while (mark != marks_.end() && *mark < end) {
+      const std::uint32_t row_offset = *mark & ~(kBytesPerRow - 1);
+      cells.filled = 0;
+      cells.start_vector = 0;
+      take_marks(row_offset);
+      if (!visit(base_ + row_offset, cells)) return false;
+    }
+    return true;
+  };
+  MapStore::RowMasks masks;
+  const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(MapStore::kPageBytes);
+  bool go_on = true;
+  store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    go_on = marked_rows_before(page_offset);
+    const std::uint8_t* bytes = store_->RowsOf(page, masks, scratch.get());
+    for (std::uint32_t r = 0; go_on && r < MapStore::kRowsPerPage; ++r) {
+      const auto row_offset = static_cast<std::uint32_t>(page_offset) + r * kBytesPerRow;
+      cells.filled = masks[r];
+      cells.start_vector = 0;
+      take_marks(row_offset);
+      if (cells.filled == 0 && cells.start_vector == 0) continue;
+      std::memcpy(cells.bytes.data(), bytes + r * kBytesPerRow, kBytesPerRow);
+      go_on = visit(base_ + row_offset, cells);
+    }
+    return go_on;
+  });
+  if (go_on) marked_rows_before(Span());
 }
 
 std::size_t MapGrid::MemoryBytes() const {

@@ -12,7 +12,7 @@ namespace {
 
 enum Kind : std::uint8_t { kSmall = 0, kBig = 1, kDense = 2 };
 
-constexpr std::uint32_t kRowsPerPage = MapStore::kPageBytes / 32;
+constexpr std::uint32_t kRowsPerPage = MapStore::kRowsPerPage;
 constexpr std::uint32_t kPagesPerLeaf = 1u << (MapStore::kLeafShift - MapStore::kPageShift);
 constexpr std::size_t kRunSize = 4;  // start and length, 16 bits each
 // A small page keeps its runs and bytes in its record up to this size; beyond it they get a buffer of their own.
@@ -385,6 +385,25 @@ std::uint64_t MapStore::NextFilled(std::uint64_t from) const {
     return true;
   });
   return next;
+}
+
+const std::uint8_t* MapStore::RowsOf(const std::uint8_t* page, RowMasks& masks, std::uint8_t* scratch) const {
+  if (page[1] == kDense) {
+    const auto* dense = LoadPointer<const DensePage>(page + kRecordHeader);
+    masks = dense->filled;
+    return dense->bytes.data();
+  }
+  masks.fill(0);
+  const SparseView view = ViewOf(page);
+  const std::uint8_t* data = view.data;
+  for (std::uint32_t i = 0; i < view.count; ++i) {
+    const std::uint32_t start = view.Start(i);
+    const std::uint32_t length = view.Length(i);
+    std::memcpy(scratch + start, data, length);
+    data += length;
+    SetBits(masks, start, start + length);
+  }
+  return scratch;
 }
 
 std::size_t MapStore::SpansOf(const std::uint8_t* page, PageSpans& spans) const {

@@ -22,6 +22,9 @@ class MapStore {
   static constexpr std::uint32_t kPageShift = 12;
   static constexpr std::uint32_t kPageBytes = 1u << kPageShift;
   static constexpr std::uint32_t kLeafShift = 20;
+  static constexpr std::uint32_t kRowsPerPage = kPageBytes / 32;
+  // The filled offsets of a page's rows: bit i of entry r stands for offset 32 r + i.
+  using RowMasks = std::array<std::uint32_t, kRowsPerPage>;
 
   // A run of filled offsets within one page and its bytes.
   struct Span {
@@ -51,6 +54,9 @@ class MapStore {
   void ForEachPageBackward(std::uint64_t before, Visit&& visit) const;
   // The runs of a page that ForEachPage handed over, in offset order; the bytes stay valid until the next Write.
   std::size_t SpansOf(const std::uint8_t* page, PageSpans& spans) const;
+  // The rows of a page that ForEachPage handed over: their masks, and the page's bytes by offset within the page
+  // (valid where a mask bit is set), either the page's own or copied into scratch (kPageBytes).
+  const std::uint8_t* RowsOf(const std::uint8_t* page, RowMasks& masks, std::uint8_t* scratch) const;
   // The first filled offset at or after `from`; one past every leaf when there is none.
   std::uint64_t NextFilled(std::uint64_t from) const;
 

@@ -1,6 +1,7 @@
 #include "settings/ini_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace varnok::settings {
@@ -132,44 +135,60 @@ enum class ReadResult { Ok, Missing, TooLarge, NotRegular, Failed };
 
 constexpr std::size_t kMaxFileSize = 1u << 20;
 
+// Closes the descriptor it holds at the end of its scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; false when the system reports an error (a delayed write error included).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Reads a regular file from its start; a file that grows past kMaxFileSize while it is read is too large as well.
+ReadResult ReadOpenFile(int fd, std::string& text) {
+  text.clear();
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::NotRegular;
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) return ReadResult::TooLarge;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return ReadResult::Failed;
+    }
+    if (got == 0) return ReadResult::Ok;
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > kMaxFileSize) {
+      text.clear();
+      return ReadResult::TooLarge;
+    }
+  }
+}
+
 ReadResult ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
   // Without O_NONBLOCK, opening a FIFO that nobody writes would wait for ever.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
     if (errno == ENOENT) return ReadResult::Missing;
     // A folder opens for reading on some systems only; either way it is not a settings file.
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? ReadResult::NotRegular : ReadResult::Failed;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return ReadResult::NotRegular;
-  }
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
-    ::close(fd);
-    return ReadResult::TooLarge;
-  }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return ReadResult::Failed;
-    }
-    if (got == 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    // The file may grow while it is read.
-    if (text.size() > kMaxFileSize) {
-      ::close(fd);
-      text.clear();
-      return ReadResult::TooLarge;
-    }
-  }
-  ::close(fd);
-  return ReadResult::Ok;
+  return ReadOpenFile(fd.get(), text);
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -185,38 +204,104 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// A new file gets the mode that creating it directly would give.
-mode_t CreationMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file is replaced as a whole: the new text goes to a temporary file in the same folder, which then
-// takes the file's place, so a failure at any step leaves the old file untouched. A symbolic link is
-// followed so that the link itself stays in place.
-bool ReplaceFile(const std::string& path, const std::string& text, bool existed) {
+// Gives a file written through an O_TMPFILE descriptor the name temp. The /proc form needs no privilege;
+// AT_EMPTY_PATH serves where /proc is not mounted.
+bool NameAnonymousFile(int fd, const std::string& temp) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  return ::linkat(fd, "", AT_FDCWD, temp.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Replaces target by text, with the given mode, while the caller holds the lock on target. The new file is written
+// in target's folder and renamed over it, so a failure at any step leaves the old file as it was. The temporary
+// file stays nameless until its contents are complete (O_TMPFILE), and then takes one fixed name for the instant
+// before the rename; where the file system has no O_TMPFILE it carries that name from the start. A kill at any
+// point thus leaves at most that one name, which the next write removes first.
+bool ReplaceLocked(const std::string& target, const std::string& text, mode_t mode) {
+  const std::string temp = target + ".tmp";
+  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+  bool named = false;
+  int raw = ::open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (raw < 0) {
+    raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (raw < 0) return false;
+    named = true;
+  }
+  Descriptor fd(raw);
+  bool ok = WriteAll(fd.get(), text) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
+  if (ok && !named) named = ok = NameAnonymousFile(fd.get(), temp);
+  ok = fd.Close() && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok && named) ::unlink(temp.c_str());
+  return ok;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+enum class Step { Done, Failed, Again };
+
+// One try of UpdateFile; Again when a concurrent update replaced or created the file meanwhile. created tells the
+// file that this update made, once it has made one.
+Step TryUpdate(const std::string& path, const std::function<void(std::string&)>& edit, std::optional<struct stat>& created) {
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) != 0) {
+    if (errno != ENOENT) return Step::Failed;
+    // The new file starts empty and is then filled like an existing one, under its lock, so that a concurrent
+    // first write waits for this one instead of replacing it.
+    const Descriptor made(::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (made.get() < 0) return errno == EEXIST ? Step::Again : Step::Failed;
+    struct stat info {};
+    if (::fstat(made.get(), &info) == 0) created = info;
+    return Step::Again;
+  }
   std::string target = path;
-  if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+  if (S_ISLNK(link.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return Step::Failed;
     target = resolved;
     std::free(resolved);
   }
-  mode_t mode = CreationMode();
-  if (existed) {
-    struct stat info {};
-    if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    // Renaming over a file ignores its own write protection, so the protection is checked here.
-    if (::access(target.c_str(), W_OK) != 0) return false;
-    mode = info.st_mode & 07777;
+  const Descriptor fd(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return Step::Failed;
+  struct stat locked {};
+  if (::fstat(fd.get(), &locked) != 0 || !S_ISREG(locked.st_mode)) return Step::Failed;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return Step::Failed;
   }
-  std::string temp = target + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // The file may have been replaced, or the link pointed elsewhere, while this waited for the lock.
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0 || !SameFile(now, locked)) return Step::Again;
+  std::string text;
+  if (ReadOpenFile(fd.get(), text) != ReadResult::Ok) return Step::Failed;
+  // Renaming over a file ignores its own write protection, so the protection is checked here.
+  if (::access(target.c_str(), W_OK) != 0) return Step::Failed;
+  edit(text);
+  return ReplaceLocked(target, text, locked.st_mode & 07777) ? Step::Done : Step::Failed;
+}
+
+// Runs edit over the settings text at path and puts the result in the file's place, under an exclusive lock on the
+// file, so that concurrent updates follow one another and each sees the other's result. Only a file that reads as
+// settings is replaced: a regular file of at most kMaxFileSize bytes, or a symbolic link to one, which is followed
+// so that the link stays. A missing file is created; anything else at the path is left as it is and fails.
+bool UpdateFile(const std::string& path, const std::function<void(std::string&)>& edit) {
+  std::optional<struct stat> created;
+  // Each retry follows a replacement or a creation by a concurrent update; a bound keeps a pathological race finite.
+  Step step = Step::Again;
+  for (int attempt = 0; attempt < 1000 && step == Step::Again; ++attempt) step = TryUpdate(path, edit, created);
+  if (step == Step::Done) return true;
+  // A file this update created goes again when it could not be filled, unless somebody has written to it since.
+  struct stat now {};
+  if (created && ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && SameFile(now, *created) &&
+      now.st_size == 0) {
+    ::unlink(path.c_str());
+  }
+  return false;
 }
 
 std::string_view LineBreakOf(const std::string& text) {
@@ -230,6 +315,33 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// Puts value (up to its first line break) as the key's value in the text: where the key stands, else as the last
+// key of its section, else in a new section at the end.
+void SetValue(std::string& text, std::string_view section, std::string_view key, std::string_view value) {
+  // A line break in the value would end the key's line and start another one.
+  value = value.substr(0, value.find_first_of("\r\n"));
+  const std::string_view line_break = LineBreakOf(text);
+  const Location location = Find(text, section, key);
+  if (location.key_found) {
+    text.replace(location.value_begin, location.value_end - location.value_begin, value);
+    return;
+  }
+  std::string entry;
+  entry.append(key).append("=").append(value).append(line_break);
+  if (location.section_found) {
+    std::size_t at = location.insert_at;
+    // The section's last line may be the file's last line, without a line break of its own.
+    if (at == text.size() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
+      text.append(line_break);
+      at = text.size();
+    }
+    text.insert(at, entry);
+  } else {
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r') text.append(line_break);
+    text.append("[").append(section).append("]").append(line_break).append(entry);
+  }
 }
 
 }  // namespace
@@ -254,34 +366,16 @@ std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view ke
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  // A line break in the value would end the key's line and start another one.
-  value = value.substr(0, value.find_first_of("\r\n"));
-  std::string text;
-  const ReadResult read = ReadWholeFile(path_, text);
-  // A file too large to be settings is replaced as if it were not there; what cannot be read is never replaced
-  // (that would lose it), nor is a FIFO or a device written into.
-  if (read == ReadResult::Failed || read == ReadResult::NotRegular) throw EIniFileException(path_);
-  const std::string_view line_break = LineBreakOf(text);
-  const Location location = Find(text, section, key);
-  if (location.key_found) {
-    text.replace(location.value_begin, location.value_end - location.value_begin, value);
-  } else {
-    std::string entry;
-    entry.append(key).append("=").append(value).append(line_break);
-    if (location.section_found) {
-      std::size_t at = location.insert_at;
-      // The section's last line may be the file's last line, without a line break of its own.
-      if (at == text.size() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
-        text.append(line_break);
-        at = text.size();
-      }
-      text.insert(at, entry);
-    } else {
-      if (!text.empty() && text.back() != '\n' && text.back() != '\r') text.append(line_break);
-      text.append("[").append(section).append("]").append(line_break).append(entry);
-    }
+  const IniEntry entry{section, key, value};
+  WriteStrings({&entry, 1});
+}
+
+void TIniFile::WriteStrings(std::span<const IniEntry> entries) {
+  if (!UpdateFile(path_, [entries](std::string& text) {
+        for (const IniEntry& entry : entries) SetValue(text, entry.section, entry.key, entry.value);
+      })) {
+    throw EIniFileException(path_);
   }
-  if (!ReplaceFile(path_, text, read == ReadResult::Ok || read == ReadResult::TooLarge)) throw EIniFileException(path_);
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {

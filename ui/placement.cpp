@@ -40,6 +40,30 @@ QRect AvailableAreaAt(const QRect& frame) {
   return screen != nullptr ? screen->availableGeometry() : frame;
 }
 
+QPoint TitleBarOnScreen(const QRect& frame, const QList<QRect>& areas) {
+  const QRect title(frame.topLeft(), QSize(frame.width(), std::min(frame.height(), kTitleBarHeight)));
+  const QRect* nearest = nullptr;
+  qint64 nearest_distance = 0;
+  for (const QRect& area : areas) {
+    if (area.intersects(title)) return frame.topLeft();
+    // The gaps between the title bar and the area, across and down; zero where they overlap.
+    const qint64 dx = std::max({0, area.left() - title.right(), title.left() - area.right()});
+    const qint64 dy = std::max({0, area.top() - title.bottom(), title.top() - area.bottom()});
+    const qint64 distance = dx * dx + dy * dy;
+    if (nearest == nullptr || distance < nearest_distance) {
+      nearest = &area;
+      nearest_distance = distance;
+    }
+  }
+  return nearest == nullptr ? frame.topLeft() : KeptInside(frame, *nearest).topLeft();
+}
+
+QList<QRect> AvailableAreas() {
+  QList<QRect> areas;
+  for (const QScreen* screen : QGuiApplication::screens()) areas.push_back(screen->availableGeometry());
+  return areas;
+}
+
 FramePlacement::FramePlacement(QWidget& window, Place place)
     : QObject(&window), window_(window), place_(std::move(place)) {}
 

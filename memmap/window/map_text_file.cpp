@@ -1,18 +1,21 @@
 #include "map_text_file.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
-#include <cstdint>
-#include <string>
+#include <sys/stat.h>
+
+#include <string_view>
+
+#include "memmap/map_text.h"
 
 namespace varnok {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
-
 // Writes all of text. A short write is tried again for the rest, so that a failure ends with the system's reason.
-bool WriteAll(QSaveFile& file, const std::string& text) {
+bool WriteAll(QSaveFile& file, std::string_view text) {
   const char* data = text.data();
   auto left = static_cast<qint64>(text.size());
   while (left > 0) {
@@ -24,27 +27,42 @@ bool WriteAll(QSaveFile& file, const std::string& text) {
   return true;
 }
 
+// The replace renames a file over the target: over a device node, a FIFO or a socket that would put a file in its
+// place, and a folder cannot take it. A link is followed to a regular file only, which QSaveFile then replaces in its
+// own folder, so that the link stays; a link that leads to no file would make one wherever it points.
+std::optional<QString> RefuseTarget(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat entry {};
+  if (::lstat(name.constData(), &entry) != 0) return std::nullopt;
+  if (S_ISLNK(entry.st_mode)) {
+    if (::stat(name.constData(), &entry) != 0) {
+      return QStringLiteral("'%1' is a link that leads to no file").arg(path);
+    }
+    if (!S_ISREG(entry.st_mode)) {
+      return QStringLiteral("'%1' is not a regular file").arg(QFileInfo(path).canonicalFilePath());
+    }
+  }
+  if (!S_ISREG(entry.st_mode)) return QStringLiteral("'%1' is not a regular file").arg(path);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
+  if (auto refused = RefuseTarget(path)) return refused;
   QSaveFile file(path);
   // Writing straight into the target, QSaveFile's fallback for folders it cannot create files in, could leave a
   // partial file.
   file.setDirectWriteFallback(false);
   // Unbuffered, because a buffered QSaveFile takes a write that the system cut short for a success and commits a
-  // truncated file; the rows are gathered into chunks here instead.
+  // truncated file; the rows come in large pieces anyway.
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
-  std::string chunk;
-  chunk.reserve(kChunkBytes + 256);
-  bool written = true;
-  ForEachMapTextRow(map, [&](const std::string& row) {
-    chunk.append(row).push_back('\n');
-    if (chunk.size() < kChunkBytes) return true;
-    written = WriteAll(file, chunk);
-    chunk.clear();
-    return written;
-  });
-  if (!written || !WriteAll(file, chunk) || !file.commit()) return file.errorString();
+  const bool written =
+      MapTextWriter::ForEachChunk(map, [&file](std::string_view text) { return WriteAll(file, text); });
+  if (!written) return file.errorString();
+  // The target may have been replaced while the rows were written.
+  if (auto refused = RefuseTarget(path)) return refused;
+  if (!file.commit()) return file.errorString();
   return std::nullopt;
 }
 

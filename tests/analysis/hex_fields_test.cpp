@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "both_paths.h"
 
@@ -63,9 +64,9 @@ TEST_P(RecordChecks, ByteCountAndChecksum) {
   }
 }
 
-// The checksum over runs of every length, with and without characters that are not hex digits in
-// every part of the run, agrees with the character-by-character sum.
-TEST_P(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
+// The checksum and the decoded bytes of runs of every length, with and without characters that are not hex digits
+// in every part of the run, agree with the pair-by-pair field values.
+TEST_P(RecordChecks, ChecksumAndBytesAgreeWithTheDigitRulesForEveryLength) {
   unsigned seed = 7;
   auto next = [&seed] {
     seed = seed * 1103515245u + 12345u;
@@ -90,6 +91,11 @@ TEST_P(RecordChecks, ChecksumAgreesWithTheDigitRulesForEveryLength) {
         for (int k = 0; k < m; ++k) sum += HexToInt(run.data() + 2 * k, 2);
       }
       ASSERT_EQ(ChecksumOk(run.data(), m), (sum & 0xFF) == 0xFF) << "m=" << m << " run=" << run;
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(m));
+      DecodeHexBytes(run.data(), m, bytes.data());
+      for (int k = 0; k < m; ++k) {
+        ASSERT_EQ(bytes[static_cast<std::size_t>(k)], HexToInt(run.data() + 2 * k, 2) & 0xFF) << "m=" << m << " run=" << run;
+      }
     }
   }
 }

@@ -5,8 +5,11 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -18,9 +21,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -483,7 +490,13 @@ class FrmGuiTest : public QObject {
     const struct {
       const char* stored;
       int top;
-    } rows[] = {{"0X10", 16}, {"-20", -20}, {"$FFFFFFFF", -1}, {"12x", 296}, {"", 296}};
+    // A top below the screen brings the window up to the screen's bottom edge.
+    } rows[] = {{"0X10", 16},
+                {"-20", -20},
+                {"$FFFFFFFF", -1},
+                {"12x", 296},
+                {"", 296},
+                {"3000", QGuiApplication::primaryScreen()->availableGeometry().bottom() + 1 - 419}};
     for (const auto& row : rows) QTest::newRow(row.stored) << QByteArray(row.stored) << row.top;
   }
 
@@ -503,36 +516,87 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).mem_Path->toPlainText(), QString());
   }
 
-  void writeFailureKeepsTheWindowOpen() {
+  // Whatever lies at the settings path, the close ends with the window closed: settings are written only into a
+  // settings file, and a write error is reported once.
+  void writeFailureIsReportedAndTheWindowCloses() {
+    const QByteArray settings = "[app]\ntop=16\n";
+    const QByteArray document = settings + QByteArray(2 << 20, ';');
     const QString file = Sample(QStringLiteral("demo.s19"), kThreeLines);
-    QVERIFY(QDir().mkpath(Ini()));
-    Tfrm_GUI frm(Ini().toStdString());
-    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    Ui(frm).chk_GenMap->setChecked(true);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
-    frm.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frm));
-    {
+    const struct {
+      const char* what;
+      std::function<void(const QString& path, const QString& elsewhere)> make;
+      bool full_disk;
+      bool written;
+    } cases[] = {
+        {"a link to a settings file in another folder",
+         [&](const QString& path, const QString& elsewhere) {
+           Write(elsewhere + "/dotfile.ini", settings);
+           QVERIFY(QFile::link(elsewhere + "/dotfile.ini", path));
+         },
+         false, true},
+        {"a folder", [](const QString& path, const QString&) { QVERIFY(QDir().mkpath(path)); }, false, false},
+        {"a FIFO", [](const QString& path, const QString&) { QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0); },
+         false, false},
+        {"a link to /dev/zero", [](const QString& path, const QString&) { QVERIFY(QFile::link("/dev/zero", path)); },
+         false, false},
+        {"a dangling link",
+         [](const QString& path, const QString& elsewhere) { QVERIFY(QFile::link(elsewhere + "/gone", path)); }, false,
+         false},
+        {"a link loop", [](const QString& path, const QString&) { QVERIFY(QFile::link(path, path)); }, false, false},
+        {"a link to a larger document",
+         [&](const QString& path, const QString& elsewhere) {
+           Write(elsewhere + "/document.txt", document);
+           QVERIFY(QFile::link(elsewhere + "/document.txt", path));
+         },
+         false, false},
+        {"a full disk", [&](const QString& path, const QString&) { Write(path, settings); }, true, false},
+    };
+    for (const auto& c : cases) {
+      QTemporaryDir folder;
+      const QString ini = folder.filePath(QStringLiteral("varnok.ini"));
+      QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("elsewhere"))));
+      c.make(ini, folder.filePath(QStringLiteral("elsewhere")));
+      const QFileInfo before(ini);
+      const QString target = before.symLinkTarget();
+      const QString contents = before.isFile() ? Read(ini) : QString();
+      Tfrm_GUI frm(ini.toStdString());
+      frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+      QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+      Ui(frm).chk_GenMap->setChecked(true);
+      QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+      frm.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&frm));
       ModalCatcher catcher;
-      QVERIFY(!frm.close());
+      rlimit saved{};
+      if (c.full_disk) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit tiny{4, saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &tiny);
+      }
+      const bool closed = frm.close();
+      if (c.full_disk) ::setrlimit(RLIMIT_FSIZE, &saved);
+      QVERIFY2(closed, c.what);
+      QVERIFY(!frm.isVisible());
+      QVERIFY(frm.State().DataBlocks.empty());
+      QCOMPARE(frm.MapWindow(), nullptr);
+      QCOMPARE(QFileInfo(ini).symLinkTarget(), target);
+      if (c.written) {
+        QVERIFY2(catcher.seen.empty(), c.what);
+        QVERIFY(Read(ini).contains(QStringLiteral("name=demo.s19")));
+        continue;
+      }
       QCOMPARE(catcher.seen.size(), std::size_t{1});
       QCOMPARE(catcher.seen[0].caption, ui::ApplicationTitle());
-      QCOMPARE(catcher.seen[0].text, QStringLiteral("In ") + Ini() + QStringLiteral(" kann nicht geschrieben werden."));
+      QCOMPARE(catcher.seen[0].text, QStringLiteral("In ") + ini + QStringLiteral(" kann nicht geschrieben werden."));
       QCOMPARE(catcher.seen[0].icon, QMessageBox::Critical);
       QVERIFY(catcher.seen[0].plain);
+      QCOMPARE(QFileInfo(ini).isDir(), before.isDir());
+      if (before.isFile()) QCOMPARE(Read(ini), contents);
+      // A second close, as from the window manager once more, neither writes nor asks again.
+      QVERIFY(frm.close());
+      QCOMPARE(catcher.seen.size(), std::size_t{1});
     }
-    QVERIFY(frm.isVisible());
-    QVERIFY(frm.State().DataBlocks.empty());  // the map took the blocks' bytes and freed them
-    QVERIFY(frm.MapWindow() != nullptr);
-    QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("demo.s19"));
-
-    QVERIFY(QDir(Ini()).removeRecursively());
-    QVERIFY(frm.close());
-    QVERIFY(!frm.isVisible());
-    QVERIFY(frm.State().DataBlocks.empty());
-    QCOMPARE(frm.MapWindow(), nullptr);
-    QVERIFY(Read(Ini()).contains(QStringLiteral("name=demo.s19")));
   }
 
   void commandsWaitWhileARunIsInProgress() {
@@ -618,7 +682,7 @@ class FrmGuiTest : public QObject {
     QVERIFY(QDir::setCurrent(dir_.path()));
     Tfrm_GUI command_line(Ini().toStdString());
     command_line.TickMapOption();
-    command_line.OpenFile(QStringLiteral("./") + name);
+    command_line.OpenFile("./" + name.toStdString());
     QVERIFY(QDir::setCurrent(previous));
     QCOMPARE(Showing(command_line), Showing(dialog_path));
 
@@ -638,6 +702,61 @@ class FrmGuiTest : public QObject {
     if (name == QLatin1String("missing.s19")) {
       QCOMPARE(Ui(command_line).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
     }
+  }
+
+  // A file name that is not UTF-8 opens and is stored byte for byte from every way in; a name that a line of the
+  // settings file cannot hold is not stored.
+  void fileNamesByTheirBytes() {
+    const std::string folder = QFile::encodeName(dir_.path()).toStdString() + "/";
+    const std::string latin1 = "lat\xE9.srec";
+    // Qt opens files by UTF-8 text, so these names are made through the system's own calls.
+    std::ofstream(folder + latin1) << kThreeLines;
+    const QByteArray in_url = "file://" + QByteArray::fromStdString(folder + latin1).toPercentEncoding("/");
+    const struct {
+      const char* way;
+      std::function<void(Tfrm_GUI&)> choose;
+    } ways[] = {
+        {"command line", [&](Tfrm_GUI& frm) { frm.OpenFile(folder + latin1); }},
+        {"drop", [&](Tfrm_GUI& frm) { QVERIFY(Drop(frm, {QUrl::fromEncoded(in_url)})); }},
+        // The dialog lists the name with U+FFFD in place of the byte it cannot read as UTF-8, and hands that text.
+        {"dialog",
+         [&](Tfrm_GUI& frm) {
+           frm.SetOpenFileDialog(
+               [&](QWidget*, const QString&) { return QFile::decodeName(QByteArray::fromStdString(folder + latin1)); });
+           QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+           QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+         }},
+    };
+    for (const auto& way : ways) {
+      QFile::remove(Ini());
+      {
+        Tfrm_GUI frm(Ini().toStdString());
+        way.choose(frm);
+        QTRY_COMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+        QCOMPARE(Ui(frm).lbl_Name->text(), QString::fromUtf8("lat\xEF\xBF\xBD.srec"));
+        QVERIFY(frm.close());
+      }
+      QFile ini(Ini());
+      QVERIFY(ini.open(QIODevice::ReadOnly));
+      QVERIFY2(ini.readAll().endsWith("[file]\nname=" + QByteArray::fromStdString(latin1) + "\npath=" +
+                                      QByteArray::fromStdString(folder) + "\n"),
+               way.way);
+      Tfrm_GUI again(Ini().toStdString());
+      QTest::mouseClick(Ui(again).btn_Parse, Qt::LeftButton);
+      QCOMPARE(Ui(again).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+    }
+
+    const std::string broken = "new\nline.s";
+    std::ofstream(folder + broken) << kThreeLines;
+    Write(Ini(), "[app]\ntop=16\nleft=20\n[file]\nname=old.s\npath=/old/\n");
+    {
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.OpenFile(folder + broken);
+      QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+      frm.move(30, 40);
+      QVERIFY(frm.close());
+    }
+    QCOMPARE(Read(Ini()), QStringLiteral("[app]\ntop=40\nleft=30\n[file]\nname=old.s\npath=/old/\n"));
   }
 
   void onlyLocalFilesAreDropped() {

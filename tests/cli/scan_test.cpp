@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,16 +136,34 @@ TEST(Scan, UsageAndFileErrors) {
   }
 }
 
+TEST(Scan, UsageErrorsEchoArgumentsEscaped) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--x\x1B[2J", "f"}, "varnok-scan: unknown option '--x\\x1B[2J'\n"},
+      {{"-\\\xE9\n", "f"}, "varnok-scan: unknown option '-\\x5C\\xE9\\x0A'\n"},
+      {{"-j", "\x1B[31m", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x1B[31m'\n"},
+      {{"--jobs=\x7F", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x7F'\n"},
+      {{"-j\r", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x0D'\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Scan(c.args);
+    EXPECT_EQ(r.status, kScanUsageError) << c.message;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.message);
+  }
+}
+
 TEST(Scan, MapPrintsHeaderAndWrittenRowsOnly) {
   // Data at 0x1000..0x1003 and 0x5000, start vector at 0x3000 (no data there), rows between unused.
   const std::string bytes =
       "S107100041422063E2\nS10450007F2C\nS9033000CC\n";
   const Result r = Scan({"--map", WriteFile("map.s", bytes)});
   ASSERT_EQ(r.status, kScanSuccess) << r.out;
-  std::string expected_map = "\nAddress";
+  std::string expected_map = "\nAddress ";
   for (int c = 0; c < 32; ++c) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, " %02X", c);
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "  %02X", c);
     expected_map += hex;
   }
   expected_map += " ~~~~~~~ ASCII ~~~~~~~\n";
@@ -181,7 +200,7 @@ TEST(Scan, JsonWithMapIsOneValidObject) {
   const Result r = Scan({"--json", "--map", WriteFile("json_map.s", "S107100041422063E2\nS10450007F2C\nS9033000CC\n")});
   ASSERT_EQ(r.status, kScanSuccess);
   const nlohmann::json report = nlohmann::json::parse(r.out);
-  EXPECT_EQ(report["map"]["header"].get<std::string>().substr(0, 11), "Address 00 ");
+  EXPECT_EQ(report["map"]["header"].get<std::string>().substr(0, 13), "Address   00 ");
   ASSERT_EQ(report["map"]["rows"].size(), 3u);
   EXPECT_EQ(report["map"]["rows"][1].get<std::string>().substr(0, 12), "00003000 !FF");
   EXPECT_EQ(report["numbers"]["lowest_address"], 0x1000);
@@ -253,6 +272,47 @@ TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
     EXPECT_EQ(q.status, c.status) << c.args.back();
     EXPECT_EQ(q.out + q.err, "") << c.args.back();
   }
+}
+
+TEST(Scan, AsManyFilesAtATimeAsJobsWhenInputsWait) {
+  // FIFOs written in the reverse order of the files: the last one's writer comes first, and only once that file
+  // is open, so every file must be open at once, whatever the number of cores.
+  const std::size_t count = std::thread::hardware_concurrency() + 2;
+  std::vector<std::string> args = {"-j", std::to_string(count)};
+  std::string expected;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string fifo = TestDir() + "/chain_" + std::to_string(i);
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    args.push_back(fifo);
+    expected += "File: " + fifo + "\n" + kThreeLinesReport + "\n";
+  }
+  bool in_order = true;
+  std::thread writer([&] {
+    // A FIFO opens for writing without waiting only while its reader has it open. Past the deadline the files are
+    // written in any order, so that a scan that waits for ever still ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<bool> fed(count, false);
+    for (std::size_t left = count; left > 0;) {
+      in_order = in_order && std::chrono::steady_clock::now() < deadline;
+      for (std::size_t i = count; i-- > 0;) {
+        if (fed[i]) continue;
+        const int fd = ::open(args[2 + i].c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          fed[i] = ::write(fd, kThreeLines.data(), kThreeLines.size()) == static_cast<ssize_t>(kThreeLines.size());
+          ::close(fd);
+          left -= fed[i] ? 1 : 0;
+        }
+        if (in_order) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const Result r = Scan(args);
+  writer.join();
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(r.status, kScanSuccess);
+  EXPECT_EQ(r.out, expected);
 }
 
 TEST(Scan, RangesFollowTheWrittenAddresses) {

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QImage>
 #include <QInputDialog>
@@ -21,6 +22,9 @@
 #include <QWindow>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -165,6 +169,43 @@ class FileSizeCap {
   rlimit saved_{};
   void (*signal_)(int) = nullptr;
 };
+
+// Makes an entry of a kind at path: "" none, "file" a regular file, "char" a copy of /dev/full, "fifo", "folder",
+// "link" a link to target.txt beside it.
+bool Make(const QString& kind, const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  if (kind.isEmpty()) return true;
+  if (kind == "file") {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("old\n") == 4;
+  }
+  if (kind == "char") return ::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  if (kind == "fifo") return ::mkfifo(name.constData(), 0600) == 0;
+  if (kind == "folder") return QDir().mkdir(path);
+  if (kind == "link") return ::symlink("target.txt", name.constData()) == 0;
+  return false;
+}
+
+// The entries of a folder, each as its name and what it is, in name order.
+QStringList Entries(const QString& folder) {
+  QStringList entries;
+  for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+    const QByteArray name = QFile::encodeName(QDir(folder).filePath(entry));
+    struct stat status {};
+    if (::lstat(name.constData(), &status) != 0) return {entry + " vanished"};
+    if (S_ISLNK(status.st_mode)) {
+      entries << entry + " -> " + QFileInfo(QDir(folder).filePath(entry)).symLinkTarget().section('/', -1);
+    } else if (S_ISCHR(status.st_mode)) {
+      entries << entry + QString(" char %1,%2").arg(major(status.st_rdev)).arg(minor(status.st_rdev));
+    } else {
+      entries << entry + (S_ISREG(status.st_mode)    ? " file"
+                          : S_ISFIFO(status.st_mode) ? " fifo"
+                          : S_ISDIR(status.st_mode)  ? " folder"
+                                                     : " other");
+    }
+  }
+  return entries;
+}
 
 }  // namespace
 
@@ -769,20 +810,44 @@ class FrmDataTest : public QObject {
     QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
   }
 
-  // The text goes through a temporary file beside the target; a failure, here the file size cap of the process
-  // reached in the middle of the rows, leaves neither behind.
+  // The text goes through a temporary file beside the target, which replaces a regular file only: a link is followed
+  // to one and the link stays; anything else at the path (a device node, a FIFO, a folder, a link to one or to no
+  // file) is refused and left as it was. A failure, here the file size cap of the process reached in the middle of
+  // the rows, leaves no file behind.
   void saveMapAsText_data() {
-    QTest::addColumn<int>("size_cap");  // 0 for none
-    QTest::addColumn<QString>("complaint");
-    QTest::newRow("written") << 0 << QString();
-    QTest::newRow("write fails") << 2048 << QString("Unable to save the map to '%1':\nFile too large");
+    QTest::addColumn<QString>("at_path");    // what map.txt is beforehand: "", or a kind as Make takes it
+    QTest::addColumn<QString>("at_target");  // what target.txt, where a link at map.txt leads, is beforehand
+    QTest::addColumn<int>("size_cap");       // 0 for none
+    QTest::addColumn<QString>("complaint");  // %1 the path, %2 target.txt's
+    QTest::addColumn<QStringList>("after");  // the folder's entries afterwards, as Entries gives them
+    QTest::newRow("new file") << "" << "" << 0 << QString() << QStringList{"map.txt file"};
+    QTest::newRow("regular file") << "file" << "" << 0 << QString() << QStringList{"map.txt file"};
+    QTest::newRow("write fails") << "" << "" << 2048 << QString("File too large") << QStringList();
+    QTest::newRow("character device") << "char" << "" << 0 << QString("'%1' is not a regular file")
+                                      << QStringList{"map.txt char 1,7"};
+    QTest::newRow("FIFO") << "fifo" << "" << 0 << QString("'%1' is not a regular file") << QStringList{"map.txt fifo"};
+    QTest::newRow("folder") << "folder" << "" << 0 << QString("'%1' is not a regular file")
+                            << QStringList{"map.txt folder"};
+    QTest::newRow("link to a regular file") << "link" << "file" << 0 << QString()
+                                            << QStringList{"map.txt -> target.txt", "target.txt file"};
+    QTest::newRow("link to a FIFO") << "link" << "fifo" << 0 << QString("'%2' is not a regular file")
+                                    << QStringList{"map.txt -> target.txt", "target.txt fifo"};
+    QTest::newRow("link to no file") << "link" << "" << 0 << QString("'%1' is a link that leads to no file")
+                                     << QStringList{"map.txt -> target.txt"};
   }
   void saveMapAsText() {
+    QFETCH(QString, at_path);
+    QFETCH(QString, at_target);
     QFETCH(int, size_cap);
     QFETCH(QString, complaint);
+    QFETCH(QStringList, after);
+    if (at_path == "char" && ::geteuid() != 0) QSKIP("making a device node needs root");
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString path = folder.filePath("map.txt");
+    const QString target = folder.filePath("target.txt");
+    QVERIFY(Make(at_path, path));
+    QVERIFY(Make(at_target, target));
     Tfrm_Data* map = NewMap(0x00001000, 0x00002FFF);
     QVERIFY(map);
     Fill(*map, 0x1020, "AB");
@@ -803,9 +868,10 @@ class FrmDataTest : public QObject {
       (*save)->trigger();
     }
     QCOMPARE(presets, QStringList{"test.s19.map.txt"});
+    QCOMPARE(Entries(folder.path()), after);
     if (!complaint.isEmpty()) {
-      QCOMPARE(messages.texts, QStringList{complaint.arg(path)});
-      QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+      const QString reason = QString(complaint).replace("%1", path).replace("%2", QFileInfo(target).canonicalFilePath());
+      QCOMPARE(messages.texts, QStringList{QString("Unable to save the map to '%1':\n%2").arg(path, reason)});
       return;
     }
     QVERIFY(messages.texts.isEmpty());

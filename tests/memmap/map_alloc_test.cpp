@@ -4,36 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 #include <vector>
 
 #include "memmap/map_grid.h"
-
-namespace {
-
-// Allocations left before the next one fails; negative: none fails.
-long g_allocations_left = -1;
-long g_live_allocations = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (g_allocations_left == 0) throw std::bad_alloc();
-  if (g_allocations_left > 0) --g_allocations_left;
-  void* memory = std::malloc(size == 0 ? 1 : size);
-  if (memory == nullptr) throw std::bad_alloc();
-  ++g_live_allocations;
-  return memory;
-}
-
-void operator delete(void* memory) noexcept {
-  if (memory == nullptr) return;
-  --g_live_allocations;
-  std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
+#include "support/failing_allocation.h"
 
 namespace varnok {
 namespace {
@@ -55,7 +30,7 @@ TEST(MapAllocationTest, RunningOutOfMemoryLeavesEveryPageWholeAndLeaksNothing) {
   const auto apply = [&](std::vector<int>& plain, const Step& step) {
     std::copy(source.begin(), source.begin() + step.length, plain.begin() + step.offset);
   };
-  const long live_before = g_live_allocations;
+  const long live_before = test::LiveAllocations();
   // Fail the n-th allocation of the whole sequence, for every n until one runs through without failing.
   bool completed = false;
   long fail_at = 0;
@@ -64,7 +39,7 @@ TEST(MapAllocationTest, RunningOutOfMemoryLeavesEveryPageWholeAndLeaksNothing) {
       MapGrid grid;
       grid.Build(0, kSpan - 1);
       std::vector<int> before(kSpan, -1);  // the byte, or -1 where nothing was written
-      g_allocations_left = fail_at;
+      test::FailAllocationAfter(fail_at);
       std::size_t step = 0;
       try {
         for (; step < steps.size(); ++step) {
@@ -74,7 +49,7 @@ TEST(MapAllocationTest, RunningOutOfMemoryLeavesEveryPageWholeAndLeaksNothing) {
         completed = true;
       } catch (const std::bad_alloc&) {
       }
-      g_allocations_left = -1;
+      test::StopFailingAllocations();
       std::vector<int> after = before;
       if (!completed) apply(after, steps[step]);
       // The failed block reached its pages in order: a leading part of them holds its bytes, the rest the former.
@@ -94,7 +69,7 @@ TEST(MapAllocationTest, RunningOutOfMemoryLeavesEveryPageWholeAndLeaksNothing) {
         ASSERT_TRUE(past_failure ? as_before : as_after) << "failing allocation " << fail_at << ", page " << page;
       }
     }
-    ASSERT_EQ(g_live_allocations, live_before) << "failing allocation " << fail_at;
+    ASSERT_EQ(test::LiveAllocations(), live_before) << "failing allocation " << fail_at;
   }
   EXPECT_GT(fail_at, 20);  // the sequence took many allocations, and each of them failed once
 }

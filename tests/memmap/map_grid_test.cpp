@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -360,6 +361,72 @@ TEST(NextWrittenRowTest, UnalignedBaseAndEmptyMap) {
   EXPECT_EQ(grid.NextWrittenRow(256), -1);
 }
 
+// The one-pass walk that writes the map's text visits exactly the rows, masks and bytes that the row-by-row
+// queries give, whatever the pages hold and wherever the marks fall.
+TEST(WrittenRowWalkTest, AgreesWithRowByRowQueries) {
+  std::uint8_t bytes[9000];
+  for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  struct Shape {
+    const char* name;
+    std::uint32_t lowest, highest;
+    std::function<void(MapGrid&)> write;
+  };
+  const Shape shapes[] = {
+      {"sparse runs across a page border, marks between", 0x00000000, 0x0000FFFF,
+       [&](MapGrid& g) {
+         g.FillBlock(0x00000FF0, 40, bytes);
+         g.FillBlock(0x00003001, 3, bytes);
+         g.MarkStartVector(0x00000040);
+         g.MarkStartVector(0x00002000);
+         g.MarkStartVector(0x00003002);
+       }},
+      {"dense pages, a mark before, inside and after them", 0x00000000, 0x000FFFFF,
+       [&](MapGrid& g) {
+         g.MarkStartVector(0x00000010);
+         g.FillBlock(0x00010000, sizeof bytes, bytes);
+         g.MarkStartVector(0x00010400);
+         g.MarkStartVector(0x00011FFF);
+         g.MarkStartVector(0x000FFFFF);
+       }},
+      {"unaligned base wrapping past 0xFFFFFFFF", 0xFFFFF005, 0x00001004,
+       [&](MapGrid& g) {
+         g.FillBlock(0xFFFFFFF0, 64, bytes);
+         g.MarkStartVector(0x00001004);
+         g.MarkStartVector(0xFFFFF006);
+       }},
+      {"marks only", 0x00000000, 0x00FFFFFF,
+       [&](MapGrid& g) {
+         g.MarkStartVector(0x00000000);
+         g.MarkStartVector(0x00ABCDEF);
+       }},
+  };
+  for (const Shape& shape : shapes) {
+    MapGrid grid = Built(shape.lowest, shape.highest);
+    shape.write(grid);
+    std::vector<std::pair<std::uint32_t, RowCells>> expected;
+    for (std::int32_t row = grid.NextWrittenRow(0); row != -1; row = grid.NextWrittenRow(row)) {
+      expected.emplace_back(grid.RowAddress(row), grid.Row(row));
+    }
+    std::vector<std::pair<std::uint32_t, RowCells>> walked;
+    grid.ForEachWrittenRow([&](std::uint32_t address, const RowCells& cells) {
+      walked.emplace_back(address, cells);
+      return true;
+    });
+    ASSERT_EQ(walked.size(), expected.size()) << shape.name;
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+      const auto& [address, cells] = walked[i];
+      EXPECT_EQ(address, expected[i].first) << shape.name << " row " << i;
+      EXPECT_EQ(cells.filled, expected[i].second.filled) << shape.name << " row " << i;
+      EXPECT_EQ(cells.start_vector, expected[i].second.start_vector) << shape.name << " row " << i;
+      for (std::uint32_t c = 0; c < 32; ++c) {
+        if (cells.filled & (1u << c)) {
+          EXPECT_EQ(cells.bytes[c], expected[i].second.bytes[c]) << shape.name;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnok
 
@@ -375,7 +442,12 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
   grid.FillBlock(0x00000050u, 1, bytes);
   grid.MarkStartVector(0xFFFFFFFDu);
   grid.MarkStartVector(0x00000060u);
-  for (std::int32_t row : {0, 1, 8, 9, 11, 12, grid.RowCount() - 1, grid.RowCount(), -1}) {
+  // Whole rows, one of them with the start vector on a filled cell.
+  std::uint8_t full[64];
+  for (std::size_t i = 0; i < sizeof full; ++i) full[i] = static_cast<std::uint8_t>(i * 37 + 5);
+  grid.FillBlock(0x00000080u, sizeof full, full);
+  grid.MarkStartVector(0x000000BFu);
+  for (std::int32_t row : {1, 8, 9, 11, 12, 13, 14, 15, grid.RowCount() - 1, grid.RowCount(), -1}) {
     std::string expected;
     if (row >= 0 && row < grid.RowCount()) {
       for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
@@ -387,6 +459,19 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
     grid.AppendRowText(row, text);
     EXPECT_EQ(text, "keep:" + expected) << "row " << row;
   }
+  // The header's column numbers stand over the digits of a whole row's cells, its titles over the address and
+  // the ASCII column.
+  std::string header;
+  std::string whole;
+  grid.AppendRowText(0, header);
+  grid.AppendRowText(14, whole);
+  EXPECT_EQ(header.substr(0, 9), "Address  ");
+  for (std::int32_t column = 1; column <= 32; ++column) {
+    const std::size_t digits = 9 + 4 * static_cast<std::size_t>(column - 1) + 1;
+    EXPECT_EQ(header.substr(digits - 2, 4), "  " + grid.Cell(column, 0)) << column;
+    EXPECT_EQ(whole.substr(digits - 1, 3), grid.Cell(column, 14)) << column;
+  }
+  EXPECT_EQ(header.substr(whole.size() - 32), grid.Cell(MapGrid::AsciiColumn, 0));
 }
 
 }  // namespace

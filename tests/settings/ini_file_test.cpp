@@ -1,15 +1,25 @@
 #include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace varnok::settings {
 namespace {
@@ -140,36 +150,202 @@ TEST_F(IniFileTest, AFailedWriteRaisesAndLeavesTheFileAlone) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "no temporary file is left";
 }
 
+// Everything in a folder and in its folder "elsewhere": each entry's type and, for a regular file, its contents or,
+// for a link, its target.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> entries;
+  std::vector<fs::directory_entry> all{fs::directory_iterator(folder), fs::directory_iterator()};
+  all.insert(all.end(), fs::directory_iterator(folder / "elsewhere"), fs::directory_iterator());
+  for (const auto& entry : all) {
+    const std::string name = entry.path().lexically_relative(folder).string();
+    const auto type = entry.symlink_status().type();
+    std::string& shown = entries[name] = std::to_string(static_cast<int>(type)) + ":";
+    if (type == fs::file_type::symlink) {
+      shown += fs::read_symlink(entry.path()).string();
+    } else if (type == fs::file_type::regular) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      shown.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+  return entries;
+}
+
+// Makes writes beyond a few bytes fail as on a full disk (EFBIG instead of ENOSPC), while it lives.
+class FullDisk {
+ public:
+  FullDisk() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tiny{4, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+  }
+  ~FullDisk() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, SIG_DFL);
+  }
+
+ private:
+  rlimit saved_{};
+};
+
+// Makes a file of that name and contents in the folder elsewhere and a link to it at the path.
+std::function<void(const fs::path&, const fs::path&)> LinkElsewhere(const std::string& name, const std::string& contents) {
+  return [name, contents](const fs::path& path, const fs::path& elsewhere) {
+    std::ofstream(elsewhere / name) << contents;
+    fs::create_symlink(elsewhere / name, path);
+  };
+}
+
 TEST_F(IniFileTest, OnlyARegularFileOfAtMost1MiBIsASettingsFile) {
+  const std::string settings = "[app]\ntop=16\n";
+  const std::string document = "[app]\ntop=16\n" + std::string(2u << 20, ';');
   const struct {
     const char* what;
-    std::function<void(const std::string&)> make;
+    std::function<void(const fs::path& path, const fs::path& elsewhere)> make;
+    bool full_disk;
+    std::int32_t top;  // read before the write
+    bool written;
   } cases[] = {
-      {"a FIFO without a writer", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
-      {"a link to /dev/zero", [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
-      {"a folder", [](const std::string& path) { fs::create_directory(path); }},
+      {"nothing", [](const fs::path&, const fs::path&) {}, false, 296, true},
+      {"a regular file", [&](const fs::path& path, const fs::path&) { std::ofstream(path) << settings; }, false, 16, true},
+      {"a link to a settings file in another folder", LinkElsewhere("dotfile.ini", settings), false, 16, true},
+      {"a larger file", [&](const fs::path& path, const fs::path&) { std::ofstream(path) << document; }, false, 296, false},
+      {"a link to a larger document", LinkElsewhere("document.txt", document), false, 296, false},
+      {"a FIFO without a writer", [](const fs::path& path, const fs::path&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       false, 296, false},
+      {"a link to /dev/zero", [](const fs::path& path, const fs::path&) { fs::create_symlink("/dev/zero", path); }, false,
+       296, false},
+      {"a folder", [](const fs::path& path, const fs::path&) { fs::create_directory(path); }, false, 296, false},
+      {"a dangling link", [](const fs::path& path, const fs::path& elsewhere) { fs::create_symlink(elsewhere / "gone", path); },
+       false, 296, false},
+      {"a link loop", [](const fs::path& path, const fs::path&) { fs::create_symlink(path.filename(), path); }, false,
+       296, false},
+      {"a settings file on a full disk", [&](const fs::path& path, const fs::path&) { std::ofstream(path) << settings; },
+       true, 16, false},
+      {"no file on a full disk", [](const fs::path&, const fs::path&) {}, true, 296, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(path_);
-    c.make(path_);
-    const auto type = fs::symlink_status(path_).type();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "elsewhere");
+    c.make(path_, dir_ / "elsewhere");
+    const auto before = Snapshot(dir_);
     TIniFile ini(path_);
-    EXPECT_EQ(ini.ReadInteger("app", "top", 296), 296);
-    EXPECT_EQ(ini.ReadString("file", "name", "none"), "none");
-    EXPECT_THROW(ini.WriteInteger("app", "top", 1), EIniFileException);
-    EXPECT_EQ(fs::symlink_status(path_).type(), type) << "left in place";
+    EXPECT_EQ(ini.ReadInteger("app", "top", 296), c.top);
+    bool raised = false;
+    {
+      std::optional<FullDisk> full;
+      if (c.full_disk) full.emplace();
+      try {
+        ini.WriteStrings(std::array<IniEntry, 2>{{{"app", "top", "1"}, {"file", "name", "x.s"}}});
+      } catch (const EIniFileException&) {
+        raised = true;
+      }
+    }
+    EXPECT_EQ(raised, !c.written);
+    auto after = Snapshot(dir_);
+    if (c.written) {
+      EXPECT_EQ(ini.ReadInteger("app", "top", 296), 1);
+      EXPECT_EQ(ini.ReadString("file", "name", ""), "x.s");
+      // The settings changed where they live and nothing else did: a link stays, and no temporary file is left.
+      const std::string holder = fs::relative(fs::canonical(path_), dir_).string();
+      auto others = before;
+      others.erase(holder);
+      after.erase(holder);
+      EXPECT_EQ(after, others);
+    } else {
+      EXPECT_EQ(after, before) << "left untouched, and no temporary file is left";
+    }
   }
-  // A regular file too large to be settings reads as absent, and the first write replaces it as if it were.
-  fs::remove_all(path_);
-  Put("[app]\ntop=16\n" + std::string(2u << 20, ';'));
-  TIniFile large(path_);
-  EXPECT_EQ(large.ReadInteger("app", "top", 296), 296);
-  large.WriteInteger("app", "top", 1);
-  EXPECT_EQ(Get(), "[app]\ntop=1\n");
-  fs::remove_all(path_);
-  Put("[app]\ntop=16\n" + std::string((1u << 20) - 13, ';'));
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+  Put(settings + std::string((1u << 20) - settings.size(), ';'));
   EXPECT_EQ(TIniFile(path_).ReadInteger("app", "top", 296), 16) << "exactly 1 MiB is read";
+}
+
+// Each of several writers stores, again and again, its own name and path and a counter key of its own, all at once.
+TEST_F(IniFileTest, ConcurrentWritesFollowOneAnother) {
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 40;
+  int start[2];
+  ASSERT_EQ(::pipe(start), 0);
+  std::vector<pid_t> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      char go;
+      if (::read(start[0], &go, 1) != 1) ::_exit(2);
+      const std::string me = "writer" + std::to_string(i);
+      TIniFile ini(path_);
+      for (int round = 1; round <= kRounds; ++round) {
+        const std::string count = std::to_string(round);
+        try {
+          ini.WriteStrings(std::array<IniEntry, 3>{{{"file", "name", me}, {"file", "path", me}, {"count", me, count}}});
+        } catch (const EIniFileException&) {
+          ::_exit(1);
+        }
+      }
+      ::_exit(0);
+    }
+    writers.push_back(pid);
+  }
+  ASSERT_EQ(::write(start[1], std::string(kWriters, 'g').data(), kWriters), kWriters);
+  int torn = 0;
+  std::vector<int> statuses(kWriters, -1);
+  for (bool running = true; running;) {
+    running = false;
+    for (int i = 0; i < kWriters; ++i) {
+      if (statuses[i] == -1 && ::waitpid(writers[i], &statuses[i], WNOHANG) != writers[i]) {
+        statuses[i] = -1;
+        running = true;
+      }
+    }
+    const std::string text = Get();
+    const std::size_t name = text.find("name=");
+    const std::size_t path = text.find("path=");
+    if (name == std::string::npos || path == std::string::npos) continue;
+    if (text.substr(name + 5, 7) != text.substr(path + 5, 7)) ++torn;
+  }
+  for (const int status : statuses) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(start[0]);
+  ::close(start[1]);
+  EXPECT_EQ(torn, 0) << "a reader saw the name of one writer with the path of another";
+  const TIniFile ini(path_);
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_EQ(ini.ReadInteger("count", "writer" + std::to_string(i), 0), kRounds) << "no write is lost";
+  }
+  EXPECT_EQ(ini.ReadString("file", "name", ""), ini.ReadString("file", "path", ""));
+}
+
+TEST_F(IniFileTest, AKillAtAnyPointLeavesNoTemporaryFile) {
+  Put("[app]\ntop=16\n");
+  const std::string long_value(100000, 'v');
+  for (int kill = 0; kill < 40; ++kill) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      TIniFile ini(path_);
+      for (;;) ini.WriteStrings(std::array<IniEntry, 2>{{{"app", "top", std::to_string(kill)}, {"file", "name", long_value}}});
+    }
+    // Kills land at different points of the writes, a few milliseconds apart.
+    ::usleep(static_cast<useconds_t>(500 + 250 * kill));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    // At most the one fixed temporary name stands between a kill and the next write.
+    ASSERT_LE(names.size(), 2u);
+    if (names.size() == 2) {
+      EXPECT_EQ(names[1], "varnok.ini.tmp");
+    }
+    EXPECT_EQ(names[0], "varnok.ini");
+    EXPECT_TRUE(Get().starts_with("[app]\ntop=")) << "the settings file is whole";
+  }
+  TIniFile(path_).WriteString("app", "top", "1");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "the next write cleared it";
 }
 
 TEST_F(IniFileTest, AWriteKeepsTheFileModeAndALinkInPlace) {

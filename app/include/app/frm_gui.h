@@ -44,10 +44,10 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
 
   // Replaces the open-file dialog that "Choose s-record file" runs.
   void SetOpenFileDialog(OpenFileDialog dialog);
-  // Chooses file as the open-file dialog would (a relative path counts from the current folder) and starts the
-  // analysis; ignored while a run is in progress. A file from the command line or dropped on the window comes
-  // this way.
-  void OpenFile(const QString& file);
+  // Chooses file (the file system's bytes, in any encoding) as the open-file dialog would (a relative path counts
+  // from the current folder) and starts the analysis; ignored while a run is in progress. A file from the command
+  // line or dropped on the window comes this way.
+  void OpenFile(const std::string& file);
   // Ticks "Generate graphical memory map" (--map on the command line).
   void TickMapOption();
   // How long a run goes on before its status line shows its progress ("Parsing... 37 %"); 500 ms unless changed.
@@ -77,8 +77,8 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
 
  private:
   void btn_OpenClick();
-  // Shows a chosen file: its name, its folder and whether it exists.
-  void ChooseFile(const QString& chosen);
+  // Shows a chosen file (an absolute path in the file system's bytes): its name, its folder and whether it exists.
+  void ChooseFile(const std::string& chosen);
   void btn_ParseClick();
   // The analysis of the chosen file and, with the map option on, the memory map; how it ended.
   RunKind AnalyseChosenFile();
@@ -87,7 +87,9 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   void FormClose();
   void LoadSettings();
   void SaveSettings();
-  // The input path: the folder text of mem_Path followed directly by the caption of lbl_Name.
+  // Shows the name and the folder of the file to read (the file system's bytes) in lbl_Name and mem_Path.
+  void ShowFile(std::string name, std::string folder);
+  // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
   // Builds the memory map window of a successful run, handles the events queued while the analysis ran, shows
   // the window and fills it from the kept blocks; false when the run was cancelled meanwhile (no window is left).
@@ -123,10 +125,16 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   std::string settings_path_;
   OpenFileDialog open_file_dialog_;
   QString last_chosen_;  // preset of the next open-file dialog: the file chosen last in this run
+  // The bytes of what lbl_Name and mem_Path show: a name that is not valid UTF-8 shows with U+FFFD, but these open
+  // the file and are stored.
+  std::string file_name_;
+  std::string file_folder_;
   AnalysisState state_;
   QPointer<Tfrm_Data> frm_Data;
   bool running_ = false;
   bool close_pending_ = false;
+  bool closing_ = false;  // FormClose is running (its write error may be on the screen)
+  bool closed_ = false;   // FormClose has run: the settings are written and the data freed
   bool cancel_requested_ = false;
   bool map_option_ = false;  // the run's map option: reading and filling then share the progress
   std::chrono::milliseconds progress_delay_{500};

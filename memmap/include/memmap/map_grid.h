@@ -107,9 +107,12 @@ class MapGrid {
   // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
   std::int32_t NextWrittenRow(std::int32_t row) const;
 
-  // Appends the row's 34 cell texts joined by one blank (the form in which varnok-scan prints a row);
-  // nothing for a row outside the table.
+  // Appends the row's text as the map's text gives it (map_text.h); nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
+
+  // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
+  // it returns false.
+  void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
 
   // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
   const std::vector<MapRegion>& Regions() const;
@@ -159,21 +162,6 @@ class MapGrid {
   std::vector<std::uint32_t> marks_;  // map offsets of start vector marks, ascending
   mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
 };
-
-// Calls take(text) with the header row's text, then with the text of every data row that holds a filled or
-// start-vector cell, in row order: the map as varnok-scan --map prints it and "Save map as text..." writes it. Rows
-// are formatted one at a time into one buffer, since a whole map is far larger than the memory it takes. Stops
-// when take returns false.
-template <typename Take>
-void ForEachMapTextRow(const MapGrid& grid, Take&& take) {
-  std::string line;
-  // Row 0 is the header row; NextWrittenRow ends the walk with -1.
-  for (std::int32_t row = 0; row >= 0; row = grid.NextWrittenRow(row)) {
-    line.clear();
-    grid.AppendRowText(row, line);
-    if (!take(static_cast<const std::string&>(line))) return;
-  }
-}
 
 // Told how many block data bytes were written so far and in all; returning false cancels the fill.
 using FillProgress = std::function<bool(std::uint64_t bytes_done, std::uint64_t bytes_total)>;

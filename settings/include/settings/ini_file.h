@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,13 +15,23 @@ class EIniFileException : public std::runtime_error {
   explicit EIniFileException(const std::string& path);
 };
 
+// One key's value to be stored.
+struct IniEntry {
+  std::string_view section;
+  std::string_view key;
+  std::string_view value;
+};
+
 // A private-profile (INI) file of 8-bit text: "[section]" lines and "key=value" lines below them.
 // Section and key names match without regard to ASCII case; blanks around names and values are ignored;
 // lines starting with ";" or "#" are comments. Construction only keeps the path; every read opens the
-// file anew and every write rewrites it, changing only the line of that key (or adding the missing
-// section or key) and leaving every other line as it was. Only a regular file of at most 1 MiB is read; anything
-// else at the path reads as a missing file: a larger file is replaced by the first write, a FIFO, a device or a
-// folder is never written over.
+// file anew and every write replaces it as a whole, changing only the lines of its keys (or adding the missing
+// sections or keys) and leaving every other line as it was. Only a regular file of at most 1 MiB is settings,
+// at the path or at the end of a symbolic link there (the file is then replaced in its own folder and the link
+// stays); anything else at the path reads as a missing file and is never written: a larger file, a FIFO, a device,
+// a folder, a dangling or looping link. A write holds an exclusive lock (flock) on the file while it reads and
+// replaces it, so concurrent writes follow one another; no temporary file outlives a write, except one fixed
+// name ("<file>.tmp") after a kill in the instant before the replacement, which the next write removes.
 class TIniFile {
  public:
   static constexpr std::size_t kMaxValueLength = 2047;
@@ -40,6 +51,10 @@ class TIniFile {
   // Stores the value text (up to its first line break), creating the file, section or key when needed.
   // Throws EIniFileException when the file cannot be written; the file then keeps its old contents.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+
+  // Stores every entry, in order, as WriteString would, in one replacement of the file: a reader sees all of them
+  // or none.
+  void WriteStrings(std::span<const IniEntry> entries);
 
   // Stores the value as signed decimal text through WriteString.
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMargins>
 #include <QObject>
 #include <QPoint>
@@ -25,6 +26,18 @@ QRect KeptInside(const QRect& frame, const QRect& area);
 
 // The available area of the screen that holds the centre of frame, or of the primary screen when none does.
 QRect AvailableAreaAt(const QRect& frame);
+
+// How much of a window's outer frame, from its top, counts as its title bar: what a window manager draws there is
+// seldom taller.
+inline constexpr int kTitleBarHeight = 24;
+
+// The top-left corner for a window whose outer frame is frame: its own while the title bar (the top kTitleBarHeight
+// pixels of the frame) meets one of the areas, else the corner that brings the frame inside the area nearest to the
+// title bar (KeptInside). Without areas the frame stays where it is.
+QPoint TitleBarOnScreen(const QRect& frame, const QList<QRect>& areas);
+
+// The available area of every screen.
+QList<QRect> AvailableAreas();
 
 // Places a top-level window by its outer frame: where place says when Apply is called (before the window is
 // shown), and once more when the window is first exposed, since only then does the window manager tell the size

@@ -1,0 +1,116 @@
+// varnok-scan whose memory runs out at any allocation, in any layout, with one file or several on several threads:
+// it ends with status 3 and "Out of memory!!", or with the very report it prints when memory lasts; a report cut
+// short never runs into the next one's line, and nothing leaks.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "cli/scan.h"
+#include "support/failing_allocation.h"
+#include "support/srec_builder.h"
+
+namespace varnok {
+namespace {
+
+// A stream buffer of a fixed size, so that writing the report allocates nothing.
+class FixedBuffer : public std::streambuf {
+ public:
+  FixedBuffer() : bytes_(std::size_t{1} << 20) { setp(bytes_.data(), bytes_.data() + bytes_.size()); }
+  std::string Text() const { return std::string(pbase(), pptr()); }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+  bool ran_through;  // the allocation that was to fail never came
+  long leaked;       // allocations the run left behind
+};
+
+Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) {
+  FixedBuffer out_buffer, err_buffer;
+  std::ostream out(&out_buffer), err(&err_buffer);
+  ScanContext context;
+  context.allocate = &test::CountedMalloc;  // the data blocks the run keeps
+  const long live_before = test::LiveAllocations();
+  test::FailAllocationAfter(fail_at, for_good);
+  const int status = RunScan(args, out, err, context);
+  const bool ran_through = test::StopFailingAllocations();
+  const long leaked = test::LiveAllocations() - live_before;
+  return {status, out_buffer.Text(), err_buffer.Text(), ran_through, leaked};
+}
+
+std::string WriteFile(const std::string& name, const std::string& bytes) {
+  const std::string path = ::testing::TempDir() + "varnok_scan_alloc_" + std::to_string(::getpid()) + "_" + name;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  return path;
+}
+
+// Whether every report starts a line of its own, a report after one cut short included.
+bool ReportsStartLines(const std::string& out) {
+  for (const std::string start : {"File: ", "{\"status\""}) {
+    for (std::size_t at = out.find(start); at != std::string::npos; at = out.find(start, at + 1)) {
+      if (at > 0 && out[at - 1] != '\n') return false;
+    }
+  }
+  return true;
+}
+
+TEST(ScanAllocation, EveryFailedAllocationEndsInOutOfMemoryOrTheFullReport) {
+  // Data in separate ranges, a start vector, and a module name with bytes that JSON escapes.
+  const std::string image = test::Record(0, 0, "a\\\"\x01\xE9") + "\n" + test::Record(1, 0x100, std::string(40, 'x')) +
+                            "\n" + test::Record(1, 0x2000, "\"\\y") + "\n" + test::Record(9, 0x100, "") + "\n";
+  const std::string good = WriteFile("good.s", image);
+  const std::string bad = WriteFile("bad.s", image + "S9030000FD\n");
+  const struct {
+    std::vector<std::string> args;
+    bool for_good;
+  } cases[] = {
+      {{"--json", "--map", "--ranges", good}, true},
+      {{"--json", "--map", "--ranges", good}, false},
+      {{"--map", "--ranges", good}, true},
+      {{"--json", "--map", "--ranges", "-j", "3", good, bad, good, good}, true},
+      {{"--json", "--map", "--ranges", "-j", "3", good, bad, good, good}, false},
+      {{"--map", "-j", "3", good, bad, good, good}, true},
+  };
+  for (const auto& c : cases) {
+    std::string label;
+    for (const std::string& arg : c.args) label += arg + " ";
+    label += c.for_good ? "(every allocation from the n-th on fails)" : "(the n-th allocation fails)";
+    const Outcome full = Scan(c.args, -1, false);
+    ASSERT_NE(full.status, kScanOutOfMemory) << label;
+    long fail_at = 0;
+    for (;; ++fail_at) {
+      const Outcome r = Scan(c.args, fail_at, c.for_good);
+      ASSERT_EQ(r.leaked, 0) << label << ", failing at " << fail_at;
+      ASSERT_TRUE(ReportsStartLines(r.out)) << label << ", failing at " << fail_at << ":\n" << r.out;
+      if (r.status == kScanOutOfMemory) {
+        ASSERT_FALSE(r.err.empty()) << label << ", failing at " << fail_at;
+        std::string messages;
+        while (messages.size() < r.err.size()) messages += "Out of memory!!\n";
+        ASSERT_EQ(r.err, messages) << label << ", failing at " << fail_at;
+      } else {
+        ASSERT_EQ(r.status, full.status) << label << ", failing at " << fail_at;
+        ASSERT_EQ(r.out, full.out) << label << ", failing at " << fail_at;
+        ASSERT_EQ(r.err, full.err) << label << ", failing at " << fail_at;
+      }
+      if (r.ran_through) break;
+    }
+    EXPECT_GT(fail_at, 10) << label;
+  }
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+}
+
+}  // namespace
+}  // namespace varnok
