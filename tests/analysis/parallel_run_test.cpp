@@ -221,7 +221,8 @@ TEST(ParallelRun, CancelAndOutOfMemoryAgree) {
 }
 
 // An input whose reading fails part-way: this process's own memory read through /proc/self/mem, text pages
-// followed by one that is not mapped.
+// followed by a page of an empty file, which cannot be read. (A page left unmapped could be mapped again by the
+// run's own allocations.)
 class FailingInput {
  public:
   explicit FailingInput(const std::string& text) : text_size_((text.size() / kPage + 1) * kPage) {
@@ -232,10 +233,15 @@ class FailingInput {
     const std::size_t start = text_size_ - text.size();
     std::memset(pages_, '\n', start);
     std::memcpy(pages_ + start, text.data(), text.size());
-    ::munmap(pages_ + text_size_, kPage);
+    const int empty = ::memfd_create("empty", MFD_CLOEXEC);
+    if (empty < 0 || ::mmap(pages_ + text_size_, kPage, PROT_READ, MAP_SHARED | MAP_FIXED, empty, 0) == MAP_FAILED) {
+      ::munmap(pages_, text_size_ + kPage);
+      pages_ = nullptr;
+    }
+    if (empty >= 0) ::close(empty);
   }
   ~FailingInput() {
-    if (pages_ != nullptr) ::munmap(pages_, text_size_);
+    if (pages_ != nullptr) ::munmap(pages_, text_size_ + kPage);
   }
   FailingInput(const FailingInput&) = delete;
   FailingInput& operator=(const FailingInput&) = delete;
