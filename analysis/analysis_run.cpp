@@ -3,20 +3,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <string>
 
-#include "analysis/hex_fields.h"
 #include "analysis/hex_text.h"
-#include "analysis/line_reader.h"
-#include "s0_header.h"
+#include "line_parser.h"
+#include "run_steps.h"
 
 namespace varnok {
 namespace {
-
-// The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
-constexpr int kAddressFieldEnd = 12;
 
 // A name that is not there (a folder counts as not there) is missing; a name that exists but cannot be looked at
 // (a folder without search permission on the way, a name too long) is not, and fails at the opening instead.
@@ -26,179 +21,41 @@ bool FileMissing(const std::string& path) {
   return errno == ENOENT || errno == ENOTDIR;
 }
 
-class Run {
+// Where the one-thread run puts what the records yield: straight into the display and the state.
+class DirectOutput {
  public:
-  Run(AnalysisState& state, AnalysisDisplay& display, const RunRequest& request)
-      : state_(state), display_(display), map_option_(request.map_option), ranges_(request.ranges),
-        warnings_(request.warnings) {}
+  DirectOutput(AnalysisState& state, AnalysisDisplay& display, WarningCollector* warnings)
+      : state_(state), display_(display), warnings_(warnings) {}
 
-  // Ends the run with a failure: closes the input, shows the status in maroon and frees the kept blocks.
-  RunResult ReportError(RunKind kind, std::int64_t line = 0) {
-    RunResult result;
-    result.kind = kind;
-    result.line = line;
-    ShowFailure(result, state_, display_);
-    return result;
+  bool Progress(std::uint64_t bytes_read, std::int64_t /*line*/) {
+    return display_.ShowProgress(bytes_read, state_.InFile->Size());
   }
-
-  RunResult Analyse();
+  void Header(S0Header&& header, std::int64_t /*line*/) { ShowHeader(header, display_); }
+  std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t /*line*/) {
+    return state_.DataBlocks.Append(address, length);
+  }
+  void Range(std::uint32_t address, std::uint32_t length) { state_.Ranges.Add(address, length); }
+  void Fact(const RecordFact& fact) { warnings_->Add(fact); }
 
  private:
-  // Byte count and checksum checks shared by every handler.
-  bool Checked() {
-    state_.ByteCount = static_cast<std::int32_t>(HexToInt(line_ + 2, 2));
-    if (!ByteCountOk(state_.ByteCount, length_)) return Fail(RunKind::ByteCountError);
-    if (!ChecksumOk(line_ + 2, state_.ByteCount + 1)) return Fail(RunKind::ChecksumError);
-    return true;
-  }
-
-  bool Fail(RunKind kind) {
-    failure_ = kind;
-    return false;
-  }
-
-  bool ParseS0();
-  bool ParseData(int address_width);  // ParseS1, ParseS2, ParseS3
-  bool ParseCount(int address_width);  // ParseS5, and S6 alike
-  void Tell(RecordKind kind, std::uint32_t address, std::int32_t length = 0) {
-    if (warnings_ != nullptr) warnings_->Add(RecordFact{kind, address, length, line_count_});
-  }
-  bool ParseTermination(int address_width);  // ParseS7, ParseS8, ParseS9
-  bool StoreDataRecord(int address_width);
-  bool Dispatch();
-  RunResult Finish();
-
   AnalysisState& state_;
   AnalysisDisplay& display_;
-  const bool map_option_;
-  const bool ranges_;
   WarningCollector* const warnings_;
-  LineBuffer buffer_;
-  const char* line_ = buffer_.text;
-  int length_ = 0;
-  std::int64_t line_count_ = 0;
-  std::uint64_t blocks_seen_ = 0;
-  RunKind failure_ = RunKind::Parsed;
 };
 
-bool Run::ParseS0() {
-  if (!Checked()) return false;
-  const S0Header header = InterpretS0(line_, state_.ByteCount);
-  display_.SetField(DisplayField::Module, header.module);
-  if (header.has_version) display_.SetField(DisplayField::Version, header.version);
-  display_.SetField(DisplayField::Description, header.description);
-  Tell(RecordKind::Header, 0);
-  return true;
-}
-
-bool Run::ParseData(int address_width) {
-  if (!Checked() || !StoreDataRecord(address_width)) return false;
-  Tell(RecordKind::Data, state_.RecAddress, state_.ByteCount - 1 - address_width);
-  return true;
-}
-
-bool Run::ParseCount(int address_width) {
-  if (!Checked()) return false;
-  if (warnings_ != nullptr) Tell(RecordKind::Count, HexToInt(line_ + 4, 2 * address_width));
-  return true;
-}
-
-bool Run::ParseTermination(int address_width) {
-  if (!Checked()) return false;
-  state_.ExecAddr = HexToInt(line_ + 4, 2 * address_width);
-  state_.HasExecAddr = true;
-  Tell(RecordKind::Termination, state_.ExecAddr);
-  return true;
-}
-
-bool Run::StoreDataRecord(int address_width) {
-  state_.RecAddress = HexToInt(line_ + 4, 2 * address_width);
-  if (state_.RecAddress < state_.LowestAddr) state_.LowestAddr = state_.RecAddress;
-  state_.RecEnd = state_.RecAddress + static_cast<std::uint32_t>(state_.ByteCount) - 2u - static_cast<std::uint32_t>(address_width);
-  if (state_.RecEnd > state_.HighestAddr) state_.HighestAddr = state_.RecEnd;
-  const std::int32_t length = state_.ByteCount - 1 - address_width;
-  // A count too small for the address and checksum gives a negative length: it adds nothing.
-  if (length < 0) return true;
-  state_.TotalBytes += static_cast<std::uint32_t>(length);
-  if (ranges_) state_.Ranges.Add(state_.RecAddress, static_cast<std::uint32_t>(length));
-  if (!map_option_) return true;
-  std::uint8_t* data = state_.DataBlocks.Append(state_.RecAddress, length);
-  if (data == nullptr) return Fail(RunKind::OutOfMemory);
-  DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
-  return true;
-}
-
-bool Run::Dispatch() {
-  if (line_[0] != 'S') return Fail(RunKind::NoRecord);
-  switch (line_[1]) {
-    case '0': return ParseS0();
-    case '1': return ParseData(2);
-    case '2': return ParseData(3);
-    case '3': return ParseData(4);
-    case '5': return ParseCount(2);
-    case '6': return ParseCount(3);  // the 24-bit record count
-    case '7': return ParseTermination(4);
-    case '8': return ParseTermination(3);
-    case '9': return ParseTermination(2);
-    default: return Fail(RunKind::UnknownRecord);
+RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
+  display.SetStatusColour(StatusColour::Black);
+  // An input of unknown size (a pipe) counts as empty.
+  if (request.parallel.threads > 1 && state.InFile->Size() >= request.parallel.min_size) {
+    return AnalyseInParallel(request, state, display);
   }
-}
-
-RunResult Run::Analyse() {
-  display_.SetStatusColour(StatusColour::Black);
-  try {
-    for (;;) {
-      // Lines long enough to hold every field the handlers read are analysed where they stand.
-      const int n = NextLine(*state_.InFile, buffer_, line_, kAddressFieldEnd);
-      if (state_.InFile->Blocks() != blocks_seen_) {
-        blocks_seen_ = state_.InFile->Blocks();
-        if (!display_.ShowProgress(state_.InFile->BytesRead(), state_.InFile->Size())) {
-          return ReportError(RunKind::Cancelled, line_count_ + 1);
-        }
-      }
-      if (n < 0) break;
-      if (n == 0) continue;
-      ++line_count_;
-      length_ = n;
-      if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
-      if (!Dispatch()) return ReportError(failure_, line_count_);
-    }
-    // The line that could not be read is the next one.
-    if (state_.InFile->Failed()) return ReportError(RunKind::ReadFailed, line_count_ + 1);
-    return Finish();
-  } catch (const std::bad_alloc&) {
-    return ReportError(RunKind::OutOfMemory, line_count_);
-  }
-}
-
-RunResult Run::Finish() {
-  state_.InFile.reset();
-  RunResult result;
-  RunTotals& totals = result.totals;
-  totals.records = line_count_;
-  totals.data_bytes = state_.TotalBytes;
-  totals.lowest = state_.LowestAddr;
-  totals.highest = state_.HighestAddr;
-  if (state_.HasExecAddr) totals.exec = state_.ExecAddr;
-
-  display_.SetField(DisplayField::Highest, AddressText(totals.highest));
-  // A single loaded byte has its lowest address equal to its highest; only the empty image
-  // (0xFFFFFFFF above 0) leaves the field empty.
-  if (totals.HasLowest()) display_.SetField(DisplayField::Lowest, AddressText(totals.lowest));
-  if (totals.exec) display_.SetField(DisplayField::Exec, AddressText(*totals.exec));
-  display_.SetStatus(StatusText(result));
-  display_.SetField(DisplayField::RecordLines, std::to_string(totals.records));
-  display_.SetField(DisplayField::TotalDatabytes, TotalDatabytesText(totals.data_bytes));
-  return result;
+  return AnalyseOnOneThread(request, state, display);
 }
 
 void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
   ClearDataBlocks(state);
   state.Ranges.Clear();
   state.InFile.reset();
-  state.ByteCount = 0;
-  state.RecAddress = 0;
-  state.RecEnd = 0;
   state.TotalBytes = 0;
   state.LowestAddr = 0xFFFFFFFFu;
   state.HighestAddr = 0;
@@ -208,6 +65,54 @@ void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
 }
 
 }  // namespace
+
+RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
+  DirectOutput output(state, display, request.warnings);
+  LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
+  const LineOutcome outcome = parser.Parse(*state.InFile);
+  if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, state, display);
+  return FinishRun(parser.lines(), parser.totals(), state, display);
+}
+
+void ShowHeader(const S0Header& header, AnalysisDisplay& display) {
+  display.SetField(DisplayField::Module, header.module);
+  if (header.has_version) display.SetField(DisplayField::Version, header.version);
+  display.SetField(DisplayField::Description, header.description);
+}
+
+RunResult FailRun(RunKind kind, std::int64_t line, AnalysisState& state, AnalysisDisplay& display) {
+  RunResult result;
+  result.kind = kind;
+  result.line = line;
+  ShowFailure(result, state, display);
+  return result;
+}
+
+RunResult FinishRun(std::int64_t lines, const RecordTotals& records, AnalysisState& state, AnalysisDisplay& display) {
+  state.InFile.reset();
+  state.TotalBytes = records.data_bytes;
+  state.LowestAddr = records.lowest;
+  state.HighestAddr = records.highest;
+  state.HasExecAddr = records.has_exec;
+  state.ExecAddr = records.exec;
+  RunResult result;
+  RunTotals& totals = result.totals;
+  totals.records = lines;
+  totals.data_bytes = records.data_bytes;
+  totals.lowest = records.lowest;
+  totals.highest = records.highest;
+  if (records.has_exec) totals.exec = records.exec;
+
+  display.SetField(DisplayField::Highest, AddressText(totals.highest));
+  // A single loaded byte has its lowest address equal to its highest; only the empty image
+  // (0xFFFFFFFF above 0) leaves the field empty.
+  if (totals.HasLowest()) display.SetField(DisplayField::Lowest, AddressText(totals.lowest));
+  if (totals.exec) display.SetField(DisplayField::Exec, AddressText(*totals.exec));
+  display.SetStatus(StatusText(result));
+  display.SetField(DisplayField::RecordLines, std::to_string(totals.records));
+  display.SetField(DisplayField::TotalDatabytes, TotalDatabytesText(totals.data_bytes));
+  return result;
+}
 
 std::string StatusText(const RunResult& result) {
   const std::string line = std::to_string(result.line);
@@ -249,24 +154,22 @@ void ShowFailure(const RunResult& failure, AnalysisState& state, AnalysisDisplay
 
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
   ResetRun(state, display);
-  Run run(state, display, request);
-  if (FileMissing(request.path)) return run.ReportError(RunKind::MissingFile);
+  if (FileMissing(request.path)) return FailRun(RunKind::MissingFile, 0, state, display);
   try {
     state.InFile = TextModeInput::Open(request.path, request.regular_only);
   } catch (const std::bad_alloc&) {
-    return run.ReportError(RunKind::OutOfMemory);
+    return FailRun(RunKind::OutOfMemory, 0, state, display);
   }
-  if (state.InFile == nullptr) return run.ReportError(RunKind::OpenFailed);
-  return run.Analyse();
+  if (state.InFile == nullptr) return FailRun(RunKind::OpenFailed, 0, state, display);
+  return Analyse(request, state, display);
 }
 
 RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display) {
   ResetRun(state, display);
-  Run run(state, display, request);
-  if (input == nullptr) return run.ReportError(RunKind::OpenFailed);
+  if (input == nullptr) return FailRun(RunKind::OpenFailed, 0, state, display);
   state.InFile = std::move(input);
-  return run.Analyse();
+  return Analyse(request, state, display);
 }
 
 }  // namespace varnok

@@ -12,14 +12,14 @@
 
 namespace {
 
-// S3 records of per_record bytes from address 0 on, each ended by CR LF.
-std::string Image(int records, int per_record) {
+// S3 records of per_record bytes from address 0 on, each ended by `end`.
+std::string Image(int records, int per_record, const char* end = "\r\n") {
   std::string out;
   std::vector<std::uint8_t> data(static_cast<std::size_t>(per_record));
   for (int r = 0; r < records; ++r) {
     for (int i = 0; i < per_record; ++i) data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(r * 7 + i);
     varnok::test::AppendRecord(out, 3, static_cast<std::uint32_t>(r * per_record), data.data(), data.size());
-    out += "\r\n";
+    out += end;
   }
   return out;
 }
@@ -45,22 +45,26 @@ void BM_ReadLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadLine);
 
-// Arguments: data bytes per record, the map option, the ranges option, the warnings.
-void BM_Run(benchmark::State& state) {
-  const std::string image = Image(20000, static_cast<int>(state.range(0)));
-  varnok::RunRequest request;
-  request.map_option = state.range(1) != 0;
-  request.ranges = state.range(2) != 0;
+// Runs the analysis over image for every iteration of state; with `warnings` the collector hears every record.
+void RunOver(benchmark::State& state, const std::string& image, varnok::RunRequest request, bool warnings = false) {
   varnok::AnalysisState analysis;
   for (auto _ : state) {
-    varnok::WarningCollector warnings;
-    request.warnings = state.range(3) != 0 ? &warnings : nullptr;
+    varnok::WarningCollector collector;
+    request.warnings = warnings ? &collector : nullptr;
     varnok::RecordedDisplay display;
     const varnok::RunResult result =
         varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
     benchmark::DoNotOptimize(result.totals.records);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
+}
+
+// Arguments: data bytes per record, the map option, the ranges option, the warnings.
+void BM_Run(benchmark::State& state) {
+  varnok::RunRequest request;
+  request.map_option = state.range(1) != 0;
+  request.ranges = state.range(2) != 0;
+  RunOver(state, Image(20000, static_cast<int>(state.range(0))), request, state.range(3) != 0);
 }
 BENCHMARK(BM_Run)
     ->Args({32, 0, 0, 0})
@@ -70,5 +74,14 @@ BENCHMARK(BM_Run)
     ->Args({250, 0, 0, 1})
     ->Args({250, 0, 1, 0})
     ->Args({32, 1, 0, 0});
+
+// Where one input becomes worth several threads. Arguments: KiB of text (S3 records of 32 bytes), threads.
+void BM_RunThreads(benchmark::State& state) {
+  varnok::RunRequest request;
+  request.parallel.threads = static_cast<unsigned>(state.range(1));
+  request.parallel.min_size = 0;
+  RunOver(state, Image(static_cast<int>(state.range(0) * 1024 / 79), 32, "\n"), request);
+}
+BENCHMARK(BM_RunThreads)->ArgsProduct({{64, 256, 512, 1024, 2048, 8192}, {1, 2}})->UseRealTime();
 
 }  // namespace

@@ -46,7 +46,8 @@ constexpr const char* kUsage =
     "  --diff A B     compare the images the two files load: the ranges only in A, only in B and\n"
     "                 different, or \"Same image\"; status 0 same, 1 different, 2 trouble\n"
     "  --json         print each summary as a JSON object (one line each with several files)\n"
-    "  -j, --jobs N   analyse N files at a time (default: the number of cores)\n"
+    "  -j, --jobs N   analyse N files at a time (default: the number of cores); a large file\n"
+    "                 also uses the cores the other files leave free\n"
     "  -q, --quiet    print nothing on standard output; only the exit status and one line on\n"
     "                 standard error per failing or warning file tell\n"
     "  --help         print this help and exit\n"
@@ -64,6 +65,7 @@ struct Options {
   bool strict = false;
   bool diff = false;
   unsigned jobs = 0;  // 0: one per core
+  unsigned cores = 1;
   std::vector<std::string> files;
 };
 
@@ -230,7 +232,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return std::nullopt;
   }
   options.layout.several = options.files.size() > 1;
-  if (options.jobs == 0) options.jobs = Cores();
+  options.cores = Cores();
+  if (options.jobs == 0) options.jobs = options.cores;
   return options;
 }
 
@@ -304,6 +307,9 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
     request.map_option = layout.map || layout.digest || options.diff;
     request.ranges = layout.ranges || !layout.regions.empty();
     request.warnings = &warnings;
+    // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
+    const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
+    request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
     r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
     r.result = r.name == kStandardInput
                    ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)

@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes through the whole analysis run and lays every successful run's blocks out in a memory map.
 // The first byte chooses the map option (bit 0), the ranges (bit 1) and the read-block size (bits 2 to 7), so that
-// lines cross block edges; the same input read in whole blocks must give the same result.
+// lines cross block edges; the same input read in whole blocks, and parsed in chunks on several threads, must give
+// the same result.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis_run.h"
@@ -18,11 +20,13 @@ struct Outcome {
   varnok::AnalysisState state;
   varnok::RunResult result;
   std::vector<varnok::DataRange> ranges;
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
 };
 
 void Analyse(Outcome& o, std::string_view text, std::size_t block_size, const varnok::RunRequest& request) {
   o.result = varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(text, block_size), request, o.state, o.display);
   o.ranges = o.state.Ranges.List();
+  for (const varnok::DataBlock b : o.state.DataBlocks) o.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
 }
 
 bool SameResult(const Outcome& a, const Outcome& b) {
@@ -31,7 +35,7 @@ bool SameResult(const Outcome& a, const Outcome& b) {
   return a.result.kind == b.result.kind && a.result.line == b.result.line && x.records == y.records &&
          x.data_bytes == y.data_bytes && x.lowest == y.lowest && x.highest == y.highest && x.exec == y.exec &&
          a.display.fields == b.display.fields && a.display.status == b.display.status &&
-         a.display.colour == b.display.colour && a.ranges == b.ranges;
+         a.display.colour == b.display.colour && a.ranges == b.ranges && a.blocks == b.blocks;
 }
 
 }  // namespace
@@ -52,6 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Analyse(whole, text, varnok::TextModeInput::kBlockSize, request);
     if (!SameResult(small, whole)) __builtin_trap();
   }
+  // Chunks small enough that their edges fall anywhere in the lines, on two or three threads.
+  varnok::RunRequest many_threads = request;
+  many_threads.parallel.threads = 2 + (size & 1);
+  many_threads.parallel.chunk_size = 1 + (size * 7 + data[0]) % 300;
+  many_threads.parallel.min_size = 0;
+  Outcome many;
+  Analyse(many, text, block_size, many_threads);
+  if (!SameResult(small, many)) __builtin_trap();
 
   const varnok::RunResult& result = small.result;
   if (result.Parsed() && request.map_option) {

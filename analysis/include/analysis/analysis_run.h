@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,9 +18,6 @@ namespace varnok {
 // The fields of one analysis run; the main window owns one and keeps it between runs.
 struct AnalysisState {
   std::unique_ptr<TextModeInput> InFile;
-  std::int32_t ByteCount = 0;
-  std::uint32_t RecAddress = 0;
-  std::uint32_t RecEnd = 0;
   std::uint32_t TotalBytes = 0;
   std::uint32_t LowestAddr = 0xFFFFFFFFu;
   std::uint32_t HighestAddr = 0;
@@ -29,6 +27,20 @@ struct AnalysisState {
   DataRanges Ranges;
 };
 
+// How one input may be parsed on several threads: its text is read in chunks cut at line starts, the chunks are
+// parsed side by side and their results joined in file order, so that the run shows and returns exactly what the
+// one-thread run does.
+struct ParallelParse {
+  // Below this size the threads cost more than they bring (BM_RunThreads in bench/analysis_bench.cpp).
+  static constexpr std::uint64_t kMinSize = 2u << 20;
+  // Small enough that a chunk's text is still in the cache of the core that read it when that core parses it.
+  static constexpr std::size_t kChunkSize = 256u << 10;
+
+  unsigned threads = 1;  // the threads that read and parse, the calling one included; 1 keeps the one-thread path
+  std::uint64_t min_size = kMinSize;  // smaller inputs take the one-thread path; one of unknown size counts as empty
+  std::size_t chunk_size = kChunkSize;  // the characters a chunk gathers before it is cut at a line start
+};
+
 // What "Start parsing..." analyses.
 struct RunRequest {
   std::string path;         // the input file
@@ -36,6 +48,7 @@ struct RunRequest {
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
   bool ranges = false;        // collect the addresses that data records write in state.Ranges
   WarningCollector* warnings = nullptr;  // given every record that passes its checks, in file order
+  ParallelParse parallel;
 };
 
 // "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses

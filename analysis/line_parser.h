@@ -1,0 +1,186 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "analysis/hex_fields.h"
+#include "analysis/record_warnings.h"
+#include "analysis/line_reader.h"
+#include "analysis/run_result.h"
+#include "analysis/text_input.h"
+#include "s0_header.h"
+
+namespace varnok {
+
+// What the data and termination records of a stretch of input add up to, by the run's own rules.
+struct RecordTotals {
+  std::uint32_t data_bytes = 0;
+  std::uint32_t lowest = 0xFFFFFFFFu;
+  std::uint32_t highest = 0;
+  bool has_exec = false;
+  std::uint32_t exec = 0;
+
+  // Adds the totals of the stretch that follows this one.
+  void Append(const RecordTotals& next) {
+    data_bytes += next.data_bytes;
+    if (next.lowest < lowest) lowest = next.lowest;
+    if (next.highest > highest) highest = next.highest;
+    if (next.has_exec) {
+      has_exec = true;
+      exec = next.exec;
+    }
+  }
+};
+
+// How parsing a stretch of input stopped: kind Parsed when its end was reached, else the failure and its line,
+// counted from the stretch's first line.
+struct LineOutcome {
+  RunKind kind = RunKind::Parsed;
+  std::int64_t line = 0;
+};
+
+// Reads the lines of an input, counts them and checks and adds up every record: the one handling of records that
+// the one-thread run and the chunks of the many-thread run share. What the records yield beyond the totals goes to
+// Output, which provides
+//   bool Progress(std::uint64_t bytes_read, std::int64_t line);  // new input was read while `line` was; false cancels
+//   void Header(S0Header&& header, std::int64_t line);             // an S0 record passed its checks
+//   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line);  // map option; nullptr: none
+//   void Range(std::uint32_t address, std::uint32_t length);       // ranges option
+//   void Fact(const RecordFact& fact);                              // facts option: every record that passed
+template <typename Output>
+class LineParser {
+ public:
+  LineParser(Output& output, bool map_option, bool ranges, bool facts = false)
+      : output_(output), map_option_(map_option), ranges_(ranges), facts_(facts) {}
+
+  // Parses the input to its end or its first failure; the lines and totals so far stay readable either way.
+  LineOutcome Parse(TextModeInput& input) {
+    try {
+      for (;;) {
+        // Lines long enough to hold every field the handlers read are analysed where they stand.
+        const int n = NextLine(input, buffer_, line_, kAddressFieldEnd);
+        if (input.Blocks() != blocks_seen_) {
+          blocks_seen_ = input.Blocks();
+          if (!output_.Progress(input.BytesRead(), lines_ + 1)) return {RunKind::Cancelled, lines_ + 1};
+        }
+        if (n < 0) break;
+        if (n == 0) continue;
+        ++lines_;
+        length_ = n;
+        if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
+        if (!Dispatch()) return {failure_, lines_};
+      }
+    } catch (const std::bad_alloc&) {
+      return {RunKind::OutOfMemory, lines_};
+    }
+    // The line that could not be read is the next one.
+    if (input.Failed()) return {RunKind::ReadFailed, lines_ + 1};
+    return {};
+  }
+
+  // The non-empty lines read.
+  std::int64_t lines() const { return lines_; }
+  const RecordTotals& totals() const { return totals_; }
+
+ private:
+  // The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
+  static constexpr int kAddressFieldEnd = 12;
+
+  // Byte count and checksum checks shared by every handler.
+  bool Checked() {
+    byte_count_ = static_cast<std::int32_t>(HexToInt(line_ + 2, 2));
+    if (!ByteCountOk(byte_count_, length_)) return Fail(RunKind::ByteCountError);
+    if (!ChecksumOk(line_ + 2, byte_count_ + 1)) return Fail(RunKind::ChecksumError);
+    return true;
+  }
+
+  bool Fail(RunKind kind) {
+    failure_ = kind;
+    return false;
+  }
+
+  void Tell(RecordKind kind, std::uint32_t address, std::int32_t length = 0) {
+    if (facts_) output_.Fact(RecordFact{kind, address, length, lines_});
+  }
+
+  bool ParseS0() {
+    if (!Checked()) return false;
+    output_.Header(InterpretS0(line_, byte_count_), lines_);
+    Tell(RecordKind::Header, 0);
+    return true;
+  }
+
+  bool ParseData(int address_width) {
+    if (!Checked() || !StoreDataRecord(address_width)) return false;
+    Tell(RecordKind::Data, address_, byte_count_ - 1 - address_width);
+    return true;
+  }
+
+  // S5 and S6: the count of data records before them.
+  bool ParseCount(int address_width) {
+    if (!Checked()) return false;
+    if (facts_) Tell(RecordKind::Count, HexToInt(line_ + 4, 2 * address_width));
+    return true;
+  }
+
+  bool ParseTermination(int address_width) {
+    if (!Checked()) return false;
+    totals_.exec = HexToInt(line_ + 4, 2 * address_width);
+    totals_.has_exec = true;
+    Tell(RecordKind::Termination, totals_.exec);
+    return true;
+  }
+
+  bool StoreDataRecord(int address_width) {
+    const std::uint32_t address = HexToInt(line_ + 4, 2 * address_width);
+    address_ = address;
+    if (address < totals_.lowest) totals_.lowest = address;
+    const std::uint32_t end =
+        address + static_cast<std::uint32_t>(byte_count_) - 2u - static_cast<std::uint32_t>(address_width);
+    if (end > totals_.highest) totals_.highest = end;
+    const std::int32_t length = byte_count_ - 1 - address_width;
+    // A count too small for the address and checksum gives a negative length: it adds nothing.
+    if (length < 0) return true;
+    totals_.data_bytes += static_cast<std::uint32_t>(length);
+    if (ranges_) output_.Range(address, static_cast<std::uint32_t>(length));
+    if (!map_option_) return true;
+    std::uint8_t* data = output_.Keep(address, length, lines_);
+    if (data == nullptr) return Fail(RunKind::OutOfMemory);
+    DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
+    return true;
+  }
+
+  bool Dispatch() {
+    if (line_[0] != 'S') return Fail(RunKind::NoRecord);
+    switch (line_[1]) {
+      case '0': return ParseS0();
+      case '1': return ParseData(2);
+      case '2': return ParseData(3);
+      case '3': return ParseData(4);
+      case '5': return ParseCount(2);
+      case '6': return ParseCount(3);  // the 24-bit record count
+      case '7': return ParseTermination(4);
+      case '8': return ParseTermination(3);
+      case '9': return ParseTermination(2);
+      default: return Fail(RunKind::UnknownRecord);
+    }
+  }
+
+  Output& output_;
+  const bool map_option_;
+  const bool ranges_;
+  const bool facts_;
+  LineBuffer buffer_;
+  const char* line_ = buffer_.text;
+  int length_ = 0;
+  std::int32_t byte_count_ = 0;
+  std::uint32_t address_ = 0;  // the data record's load address
+  std::int64_t lines_ = 0;
+  std::uint64_t blocks_seen_ = 0;
+  RecordTotals totals_;
+  RunKind failure_ = RunKind::Parsed;
+};
+
+}  // namespace varnok

@@ -1,0 +1,406 @@
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "run_steps.h"
+
+namespace varnok {
+namespace {
+
+// What a chunk's records yield beyond the totals, kept until the chunk's turn to be joined: the progress reports
+// and headers in line order, the kept blocks with their lines, the ranges, the record facts for the warnings.
+class ChunkOutput {
+ public:
+  struct Event {
+    bool progress = false;  // else a header
+    std::int64_t line = 0;
+    std::uint64_t bytes_read = 0;
+    S0Header header;
+  };
+  // What precedes each kept block's bytes in `kept`.
+  struct KeptHeader {
+    std::uint32_t address;
+    std::int32_t length;
+    std::int64_t line;
+  };
+
+  void Clear() {
+    events.clear();
+    kept.clear();
+    kept_count_ = 0;
+    ranges.Clear();
+    facts.clear();
+  }
+
+  bool Progress(std::uint64_t bytes_read, std::int64_t line) {
+    events.push_back({true, line, bytes_read, {}});
+    return true;
+  }
+
+  // Headers with no kept block or progress report between them show as the last of them would after all of them:
+  // a file of nothing but S0 records must not keep one event a record.
+  void Header(S0Header&& header, std::int64_t line) {
+    if (!events.empty() && !events.back().progress && kept_at_header_ == kept_count_) {
+      Event& last = events.back();
+      last.line = line;
+      last.header.module = std::move(header.module);
+      last.header.description = std::move(header.description);
+      if (header.has_version) {
+        last.header.has_version = true;
+        last.header.version = std::move(header.version);
+      }
+      return;
+    }
+    events.push_back({false, line, 0, std::move(header)});
+    kept_at_header_ = kept_count_;
+  }
+
+  std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line) {
+    const std::size_t at = kept.size();
+    kept.resize(at + sizeof(KeptHeader) + static_cast<std::size_t>(length));
+    const KeptHeader header{address, length, line};
+    std::memcpy(kept.data() + at, &header, sizeof header);
+    ++kept_count_;
+    return kept.data() + at + sizeof header;
+  }
+
+  void Range(std::uint32_t address, std::uint32_t length) { ranges.Add(address, length); }
+  void Fact(const RecordFact& fact) { facts.push_back(fact); }
+
+  std::vector<Event> events;
+  std::vector<std::uint8_t> kept;
+  DataRanges ranges;
+  std::vector<RecordFact> facts;  // lines counted from the chunk's first
+
+ private:
+  std::size_t kept_count_ = 0;
+  std::size_t kept_at_header_ = 0;
+};
+
+// A stretch of the input's text that begins at a line start and ends at one (or at the input's end), with the
+// read blocks it holds. Each thread reads its own chunk and parses it while it is still in that core's cache.
+struct TextChunk {
+  explicit TextChunk(std::size_t capacity) : text(capacity + TextModeInput::kReadPadding) {}
+
+  std::vector<char> text;
+  std::size_t size = 0;
+  std::vector<ReadMark> marks;
+  bool last = false;    // the input ends after it
+  bool failed = false;  // and its reading failed
+};
+
+// What one chunk's lines yielded, kept until its turn to be shown.
+struct ChunkResult {
+  std::uint64_t index = 0;
+  bool parsed = false;
+  LineOutcome outcome;
+  std::int64_t lines = 0;
+  RecordTotals totals;
+  ChunkOutput output;
+};
+
+// The last place in text[0, size) where the line reader starts a line, text itself starting one; 0 when none
+// follows. A line starts after every line feed, and a line without one is read 1024 characters at a time with the
+// character after them dropped, so that another starts every 1025 characters.
+std::size_t LastLineStart(const char* text, std::size_t size) {
+  const void* feed = ::memrchr(text, '\n', size);
+  const std::size_t base = feed == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1;
+  constexpr std::size_t kStride = kLineLimit + 1;
+  return base + (size - base) / kStride * kStride;
+}
+
+class ParallelRun {
+ public:
+  ParallelRun(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display)
+      : request_(request), state_(state), display_(display), input_(*state.InFile),
+        chunk_size_(std::max<std::size_t>(request.parallel.chunk_size, 1)),
+        // A chunk is cut only once it holds chunk_size_ characters and a line start past its first; one begins
+        // within every kLineLimit + 1 characters, and a block may come on top.
+        capacity_(std::max<std::size_t>(chunk_size_, kLineLimit + 1) + input_.BlockSize()),
+        // Results wait for their turn while an earlier chunk is still parsed by a thread that the machine holds
+        // back; they are small beside the text, but with the map option they hold the chunk's kept bytes.
+        max_pending_((request.map_option ? 4 : 16) * static_cast<std::size_t>(request.parallel.threads)) {}
+
+  ~ParallelRun() { StopWorkers(); }
+  ParallelRun(const ParallelRun&) = delete;
+  ParallelRun& operator=(const ParallelRun&) = delete;
+
+  RunResult Run() {
+    for (unsigned t = 1; t < request_.parallel.threads; ++t) {
+      try {
+        workers_.emplace_back([this] {
+          try {
+            Work(false);
+          } catch (const std::bad_alloc&) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            worker_out_of_memory_ = true;
+            stop_ = true;
+            changed_.notify_all();
+          }
+        });
+      } catch (const std::system_error&) {
+        break;  // fewer threads still do the work
+      }
+    }
+    if (workers_.empty()) return AnalyseOnOneThread(request_, state_, display_);
+    try {
+      Work(true);
+    } catch (const std::bad_alloc&) {
+      end_ = LineOutcome{RunKind::OutOfMemory, lines_};
+    }
+    // Only now that no thread reads any more may the run's end close the input.
+    StopWorkers();
+    if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, lines_};
+    if (end_) return FailRun(end_->kind, end_->line, state_, display_);
+    return FinishRun(lines_, totals_, state_, display_);
+  }
+
+ private:
+  // Reads the next chunk and parses it, again and again; the calling thread (`joins`) also shows the parsed chunks
+  // in file order and stays until the last one is shown or one ends the run.
+  void Work(bool joins) {
+    TextChunk text(capacity_);
+    bool spun = false;  // this thread already waited awake for the current reading
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (stop_) return;
+      if (joins && !pending_.empty() && pending_.front()->parsed) {
+        std::unique_ptr<ChunkResult> result = std::move(pending_.front());
+        pending_.pop_front();
+        lock.unlock();
+        end_ = Join(*result);
+        lock.lock();
+        spare_.push_back(std::move(result));
+        if (end_) {
+          stop_ = true;
+          changed_.notify_all();
+          return;
+        }
+        changed_.notify_all();
+        continue;
+      }
+      const bool more = !input_ended_ && failed_index_ == kNone;
+      if (!more && (!joins || pending_.empty())) return;
+      if (more && reading_ && pending_.size() < max_pending_ && !spun) {
+        // The reading takes a fraction of a chunk's parse: waiting for it awake beats a sleep and a wake-up,
+        // which on a busy machine may cost a whole time slice.
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        while (reading_.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < until) {
+#if defined(__x86_64__)
+          __builtin_ia32_pause();
+#endif
+        }
+        lock.lock();
+        spun = true;
+        continue;
+      }
+      if (!more || reading_ || pending_.size() >= max_pending_) {
+        changed_.wait(lock);
+        spun = false;
+        continue;
+      }
+      spun = false;
+      // This thread reads now; the others parse or wait.
+      reading_ = true;
+      std::unique_ptr<ChunkResult> fresh;
+      if (!spare_.empty()) {
+        fresh = std::move(spare_.back());
+        spare_.pop_back();
+      } else {
+        lock.unlock();
+        fresh = std::make_unique<ChunkResult>();
+        lock.lock();
+      }
+      fresh->index = next_index_++;
+      fresh->parsed = false;
+      ChunkResult& result = *fresh;
+      pending_.push_back(std::move(fresh));
+      lock.unlock();
+      ReadChunk(text);
+      lock.lock();
+      reading_ = false;
+      if (text.last) input_ended_ = true;
+      changed_.notify_all();
+      lock.unlock();
+      Parse(text, result);
+      lock.lock();
+      result.parsed = true;
+      if (result.outcome.kind != RunKind::Parsed) failed_index_ = std::min(failed_index_, result.index);
+      changed_.notify_all();
+    }
+  }
+
+  // Reads blocks after the text left over from the previous chunk until the chunk can be cut at a line start or
+  // the input ends; what follows the cut is left over for the next chunk.
+  void ReadChunk(TextChunk& chunk) {
+    chunk.size = carry_.size();
+    if (!carry_.empty()) std::memcpy(chunk.text.data(), carry_.data(), carry_.size());
+    chunk.marks.assign(carry_marks_.begin(), carry_marks_.end());
+    for (;;) {
+      if (chunk.size >= chunk_size_) {
+        const std::size_t cut = LastLineStart(chunk.text.data(), chunk.size);
+        if (cut > 0) {
+          carry_.assign(chunk.text.data() + cut, chunk.text.data() + chunk.size);
+          // A block whose first character begins the next chunk is read by that chunk's first line.
+          const auto moved = std::find_if(chunk.marks.begin(), chunk.marks.end(),
+                                          [cut](const ReadMark& mark) { return mark.offset >= cut; });
+          carry_marks_.clear();
+          for (auto mark = moved; mark != chunk.marks.end(); ++mark) {
+            carry_marks_.push_back({mark->offset - cut, mark->blocks, mark->bytes_read});
+          }
+          chunk.marks.erase(moved, chunk.marks.end());
+          chunk.size = cut;
+          chunk.last = false;
+          chunk.failed = false;
+          return;
+        }
+      }
+      const std::ptrdiff_t got = input_.ReadBlock(chunk.text.data() + chunk.size);
+      if (got < 0) {
+        chunk.last = true;
+        chunk.failed = input_.Failed();
+        return;
+      }
+      chunk.marks.push_back({chunk.size, input_.Blocks(), input_.BytesRead()});
+      chunk.size += static_cast<std::size_t>(got);
+    }
+  }
+
+  void Parse(TextChunk& chunk, ChunkResult& result) const {
+    result.output.Clear();
+    result.lines = 0;
+    result.totals = {};
+    try {
+      const std::unique_ptr<TextModeInput> text =
+          TextModeInput::OverText(chunk.text.data(), chunk.size, std::move(chunk.marks), chunk.failed);
+      LineParser<ChunkOutput> parser(result.output, request_.map_option, request_.ranges,
+                                     request_.warnings != nullptr);
+      result.outcome = parser.Parse(*text);
+      result.lines = parser.lines();
+      result.totals = parser.totals();
+    } catch (const std::bad_alloc&) {
+      result.outcome = {RunKind::OutOfMemory, 0};
+    }
+  }
+
+  // Shows what the chunk's lines yielded, in their order, as the one-thread run would have; how the run ends
+  // when they end it.
+  std::optional<LineOutcome> Join(ChunkResult& chunk) {
+    const std::int64_t first = lines_;
+    const std::vector<std::uint8_t>& kept = chunk.output.kept;
+    std::size_t at = 0;
+    std::int64_t failed_line = 0;
+    // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
+    auto keep_before = [&](std::int64_t line) {
+      while (at < kept.size()) {
+        ChunkOutput::KeptHeader header;
+        std::memcpy(&header, kept.data() + at, sizeof header);
+        if (header.line >= line) break;
+        std::uint8_t* data = state_.DataBlocks.Append(header.address, header.length);
+        if (data == nullptr) {
+          failed_line = header.line;
+          return false;
+        }
+        std::memcpy(data, kept.data() + at + sizeof header, static_cast<std::size_t>(header.length));
+        at += sizeof header + static_cast<std::size_t>(header.length);
+      }
+      return true;
+    };
+    for (const ChunkOutput::Event& event : chunk.output.events) {
+      if (!keep_before(event.line)) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
+      if (!event.progress) {
+        ShowHeader(event.header, display_);
+      } else if (!display_.ShowProgress(event.bytes_read, input_.Size())) {
+        return LineOutcome{RunKind::Cancelled, first + event.line};
+      }
+    }
+    if (!keep_before(std::numeric_limits<std::int64_t>::max())) {
+      return LineOutcome{RunKind::OutOfMemory, first + failed_line};
+    }
+    if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
+    // A range may cover all 2^32 addresses, a length that does not fit: it is added in two parts.
+    chunk.output.ranges.ForEach([this](DataRange range) {
+      state_.Ranges.Add(range.first, range.last - range.first);
+      state_.Ranges.Add(range.last, 1);
+    });
+    // Only a valid file's warnings are told, so the facts of a chunk that ends the run are never needed.
+    if (request_.warnings != nullptr) {
+      for (RecordFact fact : chunk.output.facts) {
+        fact.line += first;
+        request_.warnings->Add(fact);
+      }
+    }
+    lines_ += chunk.lines;
+    totals_.Append(chunk.totals);
+    return std::nullopt;
+  }
+
+  void StopWorkers() {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+  }
+
+  static constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
+
+  const RunRequest& request_;
+  AnalysisState& state_;
+  AnalysisDisplay& display_;
+  TextModeInput& input_;
+  const std::size_t chunk_size_;
+  const std::size_t capacity_;
+  const std::size_t max_pending_;
+
+  // The reading thread's own: the text after the last cut and the marks of the blocks that begin in it.
+  std::vector<char> carry_;
+  std::vector<ReadMark> carry_marks_;
+
+  // The calling thread's own.
+  std::int64_t lines_ = 0;
+  RecordTotals totals_;
+  std::optional<LineOutcome> end_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a chunk was read, parsed or shown, or the run stops
+  std::deque<std::unique_ptr<ChunkResult>> pending_;  // read and not yet shown, in file order
+  std::vector<std::unique_ptr<ChunkResult>> spare_;
+  std::uint64_t next_index_ = 0;
+  std::atomic<bool> reading_ = false;  // a thread reads; set and cleared under mutex_
+  bool input_ended_ = false;
+  std::uint64_t failed_index_ = kNone;  // the first chunk found to fail
+  bool stop_ = false;
+  bool worker_out_of_memory_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+RunResult AnalyseInParallel(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
+  try {
+    ParallelRun run(request, state, display);
+    return run.Run();
+  } catch (const std::bad_alloc&) {
+    return FailRun(RunKind::OutOfMemory, 0, state, display);
+  }
+}
+
+}  // namespace varnok

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analysis/analysis_run.h"
+#include "analysis/record_warnings.h"
+#include "analysis/recorded_display.h"
+#include "support/srec_builder.h"
+
+namespace varnok {
+namespace {
+
+using test::Record;
+
+// Everything a run shows and keeps, the progress reports included; it cancels at report number cancel_at.
+struct Seen : RecordedDisplay {
+  std::size_t cancel_at = 0;  // 0: never
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+  RunResult result;
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
+  std::vector<DataRange> ranges;
+  std::vector<std::string> warnings;
+
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    reports.emplace_back(read, size);
+    return reports.size() != cancel_at;
+  }
+};
+
+void* NoMemory(std::size_t) { return nullptr; }
+
+struct Setting {
+  std::size_t block_size;
+  std::size_t chunk_size;
+  unsigned threads;  // 1: the one-thread path
+  bool keep;         // map, ranges and warnings
+  std::size_t cancel_at = 0;
+  bool no_memory = false;
+};
+
+Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
+  Seen seen;
+  seen.cancel_at = s.cancel_at;
+  AnalysisState state;
+  if (s.no_memory) state.DataBlocks.SetAllocator(&NoMemory, &std::free);
+  RunRequest request;
+  request.map_option = s.keep;
+  request.ranges = s.keep;
+  request.parallel.threads = s.threads;
+  request.parallel.chunk_size = s.chunk_size;
+  request.parallel.min_size = 0;
+  WarningCollector warnings;
+  if (s.keep) request.warnings = &warnings;
+  seen.result = RunAnalysisOn(std::move(input), request, state, seen);
+  if (seen.result.Parsed()) seen.warnings = WarningTexts(warnings.Result());
+  for (const DataBlock b : state.DataBlocks) seen.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
+  seen.ranges = state.Ranges.List();
+  return seen;
+}
+
+Seen Analyse(const std::string& input, const Setting& s) {
+  return Analyse(TextModeInput::FromMemory(input, s.block_size), s);
+}
+
+// Compares a many-thread run with what the one-thread run over the same blocks showed.
+void ExpectSame(const Seen& a, const Seen& b, const Setting& many) {
+  SCOPED_TRACE(testing::Message() << "block " << many.block_size << ", chunk " << many.chunk_size << ", threads "
+                                  << many.threads << ", keep " << many.keep << ", cancel at " << many.cancel_at
+                                  << ", no memory " << many.no_memory);
+  ASSERT_EQ(a.result.kind, b.result.kind);
+  EXPECT_EQ(a.result.line, b.result.line);
+  EXPECT_EQ(a.result.totals.records, b.result.totals.records);
+  EXPECT_EQ(a.result.totals.data_bytes, b.result.totals.data_bytes);
+  EXPECT_EQ(a.result.totals.lowest, b.result.totals.lowest);
+  EXPECT_EQ(a.result.totals.highest, b.result.totals.highest);
+  EXPECT_EQ(a.result.totals.exec, b.result.totals.exec);
+  EXPECT_EQ(a.fields, b.fields);
+  EXPECT_EQ(a.status, b.status);
+  EXPECT_EQ(a.colour, b.colour);
+  EXPECT_EQ(a.reports, b.reports);
+  EXPECT_EQ(a.blocks, b.blocks);
+  EXPECT_EQ(a.ranges, b.ranges);
+  EXPECT_EQ(a.warnings, b.warnings);
+}
+
+void ExpectSame(const Seen& a, const std::string& input, const Setting& many) {
+  ExpectSame(a, Analyse(input, many), many);
+}
+
+void ExpectSame(const std::string& input, const Setting& many) {
+  Setting one = many;
+  one.threads = 1;
+  ExpectSame(Analyse(input, one), input, many);
+}
+
+std::string Data(unsigned& seed, std::size_t n) {
+  std::string data;
+  for (std::size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    data += static_cast<char>(seed >> 16);
+  }
+  return data;
+}
+
+// Records of every type and size, some of them broken the ways the run tells apart, with empty lines between.
+std::string RandomRecords(unsigned seed, int count, bool broken) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const unsigned pick = (seed >> 16) % 100;
+    const int type = static_cast<int>("012335789"[pick % 9] - '0');
+    std::string line = Record(type, seed * 7919u, Data(seed, type == 0 ? pick % 30 : pick % 40));
+    if (broken && pick < 4) {
+      switch (pick) {
+        case 0: line.back() = line.back() == '0' ? '1' : '0'; break;  // checksum
+        case 1: line[0] = 's'; break;
+        case 2: line[1] = '4'; break;
+        default: line.resize(line.size() / 2); break;  // short: byte count
+      }
+    }
+    text += line + (pick % 11 == 0 ? "\n\n" : "\n");
+  }
+  return text;
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+struct CorpusFile {
+  const char* name;
+  std::string text;
+};
+
+std::vector<CorpusFile> Corpus() {
+  const std::string s1 = Record(1, 0x1000, "0123456789");
+  const std::string s3 = Record(3, 0xFFFFFFF8, std::string(16, 'z'));  // wraps past 0xFFFFFFFF
+  const std::string header = Record(0, 0, "FIRMWARE_MODULE_0001" "0105" "Desc");
+  const std::string plain_header = Record(0, 0, "HDR");
+  std::string crlf;
+  for (const std::string& line : {header, s1, s3}) crlf += line + "\r\n";
+  return {
+      {"empty", ""},
+      {"only line ends", "\n\n\n"},
+      {"only carriage returns", "\r\r\r\r"},
+      {"valid records", Lines({header, s1, Record(2, 0x123456, "abc"), s3, "S5030003F9", "S604000001FA",
+                               Record(7, 0x12345678), Record(8, 0x123456), "S9030000FC"})},
+      {"random valid records", RandomRecords(1, 60, false)},
+      {"random records, some broken", RandomRecords(2, 60, true)},
+      {"random records, broken late", RandomRecords(3, 50, false) + RandomRecords(4, 20, true)},
+      {"headers between data records",
+       Lines({header, s1, plain_header, plain_header, s1, "S00200FD", header, s3, plain_header})},
+      {"only headers", Lines({header, plain_header, header, plain_header, "S00200FD", header})},
+      {"lower-case s", Lines({s1, "s9030000FC", s1})},
+      {"S4", Lines({s1, "S4030000FC"})},
+      {"bad checksum", Lines({s1, s3.substr(0, s3.size() - 1) + "0", s1})},
+      {"short lines", Lines({s1, "S", "S1", "S10", "S100", "S1030000FC", "S701FE", "S901FE", "S10200FD"})},
+      {"blank line", Lines({s1, "   ", s1})},
+      {"CR LF and lone CRs", crlf + "S90\r3000\r0FC\r\n"},
+      {"0x1A part-way", Lines({s1, s3}) + "S9030000FC\n" + s1.substr(0, 9) + "\x1A" + "garbage\n" + s1 + "\n"},
+      {"0x1A at a line start", Lines({s1, s3}) + "\x1A" + s1 + "\n"},
+      {"NUL bytes", Lines({s1, std::string("S9030\0000FC", 10), s1})},
+      {"NUL after a line", Lines({s1}) + std::string("\0\n", 2) + s1},
+      {"no final line end", Lines({header, s1}) + "S9030000FC"},
+      {"a run of records written again, a count and data after the end", [&] {
+         std::vector<std::string> lines;
+         for (int pass = 0; pass < 2; ++pass) {
+           for (std::uint32_t k = 0; k < 30; ++k) lines.push_back(Record(1, 0x2000 + 10 * k, "0123456789"));
+         }
+         lines.push_back("S5030003F9");
+         lines.push_back("S9030000FC");
+         lines.push_back(s1);
+         return Lines(lines);
+       }()},
+      {"bad final line without line end", Lines({s1}) + "S9030000FD"},
+      {"1024 characters", Lines({s1}) + std::string(1024, 'S') + "\n" + s1 + "\n"},
+      {"1025 characters", Lines({s1, s1}) + std::string(1025, '1') + "\n"},
+      {"2051 characters without line end", Lines({s1}) + "S1" + std::string(2049, '0')},
+      {"no line end at all", std::string(2 * 1025 + 7, 'S')},
+  };
+}
+
+// Chunk sizes from one line a chunk up to 200 characters, so that a chunk ends after every line and the lines group
+// every way, and around the places where a long line is read in parts.
+std::vector<std::size_t> ChunkSizes(const std::string& text) {
+  std::vector<std::size_t> sizes;
+  const std::size_t every = std::min<std::size_t>(text.size() + 1, 200);
+  for (std::size_t size = 1; size <= every; ++size) sizes.push_back(size);
+  for (const std::size_t around : {1024u, 2049u, 3075u}) {
+    for (std::size_t size = around - 3; size <= around + 3 && text.size() > every; ++size) sizes.push_back(size);
+  }
+  return sizes;
+}
+
+// The many-thread run shows, returns and keeps what the one-thread run does, wherever the chunks are cut and
+// however the input is read: one character at a time puts a read block's edge, and so a progress report, at every
+// place of every line.
+TEST(ParallelRun, AgreesWithTheOneThreadRun) {
+  for (const CorpusFile& file : Corpus()) {
+    SCOPED_TRACE(file.name);
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}}) {
+      for (const bool keep : {false, true}) {
+        const Seen one = Analyse(file.text, {block, 0, 1, keep});
+        for (const std::size_t chunk : ChunkSizes(file.text)) {
+          if ((chunk + block) % 2 == keep) ExpectSame(one, file.text, {block, chunk, 2, keep});
+        }
+      }
+    }
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}, file.text.size()}) {
+      ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true});
+    }
+    ExpectSame(file.text, {5, 40, 3, true});
+  }
+}
+
+// Cancelling at any progress report, and memory that runs out for the kept blocks, end both runs at the same line.
+TEST(ParallelRun, CancelAndOutOfMemoryAgree) {
+  for (const CorpusFile& file : Corpus()) {
+    SCOPED_TRACE(file.name);
+    const std::size_t reports = Analyse(file.text, {16, 1, 1, false}).reports.size();
+    for (const std::size_t chunk : {1, 50, 300}) {
+      for (std::size_t cancel = 1; cancel <= reports + 1; ++cancel) ExpectSame(file.text, {16, chunk, 2, true, cancel});
+      ExpectSame(file.text, {16, chunk, 2, true, 0, true});
+    }
+  }
+}
+
+// An input whose reading fails part-way: this process's own memory read through /proc/self/mem, text pages
+// followed by a page of an empty file, which cannot be read. (A page left unmapped could be mapped again by the
+// run's own allocations.)
+class FailingInput {
+ public:
+  explicit FailingInput(const std::string& text) : text_size_((text.size() / kPage + 1) * kPage) {
+    void* pages = ::mmap(nullptr, text_size_ + kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return;
+    pages_ = static_cast<char*>(pages);
+    // The text ends at a page end; line feeds fill the pages before it.
+    const std::size_t start = text_size_ - text.size();
+    std::memset(pages_, '\n', start);
+    std::memcpy(pages_ + start, text.data(), text.size());
+    const int empty = ::memfd_create("empty", MFD_CLOEXEC);
+    if (empty < 0 || ::mmap(pages_ + text_size_, kPage, PROT_READ, MAP_SHARED | MAP_FIXED, empty, 0) == MAP_FAILED) {
+      ::munmap(pages_, text_size_ + kPage);
+      pages_ = nullptr;
+    }
+    if (empty >= 0) ::close(empty);
+  }
+  ~FailingInput() {
+    if (pages_ != nullptr) ::munmap(pages_, text_size_ + kPage);
+  }
+  FailingInput(const FailingInput&) = delete;
+  FailingInput& operator=(const FailingInput&) = delete;
+
+  std::unique_ptr<TextModeInput> Open() const {
+    const int fd = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || pages_ == nullptr) return nullptr;
+    ::lseek(fd, static_cast<off_t>(reinterpret_cast<std::uintptr_t>(pages_)), SEEK_SET);
+    std::unique_ptr<TextModeInput> input = TextModeInput::FromDescriptor(fd);
+    ::close(fd);
+    return input;
+  }
+
+ private:
+  static constexpr std::size_t kPage = 4096;
+  std::size_t text_size_;
+  char* pages_ = nullptr;
+};
+
+// A read error part-way ends both runs at the line that could not be read, a line cut short by it not delivered.
+TEST(ParallelRun, ReadErrorsAgree) {
+  std::string records = RandomRecords(5, 200, false);
+  records.resize(records.rfind('\n') + 1);
+  for (const std::string& text : {records, records + "S1130000000102"}) {
+    const FailingInput failing(text);
+    Setting one{0, 0, 1, true};
+    const Seen a = Analyse(failing.Open(), one);
+    ASSERT_EQ(a.result.kind, RunKind::ReadFailed) << a.status;
+    for (const std::size_t chunk : {1, 100, 1000, 4000, 9000}) {
+      const Setting many{0, chunk, 2, true};
+      ExpectSame(a, Analyse(failing.Open(), many), many);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varnok
