@@ -202,6 +202,46 @@ TEST(FindTextTest, HexPairsOrQuotedText) {
             "Character 5 is not a hex digit: use hex bytes such as DE AD BE EF, or text in double quotes.");
 }
 
+// The fill writes records that follow one another as one block; the map ends as if each were written in turn.
+TEST(FillFromBlocksTest, HoldsWhatWritingEveryBlockInTurnHolds) {
+  struct Shape {
+    const char* name;
+    std::uint32_t lowest, highest;
+    std::vector<std::pair<std::uint32_t, std::int32_t>> blocks;  // address, length
+  };
+  const Shape shapes[] = {
+      {"records up the addresses, past 64 KiB", 0x1000, 0x31FFF, {}},
+      {"a later record inside the run it follows", 0x0, 0xFFFF, {{0x0, 32}, {0x20, 32}, {0x8, 4}, {0x40, 32}, {0x10, 40}}},
+      {"a run across 0xFFFFFFFF", 0xFFFFFF00, 0xFF, {{0xFFFFFFE0, 16}, {0xFFFFFFF0, 16}, {0x0, 16}, {0x10, 0}}},
+      {"a block of 64 KiB between records", 0x0, 0x2FFFF, {{0x0, 16}, {0x10, 65536}, {0x10010, 16}, {0x5, 3}}},
+  };
+  for (const Shape& shape : shapes) {
+    std::vector<std::pair<std::uint32_t, std::int32_t>> blocks = shape.blocks;
+    if (blocks.empty()) {
+      for (std::uint32_t a = shape.lowest; a + 40 <= shape.highest; a += 40) blocks.emplace_back(a, 40);
+    }
+    DataBlockStore store;
+    MapGrid expected;
+    expected.Build(shape.lowest, shape.highest);
+    std::uint8_t value = 1;
+    for (const auto& [address, length] : blocks) {
+      const std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length), value++);
+      if (length > 0) std::memcpy(store.Append(address, length), bytes.data(), bytes.size());
+      expected.FillBlock(address, length, bytes.data());
+    }
+    MapGrid grid;
+    grid.Build(shape.lowest, shape.highest);
+    ASSERT_TRUE(FillFromBlocks(grid, store, std::nullopt));
+    ASSERT_EQ(grid.Regions(), expected.Regions()) << shape.name;
+    for (std::int32_t row = 1; row < grid.RowCount(); ++row) {
+      const RowCells got = grid.Row(row);
+      const RowCells want = expected.Row(row);
+      ASSERT_EQ(got.filled, want.filled) << shape.name << " row " << row;
+      ASSERT_EQ(got.bytes, want.bytes) << shape.name << " row " << row;
+    }
+  }
+}
+
 TEST(FillFromBlocksTest, ReportsProgressFreesTheBlocksAndCanBeCancelled) {
   constexpr std::uint32_t kBlock = 250;
   constexpr std::uint32_t kBlocks = (9u << 20) / kBlock;  // 9 MiB: two progress steps
