@@ -140,7 +140,7 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   const std::string status_text = StatusText(report.result);
   for (const Caption& caption : kCaptions) {
     // Escaped before the caption goes out, so that running out of memory never cuts a line.
-    const std::string value = EscapeValue(caption.field ? report.display.Field(*caption.field) : status_text);
+    const std::string value = EscapeValue(caption.field ? FieldText(report.result, *caption.field) : status_text);
     out << caption.text;
     if (!value.empty()) out << ' ' << value;
     out << '\n';
@@ -228,7 +228,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
   json.Key("status").Latin1String(status);
   json.Key("success").Bool(parsed);
   for (const Caption& caption : kCaptions) {
-    if (caption.field) json.Key(caption.json_key).Latin1String(report.display.Field(*caption.field));
+    if (caption.field) json.Key(caption.json_key).Latin1String(FieldText(report.result, *caption.field));
   }
   using Address = std::optional<std::uint32_t>;
   json.Key("numbers").BeginObject();

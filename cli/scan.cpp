@@ -237,19 +237,14 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   return options;
 }
 
-// The display of one input: keeps what the run shows in the report and passes its progress on to the terminal's
-// line.
+// The display of one input: passes its progress on to the terminal's line.
 class ScanDisplay : public AnalysisDisplay {
  public:
-  ScanDisplay(RecordedDisplay& shown, ProgressLine& progress, std::size_t input, const std::string& name)
-      : shown_(shown), progress_(progress), input_(input), name_(name) {}
+  ScanDisplay(ProgressLine& progress, std::size_t input, const std::string& name)
+      : progress_(progress), input_(input), name_(name) {}
   ~ScanDisplay() override { progress_.Finish(input_); }
   ScanDisplay(const ScanDisplay&) = delete;
   ScanDisplay& operator=(const ScanDisplay&) = delete;
-
-  void SetField(DisplayField field, std::string_view text) override { shown_.SetField(field, text); }
-  void SetStatus(std::string_view text) override { shown_.SetStatus(text); }
-  void SetStatusColour(StatusColour colour) override { shown_.SetStatusColour(colour); }
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
     if (progress_.ShowsRun()) {
@@ -267,7 +262,6 @@ class ScanDisplay : public AnalysisDisplay {
   }
 
  private:
-  RecordedDisplay& shown_;
   ProgressLine& progress_;
   const std::size_t input_;
   const std::string& name_;
@@ -277,13 +271,15 @@ class ScanDisplay : public AnalysisDisplay {
 };
 
 // Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
-// is not printed at all.
+// is not printed at all; the header read stays.
 void MarkOutOfMemory(FileReport& report) {
   report.grid.reset();
+  RunHeader header = std::move(report.result.header);
   report.result = RunResult{};
   report.result.kind = RunKind::OutOfMemory;
+  report.result.header = std::move(header);
   report.error_line.reset();
-  ShowFailure(report.result, report.state, report.display);
+  FreeRun(report.state);
 }
 
 // Analyses input number `index`; nullptr when not even the report's own memory could be had.
@@ -299,7 +295,7 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
   FileReport& r = *report;
   // The run catches its own failures; this boundary catches those of the map and of what holds the result.
   try {
-    ScanDisplay display(r.display, progress, index, r.name);
+    ScanDisplay display(progress, index, r.name);
     const ReportLayout& layout = options.layout;
     WarningCollector warnings;
     RunRequest request;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "analysis/hex_text.h"
 #include "map_commands.h"
@@ -120,6 +121,16 @@ void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, st
 
 void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
   map_.Build(lowest, highest);
+  Relayout();
+}
+
+void Tfrm_Data::SetMap(MapGrid&& map) {
+  map_ = std::move(map);
+  Relayout();
+  Grid->InvalidateMarks();
+}
+
+void Tfrm_Data::Relayout() {
   row_painter_->ForgetRow();
   Grid->Reset();
   Grid->setFocus();

@@ -50,6 +50,8 @@ class Tfrm_Data : public QWidget {
   // Writes the kept blocks in their order, freeing them as it goes, and marks the start vector, then repaints;
   // progress hears how far the fill has got and can stop it.
   void Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector, const FillProgress& progress = {});
+  // Shows a map built and filled elsewhere, as Build and Fill would have left it.
+  void SetMap(MapGrid&& map);
   // Writes one data block into the map and repaints the rows it changed.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
@@ -66,6 +68,8 @@ class Tfrm_Data : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // Lays the grid out anew for map_ and attaches the size check.
+  void Relayout();
   void GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                     GridDrawState state);
   void FormCanResize(int& NewWidth, int& NewHeight);
