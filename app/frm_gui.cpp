@@ -26,6 +26,7 @@
 
 #include "about/frm_about.h"
 #include "app/application.h"
+#include "analysis/run_summary.h"
 #include "app/file_name.h"
 #include "memmap/frm_data.h"
 #include "settings/ini_file.h"
@@ -213,6 +214,8 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
   std::string folder = chosen.substr(0, name_start);
   if (!folder.ends_with('/')) folder += '/';
   ShowFile(chosen.substr(name_start), folder);
+  // The fields of the last run would read as the new file's.
+  ClearResultFields();
   lbl_Name->setToolTip(ui::PlainToolTip(lbl_Name->text()));
   mem_Path->setToolTip(ui::PlainToolTip(mem_Path->toPlainText()));
   struct stat info {};
@@ -283,7 +286,7 @@ void Tfrm_GUI::RunFinished() {
       SetStatusColour(StatusColour::Maroon);
       ShowStatusText(QStringLiteral("Memory map cancelled"));
     } else {
-      if (map != nullptr) OpenMapWindow(std::move(*map));
+      if (map != nullptr) OpenMapWindow(std::move(*map), result, worker->Warnings());
       ShowResult(result);
     }
   } catch (const std::bad_alloc&) {
@@ -303,9 +306,19 @@ void Tfrm_GUI::RunFinished() {
   }
 }
 
-void Tfrm_GUI::OpenMapWindow(MapGrid&& map) {
+void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings) {
   auto window = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
   window->SetMap(std::move(map));
+  // The saved map reads as varnok-scan --map prints it.
+  window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
+  // While the map is saved, the run's commands wait as they do for a run, and a close stops the save first.
+  connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
+    run_state_ = saving ? RunState::Saving : RunState::Idle;
+    if (!saving && close_pending_) {
+      close_pending_ = false;
+      close();
+    }
+  });
   frm_Data = window.release();
   frm_Data->ShowMap();
 }
@@ -361,6 +374,7 @@ void Tfrm_GUI::closeEvent(QCloseEvent* event) {
     // The run stops at its next progress report; its end closes the window.
     close_pending_ = true;
     if (worker_ != nullptr) worker_->Stop();
+    if (run_state_ == RunState::Saving && frm_Data) frm_Data->StopSaving();
     return;
   }
   // A close asked for while the write error of the first one is on the screen waits for that one to finish.

@@ -20,7 +20,10 @@ class WorkerDisplay : public AnalysisDisplay {
 
 }  // namespace
 
-RunWorker::RunWorker(RunRequest request, AnalysisState& state) : request_(std::move(request)), state_(state) {}
+RunWorker::RunWorker(RunRequest request, AnalysisState& state) : request_(std::move(request)), state_(state) {
+  // The saved map begins with the run's report, warnings included.
+  if (request_.map_option) request_.warnings = &collector_;
+}
 
 RunWorker::~RunWorker() {
   Stop();
@@ -43,6 +46,7 @@ void RunWorker::Run() {
   try {
     WorkerDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
     result_ = RunAnalysis(request_, state_, display);
+    if (result_.Parsed() && request_.map_option) warnings_ = collector_.Result();
   } catch (const std::bad_alloc&) {
     FreeRun(state_);
     result_ = RunResult{RunKind::OutOfMemory, 0, {}, {}};

@@ -552,21 +552,6 @@ int RunDiff(const Options& options, const ScanContext& context, std::ostream& ou
 
 }  // namespace
 
-std::string EscapeValue(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte > 0x7E || ch == '\\') {
-      out += "\\x";
-      AppendHex(out, byte, 2);
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
   int status = kScanSuccess;
   try {

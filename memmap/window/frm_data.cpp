@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QShortcut>
 
 #include <algorithm>
 #include <new>
@@ -15,6 +16,7 @@
 #include "map_commands.h"
 #include "map_legend.h"
 #include "map_row_painter.h"
+#include "map_saver.h"
 #include "ui/dialogs.h"
 #include "ui/fonts.h"
 #include "ui/placement.h"
@@ -53,12 +55,19 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
-      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid})) {
+      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid})),
+      saver_(new MapSaver(this)),
+      stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
-  setWindowTitle(LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) +
-                                    QStringLiteral("'")));
+  title_ = LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) + QStringLiteral("'"));
+  setWindowTitle(title_);
+  stop_save_->setContext(Qt::WindowShortcut);
+  stop_save_->setEnabled(false);
+  connect(stop_save_, &QShortcut::activated, this, &Tfrm_Data::StopSaving);
+  connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
+  connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
   Grid->setObjectName(QStringLiteral("Grid"));
   Panel->setObjectName(QStringLiteral("Panel"));
@@ -99,10 +108,33 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   separator->setSeparator(true);
   Grid->addAction(separator);
   AddCommand(QStringLiteral("Save map as text..."), QKeySequence(),
-             [this, context] { SaveMapAsText(context, file_name_, save_file_dialog_); });
+             [this, context] {
+               SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
+               if (!saver_->Saving()) return;
+               stop_save_->setEnabled(true);
+               emit savingChanged(true);
+             });
 }
 
-Tfrm_Data::~Tfrm_Data() = default;
+bool Tfrm_Data::Saving() const { return saver_->Saving(); }
+
+void Tfrm_Data::StopSaving() { saver_->Stop(); }
+
+void Tfrm_Data::SaveProgressed(int percent) {
+  if (saver_->Saving()) setWindowTitle(title_ + QStringLiteral(" - Saving... %1 %").arg(percent));
+}
+
+void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
+  setWindowTitle(title_);
+  stop_save_->setEnabled(false);
+  emit savingChanged(false);
+  ReportMapSave(MapCommandContext{this, map_, Grid}, save, path);
+}
+
+Tfrm_Data::~Tfrm_Data() {
+  // The saver's thread reads map_, which goes before the window's children would.
+  delete saver_;
+}
 
 void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command) {
   auto* action = new QAction(text, this);

@@ -1,3 +1,4 @@
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -32,6 +33,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -41,6 +43,7 @@
 
 #include "app/application.h"
 #include "app/frm_gui.h"
+#include "cli/scan.h"
 #include "support/modal_answerer.h"
 #include "support/srec_builder.h"
 #include "ui/platform.h"
@@ -234,6 +237,14 @@ class StatusLog {
   static inline QStringList lines_;
   QtMessageHandler previous_ = nullptr;
 };
+
+// The map window's "Save map as text..." command.
+QAction* SaveAction(Tfrm_Data& map) {
+  for (QAction* action : map.findChildren<QAction*>()) {
+    if (action->text() == QStringLiteral("Save map as text...")) return action;
+  }
+  return nullptr;
+}
 
 // Waits until the window's run is over.
 void WaitForRun(const Tfrm_GUI& frm) { QTRY_VERIFY_WITH_TIMEOUT(!frm.Running(), 60000); }
@@ -482,6 +493,31 @@ class FrmGuiTest : public QObject {
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+  }
+
+  // Choosing another file clears the fields of the last run; the status tells of the chosen file.
+  void choosingAFileClearsTheLastRun() {
+    const QString first = Sample(QStringLiteral("first.s"), kThreeLines);
+    const QString second = Sample(QStringLiteral("second.s"), kThreeLines);
+    const struct {
+      QString chosen;
+      QString status;
+    } cases[] = {
+        {second, QStringLiteral("Valid file. Click \"Start parsing...\"")},
+        {dir_.filePath(QStringLiteral("gone.s")), QStringLiteral("File selected does not exist!")},
+    };
+    for (const auto& c : cases) {
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.OpenFile(first.toStdString());
+      WaitForRun(frm);
+      QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
+      frm.SetOpenFileDialog([&](QWidget*, const QString&) { return c.chosen; });
+      QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+      QCOMPARE(Ui(frm).lbl_Stat->text(), c.status);
+      const QStringList shown = Showing(frm);
+      // The module, version, description and the five summary labels.
+      QCOMPARE(shown.mid(6, 3) + shown.mid(11), QStringList(8, QString()));
+    }
   }
 
   void choosingAFileThatIsGone() {
@@ -931,6 +967,66 @@ class FrmGuiTest : public QObject {
     Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QVERIFY(frm.MapWindow() != nullptr);
+  }
+
+  // "Save map as text..." writes exactly what varnok-scan --map prints for the same file, and says how many rows it
+  // saved over the map window.
+  void savedMapIsWhatTheScanPrints() {
+    const struct {
+      const char* name;
+      QByteArray text;
+      QString said;
+    } cases[] = {
+        {"demo.s19", kThreeLines, QStringLiteral("Saved 1 rows to demo.s19.map.txt")},
+        // Written twice, with bytes a caption escapes in its header: a warning line and escaped values.
+        {"twice.s",
+         QByteArray::fromStdString(Line(0, 0, "A\\B\x01") + Line(1, 0x100, "ABCD") + Line(1, 0x102, "EF") +
+                                   Line(1, 0x140, "G") + Line(9, 0x100)),
+         QStringLiteral("Saved 2 rows to twice.s.map.txt")},
+    };
+    for (const auto& c : cases) {
+      const QString file = Sample(QString::fromLatin1(c.name), c.text);
+      const QString saved = file + QStringLiteral(".map.txt");
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.TickMapOption();
+      frm.OpenFile(file.toStdString());
+      WaitForRun(frm);
+      QVERIFY(frm.MapWindow() != nullptr);
+      frm.MapWindow()->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+      ModalCatcher catcher;
+      SaveAction(*frm.MapWindow())->trigger();
+      QTRY_VERIFY(!frm.Running());
+      QTRY_COMPARE(catcher.seen.size(), std::size_t{1});
+      QCOMPARE(catcher.seen[0].text, c.said);
+
+      std::ostringstream out;
+      std::ostringstream err;
+      RunScan({"--map", file.toStdString()}, out, err);
+      QFile written(saved);
+      QVERIFY(written.open(QIODevice::ReadOnly));
+      QCOMPARE(written.readAll(), QByteArray::fromStdString(out.str()));
+    }
+  }
+
+  // Escape in the map window stops a save: no file is left, and the main window's commands work again.
+  void escapeCancelsTheSave() {
+    const QString file = Sample(QStringLiteral("large.s"), LongImage(160000));
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.TickMapOption();
+    frm.OpenFile(file.toStdString());
+    WaitForRun(frm);
+    Tfrm_Data* map = frm.MapWindow();
+    QVERIFY(map != nullptr);
+    map->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+    ModalCatcher catcher;
+    SaveAction(*map)->trigger();
+    QVERIFY(frm.Running());
+    QTest::keyClick(map, Qt::Key_Escape);
+    QTRY_VERIFY(!frm.Running());
+    QVERIFY(!QFile::exists(file + QStringLiteral(".map.txt")));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
+    QVERIFY(catcher.seen.empty());
+    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
   }
 
   void outOfMemoryDialog() {

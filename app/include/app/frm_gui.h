@@ -103,8 +103,8 @@ class Tfrm_GUI : public QWidget {
   void ShowFile(std::string name, std::string folder);
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
-  // Shows the filled map in a new map window.
-  void OpenMapWindow(MapGrid&& map);
+  // Shows the filled map of a run in a new map window.
+  void OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
   void ShowStatusText(const QString& text);
   void SetStatusColour(StatusColour colour);

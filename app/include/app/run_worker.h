@@ -39,6 +39,8 @@ class RunWorker : public QObject {
   std::unique_ptr<MapGrid> TakeMap() { return std::move(map_); }
   // Whether the fill was asked to stop; read once finished() was received.
   bool FillCancelled() const { return fill_cancelled_; }
+  // The warnings of a valid file read with the map option; read once readingEnded() was received.
+  const FileWarnings& Warnings() const { return warnings_; }
 
  signals:
   // done of total for the phase, at most once per whole percent.
@@ -52,8 +54,10 @@ class RunWorker : public QObject {
   void Fill();
   bool Report(Phase phase, std::uint64_t done, std::uint64_t total);
 
-  const RunRequest request_;
+  RunRequest request_;
   AnalysisState& state_;
+  WarningCollector collector_;
+  FileWarnings warnings_;
   std::atomic<bool> stop_ = false;
   RunResult result_;
   std::unique_ptr<MapGrid> map_;

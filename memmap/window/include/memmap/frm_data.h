@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
@@ -19,11 +20,14 @@ class QFrame;
 class QLabel;
 class QPainter;
 class QResizeEvent;
+class QShortcut;
 
 namespace varnok {
 
 class FindCommand;
 class MapRowPainter;
+class MapSaver;
+struct MapTextSave;
 
 namespace ui {
 class FramePlacement;
@@ -61,8 +65,18 @@ class Tfrm_Data : public QWidget {
   void ShowMap();
   // Replaces the file dialog that "Save map as text..." runs.
   void SetSaveFileDialog(SaveFileDialog dialog);
+  // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
+  void SetReportHead(std::string head) { report_head_ = std::move(head); }
+  // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it.
+  bool Saving() const;
+  // Asks a save that goes on to stop; the file is then left as it was.
+  void StopSaving();
 
   const MapGrid& Map() const { return map_; }
+
+ signals:
+  // A save began or ended.
+  void savingChanged(bool saving);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -81,6 +95,8 @@ class Tfrm_Data : public QWidget {
   QPoint PlacedFrameTopLeft() const;
   // Adds a command to the grid's context menu, with a shortcut that works anywhere in the window.
   void AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command);
+  void SaveProgressed(int percent);
+  void SaveFinished(const MapTextSave& save, const QString& path);
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -99,6 +115,10 @@ class Tfrm_Data : public QWidget {
   SaveFileDialog save_file_dialog_;
   std::unique_ptr<FindCommand> find_;            // the search and its highlighted match
   std::unique_ptr<MapRowPainter> row_painter_;  // made once the grid has the window's font
+  std::string report_head_;
+  QString title_;           // the title without a save's progress
+  MapSaver* const saver_;   // a child: stops and waits for its thread before the map goes
+  QShortcut* const stop_save_;  // Escape, while a save goes on
 };
 
 }  // namespace varnok
