@@ -241,6 +241,7 @@ void Tfrm_GUI::btn_ParseClick() {
   request.path = InputPath();
   request.map_option = chk_GenMap->isChecked();
   request.regular_only = true;
+  KeepMapPlacement();
   delete frm_Data;
   ClearResultFields();
   SetStatusColour(StatusColour::Black);
@@ -309,6 +310,7 @@ void Tfrm_GUI::RunFinished() {
 void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings) {
   auto window = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
   window->SetMap(std::move(map));
+  if (map_placement_) window->SetPlacement(*map_placement_);
   // The saved map reads as varnok-scan --map prints it.
   window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
   // While the map is saved, the run's commands wait as they do for a run, and a close stops the save first.
@@ -405,6 +407,11 @@ void Tfrm_GUI::ShowFile(std::string name, std::string folder) {
   mem_Path->setPlainText(ShownName(folder));
   file_name_ = std::move(name);
   file_folder_ = std::move(folder);
+}
+
+void Tfrm_GUI::KeepMapPlacement() {
+  if (!frm_Data) return;
+  if (const std::optional<QRect> placement = frm_Data->Placement()) map_placement_ = placement;
 }
 
 std::string Tfrm_GUI::InputPath() const { return file_folder_ + file_name_; }

@@ -205,7 +205,7 @@ void Tfrm_Data::MarkStartVector(std::uint32_t address) {
 void Tfrm_Data::ShowMap() {
   if (!shown_) {
     shown_ = true;
-    CentreOverOwner();
+    PlaceFirstTime();
   }
   // A minimised map comes back in the state it had before, maximised or not.
   setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -254,12 +254,22 @@ QSize Tfrm_Data::OwnerFrameExtra() const {
   return {margins.left() + margins.right(), margins.top() + margins.bottom()};
 }
 
-void Tfrm_Data::CentreOverOwner() {
-  const QSize extra = OwnerFrameExtra();
-  int new_width = width() + extra.width();
-  int new_height = height() + extra.height();
-  if (can_resize_attached_) FormCanResize(new_width, new_height);
-  resize(new_width - extra.width(), new_height - extra.height());
+std::optional<QRect> Tfrm_Data::Placement() const {
+  if (!shown_) return std::nullopt;
+  return QRect(pos(), size());
+}
+
+void Tfrm_Data::PlaceFirstTime() {
+  if (wanted_ && !wanted_->isEmpty()) {
+    resize(wanted_->size());
+  } else {
+    wanted_.reset();
+    const QSize extra = OwnerFrameExtra();
+    int new_width = width() + extra.width();
+    int new_height = height() + extra.height();
+    if (can_resize_attached_) FormCanResize(new_width, new_height);
+    resize(new_width - extra.width(), new_height - extra.height());
+  }
   placement_->Apply();
   // The size check has had its one pass: from here on the window keeps its width.
   setMinimumWidth(width());
@@ -267,6 +277,8 @@ void Tfrm_Data::CentreOverOwner() {
 }
 
 QPoint Tfrm_Data::PlacedFrameTopLeft() const {
+  // Where the user left the window stays, as long as its title bar can still be grabbed on a screen.
+  if (wanted_) return ui::TitleBarOnScreen(QRect(wanted_->topLeft(), frameGeometry().size()), ui::AvailableAreas());
   const QWidget* owner = parentWidget();
   if (owner == nullptr) return frameGeometry().topLeft();
   const QRect centred = ui::CentredFrame(*owner, *this);

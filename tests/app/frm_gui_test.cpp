@@ -610,6 +610,65 @@ class FrmGuiTest : public QObject {
     QCOMPARE(frm.x(), 495);
   }
 
+  // The map window opens where it was left, at that size, also after a restart; a place stored off every screen
+  // brings its title bar back onto one.
+  void mapWindowOpensWhereItWasLeft() {
+    const QString file = Sample(QStringLiteral("place.s"), kThreeLines);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+      const char* what;
+      QRect left_at;   // where the user leaves the map window
+      QPoint opens_at;  // where the next one opens after a restart
+    } cases[] = {
+        {"on the screen", QRect(70, 80, 520, 333), QPoint(70, 80)},
+        {"off every screen", QRect(-5000, -4000, 520, 333), screen.topLeft()},
+    };
+    for (const auto& c : cases) {
+      QFile::remove(Ini());
+      {
+        Tfrm_GUI frm(Ini().toStdString());
+        frm.show();
+        frm.TickMapOption();
+        frm.OpenFile(file.toStdString());
+        WaitForRun(frm);
+        Tfrm_Data* map = frm.MapWindow();
+        QVERIFY(map != nullptr);
+        map->setMinimumWidth(0);
+        map->setMaximumWidth(QWIDGETSIZE_MAX);
+        map->resize(c.left_at.size());
+        map->move(c.left_at.topLeft());
+        // The next run's window opens where this one was left.
+        Parse(frm);
+        QTRY_COMPARE(frm.MapWindow()->pos(), c.opens_at);
+        QCOMPARE(frm.MapWindow()->size(), c.left_at.size());
+        QVERIFY(frm.close());
+      }
+      const QString ini = Read(Ini());
+      QVERIFY2(ini.contains(QStringLiteral("[map]\ntop=%1\nleft=%2\nwidth=%3\nheight=%4\n")
+                                .arg(c.opens_at.y())
+                                .arg(c.opens_at.x())
+                                .arg(c.left_at.width())
+                                .arg(c.left_at.height())),
+               qPrintable(ini));
+      Tfrm_GUI again(Ini().toStdString());
+      again.show();
+      again.TickMapOption();
+      Parse(again);
+      QVERIFY(again.MapWindow() != nullptr);
+      QTRY_COMPARE(again.MapWindow()->pos(), c.opens_at);
+      QCOMPARE(again.MapWindow()->size(), c.left_at.size());
+    }
+    // A place stored off every screen, as from a screen that is gone.
+    Write(Ini(), "[map]\ntop=-4000\nleft=-5000\nwidth=520\nheight=333\n");
+    Tfrm_GUI moved(Ini().toStdString());
+    moved.show();
+    moved.TickMapOption();
+    moved.OpenFile(file.toStdString());
+    WaitForRun(moved);
+    QVERIFY(moved.MapWindow() != nullptr);
+    QTRY_COMPARE(moved.MapWindow()->pos(), screen.topLeft());
+  }
+
   void storedEmptyName() {
     Write(Ini(), "[file]\nname=\n");
     Tfrm_GUI frm(Ini().toStdString());

@@ -99,6 +99,8 @@ class Tfrm_GUI : public QWidget {
   void FormClose();
   void LoadSettings();
   void SaveSettings();
+  // Keeps where the map window is before it goes, so that the next one opens there.
+  void KeepMapPlacement();
   // Shows the name and the folder of the file to read (the file system's bytes) in lbl_Name and mem_Path.
   void ShowFile(std::string name, std::string folder);
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
@@ -145,6 +147,7 @@ class Tfrm_GUI : public QWidget {
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the data freed
+  std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
   std::unique_ptr<ui::BusyCursor> busy_;  // the wait cursor while a run goes on

@@ -2,6 +2,7 @@
 
 #include <QKeySequence>
 #include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
@@ -60,9 +61,13 @@ class Tfrm_Data : public QWidget {
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
   void MarkStartVector(std::uint32_t address);
-  // Shows the window (centred over its owner and kept on the screen the first time), brings it back when it is
-  // minimised, raises and activates it.
+  // Shows the window (the first time where SetPlacement says, else centred over its owner; kept on the screen),
+  // brings it back when it is minimised, raises and activates it.
   void ShowMap();
+  // Where the window opens the first time it is shown: the top-left corner of its outer frame and its client size.
+  void SetPlacement(const QRect& placement) { wanted_ = placement; }
+  // Where the window is, as SetPlacement takes it; none until it has been shown.
+  std::optional<QRect> Placement() const;
   // Replaces the file dialog that "Save map as text..." runs.
   void SetSaveFileDialog(SaveFileDialog dialog);
   // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
@@ -91,7 +96,8 @@ class Tfrm_Data : public QWidget {
   void GridMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
 
   QSize OwnerFrameExtra() const;
-  void CentreOverOwner();
+  // Sizes and places the window when it is first shown.
+  void PlaceFirstTime();
   QPoint PlacedFrameTopLeft() const;
   // Adds a command to the grid's context menu, with a shortcut that works anywhere in the window.
   void AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command);
@@ -110,6 +116,7 @@ class Tfrm_Data : public QWidget {
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
   bool shown_ = false;
+  std::optional<QRect> wanted_;  // where the window opens the first time
   ui::FramePlacement* const placement_;
   std::string file_name_;
   SaveFileDialog save_file_dialog_;
