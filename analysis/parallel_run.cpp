@@ -1,3 +1,4 @@
+#include <sched.h>
 #include <string.h>
 
 #include <algorithm>
@@ -394,6 +395,12 @@ class ParallelRun {
 };
 
 }  // namespace
+
+unsigned UsableCores() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 RunResult AnalyseInParallel(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
   RunHeader header;

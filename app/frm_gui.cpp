@@ -241,6 +241,7 @@ void Tfrm_GUI::btn_ParseClick() {
   request.path = InputPath();
   request.map_option = chk_GenMap->isChecked();
   request.regular_only = true;
+  request.parallel.threads = UsableCores();
   KeepMapPlacement();
   delete frm_Data;
   ClearResultFields();

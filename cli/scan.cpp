@@ -1,6 +1,5 @@
 #include "cli/scan.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,12 +67,6 @@ struct Options {
   unsigned cores = 1;
   std::vector<std::string> files;
 };
-
-unsigned Cores() {
-  cpu_set_t set;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
 
 std::optional<unsigned> ParseJobs(std::string_view text) {
   unsigned jobs = 0;
@@ -232,7 +225,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return std::nullopt;
   }
   options.layout.several = options.files.size() > 1;
-  options.cores = Cores();
+  options.cores = UsableCores();
   if (options.jobs == 0) options.jobs = options.cores;
   return options;
 }
@@ -481,7 +474,7 @@ class Scanner {
     // Threads beyond the cores only pay when analyses wait (a FIFO without its writer yet, a slow disk); starting
     // them all at once would cost more than many small files take. So they start when no analysis has finished for
     // a while although files wait to be taken, twice as many each time, up to the number asked for.
-    bool can_grow = start_threads(std::min<std::size_t>(threads, Cores()));
+    bool can_grow = start_threads(std::min<std::size_t>(threads, UsableCores()));
     if (pool.empty()) return false;
     {
       constexpr auto kStall = std::chrono::milliseconds(10);

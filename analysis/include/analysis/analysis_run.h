@@ -41,6 +41,9 @@ struct ParallelParse {
   std::size_t chunk_size = kChunkSize;  // the characters a chunk gathers before it is cut at a line start
 };
 
+// The cores this process may run on, at least 1.
+unsigned UsableCores();
+
 // What "Start parsing..." analyses.
 struct RunRequest {
   std::string path;         // the input file
