@@ -25,8 +25,8 @@
 #include <new>
 
 #include "about/frm_about.h"
-#include "app/application.h"
 #include "analysis/run_summary.h"
+#include "app/application.h"
 #include "app/file_name.h"
 #include "memmap/frm_data.h"
 #include "settings/ini_file.h"
@@ -269,7 +269,7 @@ void Tfrm_GUI::RunProgressed(RunWorker::Phase phase, quint64 done, quint64 total
 
 void Tfrm_GUI::RunReadingEnded() {
   const RunResult& result = worker_->Result();
-  if (!result.Parsed() || !chk_GenMap->isChecked() || run_state_ != RunState::Reading) return;
+  if (!result.Parsed() || !worker_->MapOption() || run_state_ != RunState::Reading) return;
   // The summary of a valid file is final: the fill only adds the map.
   for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
   run_state_ = RunState::Filling;
@@ -280,7 +280,8 @@ void Tfrm_GUI::RunFinished() {
   const std::unique_ptr<RunWorker> worker = std::move(worker_);
   const bool filled = run_state_ == RunState::Filling;
   std::unique_ptr<MapGrid> map = worker->TakeMap();
-  const RunResult result = worker->Result();
+  RunResult result = worker->Result();
+  if (worker->FillOutOfMemory()) result = RunResult{RunKind::OutOfMemory, 0, {}, result.header};
   const bool fill_cancelled = worker->FillCancelled();
   bool out_of_memory = result.kind == RunKind::OutOfMemory;
   try {

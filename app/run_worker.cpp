@@ -71,9 +71,9 @@ void RunWorker::Fill() {
       fill_cancelled_ = true;
     }
   } catch (const std::bad_alloc&) {
+    // The reading's result may be read by now, so the fill's failure has a flag of its own.
     map_.reset();
-    RunHeader header = std::move(result_.header);
-    result_ = RunResult{RunKind::OutOfMemory, 0, {}, std::move(header)};
+    fill_out_of_memory_ = true;
   }
   // The map holds the data from here on, or the run keeps none.
   FreeRun(state_);

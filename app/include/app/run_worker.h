@@ -33,12 +33,15 @@ class RunWorker : public QObject {
   // Asks the run to stop at its next progress report; any thread may ask.
   void Stop() { stop_ = true; }
 
-  // How the reading ended; read once readingEnded() was received. Out of memory in the fill turns it into a failure.
+  // Whether the run fills a map after a valid reading.
+  bool MapOption() const { return request_.map_option; }
+  // How the reading ended; read once readingEnded() was received.
   const RunResult& Result() const { return result_; }
   // The filled map, taken once finished() was received; null unless the fill went to its end.
   std::unique_ptr<MapGrid> TakeMap() { return std::move(map_); }
-  // Whether the fill was asked to stop; read once finished() was received.
+  // Whether the fill was asked to stop, or ran out of memory; read once finished() was received.
   bool FillCancelled() const { return fill_cancelled_; }
+  bool FillOutOfMemory() const { return fill_out_of_memory_; }
   // The warnings of a valid file read with the map option; read once readingEnded() was received.
   const FileWarnings& Warnings() const { return warnings_; }
 
@@ -62,6 +65,7 @@ class RunWorker : public QObject {
   RunResult result_;
   std::unique_ptr<MapGrid> map_;
   bool fill_cancelled_ = false;
+  bool fill_out_of_memory_ = false;
   std::uint64_t last_percent_ = ~std::uint64_t{0};
   std::thread thread_;
 };
