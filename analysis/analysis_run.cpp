@@ -27,10 +27,12 @@ class DirectOutput {
   DirectOutput(AnalysisState& state, AnalysisDisplay& display, WarningCollector* warnings)
       : state_(state), display_(display), warnings_(warnings) {}
 
+  RunHeader header;
+
   bool Progress(std::uint64_t bytes_read, std::int64_t /*line*/) {
     return display_.ShowProgress(bytes_read, state_.InFile->Size());
   }
-  void Header(S0Header&& header, std::int64_t /*line*/) { ShowHeader(header, display_); }
+  void Header(S0Header&& s0, std::int64_t /*line*/) { MergeHeader(header, std::move(s0)); }
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t /*line*/) {
     return state_.DataBlocks.Append(address, length);
   }
@@ -44,7 +46,6 @@ class DirectOutput {
 };
 
 RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  display.SetStatusColour(StatusColour::Black);
   // An input of unknown size (a pipe) counts as empty.
   if (request.parallel.threads > 1 && state.InFile->Size() >= request.parallel.min_size) {
     return AnalyseInParallel(request, state, display);
@@ -52,7 +53,7 @@ RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDispl
   return AnalyseOnOneThread(request, state, display);
 }
 
-void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
+void ResetRun(AnalysisState& state) {
   ClearDataBlocks(state);
   state.Ranges.Clear();
   state.InFile.reset();
@@ -61,7 +62,6 @@ void ResetRun(AnalysisState& state, AnalysisDisplay& display) {
   state.HighestAddr = 0;
   state.HasExecAddr = false;
   state.ExecAddr = 0;
-  for (DisplayField field : kAllDisplayFields) display.SetField(field, "");
 }
 
 }  // namespace
@@ -70,25 +70,29 @@ RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, An
   DirectOutput output(state, display, request.warnings);
   LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
-  if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, state, display);
-  return FinishRun(parser.lines(), parser.totals(), state, display);
+  if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);
+  return FinishRun(parser.lines(), parser.totals(), std::move(output.header), state);
 }
 
-void ShowHeader(const S0Header& header, AnalysisDisplay& display) {
-  display.SetField(DisplayField::Module, header.module);
-  if (header.has_version) display.SetField(DisplayField::Version, header.version);
-  display.SetField(DisplayField::Description, header.description);
+void MergeHeader(RunHeader& into, S0Header&& header) {
+  into.module = std::move(header.module);
+  if (header.has_version) {
+    into.has_version = true;
+    into.version = std::move(header.version);
+  }
+  into.description = std::move(header.description);
 }
 
-RunResult FailRun(RunKind kind, std::int64_t line, AnalysisState& state, AnalysisDisplay& display) {
+RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisState& state) {
   RunResult result;
   result.kind = kind;
   result.line = line;
-  ShowFailure(result, state, display);
+  result.header = std::move(header);
+  FreeRun(state);
   return result;
 }
 
-RunResult FinishRun(std::int64_t lines, const RecordTotals& records, AnalysisState& state, AnalysisDisplay& display) {
+RunResult FinishRun(std::int64_t lines, const RecordTotals& records, RunHeader&& header, AnalysisState& state) {
   state.InFile.reset();
   state.TotalBytes = records.data_bytes;
   state.LowestAddr = records.lowest;
@@ -96,22 +100,35 @@ RunResult FinishRun(std::int64_t lines, const RecordTotals& records, AnalysisSta
   state.HasExecAddr = records.has_exec;
   state.ExecAddr = records.exec;
   RunResult result;
+  result.header = std::move(header);
   RunTotals& totals = result.totals;
   totals.records = lines;
   totals.data_bytes = records.data_bytes;
   totals.lowest = records.lowest;
   totals.highest = records.highest;
   if (records.has_exec) totals.exec = records.exec;
-
-  display.SetField(DisplayField::Highest, AddressText(totals.highest));
-  // A single loaded byte has its lowest address equal to its highest; only the empty image
-  // (0xFFFFFFFF above 0) leaves the field empty.
-  if (totals.HasLowest()) display.SetField(DisplayField::Lowest, AddressText(totals.lowest));
-  if (totals.exec) display.SetField(DisplayField::Exec, AddressText(*totals.exec));
-  display.SetStatus(StatusText(result));
-  display.SetField(DisplayField::RecordLines, std::to_string(totals.records));
-  display.SetField(DisplayField::TotalDatabytes, TotalDatabytesText(totals.data_bytes));
   return result;
+}
+
+std::string FieldText(const RunResult& result, DisplayField field) {
+  const RunTotals& totals = result.totals;
+  switch (field) {
+    case DisplayField::Module: return result.header.module;
+    case DisplayField::Version: return result.header.version;
+    case DisplayField::Description: return result.header.description;
+    default: break;
+  }
+  if (!result.Parsed()) return {};
+  switch (field) {
+    case DisplayField::RecordLines: return std::to_string(totals.records);
+    case DisplayField::TotalDatabytes: return TotalDatabytesText(totals.data_bytes);
+    case DisplayField::Highest: return AddressText(totals.highest);
+    // A single loaded byte has its lowest address equal to its highest; only the empty image
+    // (0xFFFFFFFF above 0) leaves the field empty.
+    case DisplayField::Lowest: return totals.HasLowest() ? AddressText(totals.lowest) : std::string();
+    case DisplayField::Exec: return totals.exec ? AddressText(*totals.exec) : std::string();
+    default: return {};
+  }
 }
 
 std::string StatusText(const RunResult& result) {
@@ -139,35 +156,28 @@ std::string TotalDatabytesText(std::uint32_t bytes) {
 
 void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
 
-void ShowFailure(const RunResult& failure, AnalysisState& state, AnalysisDisplay& display) {
+void FreeRun(AnalysisState& state) {
   state.InFile.reset();
   ClearDataBlocks(state);
   state.Ranges.Clear();
-  // A failure found before the end of the input finds these empty; one in the map step clears the summary.
-  for (DisplayField field : {DisplayField::RecordLines, DisplayField::TotalDatabytes, DisplayField::Highest,
-                             DisplayField::Lowest, DisplayField::Exec}) {
-    display.SetField(field, "");
-  }
-  display.SetStatusColour(StatusColour::Maroon);
-  display.SetStatus(StatusText(failure));
 }
 
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  ResetRun(state, display);
-  if (FileMissing(request.path)) return FailRun(RunKind::MissingFile, 0, state, display);
+  ResetRun(state);
+  if (FileMissing(request.path)) return FailRun(RunKind::MissingFile, 0, {}, state);
   try {
     state.InFile = TextModeInput::Open(request.path, request.regular_only);
   } catch (const std::bad_alloc&) {
-    return FailRun(RunKind::OutOfMemory, 0, state, display);
+    return FailRun(RunKind::OutOfMemory, 0, {}, state);
   }
-  if (state.InFile == nullptr) return FailRun(RunKind::OpenFailed, 0, state, display);
+  if (state.InFile == nullptr) return FailRun(RunKind::OpenFailed, 0, {}, state);
   return Analyse(request, state, display);
 }
 
 RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display) {
-  ResetRun(state, display);
-  if (input == nullptr) return FailRun(RunKind::OpenFailed, 0, state, display);
+  ResetRun(state);
+  if (input == nullptr) return FailRun(RunKind::OpenFailed, 0, {}, state);
   state.InFile = std::move(input);
   return Analyse(request, state, display);
 }

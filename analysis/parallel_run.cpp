@@ -1,3 +1,4 @@
+#include <sched.h>
 #include <string.h>
 
 #include <algorithm>
@@ -125,8 +126,8 @@ std::size_t LastLineStart(const char* text, std::size_t size) {
 
 class ParallelRun {
  public:
-  ParallelRun(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display)
-      : request_(request), state_(state), display_(display), input_(*state.InFile),
+  ParallelRun(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display, RunHeader& header)
+      : request_(request), state_(state), display_(display), header_(header), input_(*state.InFile),
         chunk_size_(std::max<std::size_t>(request.parallel.chunk_size, 1)),
         // A chunk is cut only once it holds chunk_size_ characters and a line start past its first; one begins
         // within every kLineLimit + 1 characters, and a block may come on top.
@@ -165,8 +166,8 @@ class ParallelRun {
     // Only now that no thread reads any more may the run's end close the input.
     StopWorkers();
     if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, lines_};
-    if (end_) return FailRun(end_->kind, end_->line, state_, display_);
-    return FinishRun(lines_, totals_, state_, display_);
+    if (end_) return FailRun(end_->kind, end_->line, std::move(header_), state_);
+    return FinishRun(lines_, totals_, std::move(header_), state_);
   }
 
  private:
@@ -321,10 +322,10 @@ class ParallelRun {
       }
       return true;
     };
-    for (const ChunkOutput::Event& event : chunk.output.events) {
+    for (ChunkOutput::Event& event : chunk.output.events) {
       if (!keep_before(event.line)) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
       if (!event.progress) {
-        ShowHeader(event.header, display_);
+        MergeHeader(header_, std::move(event.header));
       } else if (!display_.ShowProgress(event.bytes_read, input_.Size())) {
         return LineOutcome{RunKind::Cancelled, first + event.line};
       }
@@ -365,6 +366,7 @@ class ParallelRun {
   const RunRequest& request_;
   AnalysisState& state_;
   AnalysisDisplay& display_;
+  RunHeader& header_;
   TextModeInput& input_;
   const std::size_t chunk_size_;
   const std::size_t capacity_;
@@ -394,12 +396,19 @@ class ParallelRun {
 
 }  // namespace
 
+unsigned UsableCores() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 RunResult AnalyseInParallel(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
+  RunHeader header;
   try {
-    ParallelRun run(request, state, display);
+    ParallelRun run(request, state, display, header);
     return run.Run();
   } catch (const std::bad_alloc&) {
-    return FailRun(RunKind::OutOfMemory, 0, state, display);
+    return FailRun(RunKind::OutOfMemory, 0, std::move(header), state);
   }
 }
 

@@ -8,14 +8,15 @@
 
 namespace varnok {
 
-// Shows an S0 record's texts: the module and description always, the version only when the record has one.
-void ShowHeader(const S0Header& header, AnalysisDisplay& display);
+// Takes an S0 record's texts into the run's header: the module and description always, the version only when the
+// record has one.
+void MergeHeader(RunHeader& into, S0Header&& header);
 
-// Ends the run as failed at `line` (ShowFailure).
-RunResult FailRun(RunKind kind, std::int64_t line, AnalysisState& state, AnalysisDisplay& display);
+// Ends the run as failed at `line` (FreeRun), with the header read so far.
+RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisState& state);
 
-// Ends the run as parsed: closes the input, keeps the totals in the state and shows them with the status.
-RunResult FinishRun(std::int64_t lines, const RecordTotals& records, AnalysisState& state, AnalysisDisplay& display);
+// Ends the run as parsed: closes the input and keeps the totals in the state and in the result.
+RunResult FinishRun(std::int64_t lines, const RecordTotals& records, RunHeader&& header, AnalysisState& state);
 
 // The run over state.InFile (open, nothing read yet) on the calling thread.
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);

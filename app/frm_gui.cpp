@@ -25,6 +25,7 @@
 #include <new>
 
 #include "about/frm_about.h"
+#include "analysis/run_summary.h"
 #include "app/application.h"
 #include "app/file_name.h"
 #include "memmap/frm_data.h"
@@ -43,10 +44,6 @@ constexpr int kClientWidth = 269;
 constexpr int kClientHeight = 419;
 constexpr int kDesignedLeft = 495;
 constexpr int kDesignedTop = 296;
-// The status line shows the progress at most this often, so that showing it costs the run next to nothing.
-constexpr qint64 kProgressIntervalMs = 50;
-// With the map option, reading the file takes this share of the progress and filling the map the rest.
-constexpr std::uint64_t kReadingPercent = 50;
 
 Q_LOGGING_CATEGORY(lcStatus, "varnok.status", QtWarningMsg)
 
@@ -103,17 +100,6 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QRect& box) {
   memo->setBackgroundVisible(false);
   return memo;
 }
-
-// The filter that sees every event of the application while a run is in progress.
-struct ApplicationFilter {
-  explicit ApplicationFilter(QObject* filter) : filter_(filter) { qApp->installEventFilter(filter_); }
-  ~ApplicationFilter() { qApp->removeEventFilter(filter_); }
-  ApplicationFilter(const ApplicationFilter&) = delete;
-  ApplicationFilter& operator=(const ApplicationFilter&) = delete;
-
- private:
-  QObject* filter_;
-};
 
 // The local file a drag brings (the first of several) in the file system's bytes, or an empty text.
 std::string DroppedFile(const QMimeData* data) {
@@ -214,7 +200,7 @@ void Tfrm_GUI::SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deall
 }
 
 void Tfrm_GUI::btn_OpenClick() {
-  if (running_) return;
+  if (Running()) return;
   const QString chosen = open_file_dialog_(this, last_chosen_);
   if (chosen.isEmpty()) return;
   ChooseFile(PathBytes(chosen));
@@ -228,6 +214,8 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
   std::string folder = chosen.substr(0, name_start);
   if (!folder.ends_with('/')) folder += '/';
   ShowFile(chosen.substr(name_start), folder);
+  // The fields of the last run would read as the new file's.
+  ClearResultFields();
   lbl_Name->setToolTip(ui::PlainToolTip(lbl_Name->text()));
   mem_Path->setToolTip(ui::PlainToolTip(mem_Path->toPlainText()));
   struct stat info {};
@@ -241,35 +229,79 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
 void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
 
 void Tfrm_GUI::OpenFile(const std::string& file) {
-  if (running_) return;
+  if (Running()) return;
   // The dialog hands over a clean absolute path; a path from outside becomes one.
   ChooseFile(AbsolutePath(file, CurrentFolder()));
   btn_ParseClick();
 }
 
 void Tfrm_GUI::btn_ParseClick() {
-  if (running_) return;
-  bool out_of_memory = false;
-  {
-    // Pending events are handled inside the run (its progress, the map window's construction): a click there is
-    // ignored and a close waits, so the blocks the run is about to hand to the map are never freed under it.
-    const QScopedValueRollback<bool> guard(running_, true);
-    const ui::BusyCursor busy;
-    const ApplicationFilter escape(this);
-    cancel_requested_ = false;
-    last_progress_ms_ = -1;
-    filling_reported_ = false;
-    run_clock_.start();
-    try {
-      out_of_memory = AnalyseChosenFile() == RunKind::OutOfMemory;
-    } catch (const std::bad_alloc&) {
-      // Memory ran out outside the run's own allocations (the map window, its pages, a text): the window and the
-      // blocks go first, so that the dialog has memory to show.
-      delete frm_Data;
-      ShowFailure(RunResult{RunKind::OutOfMemory, 0, {}}, state_, *this);
-      out_of_memory = true;
+  if (Running()) return;
+  RunRequest request;
+  request.path = InputPath();
+  request.map_option = chk_GenMap->isChecked();
+  request.regular_only = true;
+  request.parallel.threads = UsableCores();
+  KeepMapPlacement();
+  delete frm_Data;
+  ClearResultFields();
+  SetStatusColour(StatusColour::Black);
+  worker_ = std::make_unique<RunWorker>(std::move(request), state_);
+  connect(worker_.get(), &RunWorker::progressed, this, &Tfrm_GUI::RunProgressed);
+  connect(worker_.get(), &RunWorker::readingEnded, this, &Tfrm_GUI::RunReadingEnded);
+  connect(worker_.get(), &RunWorker::finished, this, &Tfrm_GUI::RunFinished);
+  run_state_ = RunState::Reading;
+  busy_ = std::make_unique<ui::BusyCursor>();
+  phase_clock_.start();
+  worker_->Start();
+}
+
+void Tfrm_GUI::RunProgressed(RunWorker::Phase phase, quint64 done, quint64 total) {
+  // A report of the reading that was still queued when the reading ended belongs to a phase that is over.
+  if ((phase == RunWorker::Phase::Reading) != (run_state_ == RunState::Reading)) return;
+  if (phase_clock_.elapsed() < progress_delay_.count()) return;
+  const quint64 percent = total == 0 ? 0 : std::min(done, total) * 100 / total;
+  const QString text = (phase == RunWorker::Phase::Reading ? QStringLiteral("Parsing... %1 %")
+                                                           : QStringLiteral("Building memory map... %1 %"))
+                           .arg(percent);
+  if (lbl_Stat->text() != text) ShowStatusText(text);
+}
+
+void Tfrm_GUI::RunReadingEnded() {
+  const RunResult& result = worker_->Result();
+  if (!result.Parsed() || !worker_->MapOption() || run_state_ != RunState::Reading) return;
+  // The summary of a valid file is final: the fill only adds the map.
+  for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
+  run_state_ = RunState::Filling;
+  phase_clock_.start();
+}
+
+void Tfrm_GUI::RunFinished() {
+  const std::unique_ptr<RunWorker> worker = std::move(worker_);
+  const bool filled = run_state_ == RunState::Filling;
+  std::unique_ptr<MapGrid> map = worker->TakeMap();
+  RunResult result = worker->Result();
+  if (worker->FillOutOfMemory()) result = RunResult{RunKind::OutOfMemory, 0, {}, result.header};
+  const bool fill_cancelled = worker->FillCancelled();
+  bool out_of_memory = result.kind == RunKind::OutOfMemory;
+  try {
+    if (filled && fill_cancelled) {
+      SetStatusColour(StatusColour::Maroon);
+      ShowStatusText(QStringLiteral("Memory map cancelled"));
+    } else {
+      if (map != nullptr) OpenMapWindow(std::move(*map), result, worker->Warnings());
+      ShowResult(result);
     }
+  } catch (const std::bad_alloc&) {
+    // Memory ran out outside the run (the map window, a text): the window and the map go first, so that the dialog
+    // has memory to show.
+    delete frm_Data;
+    map.reset();
+    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, result.header});
+    out_of_memory = true;
   }
+  run_state_ = RunState::Idle;
+  busy_.reset();
   if (out_of_memory) ReportOutOfMemory(this);
   if (close_pending_) {
     close_pending_ = false;
@@ -277,92 +309,62 @@ void Tfrm_GUI::btn_ParseClick() {
   }
 }
 
-RunKind Tfrm_GUI::AnalyseChosenFile() {
-  RunRequest request;
-  request.path = InputPath();
-  request.map_option = chk_GenMap->isChecked();
-  request.regular_only = true;
-  map_option_ = request.map_option;
-  delete frm_Data;
-  const RunResult result = RunAnalysis(request, state_, *this);
-  if (!result.Parsed() || !request.map_option) return result.kind;
-  if (OpenMapWindow(result.totals)) {
-    // The fill may have shown its progress in the status line.
-    const QString finished = ui::ToQt(StatusText(result));
-    if (lbl_Stat->text() != finished) ShowStatusText(finished);
-    return result.kind;
-  }
-  // A run cancelled while its map was made ends like a failed one, at the line after the last.
-  delete frm_Data;
-  ShowFailure(RunResult{RunKind::Cancelled, result.totals.records + 1, {}}, state_, *this);
-  return RunKind::Cancelled;
-}
-
-bool Tfrm_GUI::OpenMapWindow(const RunTotals& totals) {
-  std::unique_ptr<Tfrm_Data> map = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
-  map->Build(totals.lowest, totals.highest);
-  ui::ProcessPendingEvents();
-  if (cancel_requested_) return false;
-  frm_Data = map.release();
+void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings) {
+  auto window = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
+  window->SetMap(std::move(map));
+  if (map_placement_) window->SetPlacement(*map_placement_);
+  // The saved map reads as varnok-scan --map prints it.
+  window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
+  // While the map is saved, the run's commands wait as they do for a run, and a close stops the save first.
+  connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
+    run_state_ = saving ? RunState::Saving : RunState::Idle;
+    if (!saving && close_pending_) {
+      close_pending_ = false;
+      close();
+    }
+  });
+  frm_Data = window.release();
   frm_Data->ShowMap();
-  // The fill shows its progress and Escape stops it, like the reading before it.
-  frm_Data->Fill(state_.DataBlocks, totals.exec,
-                 [this](std::uint64_t done, std::uint64_t total) { return FillProgress(done, total); });
-  return !cancel_requested_;
 }
 
-bool Tfrm_GUI::ShowProgress(std::uint64_t read, std::uint64_t size) { return Progress(false, read, size); }
-
-bool Tfrm_GUI::FillProgress(std::uint64_t done, std::uint64_t total) { return Progress(true, done, total); }
-
-bool Tfrm_GUI::Progress(bool filling, std::uint64_t done, std::uint64_t total) {
-  const qint64 now = run_clock_.elapsed();
-  if (now < progress_delay_.count()) return !cancel_requested_;
-  // The first report of the fill always shows: a fill that follows its reading quickly is reported all the same.
-  const bool new_phase = filling && !filling_reported_;
-  if (!new_phase && last_progress_ms_ >= 0 && now - last_progress_ms_ < kProgressIntervalMs) return !cancel_requested_;
-  last_progress_ms_ = now;
-  filling_reported_ = filling_reported_ || filling;
-  std::uint64_t percent = total == 0 ? 0 : std::min<std::uint64_t>(done, total) * 100 / total;
-  if (map_option_) {
-    percent = filling ? kReadingPercent + percent * (100 - kReadingPercent) / 100 : percent * kReadingPercent / 100;
-  }
-  const QString text = QStringLiteral("Parsing... %1 %").arg(percent);
-  if (lbl_Stat->text() != text) ShowStatusText(text);
-  ui::ProcessPendingEvents();
-  return !cancel_requested_;
+void Tfrm_GUI::ShowResult(const RunResult& result) {
+  for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
+  SetStatusColour(StatusColourOf(result));
+  ShowStatusText(ui::ToQt(StatusText(result)));
 }
 
-bool Tfrm_GUI::eventFilter(QObject* watched, QEvent* event) {
-  // A dialog opened meanwhile (the map's Go-to) keeps its own Escape.
-  if (running_ && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
-      QApplication::activeModalWidget() == nullptr) {
-    cancel_requested_ = true;
-    return true;
+void Tfrm_GUI::ClearResultFields() {
+  for (DisplayField field : kAllDisplayFields) SetField(field, {});
+}
+
+void Tfrm_GUI::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && (run_state_ == RunState::Reading || run_state_ == RunState::Filling)) {
+    worker_->Stop();
+    return;
   }
-  return QWidget::eventFilter(watched, event);
+  QWidget::keyPressEvent(event);
 }
 
 void Tfrm_GUI::dragEnterEvent(QDragEnterEvent* event) {
-  if (!running_ && !DroppedFile(event->mimeData()).empty()) event->acceptProposedAction();
+  if (!Running() && !DroppedFile(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void Tfrm_GUI::dropEvent(QDropEvent* event) {
-  // A drop can arrive while a run handles its pending events; like the buttons, it is ignored then.
+  // Like the buttons, a drop is ignored while a run goes on.
   const std::string file = DroppedFile(event->mimeData());
-  if (running_ || file.empty()) return;
+  if (Running() || file.empty()) return;
   event->acceptProposedAction();
   // The run starts once the drop is over, so that the program that dragged the file is not kept waiting.
   QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
 }
 
 void Tfrm_GUI::btn_AboutClick() {
-  if (running_) return;
+  if (Running()) return;
   btn_AboutClickFor(this);
 }
 
 void Tfrm_GUI::btn_MapClick() {
-  if (running_) return;
+  if (Running()) return;
   if (frm_Data) {
     frm_Data->ShowMap();
   } else {
@@ -372,8 +374,11 @@ void Tfrm_GUI::btn_MapClick() {
 
 void Tfrm_GUI::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (running_) {
+  if (Running()) {
+    // The run stops at its next progress report; its end closes the window.
     close_pending_ = true;
+    if (worker_ != nullptr) worker_->Stop();
+    if (run_state_ == RunState::Saving && frm_Data) frm_Data->StopSaving();
     return;
   }
   // A close asked for while the write error of the first one is on the screen waits for that one to finish.
@@ -406,6 +411,11 @@ void Tfrm_GUI::ShowFile(std::string name, std::string folder) {
   file_folder_ = std::move(folder);
 }
 
+void Tfrm_GUI::KeepMapPlacement() {
+  if (!frm_Data) return;
+  if (const std::optional<QRect> placement = frm_Data->Placement()) map_placement_ = placement;
+}
+
 std::string Tfrm_GUI::InputPath() const { return file_folder_ + file_name_; }
 
 QLabel* Tfrm_GUI::FieldLabel(DisplayField field) const {
@@ -422,15 +432,13 @@ QLabel* Tfrm_GUI::FieldLabel(DisplayField field) const {
   return nullptr;
 }
 
-void Tfrm_GUI::SetField(DisplayField field, std::string_view text) {
+void Tfrm_GUI::SetField(DisplayField field, const std::string& text) {
   if (field == DisplayField::Description) {
     mem_Description->setPlainText(ui::ToQt(text));
   } else {
     FieldLabel(field)->setText(ui::ToQt(text));
   }
 }
-
-void Tfrm_GUI::SetStatus(std::string_view text) { ShowStatusText(ui::ToQt(text)); }
 
 void Tfrm_GUI::ShowStatusText(const QString& text) {
   lbl_Stat->setText(text);

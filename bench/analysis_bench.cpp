@@ -7,7 +7,6 @@
 #include "analysis/analysis_run.h"
 #include "analysis/hex_fields.h"
 #include "analysis/line_reader.h"
-#include "analysis/recorded_display.h"
 #include "support/srec_builder.h"
 
 namespace {
@@ -51,7 +50,7 @@ void RunOver(benchmark::State& state, const std::string& image, varnok::RunReque
   for (auto _ : state) {
     varnok::WarningCollector collector;
     request.warnings = warnings ? &collector : nullptr;
-    varnok::RecordedDisplay display;
+    varnok::AnalysisDisplay display;
     const varnok::RunResult result =
         varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
     benchmark::DoNotOptimize(result.totals.records);

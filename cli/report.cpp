@@ -14,24 +14,6 @@
 namespace varnok {
 namespace {
 
-struct Caption {
-  const char* text;
-  std::optional<DisplayField> field;  // none: the status line
-  const char* json_key;
-};
-
-constexpr Caption kCaptions[] = {
-    {"Analyser status:", std::nullopt, "status"},
-    {"Module name:", DisplayField::Module, "module_name"},
-    {"Version.Revision:", DisplayField::Version, "version_revision"},
-    {"Description:", DisplayField::Description, "description"},
-    {"Total records:", DisplayField::RecordLines, "total_records"},
-    {"Total databytes:", DisplayField::TotalDatabytes, "total_databytes"},
-    {"Highest address:", DisplayField::Highest, "highest_address"},
-    {"Lowest address:", DisplayField::Lowest, "lowest_address"},
-    {"Execution address:", DisplayField::Exec, "execution_address"},
-};
-
 // The "kind" of the JSON error object.
 const char* ErrorKind(RunKind kind) {
   switch (kind) {
@@ -133,18 +115,12 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
     out << "CRC-32: 0x" << HexText(report.digest->image.crc32, 8) << '\n';
     out << "SHA-256: " << sha256 << '\n';
   }
-  for (const std::string& warning : warnings) out << "Warning: " << warning << '\n';
+  out << WarningLines(warnings);
 }
 
 void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
-  const std::string status_text = StatusText(report.result);
-  for (const Caption& caption : kCaptions) {
-    // Escaped before the caption goes out, so that running out of memory never cuts a line.
-    const std::string value = EscapeValue(caption.field ? report.display.Field(*caption.field) : status_text);
-    out << caption.text;
-    if (!value.empty()) out << ' ' << value;
-    out << '\n';
-  }
+  // Made whole before it goes out, so that running out of memory never cuts a line.
+  out << SummaryText(report.result);
   if (layout.ranges && report.result.Parsed()) {
     report.state.Ranges.ForEach([&out](DataRange range) {
       out << "Data: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
@@ -227,8 +203,8 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
   json.BeginObject();
   json.Key("status").Latin1String(status);
   json.Key("success").Bool(parsed);
-  for (const Caption& caption : kCaptions) {
-    if (caption.field) json.Key(caption.json_key).Latin1String(report.display.Field(*caption.field));
+  for (const SummaryCaption& caption : kSummaryCaptions) {
+    if (caption.field) json.Key(caption.json_key).Latin1String(FieldText(report.result, *caption.field));
   }
   using Address = std::optional<std::uint32_t>;
   json.Key("numbers").BeginObject();

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/recorded_display.h"
 #include "analysis/record_warnings.h"
 #include "image/image_digest.h"
 #include "image/memory_regions.h"
@@ -18,7 +17,6 @@ namespace varnok {
 // What varnok-scan found in one input, kept until its report is written.
 struct FileReport {
   std::string name;  // the FILE argument; "-" for standard input
-  RecordedDisplay display;
   AnalysisState state;  // its Ranges with the ranges option, after a successful run
   RunResult result;
   std::optional<std::int64_t> error_line;  // the line a failure names; none for a missing file, for instance

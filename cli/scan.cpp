@@ -1,6 +1,5 @@
 #include "cli/scan.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,12 +67,6 @@ struct Options {
   unsigned cores = 1;
   std::vector<std::string> files;
 };
-
-unsigned Cores() {
-  cpu_set_t set;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
 
 std::optional<unsigned> ParseJobs(std::string_view text) {
   unsigned jobs = 0;
@@ -232,24 +225,19 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return std::nullopt;
   }
   options.layout.several = options.files.size() > 1;
-  options.cores = Cores();
+  options.cores = UsableCores();
   if (options.jobs == 0) options.jobs = options.cores;
   return options;
 }
 
-// The display of one input: keeps what the run shows in the report and passes its progress on to the terminal's
-// line.
+// The display of one input: passes its progress on to the terminal's line.
 class ScanDisplay : public AnalysisDisplay {
  public:
-  ScanDisplay(RecordedDisplay& shown, ProgressLine& progress, std::size_t input, const std::string& name)
-      : shown_(shown), progress_(progress), input_(input), name_(name) {}
+  ScanDisplay(ProgressLine& progress, std::size_t input, const std::string& name)
+      : progress_(progress), input_(input), name_(name) {}
   ~ScanDisplay() override { progress_.Finish(input_); }
   ScanDisplay(const ScanDisplay&) = delete;
   ScanDisplay& operator=(const ScanDisplay&) = delete;
-
-  void SetField(DisplayField field, std::string_view text) override { shown_.SetField(field, text); }
-  void SetStatus(std::string_view text) override { shown_.SetStatus(text); }
-  void SetStatusColour(StatusColour colour) override { shown_.SetStatusColour(colour); }
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
     if (progress_.ShowsRun()) {
@@ -267,7 +255,6 @@ class ScanDisplay : public AnalysisDisplay {
   }
 
  private:
-  RecordedDisplay& shown_;
   ProgressLine& progress_;
   const std::size_t input_;
   const std::string& name_;
@@ -277,13 +264,15 @@ class ScanDisplay : public AnalysisDisplay {
 };
 
 // Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
-// is not printed at all.
+// is not printed at all; the header read stays.
 void MarkOutOfMemory(FileReport& report) {
   report.grid.reset();
+  RunHeader header = std::move(report.result.header);
   report.result = RunResult{};
   report.result.kind = RunKind::OutOfMemory;
+  report.result.header = std::move(header);
   report.error_line.reset();
-  ShowFailure(report.result, report.state, report.display);
+  FreeRun(report.state);
 }
 
 // Analyses input number `index`; nullptr when not even the report's own memory could be had.
@@ -299,7 +288,7 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
   FileReport& r = *report;
   // The run catches its own failures; this boundary catches those of the map and of what holds the result.
   try {
-    ScanDisplay display(r.display, progress, index, r.name);
+    ScanDisplay display(progress, index, r.name);
     const ReportLayout& layout = options.layout;
     WarningCollector warnings;
     RunRequest request;
@@ -485,7 +474,7 @@ class Scanner {
     // Threads beyond the cores only pay when analyses wait (a FIFO without its writer yet, a slow disk); starting
     // them all at once would cost more than many small files take. So they start when no analysis has finished for
     // a while although files wait to be taken, twice as many each time, up to the number asked for.
-    bool can_grow = start_threads(std::min<std::size_t>(threads, Cores()));
+    bool can_grow = start_threads(std::min<std::size_t>(threads, UsableCores()));
     if (pool.empty()) return false;
     {
       constexpr auto kStall = std::chrono::milliseconds(10);
@@ -555,21 +544,6 @@ int RunDiff(const Options& options, const ScanContext& context, std::ostream& ou
 }
 
 }  // namespace
-
-std::string EscapeValue(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte > 0x7E || ch == '\\') {
-      out += "\\x";
-      AppendHex(out, byte, 2);
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
 
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
   int status = kScanSuccess;

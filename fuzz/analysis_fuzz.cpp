@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/recorded_display.h"
 #include "memmap/map_grid.h"
 
 namespace {
 
 struct Outcome {
-  varnok::RecordedDisplay display;
+  varnok::AnalysisDisplay display;
   varnok::AnalysisState state;
   varnok::RunResult result;
   std::vector<varnok::DataRange> ranges;
@@ -34,8 +33,7 @@ bool SameResult(const Outcome& a, const Outcome& b) {
   const varnok::RunTotals& y = b.result.totals;
   return a.result.kind == b.result.kind && a.result.line == b.result.line && x.records == y.records &&
          x.data_bytes == y.data_bytes && x.lowest == y.lowest && x.highest == y.highest && x.exec == y.exec &&
-         a.display.fields == b.display.fields && a.display.status == b.display.status &&
-         a.display.colour == b.display.colour && a.ranges == b.ranges && a.blocks == b.blocks;
+         a.result.header == b.result.header && a.ranges == b.ranges && a.blocks == b.blocks;
 }
 
 }  // namespace

@@ -5,15 +5,18 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QShortcut>
 
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "analysis/hex_text.h"
 #include "map_commands.h"
 #include "map_legend.h"
 #include "map_row_painter.h"
+#include "map_saver.h"
 #include "ui/dialogs.h"
 #include "ui/fonts.h"
 #include "ui/placement.h"
@@ -52,12 +55,19 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
-      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid})) {
+      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid})),
+      saver_(new MapSaver(this)),
+      stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
-  setWindowTitle(LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) +
-                                    QStringLiteral("'")));
+  title_ = LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) + QStringLiteral("'"));
+  setWindowTitle(title_);
+  stop_save_->setContext(Qt::WindowShortcut);
+  stop_save_->setEnabled(false);
+  connect(stop_save_, &QShortcut::activated, this, &Tfrm_Data::StopSaving);
+  connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
+  connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
   Grid->setObjectName(QStringLiteral("Grid"));
   Panel->setObjectName(QStringLiteral("Panel"));
@@ -98,10 +108,33 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   separator->setSeparator(true);
   Grid->addAction(separator);
   AddCommand(QStringLiteral("Save map as text..."), QKeySequence(),
-             [this, context] { SaveMapAsText(context, file_name_, save_file_dialog_); });
+             [this, context] {
+               SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
+               if (!saver_->Saving()) return;
+               stop_save_->setEnabled(true);
+               emit savingChanged(true);
+             });
 }
 
-Tfrm_Data::~Tfrm_Data() = default;
+bool Tfrm_Data::Saving() const { return saver_->Saving(); }
+
+void Tfrm_Data::StopSaving() { saver_->Stop(); }
+
+void Tfrm_Data::SaveProgressed(int percent) {
+  if (saver_->Saving()) setWindowTitle(title_ + QStringLiteral(" - Saving... %1 %").arg(percent));
+}
+
+void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
+  setWindowTitle(title_);
+  stop_save_->setEnabled(false);
+  emit savingChanged(false);
+  ReportMapSave(MapCommandContext{this, map_, Grid}, save, path);
+}
+
+Tfrm_Data::~Tfrm_Data() {
+  // The saver's thread reads map_, which goes before the window's children would.
+  delete saver_;
+}
 
 void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command) {
   auto* action = new QAction(text, this);
@@ -120,6 +153,16 @@ void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, st
 
 void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
   map_.Build(lowest, highest);
+  Relayout();
+}
+
+void Tfrm_Data::SetMap(MapGrid&& map) {
+  map_ = std::move(map);
+  Relayout();
+  Grid->InvalidateMarks();
+}
+
+void Tfrm_Data::Relayout() {
   row_painter_->ForgetRow();
   Grid->Reset();
   Grid->setFocus();
@@ -162,7 +205,7 @@ void Tfrm_Data::MarkStartVector(std::uint32_t address) {
 void Tfrm_Data::ShowMap() {
   if (!shown_) {
     shown_ = true;
-    CentreOverOwner();
+    PlaceFirstTime();
   }
   // A minimised map comes back in the state it had before, maximised or not.
   setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -211,12 +254,22 @@ QSize Tfrm_Data::OwnerFrameExtra() const {
   return {margins.left() + margins.right(), margins.top() + margins.bottom()};
 }
 
-void Tfrm_Data::CentreOverOwner() {
-  const QSize extra = OwnerFrameExtra();
-  int new_width = width() + extra.width();
-  int new_height = height() + extra.height();
-  if (can_resize_attached_) FormCanResize(new_width, new_height);
-  resize(new_width - extra.width(), new_height - extra.height());
+std::optional<QRect> Tfrm_Data::Placement() const {
+  if (!shown_) return std::nullopt;
+  return QRect(pos(), size());
+}
+
+void Tfrm_Data::PlaceFirstTime() {
+  if (wanted_ && !wanted_->isEmpty()) {
+    resize(wanted_->size());
+  } else {
+    wanted_.reset();
+    const QSize extra = OwnerFrameExtra();
+    int new_width = width() + extra.width();
+    int new_height = height() + extra.height();
+    if (can_resize_attached_) FormCanResize(new_width, new_height);
+    resize(new_width - extra.width(), new_height - extra.height());
+  }
   placement_->Apply();
   // The size check has had its one pass: from here on the window keeps its width.
   setMinimumWidth(width());
@@ -224,6 +277,8 @@ void Tfrm_Data::CentreOverOwner() {
 }
 
 QPoint Tfrm_Data::PlacedFrameTopLeft() const {
+  // Where the user left the window stays, as long as its title bar can still be grabbed on a screen.
+  if (wanted_) return ui::TitleBarOnScreen(QRect(wanted_->topLeft(), frameGeometry().size()), ui::AvailableAreas());
   const QWidget* owner = parentWidget();
   if (owner == nullptr) return frameGeometry().topLeft();
   const QRect centred = ui::CentredFrame(*owner, *this);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "map_saver.h"
+#include "map_text_file.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -44,9 +46,13 @@ void CopyRow(const MapCommandContext& context);
 // The toolkit's save-file dialog for map texts over parent, preset to a file name; the chosen path, or an empty text
 // when the user cancels.
 QString RunSaveMapDialog(QWidget* parent, const QString& preset);
-// Save map as text...: writes the whole map to the file that dialog chooses, preset to the image's name + ".map.txt".
+// Save map as text...: starts saver writing head and the whole map to the file that dialog chooses, preset to the
+// image's name + ".map.txt".
 void SaveMapAsText(const MapCommandContext& context, const std::string& file_name,
-                   const std::function<QString(QWidget* parent, const QString& preset)>& dialog);
+                   const std::function<QString(QWidget* parent, const QString& preset)>& dialog, MapSaver& saver,
+                   const std::string& head);
+// Tells over the window how a save ended: "Saved N rows to NAME", or why it failed; a cancelled save says nothing.
+void ReportMapSave(const MapCommandContext& context, const MapTextSave& save, const QString& path);
 
 // Find..., Find next and Find previous: search the map for bytes and highlight the match they show.
 class FindCommand {

@@ -6,7 +6,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "memmap/map_text.h"
 
@@ -48,22 +51,55 @@ std::optional<QString> RefuseTarget(const QString& path) {
 
 }  // namespace
 
-std::optional<QString> WriteMapText(const MapGrid& map, const QString& path) {
-  if (auto refused = RefuseTarget(path)) return refused;
+MapTextSave WriteMapText(const MapGrid& map, const QString& path, std::string_view head,
+                         const MapSaveProgress& progress) {
+  MapTextSave save;
+  const auto fail = [&save](QString reason) {
+    save.end = MapTextSave::End::Failed;
+    save.reason = std::move(reason);
+    return save;
+  };
+  if (auto refused = RefuseTarget(path)) return fail(*refused);
+  // The rows are counted first, so that the progress has its whole; visiting them costs little beside writing them.
+  std::uint64_t total = 0;
+  if (progress) {
+    map.ForEachWrittenRow([&total](std::uint32_t, const RowCells&) {
+      ++total;
+      return true;
+    });
+  }
   QSaveFile file(path);
   // Writing straight into the target, QSaveFile's fallback for folders it cannot create files in, could leave a
   // partial file.
   file.setDirectWriteFallback(false);
   // Unbuffered, because a buffered QSaveFile takes a write that the system cut short for a success and commits a
   // truncated file; the rows come in large pieces anyway.
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
-  const bool written =
-      MapTextWriter::ForEachChunk(map, [&file](std::string_view text) { return WriteAll(file, text); });
-  if (!written) return file.errorString();
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
+  if (!WriteAll(file, head)) return fail(file.errorString());
+  // The first line of the map's text is its header row.
+  std::int64_t lines = -1;
+  bool cancelled = false;
+  const bool written = MapTextWriter::ForEachChunk(map, [&](std::string_view text) {
+    if (!WriteAll(file, text)) return false;
+    lines += std::count(text.begin(), text.end(), '\n');
+    if (progress && !progress(static_cast<std::uint64_t>(std::max<std::int64_t>(lines, 0)), total)) {
+      cancelled = true;
+      return false;
+    }
+    return true;
+  });
+  save.rows = static_cast<std::uint64_t>(std::max<std::int64_t>(lines, 0));
+  if (cancelled) {
+    // The temporary file goes with the QSaveFile that is not committed.
+    file.cancelWriting();
+    save.end = MapTextSave::End::Cancelled;
+    return save;
+  }
+  if (!written) return fail(file.errorString());
   // The target may have been replaced while the rows were written.
-  if (auto refused = RefuseTarget(path)) return refused;
-  if (!file.commit()) return file.errorString();
-  return std::nullopt;
+  if (auto refused = RefuseTarget(path)) return fail(*refused);
+  if (!file.commit()) return fail(file.errorString());
+  return save;
 }
 
 }  // namespace varnok

@@ -10,23 +10,26 @@
 #include <string>
 #include <vector>
 
-#include "analysis/recorded_display.h"
 #include "support/display_contract.h"
+#include "support/shown_result.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
 namespace {
 
 using test::Record;
+using test::ShownResult;
 
 struct Outcome {
-  RecordedDisplay display;
+  AnalysisDisplay progress;
+  ShownResult display;
   AnalysisState state;
   RunResult result;
 };
 
 void Analyse(Outcome& o, const std::string& input, bool map = false) {
-  o.result = RunAnalysisOn(TextModeInput::FromMemory(input), map, o.state, o.display);
+  o.result = RunAnalysisOn(TextModeInput::FromMemory(input), map, o.state, o.progress);
+  o.display.Show(o.result);
 }
 
 const std::string kThreeLines =
@@ -222,7 +225,7 @@ TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
                             "S1130000000102030405060708090A0B0C0D0E0F74\n";
   RunRequest request;
   request.ranges = true;
-  RecordedDisplay display;
+  AnalysisDisplay display;
   AnalysisState state;
   ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), request, state, display).Parsed());
   EXPECT_EQ(state.Ranges.List(), (std::vector<DataRange>{{0, 0xF}, {0x20, 0x22}}));
@@ -260,11 +263,11 @@ TEST(AnalysisRun, FileErrors) {
   };
   for (const auto& c : cases) {
     Outcome o;
-    o.display.SetField(DisplayField::Module, "stale");
     RunRequest request;
     request.path = c.path;
     request.regular_only = c.regular_only;
-    o.result = RunAnalysis(request, o.state, o.display);
+    o.result = RunAnalysis(request, o.state, o.progress);
+    o.display.Show(o.result);
     SCOPED_TRACE(c.path);
     EXPECT_EQ(o.result.kind, c.kind);
     EXPECT_EQ(o.display.status, c.status);
@@ -292,7 +295,7 @@ TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
 }
 
 // A display that cancels the run after a number of progress reports and keeps what it was told.
-struct CancellingDisplay : RecordedDisplay {
+struct CancellingDisplay : AnalysisDisplay {
   int allowed = 0;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
@@ -320,8 +323,10 @@ TEST(AnalysisRun, ProgressIsReportedPerBlockAndCanCancel) {
   const RunResult cancelled = RunAnalysisOn(TextModeInput::FromMemory(input), true, state, one);
   EXPECT_EQ(cancelled.kind, RunKind::Cancelled);
   EXPECT_EQ(cancelled.line, lines_per_block + 1);
-  EXPECT_EQ(one.status, "Parsing cancelled @ line " + std::to_string(lines_per_block + 1));
-  EXPECT_EQ(one.colour, StatusColour::Maroon);
+  ShownResult shown;
+  shown.Show(cancelled);
+  EXPECT_EQ(shown.status, "Parsing cancelled @ line " + std::to_string(lines_per_block + 1));
+  EXPECT_EQ(shown.colour, StatusColour::Maroon);
   EXPECT_TRUE(state.DataBlocks.empty());
 }
 
@@ -331,15 +336,20 @@ TEST(AnalysisRun, ProgressIsReportedPerBlockAndCanCancel) {
 namespace varnok::test {
 namespace {
 
-struct RecordedDisplayProbe {
-  RecordedDisplay display;
-  AnalysisDisplay& Display() { return display; }
-  std::string Shown(DisplayField field) { return display.Field(field); }
-  std::string Status() { return display.status; }
-  StatusColour Colour() { return display.colour; }
+// Reads back the texts that varnok-scan's report takes from a run's result.
+struct ResultProbe {
+  AnalysisState state;
+  ShownResult shown;
+  void Run(const std::string& input) {
+    AnalysisDisplay progress;
+    shown.Show(RunAnalysisOn(TextModeInput::FromMemory(input), false, state, progress));
+  }
+  std::string Shown(DisplayField field) { return shown.Field(field); }
+  std::string Status() { return shown.status; }
+  StatusColour Colour() { return shown.colour; }
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Recorded, AnalysisDisplayContract, ::testing::Types<RecordedDisplayProbe>);
+INSTANTIATE_TYPED_TEST_SUITE_P(Result, AnalysisDisplayContract, ::testing::Types<ResultProbe>);
 
 }  // namespace
 }  // namespace varnok::test

@@ -13,7 +13,6 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/record_warnings.h"
-#include "analysis/recorded_display.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -22,7 +21,7 @@ namespace {
 using test::Record;
 
 // Everything a run shows and keeps, the progress reports included; it cancels at report number cancel_at.
-struct Seen : RecordedDisplay {
+struct Seen : AnalysisDisplay {
   std::size_t cancel_at = 0;  // 0: never
   std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
   RunResult result;
@@ -83,9 +82,7 @@ void ExpectSame(const Seen& a, const Seen& b, const Setting& many) {
   EXPECT_EQ(a.result.totals.lowest, b.result.totals.lowest);
   EXPECT_EQ(a.result.totals.highest, b.result.totals.highest);
   EXPECT_EQ(a.result.totals.exec, b.result.totals.exec);
-  EXPECT_EQ(a.fields, b.fields);
-  EXPECT_EQ(a.status, b.status);
-  EXPECT_EQ(a.colour, b.colour);
+  EXPECT_EQ(a.result.header, b.result.header);
   EXPECT_EQ(a.reports, b.reports);
   EXPECT_EQ(a.blocks, b.blocks);
   EXPECT_EQ(a.ranges, b.ranges);
@@ -285,7 +282,7 @@ TEST(ParallelRun, ReadErrorsAgree) {
     const FailingInput failing(text);
     Setting one{0, 0, 1, true};
     const Seen a = Analyse(failing.Open(), one);
-    ASSERT_EQ(a.result.kind, RunKind::ReadFailed) << a.status;
+    ASSERT_EQ(a.result.kind, RunKind::ReadFailed) << a.result.line;
     for (const std::size_t chunk : {1, 100, 1000, 4000, 9000}) {
       const Setting many{0, chunk, 2, true};
       ExpectSame(a, Analyse(failing.Open(), many), many);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/recorded_display.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -59,7 +58,7 @@ TEST(RecordWarnings, TellWhatAValidFileLacksOrRepeats) {
   };
   for (const auto& c : cases) {
     AnalysisState state;
-    RecordedDisplay display;
+    AnalysisDisplay display;
     WarningCollector collector;
     RunRequest request;
     request.warnings = &collector;

@@ -1,10 +1,13 @@
 // The main window against the suite every AnalysisDisplay passes.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "app/frm_gui.h"
 #include "support/display_contract.h"
@@ -27,12 +30,20 @@ const char* ControlName(DisplayField field) {
   return "";
 }
 
-// Reads back what the window's labels and memos show.
+// Runs an input as a file through the window and reads back what its labels and memos show.
 struct MainWindowProbe {
   QTemporaryDir dir;
   Tfrm_GUI window{dir.filePath(QStringLiteral("varnok.ini")).toStdString()};
 
-  AnalysisDisplay& Display() { return window; }
+  void Run(const std::string& input) {
+    const std::string path = dir.filePath(QStringLiteral("input.s")).toStdString();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << input;
+    window.OpenFile(path);
+    QElapsedTimer clock;
+    clock.start();
+    while (window.Running() && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_FALSE(window.Running());
+  }
   std::string Shown(DisplayField field) {
     const QString name = QString::fromLatin1(ControlName(field));
     if (auto* memo = window.findChild<QPlainTextEdit*>(name)) return ui::FromQt(memo->toPlainText());

@@ -1,3 +1,4 @@
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -24,18 +26,24 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/application.h"
 #include "app/frm_gui.h"
+#include "cli/scan.h"
 #include "support/modal_answerer.h"
 #include "support/srec_builder.h"
 #include "ui/platform.h"
@@ -175,6 +183,76 @@ QStringList Showing(const Tfrm_GUI& frm) {
     shown << label->text();
   }
   return shown;
+}
+
+// Held allocations and frees wait while their flag is set, so that a test can act while the run is at that point.
+std::atomic<bool> g_hold_allocate{false};
+std::atomic<bool> g_hold_free{false};
+
+void* HeldAllocate(std::size_t size) {
+  while (g_hold_allocate) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return std::malloc(size);
+}
+
+void HeldFree(void* memory) {
+  while (g_hold_free) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::free(memory);
+}
+
+// Sets a hold flag for as long as it lives.
+struct Hold {
+  explicit Hold(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
+  ~Hold() { flag_ = false; }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
+
+// Collects the status log ("varnok.status") for as long as it lives.
+class StatusLog {
+ public:
+  StatusLog() {
+    lines_.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("varnok.status.info=true"));
+    previous_ = qInstallMessageHandler(&StatusLog::Handle);
+  }
+  ~StatusLog() {
+    qInstallMessageHandler(previous_);
+    QLoggingCategory::setFilterRules(QString());
+  }
+  StatusLog(const StatusLog&) = delete;
+  StatusLog& operator=(const StatusLog&) = delete;
+
+  QStringList Lines() const { return lines_; }
+
+ private:
+  static void Handle(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (context.category != nullptr && QLatin1String(context.category) == QLatin1String("varnok.status")) {
+      lines_ << text;
+    }
+  }
+
+  static inline QStringList lines_;
+  QtMessageHandler previous_ = nullptr;
+};
+
+// The map window's "Save map as text..." command.
+QAction* SaveAction(Tfrm_Data& map) {
+  for (QAction* action : map.findChildren<QAction*>()) {
+    if (action->text() == QStringLiteral("Save map as text...")) return action;
+  }
+  return nullptr;
+}
+
+// Waits until the window's run is over.
+void WaitForRun(const Tfrm_GUI& frm) { QTRY_VERIFY_WITH_TIMEOUT(!frm.Running(), 60000); }
+
+// Clicks "Start parsing..." and waits until the run is over.
+void Parse(Tfrm_GUI& frm) {
+  QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+  WaitForRun(frm);
 }
 
 QLabel* CaptionLabel(QWidget* group, const char* text) {
@@ -325,15 +403,13 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).mem_Path->toolTip(), dir_.path() + QLatin1Char('/'));
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
 
-    bool busy = false;
     QTest::mouseClick(Ui(frm).chk_GenMap, Qt::LeftButton);
-    // Queued events are handled while the map window is being built, inside the run.
-    QTimer::singleShot(0, [&] {
-      busy = frm.Running() && QApplication::overrideCursor() != nullptr &&
-             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-    });
+    // The run goes on after the click, under the wait cursor.
     Ui(frm).btn_Parse->click();
-    QVERIFY(busy);
+    QVERIFY(frm.Running());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    WaitForRun(frm);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
@@ -368,7 +444,7 @@ class FrmGuiTest : public QObject {
 
     // A second run starts from nothing: the old map goes, and without the option no new one comes.
     QTest::mouseClick(Ui(frm).chk_GenMap, Qt::LeftButton);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.State().DataBlocks.empty());
     QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("3"));
@@ -381,7 +457,7 @@ class FrmGuiTest : public QObject {
     Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("<b>x</b>            "));
     QCOMPARE(Ui(frm).lbl_Version->text(), QStringLiteral("1.5"));
@@ -397,7 +473,7 @@ class FrmGuiTest : public QObject {
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     Ui(frm).chk_GenMap->setChecked(true);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Checksum error @ line 2"));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
     QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
@@ -419,6 +495,31 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
   }
 
+  // Choosing another file clears the fields of the last run; the status tells of the chosen file.
+  void choosingAFileClearsTheLastRun() {
+    const QString first = Sample(QStringLiteral("first.s"), kThreeLines);
+    const QString second = Sample(QStringLiteral("second.s"), kThreeLines);
+    const struct {
+      QString chosen;
+      QString status;
+    } cases[] = {
+        {second, QStringLiteral("Valid file. Click \"Start parsing...\"")},
+        {dir_.filePath(QStringLiteral("gone.s")), QStringLiteral("File selected does not exist!")},
+    };
+    for (const auto& c : cases) {
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.OpenFile(first.toStdString());
+      WaitForRun(frm);
+      QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
+      frm.SetOpenFileDialog([&](QWidget*, const QString&) { return c.chosen; });
+      QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+      QCOMPARE(Ui(frm).lbl_Stat->text(), c.status);
+      const QStringList shown = Showing(frm);
+      // The module, version, description and the five summary labels.
+      QCOMPARE(shown.mid(6, 3) + shown.mid(11), QStringList(8, QString()));
+    }
+  }
+
   void choosingAFileThatIsGone() {
     Tfrm_GUI frm(Ini().toStdString());
     const QColor designed = Ui(frm).lbl_Stat->palette().color(QPalette::WindowText);
@@ -428,7 +529,7 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).mem_Path->toPlainText(), QStringLiteral("/"));
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("File selected does not exist!"));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), designed);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
 
     // A cancelled dialog changes nothing.
@@ -445,7 +546,7 @@ class FrmGuiTest : public QObject {
     Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return fifo; });
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Unable to open selected input file!"));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
     QFile::remove(fifo);
@@ -453,7 +554,7 @@ class FrmGuiTest : public QObject {
 
   void firstStartParsesTheDefaultText() {
     Tfrm_GUI frm(Ini().toStdString());
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Input file does not exist!"));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
   }
@@ -479,7 +580,7 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(again).mem_Path->toPlainText(), path);
     QVERIFY(Ui(again).lbl_Name->toolTip().isEmpty());
     // The restored file parses at once, without the dialog.
-    QTest::mouseClick(Ui(again).btn_Parse, Qt::LeftButton);
+    Parse(again);
     QCOMPARE(Ui(again).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
   }
 
@@ -507,6 +608,65 @@ class FrmGuiTest : public QObject {
     Tfrm_GUI frm(Ini().toStdString());
     QCOMPARE(frm.y(), top);
     QCOMPARE(frm.x(), 495);
+  }
+
+  // The map window opens where it was left, at that size, also after a restart; a place stored off every screen
+  // brings its title bar back onto one.
+  void mapWindowOpensWhereItWasLeft() {
+    const QString file = Sample(QStringLiteral("place.s"), kThreeLines);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+      const char* what;
+      QRect left_at;   // where the user leaves the map window
+      QPoint opens_at;  // where the next one opens after a restart
+    } cases[] = {
+        {"on the screen", QRect(70, 80, 520, 333), QPoint(70, 80)},
+        {"off every screen", QRect(-5000, -4000, 520, 333), screen.topLeft()},
+    };
+    for (const auto& c : cases) {
+      QFile::remove(Ini());
+      {
+        Tfrm_GUI frm(Ini().toStdString());
+        frm.show();
+        frm.TickMapOption();
+        frm.OpenFile(file.toStdString());
+        WaitForRun(frm);
+        Tfrm_Data* map = frm.MapWindow();
+        QVERIFY(map != nullptr);
+        map->setMinimumWidth(0);
+        map->setMaximumWidth(QWIDGETSIZE_MAX);
+        map->resize(c.left_at.size());
+        map->move(c.left_at.topLeft());
+        // The next run's window opens where this one was left.
+        Parse(frm);
+        QTRY_COMPARE(frm.MapWindow()->pos(), c.opens_at);
+        QCOMPARE(frm.MapWindow()->size(), c.left_at.size());
+        QVERIFY(frm.close());
+      }
+      const QString ini = Read(Ini());
+      QVERIFY2(ini.contains(QStringLiteral("[map]\ntop=%1\nleft=%2\nwidth=%3\nheight=%4\n")
+                                .arg(c.opens_at.y())
+                                .arg(c.opens_at.x())
+                                .arg(c.left_at.width())
+                                .arg(c.left_at.height())),
+               qPrintable(ini));
+      Tfrm_GUI again(Ini().toStdString());
+      again.show();
+      again.TickMapOption();
+      Parse(again);
+      QVERIFY(again.MapWindow() != nullptr);
+      QTRY_COMPARE(again.MapWindow()->pos(), c.opens_at);
+      QCOMPARE(again.MapWindow()->size(), c.left_at.size());
+    }
+    // A place stored off every screen, as from a screen that is gone.
+    Write(Ini(), "[map]\ntop=-4000\nleft=-5000\nwidth=520\nheight=333\n");
+    Tfrm_GUI moved(Ini().toStdString());
+    moved.show();
+    moved.TickMapOption();
+    moved.OpenFile(file.toStdString());
+    WaitForRun(moved);
+    QVERIFY(moved.MapWindow() != nullptr);
+    QTRY_COMPARE(moved.MapWindow()->pos(), screen.topLeft());
   }
 
   void storedEmptyName() {
@@ -563,7 +723,7 @@ class FrmGuiTest : public QObject {
       frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
       QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
       Ui(frm).chk_GenMap->setChecked(true);
-      QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+      Parse(frm);
       frm.show();
       QVERIFY(QTest::qWaitForWindowExposed(&frm));
       ModalCatcher catcher;
@@ -616,29 +776,23 @@ class FrmGuiTest : public QObject {
     ModalCatcher catcher;
     bool was_running = false;
     bool still_open = false;
-    std::vector<std::string> blocks;
-    // Everything a user could have queued during the run arrives while the map is being built.
-    QTimer::singleShot(0, Ui(frm).btn_Parse, &QPushButton::click);
-    QTimer::singleShot(0, Ui(frm).btn_Open, &QPushButton::click);
-    QTimer::singleShot(0, Ui(frm).btn_About, &QPushButton::click);
-    QTimer::singleShot(0, Ui(frm).btn_Map, &QPushButton::click);
-    QTimer::singleShot(0, &frm, &QWidget::close);
-    QTimer::singleShot(0, [&] {
-      was_running = frm.Running();
-      still_open = frm.isVisible();
-      for (const DataBlock block : frm.State().DataBlocks) {
-        blocks.emplace_back(reinterpret_cast<const char*>(block.Data), static_cast<std::size_t>(block.Length));
-      }
-    });
+    // Everything a user could do during the run arrives while it goes on.
     Ui(frm).btn_Parse->click();
+    was_running = frm.Running();
+    Ui(frm).btn_Parse->click();
+    Ui(frm).btn_Open->click();
+    Ui(frm).btn_About->click();
+    Ui(frm).btn_Map->click();
+    frm.close();
+    still_open = frm.isVisible();
+    WaitForRun(frm);
 
     QVERIFY(was_running);
     QVERIFY(still_open);
-    QCOMPARE(blocks, (std::vector<std::string>{"ABCD", "EF"}));
     QCOMPARE(dialogs, 1);
     QVERIFY(catcher.seen.empty());
-    // The deferred close ran once the run was over.
-    QVERIFY(!frm.isVisible());
+    // The close stopped the run and ran once the run was over.
+    QTRY_VERIFY(!frm.isVisible());
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.State().DataBlocks.empty());
     QVERIFY(Read(Ini()).contains(QStringLiteral("name=two.s")));
@@ -675,7 +829,7 @@ class FrmGuiTest : public QObject {
     dialog_path.SetOpenFileDialog([&](QWidget*, const QString&) { return dir_.filePath(name); });
     QTest::mouseClick(Ui(dialog_path).btn_Open, Qt::LeftButton);
     Ui(dialog_path).chk_GenMap->setChecked(true);
-    QTest::mouseClick(Ui(dialog_path).btn_Parse, Qt::LeftButton);
+    Parse(dialog_path);
 
     // FILE relative to the current folder, with --map.
     const QString previous = QDir::currentPath();
@@ -683,6 +837,7 @@ class FrmGuiTest : public QObject {
     Tfrm_GUI command_line(Ini().toStdString());
     command_line.TickMapOption();
     command_line.OpenFile("./" + name.toStdString());
+    WaitForRun(command_line);
     QVERIFY(QDir::setCurrent(previous));
     QCOMPARE(Showing(command_line), Showing(dialog_path));
 
@@ -724,7 +879,7 @@ class FrmGuiTest : public QObject {
            frm.SetOpenFileDialog(
                [&](QWidget*, const QString&) { return QFile::decodeName(QByteArray::fromStdString(folder + latin1)); });
            QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-           QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+           Parse(frm);
          }},
     };
     for (const auto& way : ways) {
@@ -742,7 +897,7 @@ class FrmGuiTest : public QObject {
                                       QByteArray::fromStdString(folder) + "\n"),
                way.way);
       Tfrm_GUI again(Ini().toStdString());
-      QTest::mouseClick(Ui(again).btn_Parse, Qt::LeftButton);
+      Parse(again);
       QCOMPARE(Ui(again).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     }
 
@@ -752,6 +907,7 @@ class FrmGuiTest : public QObject {
     {
       Tfrm_GUI frm(Ini().toStdString());
       frm.OpenFile(folder + broken);
+      WaitForRun(frm);
       QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
       frm.move(30, 40);
       QVERIFY(frm.close());
@@ -767,27 +923,28 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("No file selected yet..."));
   }
 
-  // A long run shows its progress, and Escape cancels it like a failed run; the next run works.
+  // A long run shows its progress, and Escape while it reads cancels it like a failed run; the next run works.
   void progressAndEscape() {
     Tfrm_GUI frm(Ini().toStdString());
     ChooseForALongRun(frm, Sample(QStringLiteral("long.s"), LongImage(20000)));
-
-    QString during;
-    bool dropped = false;
-    bool busy = false;
-    QTimer::singleShot(0, [&] {
-      during = Ui(frm).lbl_Stat->text();
-      busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-      dropped = Drop(frm, {QUrl::fromLocalFile(dir_.filePath(QStringLiteral("other.s")))});
+    frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
+    {
+      const Hold hold(g_hold_allocate);
+      Ui(frm).btn_Parse->click();
+      // The reading waits in its first kept block, after the progress of its first block of text.
+      QTRY_VERIFY(Ui(frm).lbl_Stat->text().startsWith(QStringLiteral("Parsing... ")));
+      const QString during = Ui(frm).lbl_Stat->text();
+      QVERIFY2(QRegularExpression(QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$")).match(during).hasMatch(),
+               qPrintable(during));
+      QVERIFY(QApplication::overrideCursor() != nullptr);
+      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+      QVERIFY(!Drop(frm, {QUrl::fromLocalFile(dir_.filePath(QStringLiteral("other.s")))}));
       QTest::keyClick(Ui(frm).btn_Parse, Qt::Key_Escape);
-    });
-    Ui(frm).btn_Parse->click();
-    QVERIFY2(QRegularExpression(QStringLiteral("^Parsing\\.\\.\\. ([0-9]|[1-4][0-9]) %$")).match(during).hasMatch(),
-             qPrintable(during));
-    QVERIFY(busy);
-    QVERIFY(!dropped);
-    // The first progress comes with the first block, before its first line.
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 1"));
+    }
+    WaitForRun(frm);
+    const QString cancelled = Ui(frm).lbl_Stat->text();
+    QVERIFY2(QRegularExpression(QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$")).match(cancelled).hasMatch(),
+             qPrintable(cancelled));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
     QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString());
     QCOMPARE(frm.MapWindow(), nullptr);
@@ -796,65 +953,139 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("long.s"));
 
     // Without Escape the run goes to its end, and its own result replaces the progress.
-    QStringList seen;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] { seen << Ui(frm).lbl_Stat->text(); });
-    poll.start(0);
-    Ui(frm).btn_Parse->click();
-    poll.stop();
-    QVERIFY(seen.size() >= 2);
-    QVERIFY(seen.first().startsWith(QStringLiteral("Parsing... ")));
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
     QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("20002"));
     QVERIFY(frm.MapWindow() != nullptr);
   }
 
-  // Escape pressed while the map window is made cancels the run at the line after the last.
-  void escapeWhileTheMapIsMade() {
-    const QString file = Sample(QStringLiteral("map.s"), kThreeLines);
+  // The status line's sequence as the status log shows it: each phase's progress only once the phase has run the
+  // progress delay, its percentages never falling, and the result last.
+  void statusSequence() {
+    const QString file = Sample(QStringLiteral("sequence.s"), LongImage(160000));  // 5 MiB of data: one fill report
+    const struct {
+      const char* what;
+      bool map;
+      std::chrono::milliseconds delay;
+      QStringList phases;  // the texts in their order, each progress text without its number
+    } cases[] = {
+        {"reading only", false, std::chrono::milliseconds(0), {"Parsing...", "Parsing successfully finished..."}},
+        {"with the map", true, std::chrono::milliseconds(0),
+         {"Parsing...", "Building memory map...", "Parsing successfully finished..."}},
+        {"phases shorter than the delay", true, std::chrono::hours(1), {"Parsing successfully finished..."}},
+    };
+    for (const auto& c : cases) {
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
+      QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
+      Ui(frm).chk_GenMap->setChecked(c.map);
+      frm.SetProgressDelay(c.delay);
+      const StatusLog log;
+      Parse(frm);
+      QStringList phases;
+      int last_percent = -1;
+      for (const QString& line : log.Lines()) {
+        const QRegularExpressionMatch progress = QRegularExpression(QStringLiteral("^(.*\\.\\.\\.) ([0-9]+) %$")).match(line);
+        const QString phase = progress.hasMatch() ? progress.captured(1) : line;
+        if (phases.isEmpty() || phases.last() != phase) {
+          phases << phase;
+          last_percent = -1;
+        }
+        const int percent = progress.hasMatch() ? progress.captured(2).toInt() : 0;
+        QVERIFY2(percent >= last_percent, qPrintable(QString::fromLatin1(c.what) + QStringLiteral(": ") + line));
+        last_percent = percent;
+      }
+      QVERIFY2(phases == c.phases, qPrintable(QString::fromLatin1(c.what) + QStringLiteral(": ") + phases.join('|')));
+    }
+  }
+
+  // Escape while the map fills: the map goes, the summary of the valid file stays; Escape outside a run does nothing.
+  void escapeWhileTheMapIsFilled() {
     Tfrm_GUI frm(Ini().toStdString());
-    frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
-    Ui(frm).chk_GenMap->setChecked(true);
-    frm.show();
-    QTimer::singleShot(0, [&] { QTest::keyClick(&frm, Qt::Key_Escape); });
-    Ui(frm).btn_Parse->click();
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 4"));
+    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data: one fill report
+    frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
+    {
+      const Hold hold(g_hold_free);
+      Ui(frm).btn_Parse->click();
+      // The fill waits in freeing its first chunk of blocks, before its first report; the summary is shown.
+      QTRY_COMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("160002"));
+      QTest::keyClick(&frm, Qt::Key_Escape);
+    }
+    WaitForRun(frm);
+    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Memory map cancelled"));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
-    QCOMPARE(Ui(frm).lbl_Highest->text(), QString());
+    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("160002"));
+    QCOMPARE(Ui(frm).lbl_Highest->text(), QStringLiteral("0x004E1FFF"));
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
     QVERIFY(frm.State().DataBlocks.empty());
-    // Escape outside a run does nothing.
+
     QTest::keyClick(&frm, Qt::Key_Escape);
-    QTest::mouseClick(Ui(frm).btn_Parse, Qt::LeftButton);
+    QVERIFY(!frm.Running());
+    Parse(frm);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QVERIFY(frm.MapWindow() != nullptr);
   }
 
-  // The map's fill counts as part of the run: it shows its progress past the reading's half, and Escape stops it.
-  void escapeWhileTheMapIsFilled() {
+  // "Save map as text..." writes exactly what varnok-scan --map prints for the same file, and says how many rows it
+  // saved over the map window.
+  void savedMapIsWhatTheScanPrints() {
+    const struct {
+      const char* name;
+      QByteArray text;
+      QString said;
+    } cases[] = {
+        {"demo.s19", kThreeLines, QStringLiteral("Saved 1 rows to demo.s19.map.txt")},
+        // Written twice, with bytes a caption escapes in its header: a warning line and escaped values.
+        {"twice.s",
+         QByteArray::fromStdString(Line(0, 0, "A\\B\x01") + Line(1, 0x100, "ABCD") + Line(1, 0x102, "EF") +
+                                   Line(1, 0x140, "G") + Line(9, 0x100)),
+         QStringLiteral("Saved 2 rows to twice.s.map.txt")},
+    };
+    for (const auto& c : cases) {
+      const QString file = Sample(QString::fromLatin1(c.name), c.text);
+      const QString saved = file + QStringLiteral(".map.txt");
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.TickMapOption();
+      frm.OpenFile(file.toStdString());
+      WaitForRun(frm);
+      QVERIFY(frm.MapWindow() != nullptr);
+      frm.MapWindow()->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+      ModalCatcher catcher;
+      SaveAction(*frm.MapWindow())->trigger();
+      QTRY_VERIFY(!frm.Running());
+      QTRY_COMPARE(catcher.seen.size(), std::size_t{1});
+      QCOMPARE(catcher.seen[0].text, c.said);
+
+      std::ostringstream out;
+      std::ostringstream err;
+      RunScan({"--map", file.toStdString()}, out, err);
+      QFile written(saved);
+      QVERIFY(written.open(QIODevice::ReadOnly));
+      QCOMPARE(written.readAll(), QByteArray::fromStdString(out.str()));
+    }
+  }
+
+  // Escape in the map window stops a save: no file is left, and the main window's commands work again.
+  void escapeCancelsTheSave() {
+    const QString file = Sample(QStringLiteral("large.s"), LongImage(160000));
     Tfrm_GUI frm(Ini().toStdString());
-    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data: one fill report
-    QString filling;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      const QString text = Ui(frm).lbl_Stat->text();
-      const int percent = text.section(QLatin1Char(' '), 1, 1).toInt();
-      if (filling.isEmpty() && text.startsWith(QStringLiteral("Parsing... ")) && percent > 50) {
-        filling = text;
-        QTest::keyClick(&frm, Qt::Key_Escape);
-      }
-    });
-    poll.start(0);
-    Ui(frm).btn_Parse->click();
-    poll.stop();
-    QVERIFY2(!filling.isEmpty(), "no progress past the reading");
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing cancelled @ line 160003"));
-    QCOMPARE(frm.MapWindow(), nullptr);
-    QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
-    QVERIFY(frm.State().DataBlocks.empty());
+    frm.TickMapOption();
+    frm.OpenFile(file.toStdString());
+    WaitForRun(frm);
+    Tfrm_Data* map = frm.MapWindow();
+    QVERIFY(map != nullptr);
+    map->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+    ModalCatcher catcher;
+    SaveAction(*map)->trigger();
+    QVERIFY(frm.Running());
+    QTest::keyClick(map, Qt::Key_Escape);
+    QTRY_VERIFY(!frm.Running());
+    QVERIFY(!QFile::exists(file + QStringLiteral(".map.txt")));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
+    QVERIFY(catcher.seen.empty());
+    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
   }
 
   void outOfMemoryDialog() {
@@ -865,7 +1096,7 @@ class FrmGuiTest : public QObject {
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     Ui(frm).chk_GenMap->setChecked(true);
     ModalCatcher catcher;
-    Ui(frm).btn_Parse->click();
+    Parse(frm);
     QCOMPARE(catcher.seen.size(), std::size_t{1});
     QCOMPARE(catcher.seen[0].caption, QStringLiteral("Fehler"));
     QCOMPARE(catcher.seen[0].text, QStringLiteral("Out of memory!!"));

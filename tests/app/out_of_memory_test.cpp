@@ -1,5 +1,5 @@
-// Memory that runs out in the map step of a run (the map window, its pages): the window's error boundary turns it
-// into "Out of memory!!" and an orderly end. The program's own operator new is replaced here, so that the next
+// Memory that runs out during a run (its reading, the map's pages, the map window): the run's and the window's error
+// boundaries turn it into "Out of memory!!" and an orderly end. The program's own operator new is replaced here, so that the next
 // large allocation can be made to fail at a chosen moment.
 #include <QApplication>
 #include <QCheckBox>
@@ -69,10 +69,13 @@ class OutOfMemoryTest : public QObject {
     });
     bool quit = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
-    // The map window is made once the analysis has ended; the events it handles then arm the failure.
+    // The first events the window handles during the run arm the failure.
     QTimer::singleShot(0, [] { g_fail_next_large = true; });
     frm.findChild<QPushButton*>(QStringLiteral("btn_Parse"))->click();
-    QVERIFY2(!g_fail_next_large.exchange(false), "the map step made no large allocation");
+    // The run ends, and then the program in order, from its event loop.
+    QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY2(!g_fail_next_large.exchange(false), "the run made no large allocation");
 
     QCOMPARE(shown, QStringList{QStringLiteral("Fehler: Out of memory!!")});
     QCOMPARE(frm.findChild<QLabel*>(QStringLiteral("lbl_Stat"))->text(), QStringLiteral("Out of memory!!"));
@@ -80,9 +83,6 @@ class OutOfMemoryTest : public QObject {
     QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
     QVERIFY(frm.State().DataBlocks.empty());
     QVERIFY(!frm.Running());
-    // The program ends in order, from its event loop.
-    QTimer::singleShot(2000, qApp, [] { QCoreApplication::exit(1); });
-    QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(quit);
   }
 };

@@ -41,6 +41,9 @@ struct ParallelParse {
   std::size_t chunk_size = kChunkSize;  // the characters a chunk gathers before it is cut at a line start
 };
 
+// The cores this process may run on, at least 1.
+unsigned UsableCores();
+
 // What "Start parsing..." analyses.
 struct RunRequest {
   std::string path;         // the input file
@@ -51,8 +54,8 @@ struct RunRequest {
   ParallelParse parallel;
 };
 
-// "Start parsing...": frees the previous blocks, clears the result fields, opens request.path in text mode, analyses
-// it line by line and shows the status and the result fields on display as it goes. With the map option on, the
+// "Start parsing...": frees the previous blocks, opens request.path in text mode, analyses it line by line, telling
+// display how far it has got, and returns what it found. With the map option on, the
 // data bytes of every record are kept in state.DataBlocks until the next run, and with ranges the addresses they
 // cover in state.Ranges; a failed run keeps neither.
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);
@@ -73,8 +76,8 @@ inline RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_op
 // Frees every kept data block.
 void ClearDataBlocks(AnalysisState& state);
 
-// Ends a run as failed, also one whose reading had finished (its map step was cancelled or ran out of memory):
-// closes the input, frees the kept blocks and ranges, clears the summary fields and shows the status in maroon.
-void ShowFailure(const RunResult& failure, AnalysisState& state, AnalysisDisplay& display);
+// Drops what a run keeps, also for one whose reading had finished (its map step ran out of memory): closes the
+// input and frees the kept blocks and ranges.
+void FreeRun(AnalysisState& state);
 
 }  // namespace varnok

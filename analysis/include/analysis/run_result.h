@@ -6,6 +6,27 @@
 
 namespace varnok {
 
+// The result fields of a run, named after the main window's controls.
+enum class DisplayField {
+  Module,          // lbl_Module
+  Version,         // lbl_Version
+  Description,     // mem_Description
+  RecordLines,     // lbl_RecordLines
+  TotalDatabytes,  // lbl_TotalDatabytes
+  Highest,         // lbl_Highest
+  Lowest,          // lbl_Lowest
+  Exec,            // lbl_Exec
+};
+
+inline constexpr DisplayField kAllDisplayFields[] = {
+    DisplayField::Module,         DisplayField::Version, DisplayField::Description,
+    DisplayField::RecordLines,    DisplayField::TotalDatabytes, DisplayField::Highest,
+    DisplayField::Lowest,         DisplayField::Exec,
+};
+
+// Font colour of the status line: black for progress and success, maroon (128, 0, 0) for failures.
+enum class StatusColour { Black, Maroon };
+
 // How an analysis run ended.
 enum class RunKind : std::uint8_t {
   Parsed,          // the whole input was read and every record passed
@@ -33,6 +54,17 @@ struct RunTotals {
   bool HasLowest() const { return lowest <= highest; }
 };
 
+// The texts of the S0 records a run read, as 8-bit bytes cut at their first byte 0. A later record overwrites the
+// module and the description, and the version only when it carries one.
+struct RunHeader {
+  std::string module;
+  bool has_version = false;
+  std::string version;
+  std::string description;
+
+  bool operator==(const RunHeader&) const = default;
+};
+
 // The outcome of one analysis run.
 struct RunResult {
   RunKind kind = RunKind::Parsed;
@@ -40,12 +72,22 @@ struct RunResult {
   // for a read error or a cancelled run the line that was to be read next.
   std::int64_t line = 0;
   RunTotals totals;  // complete only when kind is Parsed
+  RunHeader header;  // the S0 records read before the run ended, also when it failed
 
   bool Parsed() const { return kind == RunKind::Parsed; }
 };
 
 // The status line's text for a result, e.g. "Checksum error @ line 7".
 std::string StatusText(const RunResult& result);
+
+// The colour the status line shows a result in.
+inline StatusColour StatusColourOf(const RunResult& result) {
+  return result.Parsed() ? StatusColour::Black : StatusColour::Maroon;
+}
+
+// The text a result field shows for a result: the header fields always, the summary fields only for a parsed run
+// (the lowest address only when there are data bytes, the execution address only when there is one).
+std::string FieldText(const RunResult& result, DisplayField field);
 
 // "Total databytes:" as the main window shows it: the number, with " bytes (N kb)" above 1024.
 std::string TotalDatabytesText(std::uint32_t bytes);

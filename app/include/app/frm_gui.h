@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
-#include "analysis/analysis_display.h"
 #include "analysis/analysis_run.h"
+#include "app/run_worker.h"
 #include "memmap/frm_data.h"
 
 class QCheckBox;
@@ -18,17 +20,23 @@ class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
 namespace varnok {
 
+namespace ui {
+class BusyCursor;
+}
+
 // The main window: the buttons that choose and analyse a file, the map option, and the groups that show
 // the chosen file, the analyser status, the S0 header and the summary. It owns the analysis state, the
 // kept data blocks and the memory map window, and keeps the window position and the chosen file in the
-// settings file from one start to the next.
-class Tfrm_GUI : public QWidget, public AnalysisDisplay {
+// settings file from one start to the next. "Start parsing..." runs on a worker thread; the window shows its
+// progress and its result.
+class Tfrm_GUI : public QWidget {
   Q_OBJECT
 
  public:
@@ -50,55 +58,59 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   void OpenFile(const std::string& file);
   // Ticks "Generate graphical memory map" (--map on the command line).
   void TickMapOption();
-  // How long a run goes on before its status line shows its progress ("Parsing... 37 %"); 500 ms unless changed.
+  // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
+  // ("Parsing... 37 %"); 500 ms unless changed.
   void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
   // Takes the memory of the kept data blocks from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
-  // Whether "Start parsing..." is running; the buttons are ignored and a close waits until it ends.
-  bool Running() const { return running_; }
+  // What the window's run is doing: reading the file, filling the memory map, or saving the map as text.
+  enum class RunState { Idle, Reading, Filling, Saving };
+  // While a run goes on, the buttons and drops are ignored and a close stops the run first.
+  bool Running() const { return run_state_ != RunState::Idle; }
   // The memory map of the last successful run with the map option on, if there is one.
   Tfrm_Data* MapWindow() const { return frm_Data; }
+  // The analysis state; the worker's alone while a run reads or fills.
   const AnalysisState& State() const { return state_; }
-
-  // AnalysisDisplay
-  void SetField(DisplayField field, std::string_view text) override;
-  void SetStatus(std::string_view text) override;
-  void SetStatusColour(StatusColour colour) override;
-  // Shows how far the run has read, at most every 50 ms once the progress delay has passed, and handles the
-  // events pending meanwhile, so the window repaints and answers; false once Escape was pressed.
-  bool ShowProgress(std::uint64_t read, std::uint64_t size) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  // While a run is in progress, takes Escape pressed in any of the program's windows as the request to cancel it.
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Escape while a run reads or fills asks it to stop.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void btn_OpenClick();
   // Shows a chosen file (an absolute path in the file system's bytes): its name, its folder and whether it exists.
   void ChooseFile(const std::string& chosen);
   void btn_ParseClick();
-  // The analysis of the chosen file and, with the map option on, the memory map; how it ended.
-  RunKind AnalyseChosenFile();
+  // The worker's progress: the status line shows the phase's percentage once the phase has run the progress delay.
+  void RunProgressed(RunWorker::Phase phase, quint64 done, quint64 total);
+  // The reading is over: a valid file with the map option shows its summary while the map fills; otherwise the run's
+  // result is shown when it finishes.
+  void RunReadingEnded();
+  void RunFinished();
+  // Shows a result's status in its colour and every result field as the result gives it.
+  void ShowResult(const RunResult& result);
+  // Empties the S0 and summary fields.
+  void ClearResultFields();
   void btn_AboutClick();
   void btn_MapClick();
   void FormClose();
   void LoadSettings();
   void SaveSettings();
+  // Keeps where the map window is before it goes, so that the next one opens there.
+  void KeepMapPlacement();
   // Shows the name and the folder of the file to read (the file system's bytes) in lbl_Name and mem_Path.
   void ShowFile(std::string name, std::string folder);
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
-  // Builds the memory map window of a successful run, handles the events queued while the analysis ran, shows
-  // the window and fills it from the kept blocks; false when the run was cancelled meanwhile (no window is left).
-  bool OpenMapWindow(const RunTotals& totals);
-  // The progress of filling the memory map, told as the map window fills; false once Escape was pressed.
-  bool FillProgress(std::uint64_t done, std::uint64_t total);
-  bool Progress(bool filling, std::uint64_t done, std::uint64_t total);
+  // Shows the filled map of a run in a new map window.
+  void OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
   void ShowStatusText(const QString& text);
+  void SetStatusColour(StatusColour colour);
+  void SetField(DisplayField field, const std::string& text);
   QLabel* FieldLabel(DisplayField field) const;
 
   QPushButton* const btn_Open;
@@ -131,16 +143,15 @@ class Tfrm_GUI : public QWidget, public AnalysisDisplay {
   std::string file_folder_;
   AnalysisState state_;
   QPointer<Tfrm_Data> frm_Data;
-  bool running_ = false;
-  bool close_pending_ = false;
+  RunState run_state_ = RunState::Idle;
+  bool close_pending_ = false;  // a close came during the run: the window closes once it is over
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the data freed
-  bool cancel_requested_ = false;
-  bool map_option_ = false;  // the run's map option: reading and filling then share the progress
+  std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::chrono::milliseconds progress_delay_{500};
-  QElapsedTimer run_clock_;
-  qint64 last_progress_ms_ = -1;
-  bool filling_reported_ = false;
+  QElapsedTimer phase_clock_;  // since the current phase began
+  std::unique_ptr<ui::BusyCursor> busy_;  // the wait cursor while a run goes on
+  std::unique_ptr<RunWorker> worker_;  // declared after state_, which it writes until it is destroyed
 };
 
 // The open-file dialog "Choose the s-record file to parse:" with its three designed file types and one for the

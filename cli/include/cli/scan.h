@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/data_blocks.h"
+#include "analysis/run_summary.h"
 
 namespace varnok {
 
@@ -37,8 +38,5 @@ struct ScanContext {
 // and returns the exit status.
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             const ScanContext& context = {});
-
-// A field value as the report prints it: bytes outside 0x20..0x7E and the backslash as \xNN.
-std::string EscapeValue(const std::string& text);
 
 }  // namespace varnok

@@ -2,9 +2,6 @@
 
 namespace varnok::ui {
 
-// Handles every pending window event of the current thread until the queue is empty, from inside a handler.
-void ProcessPendingEvents();
-
 // The wait cursor over every window of the program for as long as it lives.
 class BusyCursor {
  public:

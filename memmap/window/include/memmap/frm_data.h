@@ -2,6 +2,7 @@
 
 #include <QKeySequence>
 #include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
@@ -19,11 +21,14 @@ class QFrame;
 class QLabel;
 class QPainter;
 class QResizeEvent;
+class QShortcut;
 
 namespace varnok {
 
 class FindCommand;
 class MapRowPainter;
+class MapSaver;
+struct MapTextSave;
 
 namespace ui {
 class FramePlacement;
@@ -50,22 +55,40 @@ class Tfrm_Data : public QWidget {
   // Writes the kept blocks in their order, freeing them as it goes, and marks the start vector, then repaints;
   // progress hears how far the fill has got and can stop it.
   void Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector, const FillProgress& progress = {});
+  // Shows a map built and filled elsewhere, as Build and Fill would have left it.
+  void SetMap(MapGrid&& map);
   // Writes one data block into the map and repaints the rows it changed.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
   // Marks the execution address in the map and repaints its cell.
   void MarkStartVector(std::uint32_t address);
-  // Shows the window (centred over its owner and kept on the screen the first time), brings it back when it is
-  // minimised, raises and activates it.
+  // Shows the window (the first time where SetPlacement says, else centred over its owner; kept on the screen),
+  // brings it back when it is minimised, raises and activates it.
   void ShowMap();
+  // Where the window opens the first time it is shown: the top-left corner of its outer frame and its client size.
+  void SetPlacement(const QRect& placement) { wanted_ = placement; }
+  // Where the window is, as SetPlacement takes it; none until it has been shown.
+  std::optional<QRect> Placement() const;
   // Replaces the file dialog that "Save map as text..." runs.
   void SetSaveFileDialog(SaveFileDialog dialog);
+  // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
+  void SetReportHead(std::string head) { report_head_ = std::move(head); }
+  // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it.
+  bool Saving() const;
+  // Asks a save that goes on to stop; the file is then left as it was.
+  void StopSaving();
 
   const MapGrid& Map() const { return map_; }
+
+ signals:
+  // A save began or ended.
+  void savingChanged(bool saving);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // Lays the grid out anew for map_ and attaches the size check.
+  void Relayout();
   void GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                     GridDrawState state);
   void FormCanResize(int& NewWidth, int& NewHeight);
@@ -73,10 +96,13 @@ class Tfrm_Data : public QWidget {
   void GridMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
 
   QSize OwnerFrameExtra() const;
-  void CentreOverOwner();
+  // Sizes and places the window when it is first shown.
+  void PlaceFirstTime();
   QPoint PlacedFrameTopLeft() const;
   // Adds a command to the grid's context menu, with a shortcut that works anywhere in the window.
   void AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command);
+  void SaveProgressed(int percent);
+  void SaveFinished(const MapTextSave& save, const QString& path);
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -90,11 +116,16 @@ class Tfrm_Data : public QWidget {
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
   bool shown_ = false;
+  std::optional<QRect> wanted_;  // where the window opens the first time
   ui::FramePlacement* const placement_;
   std::string file_name_;
   SaveFileDialog save_file_dialog_;
   std::unique_ptr<FindCommand> find_;            // the search and its highlighted match
   std::unique_ptr<MapRowPainter> row_painter_;  // made once the grid has the window's font
+  std::string report_head_;
+  QString title_;           // the title without a save's progress
+  MapSaver* const saver_;   // a child: stops and waits for its thread before the map goes
+  QShortcut* const stop_save_;  // Escape, while a save goes on
 };
 
 }  // namespace varnok

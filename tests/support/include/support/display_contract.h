@@ -1,8 +1,8 @@
 #pragma once
 
-// One suite for every AnalysisDisplay: what a run shows must read back the same from each implementation.
-// A probe type P gives the display under test and reads back what it shows:
-//   AnalysisDisplay& Display();
+// One suite for every place that shows a run's result: what a run shows must read back the same from each.
+// A probe type P runs an input as its implementation does and reads back what it shows:
+//   void Run(const std::string& input);
 //   std::string Shown(DisplayField field);  // as 8-bit text
 //   std::string Status();
 //   StatusColour Colour();
@@ -20,12 +20,9 @@ namespace varnok::test {
 template <typename Probe>
 class AnalysisDisplayContract : public ::testing::Test {
  protected:
-  RunResult Analyse(const std::string& input) {
-    return RunAnalysisOn(TextModeInput::FromMemory(input), false, state_, probe_.Display());
-  }
+  void Analyse(const std::string& input) { probe_.Run(input); }
 
   Probe probe_;
-  AnalysisState state_;
 };
 
 TYPED_TEST_SUITE_P(AnalysisDisplayContract);

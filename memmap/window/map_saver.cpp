@@ -1,0 +1,49 @@
+#include "map_saver.h"
+
+#include <new>
+#include <utility>
+
+namespace varnok {
+
+MapSaver::~MapSaver() {
+  Stop();
+  Join();
+}
+
+void MapSaver::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) {
+  if (saving_) return;
+  Join();
+  saving_ = true;
+  stop_ = false;
+  thread_ = std::thread([this, &map, path, head = std::move(head)] {
+    int last_percent = -1;
+    MapTextSave save;
+    try {
+      save = WriteMapText(map, path, head, [&](std::uint64_t done, std::uint64_t total) {
+        const int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
+        if (percent != last_percent) {
+          last_percent = percent;
+          emit progressed(percent);
+        }
+        return !stop_;
+      });
+    } catch (const std::bad_alloc&) {
+      save.end = MapTextSave::End::Failed;
+      save.reason = QStringLiteral("Out of memory!!");
+    }
+    // The UI thread hears of the end queued, after every progress report.
+    QMetaObject::invokeMethod(this, [this, save, path] { Finish(save, path); }, Qt::QueuedConnection);
+  });
+}
+
+void MapSaver::Finish(MapTextSave save, QString path) {
+  Join();
+  saving_ = false;
+  emit finished(std::move(save), std::move(path));
+}
+
+}  // namespace varnok
