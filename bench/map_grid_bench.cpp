@@ -116,7 +116,7 @@ void BM_MapText256MiB(benchmark::State& state) {
   std::size_t text_bytes = 0;
   for (auto _ : state) {
     text_bytes = 0;
-    varnok::MapTextWriter::ForEachChunk(grid, [&](std::string_view text) {
+    varnok::MapTextWriter::ForEachChunk(grid, [&](std::string_view text, std::uint64_t) {
       benchmark::DoNotOptimize(text.data());
       text_bytes += text.size();
       return true;

@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QProcess>
 #include <QAction>
 #include <QScrollBar>
@@ -23,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "map_text_file.h"
 #include "memmap/frm_data.h"
+#include "memmap/map_text.h"
 
 namespace {
 
@@ -240,6 +244,53 @@ int PeakRssChild(int argc, char** argv, const std::string& window) {
   std::printf("%ld %.3f\n", StatusKb("VmHWM"), first_ms);
   return 0;
 }
+
+// "Save map as text..." of a filled 256 MiB image (about 1.4 GB of text) into the folder VARNOK_BENCH_DIR (default
+// /dev/shm, where the file system is not what is measured), against writing as many bytes there the same way:
+// megabyte writes into a QSaveFile that is committed (fsync and rename). Argument 1 saves, 0 writes the peer's bytes.
+void BM_SaveMapText(benchmark::State& state) {
+  const QString folder = qEnvironmentVariableIsEmpty("VARNOK_BENCH_DIR") ? QStringLiteral("/dev/shm")
+                                                                          : qEnvironmentVariable("VARNOK_BENCH_DIR");
+  const QString path = QDir(folder).filePath(QStringLiteral("varnok-bench-map.txt"));
+  constexpr std::uint32_t kImage = 256u << 20;
+  varnok::MapGrid map;
+  map.Build(0x10000000, 0x10000000 + kImage - 1);
+  std::vector<std::uint8_t> bytes(1 << 20);
+  std::uint32_t seed = 7;
+  for (auto& b : bytes) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  for (std::uint32_t at = 0; at < kImage; at += static_cast<std::uint32_t>(bytes.size())) {
+    map.FillBlock(0x10000000 + at, static_cast<std::int32_t>(bytes.size()), bytes.data());
+  }
+  std::uint64_t size = 0;
+  varnok::MapTextWriter::ForEachChunk(map, [&size](std::string_view text, std::uint64_t) {
+    size += text.size();
+    return true;
+  });
+  const std::vector<char> block(1 << 20, 'x');
+  for (auto _ : state) {
+    if (state.range(0) >= 1) {
+      varnok::MapSaveProgress progress;
+      if (state.range(0) == 1) progress = [](std::uint64_t, std::uint64_t) { return true; };
+      const varnok::MapTextSave save = varnok::WriteMapText(map, path, {}, progress);
+      if (save.end != varnok::MapTextSave::End::Saved) state.SkipWithError("the save failed");
+    } else {
+      QSaveFile file(path);
+      file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+      for (std::uint64_t left = size; left > 0;) {
+        const auto n = static_cast<qint64>(std::min<std::uint64_t>(left, block.size()));
+        file.write(block.data(), n);
+        left -= static_cast<std::uint64_t>(n);
+      }
+      file.commit();
+    }
+    state.PauseTiming();
+    QFile::remove(path);
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+  state.counters["text_MB"] = static_cast<double>(size) / 1e6;
+}
+BENCHMARK(BM_SaveMapText)->ArgName("save")->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

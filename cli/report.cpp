@@ -129,7 +129,7 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   WriteFindings(out, report, layout);
   if (report.grid && layout.map) {
     out << '\n';
-    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text) {
+    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text, std::uint64_t) {
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       return out.good();
     });

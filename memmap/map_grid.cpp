@@ -231,6 +231,25 @@ void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const Ro
   if (go_on) marked_rows_before(Span());
 }
 
+std::uint64_t MapGrid::WrittenRowCount() const {
+  std::uint64_t rows = 0;
+  MapStore::RowMasks masks;
+  const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(MapStore::kPageBytes);
+  store_->ForEachPage(0, [&](std::uint64_t, const std::uint8_t* page) {
+    store_->RowsOf(page, masks, scratch.get());
+    rows += static_cast<std::uint64_t>(std::count_if(masks.begin(), masks.end(), [](std::uint32_t m) { return m != 0; }));
+    return true;
+  });
+  // A row that holds a mark and no data counts once, however many marks it holds.
+  std::uint32_t last_row = 0xFFFFFFFFu;
+  for (const std::uint32_t mark : marks_) {
+    const std::uint32_t row = mark / kBytesPerRow;
+    if (row != last_row && Row(static_cast<std::int32_t>(row) + 1).filled == 0) ++rows;
+    last_row = row;
+  }
+  return rows;
+}
+
 std::size_t MapGrid::MemoryBytes() const {
   std::size_t bytes = store_->MemoryBytes() + marks_.capacity() * sizeof(std::uint32_t);
   if (regions_) bytes += regions_->capacity() * sizeof(MapRegion);

@@ -60,14 +60,8 @@ MapTextSave WriteMapText(const MapGrid& map, const QString& path, std::string_vi
     return save;
   };
   if (auto refused = RefuseTarget(path)) return fail(*refused);
-  // The rows are counted first, so that the progress has its whole; visiting them costs little beside writing them.
-  std::uint64_t total = 0;
-  if (progress) {
-    map.ForEachWrittenRow([&total](std::uint32_t, const RowCells&) {
-      ++total;
-      return true;
-    });
-  }
+  // The rows are counted first, so that the progress has its whole.
+  const std::uint64_t total = progress ? map.WrittenRowCount() : 0;
   QSaveFile file(path);
   // Writing straight into the target, QSaveFile's fallback for folders it cannot create files in, could leave a
   // partial file.
@@ -76,19 +70,16 @@ MapTextSave WriteMapText(const MapGrid& map, const QString& path, std::string_vi
   // truncated file; the rows come in large pieces anyway.
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
   if (!WriteAll(file, head)) return fail(file.errorString());
-  // The first line of the map's text is its header row.
-  std::int64_t lines = -1;
   bool cancelled = false;
-  const bool written = MapTextWriter::ForEachChunk(map, [&](std::string_view text) {
+  const bool written = MapTextWriter::ForEachChunk(map, [&](std::string_view text, std::uint64_t rows) {
     if (!WriteAll(file, text)) return false;
-    lines += std::count(text.begin(), text.end(), '\n');
-    if (progress && !progress(static_cast<std::uint64_t>(std::max<std::int64_t>(lines, 0)), total)) {
+    save.rows += rows;
+    if (progress && !progress(save.rows, total)) {
       cancelled = true;
       return false;
     }
     return true;
   });
-  save.rows = static_cast<std::uint64_t>(std::max<std::int64_t>(lines, 0));
   if (cancelled) {
     // The temporary file goes with the QSaveFile that is not committed.
     file.cancelWriting();

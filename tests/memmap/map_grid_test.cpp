@@ -413,6 +413,7 @@ TEST(WrittenRowWalkTest, AgreesWithRowByRowQueries) {
       return true;
     });
     ASSERT_EQ(walked.size(), expected.size()) << shape.name;
+    EXPECT_EQ(grid.WrittenRowCount(), expected.size()) << shape.name;
     for (std::size_t i = 0; i < walked.size(); ++i) {
       const auto& [address, cells] = walked[i];
       EXPECT_EQ(address, expected[i].first) << shape.name << " row " << i;

@@ -120,6 +120,8 @@ class MapGrid {
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
   void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
+  // The number of rows that ForEachWrittenRow visits, counted from the filled bits alone.
+  std::uint64_t WrittenRowCount() const;
 
   // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
   // the last. Spans that touch across a page border come one after the other.

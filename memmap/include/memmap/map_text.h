@@ -32,8 +32,9 @@ class MapTextWriter {
   // The size of the text handed over at a time, apart from the last.
   static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
-  // Calls take(std::string_view text) with successive pieces of the text; each ends at a line end. Stops when take
-  // returns false, and then returns false.
+  // Calls take(std::string_view text, std::uint64_t rows) with successive pieces of the text and the data rows in
+  // them (the header row is not counted); each piece ends at a line end. Stops when take returns false, and then
+  // returns false.
   template <typename Take>
   static bool ForEachChunk(const MapGrid& grid, Take&& take);
 
@@ -51,17 +52,20 @@ bool MapTextWriter::ForEachChunk(const MapGrid& grid, Take&& take) {
   const std::string_view header = MapTextHeader();
   char* out = std::copy(header.begin(), header.end(), begin);
   *out++ = '\n';
+  std::uint64_t rows = 0;
   bool go_on = true;
   grid.ForEachWrittenRow([&](std::uint32_t address, const RowCells& cells) {
     out = FormatMapRow(address, cells, out);
     *out++ = '\n';
+    ++rows;
     if (out < limit) return true;
-    go_on = take(std::string_view(begin, static_cast<std::size_t>(out - begin)));
+    go_on = take(std::string_view(begin, static_cast<std::size_t>(out - begin)), rows);
     out = begin;
+    rows = 0;
     return go_on;
   });
   if (!go_on) return false;
-  return out == begin || take(std::string_view(begin, static_cast<std::size_t>(out - begin)));
+  return out == begin || take(std::string_view(begin, static_cast<std::size_t>(out - begin)), rows);
 }
 
 template <typename Take>
