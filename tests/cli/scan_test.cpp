@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/sanitizer.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -452,13 +453,9 @@ TEST(Scan, ReportThatCannotBeWrittenExitsWithFour) {
 }
 
 TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
-#endif
-#endif
+  if (test::kAddressSanitizer) {
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
+  }
   // A dense 8 MiB image: its kept blocks and its map together need more than the tighter limits leave.
   std::string image;
   const std::string data(32, 'm');
