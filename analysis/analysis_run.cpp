@@ -53,17 +53,6 @@ RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDispl
   return AnalyseOnOneThread(request, state, display);
 }
 
-void ResetRun(AnalysisState& state) {
-  ClearDataBlocks(state);
-  state.Ranges.Clear();
-  state.InFile.reset();
-  state.TotalBytes = 0;
-  state.LowestAddr = 0xFFFFFFFFu;
-  state.HighestAddr = 0;
-  state.HasExecAddr = false;
-  state.ExecAddr = 0;
-}
-
 }  // namespace
 
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
@@ -94,11 +83,6 @@ RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisS
 
 RunResult FinishRun(std::int64_t lines, const RecordTotals& records, RunHeader&& header, AnalysisState& state) {
   state.InFile.reset();
-  state.TotalBytes = records.data_bytes;
-  state.LowestAddr = records.lowest;
-  state.HighestAddr = records.highest;
-  state.HasExecAddr = records.has_exec;
-  state.ExecAddr = records.exec;
   RunResult result;
   result.header = std::move(header);
   RunTotals& totals = result.totals;
@@ -163,7 +147,7 @@ void FreeRun(AnalysisState& state) {
 }
 
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  ResetRun(state);
+  FreeRun(state);
   if (FileMissing(request.path)) return FailRun(RunKind::MissingFile, 0, {}, state);
   try {
     state.InFile = TextModeInput::Open(request.path, request.regular_only);
@@ -176,7 +160,7 @@ RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisD
 
 RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display) {
-  ResetRun(state);
+  FreeRun(state);
   if (input == nullptr) return FailRun(RunKind::OpenFailed, 0, {}, state);
   state.InFile = std::move(input);
   return Analyse(request, state, display);

@@ -10,14 +10,14 @@ void DataRanges::AddSlowly(std::uint32_t address, std::uint32_t length) {
   const std::uint64_t end = std::uint64_t{address} + length - 1;
   if (end > 0xFFFFFFFFu) {
     // Addresses wrap modulo 2^32, but 0xFFFFFFFF and 0 are not neighbours in address order.
-    Insert(address, 0xFFFFFFFFu);
-    Insert(0, static_cast<std::uint32_t>(end));
+    AddRange(address, 0xFFFFFFFFu);
+    AddRange(0, static_cast<std::uint32_t>(end));
   } else {
-    Insert(address, static_cast<std::uint32_t>(end));
+    AddRange(address, static_cast<std::uint32_t>(end));
   }
 }
 
-void DataRanges::Insert(std::uint32_t first, std::uint32_t last) {
+void DataRanges::AddRange(std::uint32_t first, std::uint32_t last) {
   std::uint32_t merged_first = first;
   std::uint32_t merged_last = last;
   auto it = ranges_.upper_bound(first);

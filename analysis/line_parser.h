@@ -112,11 +112,7 @@ class LineParser {
     return true;
   }
 
-  bool ParseData(int address_width) {
-    if (!Checked() || !StoreDataRecord(address_width)) return false;
-    Tell(RecordKind::Data, address_, byte_count_ - 1 - address_width);
-    return true;
-  }
+  bool ParseData(int address_width) { return Checked() && StoreDataRecord(address_width); }
 
   // S5 and S6: the count of data records before them.
   bool ParseCount(int address_width) {
@@ -135,12 +131,12 @@ class LineParser {
 
   bool StoreDataRecord(int address_width) {
     const std::uint32_t address = HexToInt(line_ + 4, 2 * address_width);
-    address_ = address;
     if (address < totals_.lowest) totals_.lowest = address;
     const std::uint32_t end =
         address + static_cast<std::uint32_t>(byte_count_) - 2u - static_cast<std::uint32_t>(address_width);
     if (end > totals_.highest) totals_.highest = end;
     const std::int32_t length = byte_count_ - 1 - address_width;
+    Tell(RecordKind::Data, address, length);
     // A count too small for the address and checksum gives a negative length: it adds nothing.
     if (length < 0) return true;
     totals_.data_bytes += static_cast<std::uint32_t>(length);
@@ -176,7 +172,6 @@ class LineParser {
   const char* line_ = buffer_.text;
   int length_ = 0;
   std::int32_t byte_count_ = 0;
-  std::uint32_t address_ = 0;  // the data record's load address
   std::int64_t lines_ = 0;
   std::uint64_t blocks_seen_ = 0;
   RecordTotals totals_;

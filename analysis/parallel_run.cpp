@@ -334,11 +334,7 @@ class ParallelRun {
       return LineOutcome{RunKind::OutOfMemory, first + failed_line};
     }
     if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
-    // A range may cover all 2^32 addresses, a length that does not fit: it is added in two parts.
-    chunk.output.ranges.ForEach([this](DataRange range) {
-      state_.Ranges.Add(range.first, range.last - range.first);
-      state_.Ranges.Add(range.last, 1);
-    });
+    chunk.output.ranges.ForEach([this](DataRange range) { state_.Ranges.AddRange(range.first, range.last); });
     // Only a valid file's warnings are told, so the facts of a chunk that ends the run are never needed.
     if (request_.warnings != nullptr) {
       for (RecordFact fact : chunk.output.facts) {

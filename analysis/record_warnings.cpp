@@ -93,7 +93,7 @@ void WarningCollector::Write(std::uint32_t first, std::uint32_t last, std::uint3
       // Runs come in address order, so the first one met holds the record's lowest address written again.
       overwrite_ = Overwrite{from, run.LineOf(from), line, 0};
     }
-    twice_.Add(from, to - from + 1);
+    twice_.AddRange(from, to);
     it = runs_.erase(it);
     // What is left of the run on either side keeps its records' lines but takes no more records.
     run.full = false;

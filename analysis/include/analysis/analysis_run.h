@@ -18,11 +18,6 @@ namespace varnok {
 // The fields of one analysis run; the main window owns one and keeps it between runs.
 struct AnalysisState {
   std::unique_ptr<TextModeInput> InFile;
-  std::uint32_t TotalBytes = 0;
-  std::uint32_t LowestAddr = 0xFFFFFFFFu;
-  std::uint32_t HighestAddr = 0;
-  bool HasExecAddr = false;
-  std::uint32_t ExecAddr = 0;
   DataBlockStore DataBlocks;
   DataRanges Ranges;
 };

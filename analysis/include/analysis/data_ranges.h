@@ -36,6 +36,8 @@ class DataRanges {
     }
     AddSlowly(address, length);
   }
+  // Adds the addresses from first to last, both included (first <= last): a range of any size up to all 2^32.
+  void AddRange(std::uint32_t first, std::uint32_t last);
   void Clear();
 
   std::size_t size() const { return ranges_.size(); }
@@ -50,7 +52,6 @@ class DataRanges {
 
  private:
   void AddSlowly(std::uint32_t address, std::uint32_t length);
-  void Insert(std::uint32_t first, std::uint32_t last);
 
   std::map<std::uint32_t, std::uint32_t> ranges_;  // first -> last
   // The range the last record touched and the first address of the range after it (2^32 when none).
