@@ -247,7 +247,8 @@ int PeakRssChild(int argc, char** argv, const std::string& window) {
 
 // "Save map as text..." of a filled 256 MiB image (about 1.4 GB of text) into the folder VARNOK_BENCH_DIR (default
 // /dev/shm, where the file system is not what is measured), against writing as many bytes there the same way:
-// megabyte writes into a QSaveFile that is committed (fsync and rename). Argument 1 saves, 0 writes the peer's bytes.
+// megabyte writes into a QSaveFile that is committed (fsync and rename). Argument 0 writes the peer's bytes, 1 saves
+// with progress reports, 2 saves without.
 void BM_SaveMapText(benchmark::State& state) {
   const QString folder = qEnvironmentVariableIsEmpty("VARNOK_BENCH_DIR") ? QStringLiteral("/dev/shm")
                                                                           : qEnvironmentVariable("VARNOK_BENCH_DIR");

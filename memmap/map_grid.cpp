@@ -10,10 +10,6 @@
 
 namespace varnok {
 
-char PrintableChar(std::uint8_t byte) {
-  return (byte >= 0x20 && byte <= 0x7E) ? static_cast<char>(byte) : '.';
-}
-
 DecodedCell DecodeCell(std::int32_t column, std::string_view text) {
   DecodedCell result;
   std::string_view rest = text;
@@ -234,9 +230,8 @@ void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const Ro
 std::uint64_t MapGrid::WrittenRowCount() const {
   std::uint64_t rows = 0;
   MapStore::RowMasks masks;
-  const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(MapStore::kPageBytes);
   store_->ForEachPage(0, [&](std::uint64_t, const std::uint8_t* page) {
-    store_->RowsOf(page, masks, scratch.get());
+    store_->RowsOf(page, masks, nullptr);
     rows += static_cast<std::uint64_t>(std::count_if(masks.begin(), masks.end(), [](std::uint32_t m) { return m != 0; }));
     return true;
   });

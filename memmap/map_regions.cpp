@@ -87,12 +87,11 @@ std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
   };
   // Pages come in map order, so the first pixel of interest only moves forward. A page that one pixel alone
   // covers marks it without a look inside: for a 4 GiB map that is nearly every page.
-  constexpr std::uint64_t kRowsPerPage = MapStore::kPageBytes / kBytesPerRow;
   MapStore::PageSpans spans;
   std::size_t pixel = 0;
   store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::uint64_t first = page_offset / kBytesPerRow;
-    const std::uint64_t last = std::min<std::uint64_t>(first + kRowsPerPage, data_rows_) - 1;
+    const std::uint64_t last = std::min<std::uint64_t>(first + MapStore::kRowsPerPage, data_rows_) - 1;
     while (pixel < count && end_of(pixel) <= first) ++pixel;
     if (pixel == count) return false;
     if (starts[pixel] <= first && end_of(pixel) > last && (pixel + 1 == count || starts[pixel + 1] > last)) {

@@ -398,7 +398,7 @@ const std::uint8_t* MapStore::RowsOf(const std::uint8_t* page, RowMasks& masks, 
   for (std::uint32_t i = 0; i < view.count; ++i) {
     const std::uint32_t start = view.Start(i);
     const std::uint32_t length = view.Length(i);
-    std::memcpy(scratch + start, data, length);
+    if (scratch != nullptr) std::memcpy(scratch + start, data, length);
     data += length;
     SetBits(masks, start, start + length);
   }

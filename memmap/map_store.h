@@ -55,7 +55,8 @@ class MapStore {
   // The runs of a page that ForEachPage handed over, in offset order; the bytes stay valid until the next Write.
   std::size_t SpansOf(const std::uint8_t* page, PageSpans& spans) const;
   // The rows of a page that ForEachPage handed over: their masks, and the page's bytes by offset within the page
-  // (valid where a mask bit is set), either the page's own or copied into scratch (kPageBytes).
+  // (valid where a mask bit is set), either the page's own or copied into scratch (kPageBytes); with a null scratch
+  // the masks alone.
   const std::uint8_t* RowsOf(const std::uint8_t* page, RowMasks& masks, std::uint8_t* scratch) const;
   // The first filled offset at or after `from`; one past every leaf when there is none.
   std::uint64_t NextFilled(std::uint64_t from) const;

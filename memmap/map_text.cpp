@@ -27,7 +27,7 @@ constexpr CellTables MakeTables() {
     const char lo = kHexDigits[b & 0x0F];
     t.filled[b] = std::uint32_t{' '} | std::uint32_t{'.'} << 8 | std::uint32_t(static_cast<unsigned char>(hi)) << 16 |
                   std::uint32_t(static_cast<unsigned char>(lo)) << 24;
-    t.printable[b] = (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
+    t.printable[b] = PrintableChar(static_cast<std::uint8_t>(b));
     t.hex_pairs[2 * b] = hi;
     t.hex_pairs[2 * b + 1] = lo;
   }

@@ -61,7 +61,9 @@ struct DecodedCell {
 };
 
 // One character of the ASCII column: the byte itself from 0x20 to 0x7E, "." for every other byte.
-char PrintableChar(std::uint8_t byte);
+constexpr char PrintableChar(std::uint8_t byte) {
+  return (byte >= 0x20 && byte <= 0x7E) ? static_cast<char>(byte) : '.';
+}
 
 // Appends the ASCII column's text of a row: 32 characters, PrintableChar of each filled byte, "." elsewhere.
 void AppendAscii(std::string& out, const RowCells& cells);
@@ -120,7 +122,8 @@ class MapGrid {
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
   void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
-  // The number of rows that ForEachWrittenRow visits, counted from the filled bits alone.
+  // The number of rows that ForEachWrittenRow visits, counted from the filled bits and the marks without reading
+  // the bytes.
   std::uint64_t WrittenRowCount() const;
 
   // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
