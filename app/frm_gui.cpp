@@ -318,9 +318,10 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileW
   // While the map is saved, the run's commands wait as they do for a run, and a close stops the save first.
   connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
     run_state_ = saving ? RunState::Saving : RunState::Idle;
+    // The close deletes the map window, which is still inside the call that told of the save's end.
     if (!saving && close_pending_) {
       close_pending_ = false;
-      close();
+      QTimer::singleShot(0, this, [this] { close(); });
     }
   });
   frm_Data = window.release();
