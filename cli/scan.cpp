@@ -474,7 +474,7 @@ class Scanner {
     // Threads beyond the cores only pay when analyses wait (a FIFO without its writer yet, a slow disk); starting
     // them all at once would cost more than many small files take. So they start when no analysis has finished for
     // a while although files wait to be taken, twice as many each time, up to the number asked for.
-    bool can_grow = start_threads(std::min<std::size_t>(threads, UsableCores()));
+    bool can_grow = start_threads(std::min<std::size_t>(threads, options_.cores));
     if (pool.empty()) return false;
     {
       constexpr auto kStall = std::chrono::milliseconds(10);
