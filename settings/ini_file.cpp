@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "settings/paths.h"
+
 namespace varnok::settings {
 
 namespace {
@@ -202,12 +204,6 @@ bool WriteAll(int fd, const std::string& text) {
     done += static_cast<std::size_t>(put);
   }
   return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Gives a file written through an O_TMPFILE descriptor the name temp. The /proc form needs no privilege;

@@ -17,13 +17,13 @@ std::string Variable(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-}  // namespace
 
 std::string ExecutablePath() {
   // readlink does not say whether the buffer was large enough, so grow it until the result fits.

@@ -4,6 +4,9 @@
 
 namespace varnok::settings {
 
+// The folder of a path: "." for a bare name, "/" for a name in the root folder.
+std::string FolderOf(const std::string& path);
+
 // The full path of the running executable, or an empty text when the system cannot tell it.
 std::string ExecutablePath();
 
