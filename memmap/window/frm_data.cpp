@@ -121,7 +121,7 @@ bool Tfrm_Data::Saving() const { return saver_->Saving(); }
 void Tfrm_Data::StopSaving() { saver_->Stop(); }
 
 void Tfrm_Data::SaveProgressed(int percent) {
-  if (saver_->Saving()) setWindowTitle(title_ + QStringLiteral(" - Saving... %1 %").arg(percent));
+  setWindowTitle(title_ + QStringLiteral(" - Saving... %1 %").arg(percent));
 }
 
 void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
@@ -170,14 +170,6 @@ void Tfrm_Data::Relayout() {
   // From here on the size check is attached; its first pass lets the centring through.
   Tag = 1;
   can_resize_attached_ = true;
-}
-
-void Tfrm_Data::Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
-                     const FillProgress& progress) {
-  FillFromBlocks(map_, blocks, start_vector, progress);
-  row_painter_->ForgetRow();
-  Grid->viewport()->update();
-  Grid->InvalidateMarks();
 }
 
 void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes) {

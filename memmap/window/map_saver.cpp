@@ -1,5 +1,6 @@
 #include "map_saver.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -16,7 +17,6 @@ void MapSaver::Join() {
 
 void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) {
   if (saving_) return;
-  Join();
   saving_ = true;
   stop_ = false;
   thread_ = std::thread([this, &map, path, head = std::move(head)] {

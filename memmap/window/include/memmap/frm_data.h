@@ -12,7 +12,6 @@
 #include <string>
 #include <utility>
 
-#include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -52,10 +51,7 @@ class Tfrm_Data : public QWidget {
 
   // Lays out the map of lowest..highest; the first data row becomes current.
   void Build(std::uint32_t lowest, std::uint32_t highest);
-  // Writes the kept blocks in their order, freeing them as it goes, and marks the start vector, then repaints;
-  // progress hears how far the fill has got and can stop it.
-  void Fill(DataBlockStore& blocks, std::optional<std::uint32_t> start_vector, const FillProgress& progress = {});
-  // Shows a map built and filled elsewhere, as Build and Fill would have left it.
+  // Shows a map built and filled elsewhere.
   void SetMap(MapGrid&& map);
   // Writes one data block into the map and repaints the rows it changed.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
