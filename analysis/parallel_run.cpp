@@ -216,7 +216,6 @@ class ParallelRun {
         continue;
       }
       spun = false;
-      // This thread reads now; the others parse or wait.
       reading_ = true;
       std::unique_ptr<ChunkResult> fresh;
       if (!spare_.empty()) {
