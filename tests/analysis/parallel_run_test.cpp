@@ -18,6 +18,7 @@
 namespace varnok {
 namespace {
 
+using test::Lines;
 using test::Record;
 
 // Everything a run shows and keeps, the progress reports included; it cancels at report number cancel_at.
@@ -126,12 +127,6 @@ std::string RandomRecords(unsigned seed, int count, bool broken) {
     }
     text += line + (pick % 11 == 0 ? "\n\n" : "\n");
   }
-  return text;
-}
-
-std::string Lines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
   return text;
 }
 

@@ -14,13 +14,8 @@
 namespace varnok {
 namespace {
 
+using test::Lines;
 using test::Record;
-
-std::string Lines(const std::vector<std::string>& records) {
-  std::string text;
-  for (const std::string& record : records) text += record + "\n";
-  return text;
-}
 
 std::string Bytes(std::size_t count) { return std::string(count, '\x5A'); }
 

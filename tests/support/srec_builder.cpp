@@ -46,4 +46,10 @@ std::string Record(int type, std::uint32_t address, const std::vector<std::uint8
   return line;
 }
 
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
 }  // namespace varnok::test

@@ -19,4 +19,7 @@ void AppendRecord(std::string& out, int type, std::uint32_t address, const std::
 std::string Record(int type, std::uint32_t address, std::string_view data = {});
 std::string Record(int type, std::uint32_t address, const std::vector<std::uint8_t>& data);
 
+// The lines, each ended by "\n".
+std::string Lines(const std::vector<std::string>& lines);
+
 }  // namespace varnok::test
