@@ -153,6 +153,24 @@ bool ChecksumOk(const char* p, std::int32_t m) {
   return (sum & 0xFF) == 0xFF;
 }
 
+std::size_t WholeDataRecord(const char* p, std::size_t n) {
+#if defined(__x86_64__)
+  // A byte count field with a character that is not a hex digit reads above 255 or fails the sum below.
+  if (!UseAvx2() || n < 4 || p[0] != 'S' || p[1] < '1' || p[1] > '3') return 0;
+  const std::uint32_t count = Pair(p + 2);
+  if (count < 15 || count > 255) return 0;
+  const std::size_t length = 4 + 2 * std::size_t{count};
+  if (length >= n || p[length] != '\n') return 0;
+  std::uint32_t sum = 0;
+  if (!SumHexPairsAvx2(p + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) return 0;
+  return length;
+#else
+  (void)p;
+  (void)n;
+  return 0;
+#endif
+}
+
 void DecodeHexBytes(const char* p, std::int32_t count, std::uint8_t* out) {
   std::int32_t i = 0;
 #if defined(__x86_64__)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "analysis/hex_fields.h"
@@ -59,6 +60,7 @@ class LineParser {
   LineOutcome Parse(TextModeInput& input) {
     try {
       for (;;) {
+        if (!TakeWholeDataRecords(input)) return {failure_, lines_};
         // Lines long enough to hold every field the handlers read are analysed where they stand.
         const int n = NextLine(input, buffer_, line_, kAddressFieldEnd);
         if (input.Blocks() != blocks_seen_) {
@@ -87,6 +89,27 @@ class LineParser {
  private:
   // The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
   static constexpr int kAddressFieldEnd = 12;
+
+  // Takes the data records at the front of what the input holds buffered for as long as WholeDataRecord vouches
+  // that each reads as the general path would read and check it; that path takes the first other line. The
+  // records need no search for their line end, and no new input is read. False when storing a record fails.
+  bool TakeWholeDataRecords(TextModeInput& input) {
+    const std::string_view text = input.Buffered();
+    std::size_t at = 0;
+    bool stored = true;
+    while (stored) {
+      const std::size_t length = WholeDataRecord(text.data() + at, text.size() - at);
+      if (length == 0) break;
+      line_ = text.data() + at;
+      at += length + 1;
+      ++lines_;
+      length_ = static_cast<int>(length);
+      byte_count_ = static_cast<std::int32_t>((length - 4) / 2);
+      stored = StoreDataRecord(line_[1] - '0' + 1);
+    }
+    input.Skip(at);
+    return stored;
+  }
 
   // Byte count and checksum checks shared by every handler.
   bool Checked() {

@@ -4,6 +4,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/record_warnings.h"
+#include "cpu_features.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -45,6 +48,7 @@ struct Setting {
   bool keep;         // map, ranges and warnings
   std::size_t cancel_at = 0;
   bool no_memory = false;
+  bool scalar = false;  // the AVX2 paths, and with them the fast reading of whole data records, off
 };
 
 Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
@@ -60,7 +64,9 @@ Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
   request.parallel.min_size = 0;
   WarningCollector warnings;
   if (s.keep) request.warnings = &warnings;
+  SetAvx2Enabled(!s.scalar);
   seen.result = RunAnalysisOn(std::move(input), request, state, seen);
+  SetAvx2Enabled(true);
   if (seen.result.Parsed()) seen.warnings = WarningTexts(warnings.Result());
   for (const DataBlock b : state.DataBlocks) seen.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
   seen.ranges = state.Ranges.List();
@@ -97,6 +103,7 @@ void ExpectSame(const Seen& a, const std::string& input, const Setting& many) {
 void ExpectSame(const std::string& input, const Setting& many) {
   Setting one = many;
   one.threads = 1;
+  one.scalar = true;
   ExpectSame(Analyse(input, one), input, many);
 }
 
@@ -128,6 +135,20 @@ std::string RandomRecords(unsigned seed, int count, bool broken) {
     text += line + (pick % 11 == 0 ? "\n\n" : "\n");
   }
   return text;
+}
+
+// Valid lines on both sides of what the fast reading of whole data records takes; the first one it takes.
+std::vector<std::string> FastReadingEdges() {
+  const std::string s1_12 = Record(1, 0x3000, std::string(12, 'a'));    // byte count 15
+  const std::string s2_251 = Record(2, 0x3100, std::string(251, 'b'));  // byte count 255
+  std::string not_hex = s1_12;
+  // "GF" reads as 0xFFF by the general rules, 0x9E more than the "61" it replaces; "C3" in place of the next "61"
+  // makes up for it, so the checksum holds there.
+  not_hex.replace(10, 4, "GFC3");
+  std::string lower = s2_251;
+  std::transform(lower.begin() + 2, lower.end(), lower.begin() + 2,
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  return {s1_12, Record(1, 0x3000, std::string(11, 'a')), s2_251, lower, not_hex, Record(3, 0x4000, std::string(250, 'c'))};
 }
 
 struct CorpusFile {
@@ -176,6 +197,11 @@ std::vector<CorpusFile> Corpus() {
          return Lines(lines);
        }()},
       {"bad final line without line end", Lines({s1}) + "S9030000FD"},
+      {"records at the edges of the fast reading", Lines(FastReadingEdges()) + FastReadingEdges().front()},
+      {"a byte count that is not hex, at the edge of the fast reading",
+       Lines(FastReadingEdges()) + "S1" "0G" + FastReadingEdges().front().substr(4) + "\n"},
+      {"a line longer than its byte count, at the edge of the fast reading",
+       Lines(FastReadingEdges()) + FastReadingEdges().front() + "00\n"},
       {"1024 characters", Lines({s1}) + std::string(1024, 'S') + "\n" + s1 + "\n"},
       {"1025 characters", Lines({s1, s1}) + std::string(1025, '1') + "\n"},
       {"2051 characters without line end", Lines({s1}) + "S1" + std::string(2049, '0')},

@@ -59,6 +59,8 @@ class TextModeInput {
   }
   // Takes n characters of what Peek() showed.
   void Skip(std::size_t n) { pos_ += n; }
+  // What Peek() would show, without reading more when nothing is left.
+  std::string_view Buffered() const { return std::string_view(data_ + pos_, end_ - pos_); }
 
   // Whether reading stopped at an error rather than at the end of the input.
   bool Failed() const { return failed_; }
