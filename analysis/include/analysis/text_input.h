@@ -22,7 +22,7 @@ struct ReadMark {
 class TextModeInput {
  public:
   // The largest read block.
-  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr std::size_t kBlockSize = 128 * 1024;
   static constexpr int kEof = -1;
   // Bytes after the end of what Peek() shows that may be read (and must be ignored) by 32-byte scans.
   static constexpr std::size_t kReadPadding = 32;
