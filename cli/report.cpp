@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "image/image_compare.h"
@@ -129,10 +130,11 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   WriteFindings(out, report, layout);
   if (report.grid && layout.map) {
     out << '\n';
-    MapTextWriter::ForEachChunk(*report.grid, [&out](std::string_view text, std::uint64_t) {
+    const auto take = [&out](std::string_view text, std::uint64_t) {
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       return out.good();
-    });
+    };
+    MapTextWriter::ForEachChunk(*report.grid, take, UsableCores());
   }
 }
 

@@ -187,8 +187,13 @@ std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
 }
 
 void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const RowCells&)>& visit) const {
+  ForEachWrittenRowBetween(0, Span(), visit);
+}
+
+void MapGrid::ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
+                                       const std::function<bool(std::uint32_t, const RowCells&)>& visit) const {
   // The pages are walked once, a page's rows at a time; start vector marks are merged in as the walk passes them.
-  auto mark = marks_.begin();
+  auto mark = std::lower_bound(marks_.begin(), marks_.end(), from);
   RowCells cells;
   // Adds the marks of the row at row_offset to cells.start_vector.
   const auto take_marks = [&](std::uint32_t row_offset) {
@@ -210,11 +215,12 @@ void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const Ro
   MapStore::RowMasks masks;
   const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(MapStore::kPageBytes);
   bool go_on = true;
-  store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
-    go_on = marked_rows_before(page_offset);
+  store_->ForEachPageBetween(from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    go_on = marked_rows_before(std::max(page_offset, from));
     const std::uint8_t* bytes = store_->RowsOf(page, masks, scratch.get());
     for (std::uint32_t r = 0; go_on && r < MapStore::kRowsPerPage; ++r) {
       const auto row_offset = static_cast<std::uint32_t>(page_offset) + r * kBytesPerRow;
+      if (row_offset < from || row_offset >= to) continue;
       cells.filled = masks[r];
       cells.start_vector = 0;
       take_marks(row_offset);
@@ -224,7 +230,7 @@ void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const Ro
     }
     return go_on;
   });
-  if (go_on) marked_rows_before(Span());
+  if (go_on) marked_rows_before(to);
 }
 
 std::uint64_t MapGrid::WrittenRowCount() const {

@@ -46,9 +46,14 @@ class MapStore {
   // The filled offsets among the 32 from row_offset (a multiple of 32) as bits, and their bytes.
   std::uint32_t ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) const;
 
-  // Calls visit(page_offset, page) for every page that holds data, in offset order, until it returns false.
+  // Calls visit(page_offset, page) for every page that holds data from the one that holds `from` on, in offset
+  // order, until it returns false.
   template <typename Visit>
   void ForEachPage(std::uint64_t from, Visit&& visit) const;
+  // The same for the pages that begin before `to`, without the search cache, so that several threads may walk
+  // different stretches at once.
+  template <typename Visit>
+  void ForEachPageBetween(std::uint64_t from, std::uint64_t to, Visit&& visit) const;
   // Calls visit(page_offset, page) for the pages before `before`, last first, until it returns false.
   template <typename Visit>
   void ForEachPageBackward(std::uint64_t before, Visit&& visit) const;
@@ -119,6 +124,22 @@ void MapStore::ForEachPage(std::uint64_t from, Visit&& visit) const {
                                     : leaf + map_store::kLeafHeader;
     for (const std::uint8_t* record = first; record < end; record += map_store::RecordSize(record)) {
       const std::uint64_t page_offset = (index << kLeafShift) | (std::uint64_t{record[0]} << kPageShift);
+      if (page_offset + kPageBytes <= from) continue;
+      if (!visit(page_offset, record)) return;
+    }
+  }
+}
+
+template <typename Visit>
+void MapStore::ForEachPageBetween(std::uint64_t from, std::uint64_t to, Visit&& visit) const {
+  for (std::uint64_t index = from >> kLeafShift; index < leaves_.size() && (index << kLeafShift) < to; ++index) {
+    const std::uint8_t* leaf = leaves_[index];
+    if (leaf == nullptr) continue;
+    const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
+    for (const std::uint8_t* record = leaf + map_store::kLeafHeader; record < end;
+         record += map_store::RecordSize(record)) {
+      const std::uint64_t page_offset = (index << kLeafShift) | (std::uint64_t{record[0]} << kPageShift);
+      if (page_offset >= to) return;
       if (page_offset + kPageBytes <= from) continue;
       if (!visit(page_offset, record)) return;
     }

@@ -1,7 +1,14 @@
 #include "memmap/map_text.h"
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -130,6 +137,70 @@ char* FormatMapRow(std::uint32_t address, const RowCells& cells, char* out) {
     out[c] = (cells.filled & (1u << c)) ? kTables.printable[bytes[c]] : '.';
   }
   return out + MapGrid::kBytesPerRow;
+}
+
+bool MapTextWriter::ForEachChunk(const MapGrid& grid, const TakeText& take, unsigned threads) {
+  // A stretch of 256 KiB of the map is at most 8,192 rows: its text fits a buffer of 1.4 MB.
+  constexpr std::uint64_t kStretch = std::uint64_t{1} << 18;
+  constexpr std::size_t kStretchText = kStretch / MapGrid::kBytesPerRow * (kMapTextRowMax + 1);
+  const std::uint64_t stretches = (grid.Span() + kStretch - 1) / kStretch;
+  if (threads <= 1 || stretches <= 1) return ForEachChunk(grid, take);
+
+  std::string header(MapTextHeader());
+  header += '\n';
+  if (!take(header, 0)) return false;
+  std::atomic<std::uint64_t> next_stretch = 0;
+  std::mutex mutex;
+  std::condition_variable turn_changed;
+  std::uint64_t turn = 0;  // the stretch whose text goes out next
+  bool stop = false;
+  bool taken = true;  // take never refused
+  std::exception_ptr failure;
+  const auto work = [&] {
+    try {
+      const auto buffer = std::make_unique_for_overwrite<char[]>(kStretchText);
+      for (;;) {
+        const std::uint64_t stretch = next_stretch.fetch_add(1);
+        if (stretch >= stretches) return;
+        char* out = buffer.get();
+        std::uint64_t rows = 0;
+        grid.ForEachWrittenRowBetween(stretch * kStretch, (stretch + 1) * kStretch,
+                                      [&](std::uint32_t address, const RowCells& cells) {
+                                        out = FormatMapRow(address, cells, out);
+                                        *out++ = '\n';
+                                        ++rows;
+                                        return true;
+                                      });
+        std::unique_lock<std::mutex> lock(mutex);
+        turn_changed.wait(lock, [&] { return turn == stretch || stop; });
+        if (stop) return;
+        if (rows > 0 && !take(std::string_view(buffer.get(), static_cast<std::size_t>(out - buffer.get())), rows)) {
+          taken = false;
+          stop = true;
+        }
+        ++turn;
+        turn_changed.notify_all();
+      }
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      if (!failure) failure = std::current_exception();
+      stop = true;
+      turn_changed.notify_all();
+    }
+  };
+  std::vector<std::thread> helpers;
+  helpers.reserve(threads - 1);
+  for (unsigned t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads still make the whole text
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+  return taken;
 }
 
 }  // namespace varnok

@@ -1,4 +1,5 @@
 #include "memmap/map_grid.h"
+#include "memmap/map_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnok {
@@ -399,6 +401,13 @@ TEST(WrittenRowWalkTest, AgreesWithRowByRowQueries) {
          g.MarkStartVector(0x00000000);
          g.MarkStartVector(0x00ABCDEF);
        }},
+      {"a run across the edge of a stretch of text, marks on both sides", 0x00000000, 0x000FFFFF,
+       [&](MapGrid& g) {
+         g.FillBlock(0x0003FFF0, 40, bytes);
+         g.MarkStartVector(0x0003FFE0);
+         g.MarkStartVector(0x00040000);
+         g.MarkStartVector(0x0007FFFF);
+       }},
   };
   for (const Shape& shape : shapes) {
     MapGrid grid = Built(shape.lowest, shape.highest);
@@ -414,6 +423,28 @@ TEST(WrittenRowWalkTest, AgreesWithRowByRowQueries) {
     });
     ASSERT_EQ(walked.size(), expected.size()) << shape.name;
     EXPECT_EQ(grid.WrittenRowCount(), expected.size()) << shape.name;
+    // The text made on several threads is the text made on one; a refusal stops it.
+    std::string one_thread;
+    MapTextWriter::ForEachChunk(grid, [&](std::string_view text, std::uint64_t) {
+      one_thread += text;
+      return true;
+    });
+    for (const unsigned threads : {2u, 3u}) {
+      std::string text;
+      std::uint64_t rows = 0;
+      EXPECT_TRUE(MapTextWriter::ForEachChunk(grid, [&](std::string_view piece, std::uint64_t n) {
+        text += piece;
+        rows += n;
+        return true;
+      }, threads));
+      EXPECT_EQ(text, one_thread) << shape.name << ", " << threads << " threads";
+      EXPECT_EQ(rows, expected.size()) << shape.name << ", " << threads << " threads";
+      int calls = 0;
+      const bool whole =
+          MapTextWriter::ForEachChunk(grid, [&](std::string_view, std::uint64_t) { return ++calls < 2; }, threads);
+      EXPECT_LE(calls, 2) << shape.name;
+      EXPECT_EQ(whole, calls < 2) << shape.name;
+    }
     for (std::size_t i = 0; i < walked.size(); ++i) {
       const auto& [address, cells] = walked[i];
       EXPECT_EQ(address, expected[i].first) << shape.name << " row " << i;

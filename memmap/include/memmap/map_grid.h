@@ -122,6 +122,12 @@ class MapGrid {
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
   void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
+  // The same for the rows whose map offsets lie from `from` up to `to`, exclusive (both multiples of 32). It
+  // changes no cache, so several threads may walk different stretches at once.
+  void ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
+                                const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
+  // The map offsets past the last data row: every row's offset lies below it.
+  std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
   // The number of rows that ForEachWrittenRow visits, counted from the filled bits and the marks without reading
   // the bytes.
   std::uint64_t WrittenRowCount() const;
@@ -163,7 +169,6 @@ class MapGrid {
   std::size_t MemoryBytes() const;
 
  private:
-  std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
   // True when the offset from BaseAddress lies in a data row.
   bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
   // The first and the last match that starts at an offset from lo up to hi, exclusive.

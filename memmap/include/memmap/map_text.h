@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -37,6 +38,12 @@ class MapTextWriter {
   // returns false.
   template <typename Take>
   static bool ForEachChunk(const MapGrid& grid, Take&& take);
+
+  // The same text made by up to `threads` threads, a stretch of the map each at a time, so that it comes as fast as
+  // the cores make it; take is called on any of them, one call at a time, in the order of the text, with the pieces
+  // of one stretch at a time (of any size). On one thread, or where no other can be started, ForEachChunk above.
+  using TakeText = std::function<bool(std::string_view text, std::uint64_t rows)>;
+  static bool ForEachChunk(const MapGrid& grid, const TakeText& take, unsigned threads);
 
   // Calls take(std::string_view row) with each row's text, without its line end, until take returns false.
   template <typename Take>
