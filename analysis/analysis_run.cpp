@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -24,8 +25,8 @@ bool FileMissing(const std::string& path) {
 // Where the one-thread run puts what the records yield: straight into the display and the state.
 class DirectOutput {
  public:
-  DirectOutput(AnalysisState& state, AnalysisDisplay& display, WarningCollector* warnings)
-      : state_(state), display_(display), warnings_(warnings) {}
+  DirectOutput(AnalysisState& state, AnalysisDisplay& display, WarningCollector* warnings, BlockSink* sink)
+      : state_(state), display_(display), warnings_(warnings), sink_(sink) {}
 
   RunHeader header;
 
@@ -34,7 +35,10 @@ class DirectOutput {
   }
   void Header(S0Header&& s0, std::int64_t /*line*/) { MergeHeader(header, std::move(s0)); }
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t /*line*/) {
-    return state_.DataBlocks.Append(address, length);
+    return sink_ != nullptr ? record_.data() : state_.DataBlocks.Append(address, length);
+  }
+  bool Kept(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
+    return sink_ == nullptr || sink_->Take(address, length, data);
   }
   void Range(std::uint32_t address, std::uint32_t length) { state_.Ranges.Add(address, length); }
   void Fact(const RecordFact& fact) { warnings_->Add(fact); }
@@ -43,6 +47,8 @@ class DirectOutput {
   AnalysisState& state_;
   AnalysisDisplay& display_;
   WarningCollector* const warnings_;
+  BlockSink* const sink_;
+  std::array<std::uint8_t, 256> record_;  // a record's bytes on their way to the sink
 };
 
 RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
@@ -56,7 +62,7 @@ RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDispl
 }  // namespace
 
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  DirectOutput output(state, display, request.warnings);
+  DirectOutput output(state, display, request.warnings, request.map_option ? request.sink : nullptr);
   LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
   if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);

@@ -95,7 +95,7 @@ __attribute__((target("avx2"), always_inline)) inline void AddChunk(const char* 
 }
 
 // Decodes the pairs of 32 hex digits into 16 bytes; false, with nothing written, when one is not a hex digit.
-__attribute__((target("avx2"))) bool DecodeSixteenAvx2(const char* p, std::uint8_t* out) {
+__attribute__((target("avx2"), always_inline)) inline bool DecodeSixteenAvx2(const char* p, std::uint8_t* out) {
   __m256i fine;
   const __m256i value = DigitValues(p, fine);
   if (_mm256_movemask_epi8(fine) != -1) return false;
@@ -104,6 +104,30 @@ __attribute__((target("avx2"))) bool DecodeSixteenAvx2(const char* p, std::uint8
   const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(pairs, pairs), 0x08);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
   return true;
+}
+
+// DecodeHexBytes for count bytes: 32 at a time, then 16; a group with a character that is not a hex digit, and the
+// bytes after the last group, follow the pair table.
+__attribute__((target("avx2"))) void DecodeHexBytesAvx2(const char* p, std::int32_t count, std::uint8_t* out) {
+  std::int32_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    __m256i fine_low, fine_high;
+    const __m256i low = DigitValues(p + 2 * i, fine_low);
+    const __m256i high = DigitValues(p + 2 * i + 32, fine_high);
+    if (_mm256_movemask_epi8(_mm256_and_si256(fine_low, fine_high)) != -1) {
+      for (std::int32_t k = i; k < i + 32; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
+      continue;
+    }
+    const __m256i weights = _mm256_set1_epi16(0x0110);
+    const __m256i words = _mm256_packus_epi16(_mm256_maddubs_epi16(low, weights), _mm256_maddubs_epi16(high, weights));
+    // packus interleaves the halves' 8-byte groups lane by lane; 0xD8 puts them back in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(words, 0xD8));
+  }
+  for (; i + 16 <= count; i += 16) {
+    if (DecodeSixteenAvx2(p + 2 * i, out + i)) continue;
+    for (std::int32_t k = i; k < i + 16; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
+  }
+  for (; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
 }
 
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const __m256i& v) {
@@ -172,17 +196,13 @@ std::size_t WholeDataRecord(const char* p, std::size_t n) {
 }
 
 void DecodeHexBytes(const char* p, std::int32_t count, std::uint8_t* out) {
-  std::int32_t i = 0;
 #if defined(__x86_64__)
   if (UseAvx2()) {
-    // Sixteen bytes at a time; a group with a character that is not a hex digit follows the table below.
-    for (; i + 16 <= count; i += 16) {
-      if (DecodeSixteenAvx2(p + 2 * i, out + i)) continue;
-      for (std::int32_t k = i; k < i + 16; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
-    }
+    DecodeHexBytesAvx2(p, count, out);
+    return;
   }
 #endif
-  for (; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
+  for (std::int32_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
 }
 
 }  // namespace varnok

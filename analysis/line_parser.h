@@ -48,6 +48,8 @@ struct LineOutcome {
 //   bool Progress(std::uint64_t bytes_read, std::int64_t line);  // new input was read while `line` was; false cancels
 //   void Header(S0Header&& header, std::int64_t line);             // an S0 record passed its checks
 //   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line);  // map option; nullptr: none
+//   bool Kept(std::uint32_t address, std::int32_t length, const std::uint8_t* data);  // Keep's bytes are in; false:
+//                                                                                      // no memory for them
 //   void Range(std::uint32_t address, std::uint32_t length);       // ranges option
 //   void Fact(const RecordFact& fact);                              // facts option: every record that passed
 template <typename Output>
@@ -168,6 +170,7 @@ class LineParser {
     std::uint8_t* data = output_.Keep(address, length, lines_);
     if (data == nullptr) return Fail(RunKind::OutOfMemory);
     DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
+    if (!output_.Kept(address, length, data)) return Fail(RunKind::OutOfMemory);
     return true;
   }
 

@@ -72,13 +72,25 @@ class ChunkOutput {
 
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line) {
     const std::size_t at = kept.size();
+    ++kept_count_;
+    if (join_runs && kept_count_ > 1) {
+      KeptHeader last;
+      std::memcpy(&last, kept.data() + last_at_, sizeof last);
+      if (last.address + static_cast<std::uint32_t>(last.length) == address && last.length <= kMaxRun - length) {
+        kept.resize(at + static_cast<std::size_t>(length));
+        last.length += length;
+        std::memcpy(kept.data() + last_at_, &last, sizeof last);
+        return kept.data() + at;
+      }
+    }
     kept.resize(at + sizeof(KeptHeader) + static_cast<std::size_t>(length));
     const KeptHeader header{address, length, line};
     std::memcpy(kept.data() + at, &header, sizeof header);
-    ++kept_count_;
+    last_at_ = at;
     return kept.data() + at + sizeof header;
   }
 
+  bool Kept(std::uint32_t, std::int32_t, const std::uint8_t*) { return true; }
   void Range(std::uint32_t address, std::uint32_t length) { ranges.Add(address, length); }
   void Fact(const RecordFact& fact) { facts.push_back(fact); }
 
@@ -86,8 +98,13 @@ class ChunkOutput {
   std::vector<std::uint8_t> kept;
   DataRanges ranges;
   std::vector<RecordFact> facts;  // lines counted from the chunk's first
+  // Records that follow one another up the addresses are kept as one block with the first one's line: a block sink
+  // takes them at once.
+  bool join_runs = false;
 
  private:
+  static constexpr std::int32_t kMaxRun = 1 << 20;
+  std::size_t last_at_ = 0;  // where the last kept block's header stands
   std::size_t kept_count_ = 0;
   std::size_t kept_at_header_ = 0;
 };
@@ -283,6 +300,7 @@ class ParallelRun {
 
   void Parse(TextChunk& chunk, ChunkResult& result) const {
     result.output.Clear();
+    result.output.join_runs = request_.map_option && request_.sink != nullptr;
     result.lines = 0;
     result.totals = {};
     try {
@@ -305,19 +323,27 @@ class ParallelRun {
     const std::vector<std::uint8_t>& kept = chunk.output.kept;
     std::size_t at = 0;
     std::int64_t failed_line = 0;
+    BlockSink* const sink = request_.map_option ? request_.sink : nullptr;
     // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
     auto keep_before = [&](std::int64_t line) {
       while (at < kept.size()) {
         ChunkOutput::KeptHeader header;
         std::memcpy(&header, kept.data() + at, sizeof header);
         if (header.line >= line) break;
-        std::uint8_t* data = state_.DataBlocks.Append(header.address, header.length);
-        if (data == nullptr) {
+        const std::uint8_t* bytes = kept.data() + at + sizeof header;
+        const auto length = static_cast<std::size_t>(header.length);
+        bool taken = false;
+        if (sink != nullptr) {
+          taken = sink->Take(header.address, header.length, bytes);
+        } else if (std::uint8_t* data = state_.DataBlocks.Append(header.address, header.length)) {
+          std::memcpy(data, bytes, length);
+          taken = true;
+        }
+        if (!taken) {
           failed_line = header.line;
           return false;
         }
-        std::memcpy(data, kept.data() + at + sizeof header, static_cast<std::size_t>(header.length));
-        at += sizeof header + static_cast<std::size_t>(header.length);
+        at += sizeof header + length;
       }
       return true;
     };

@@ -20,6 +20,7 @@
 #include <variant>
 
 #include "analysis/hex_text.h"
+#include "memmap/map_filler.h"
 #include "progress_line.h"
 #include "report.h"
 #include "varnok/version.h"
@@ -296,6 +297,9 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
     request.map_option = layout.map || layout.digest || options.diff;
     request.ranges = layout.ranges || !layout.regions.empty();
     request.warnings = &warnings;
+    // A map that is printed or compared fills while the file is read; a digest alone takes the kept blocks.
+    std::optional<MapFiller> filler;
+    if (layout.map || options.diff) request.sink = &filler.emplace(context.allocate, context.deallocate);
     // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
     const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
     request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
@@ -314,8 +318,13 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const Options& option
       if (layout.digest && !layout.map) r.digest = DigestBlocksInOrder(r.state.DataBlocks, layout.fill, per_range);
       if (request.map_option && !r.digest) {
         r.grid.emplace();
-        r.grid->Build(r.result.totals.lowest, r.result.totals.highest);
-        FillFromBlocks(*r.grid, r.state.DataBlocks, r.result.totals.exec);  // frees the blocks as the grid takes them
+        const RunTotals& totals = r.result.totals;
+        if (filler) {
+          filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
+        } else {
+          r.grid->Build(totals.lowest, totals.highest);
+          FillFromBlocks(*r.grid, r.state.DataBlocks, totals.exec);  // frees the blocks as the grid takes them
+        }
         if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
         if (!layout.map && !options.diff) r.grid.reset();
       }

@@ -151,18 +151,44 @@ MapStore::MapStore(std::uint64_t span)
     : leaves_(static_cast<std::size_t>((span + (std::uint64_t{1} << kLeafShift) - 1) >> kLeafShift), nullptr) {}
 
 MapStore::~MapStore() {
-  for (std::uint8_t* leaf : leaves_) {
-    if (leaf == nullptr) continue;
-    const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
-    for (const std::uint8_t* record = leaf + kLeafHeader; record < end; record += map_store::RecordSize(record)) {
-      if (record[1] == kDense) Free(LoadPointer<DensePage>(record + kRecordHeader), sizeof(DensePage));
-      if (record[1] == kBig) {
-        std::uint8_t* buffer = LoadPointer<std::uint8_t>(record + kRecordHeader);
-        Free(buffer, Load16(buffer));
-      }
+  for (std::size_t index = 0; index < leaves_.size(); ++index) FreeLeaf(index);
+}
+
+void MapStore::FreeLeaf(std::size_t index) {
+  std::uint8_t* leaf = leaves_[index];
+  if (leaf == nullptr) return;
+  const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
+  for (const std::uint8_t* record = leaf + kLeafHeader; record < end; record += map_store::RecordSize(record)) {
+    if (record[1] == kDense) Free(LoadPointer<DensePage>(record + kRecordHeader), sizeof(DensePage));
+    if (record[1] == kBig) {
+      std::uint8_t* buffer = LoadPointer<std::uint8_t>(record + kRecordHeader);
+      Free(buffer, Load16(buffer));
     }
-    Free(leaf, LeafCapacity(leaf));
   }
+  Free(leaf, LeafCapacity(leaf));
+  leaves_[index] = nullptr;
+  cached_page_ = 0xFFFFFFFFu;
+  read_leaf_ = nullptr;
+}
+
+bool MapStore::Rebase(std::uint64_t from, std::uint64_t span) {
+  const std::size_t count = leaves_.size();
+  const std::size_t first = static_cast<std::size_t>(from >> kLeafShift) % count;
+  const std::size_t keep = static_cast<std::size_t>((span + (std::uint64_t{1} << kLeafShift) - 1) >> kLeafShift);
+  // The last kept leaf may reach past the span.
+  const std::uint64_t tail = span - ((std::uint64_t{keep} - 1) << kLeafShift);
+  if (tail < (std::uint64_t{1} << kLeafShift)) {
+    const std::uint64_t last = std::uint64_t{(first + keep - 1) % count} << kLeafShift;
+    if (NextFilled(last + tail) < last + (std::uint64_t{1} << kLeafShift)) return false;
+  }
+  std::vector<std::uint8_t*> moved(keep);
+  // What lies in the other leaves is outside the span.
+  for (std::size_t i = keep; i < count; ++i) FreeLeaf((first + i) % count);
+  for (std::size_t i = 0; i < keep; ++i) moved[i] = leaves_[(first + i) % count];
+  leaves_.swap(moved);
+  cached_page_ = 0xFFFFFFFFu;
+  read_leaf_ = nullptr;
+  return true;
 }
 
 void* MapStore::Allocate(std::size_t size) {

@@ -69,12 +69,22 @@ class MapStore {
   // Bytes taken from the allocator, with what it keeps for itself on each allocation.
   std::size_t MemoryBytes() const;
 
+  // Turns a store of the whole span of 2^32 offsets into the store of `span` offsets from `from` on (a multiple of
+  // the leaf size; the offsets wrap past 2^32) by moving its leaves, without copying a byte, and drops the leaves
+  // outside it. False, with nothing changed, when data lies past the span in the last leaf it keeps.
+  bool Rebase(std::uint64_t from, std::uint64_t span);
+  // Calls visit(offset, data, length) for the filled runs of leaf `index` in offset order, then frees the leaf.
+  template <typename Visit>
+  void TakeLeaf(std::size_t index, Visit&& visit);
+  std::size_t LeafCount() const { return leaves_.size(); }
+
  private:
   struct Content;
   struct DensePage;
 
   // The first record of the leaf whose page is `low` or later, or the end of the leaf's records.
   const std::uint8_t* Seek(std::size_t leaf_index, std::uint32_t low) const;
+  void FreeLeaf(std::size_t index);
   void WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t end, const std::uint8_t* data,
                  std::uint32_t ends);
   void PutRecord(std::uint32_t leaf_index, std::size_t position, std::size_t old_size, const std::uint8_t* record,
@@ -166,6 +176,19 @@ void MapStore::ForEachPageBackward(std::uint64_t before, Visit&& visit) const {
       if (!visit(page_offset, records[count])) return;
     }
   }
+}
+
+template <typename Visit>
+void MapStore::TakeLeaf(std::size_t index, Visit&& visit) {
+  if (leaves_[index] == nullptr) return;
+  PageSpans spans;
+  const std::uint64_t from = std::uint64_t{index} << kLeafShift;
+  ForEachPageBetween(from, from + (std::uint64_t{1} << kLeafShift), [&](std::uint64_t page_offset, const std::uint8_t* page) {
+    const std::size_t count = SpansOf(page, spans);
+    for (std::size_t i = 0; i < count; ++i) visit(page_offset + spans[i].start, spans[i].data, spans[i].length);
+    return true;
+  });
+  FreeLeaf(index);
 }
 
 // Calls visit(offset, data, length) for the filled spans that end after `from`, in offset order, until it returns

@@ -5,7 +5,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -156,13 +158,21 @@ bool MapTextWriter::ForEachChunk(const MapGrid& grid, const TakeText& take, unsi
   bool stop = false;
   bool taken = true;  // take never refused
   std::exception_ptr failure;
-  const auto work = [&] {
+  // The buffers are had before any thread starts: a thread without one is not started.
+  std::vector<std::unique_ptr<char[]>> buffers;
+  buffers.reserve(threads);
+  buffers.push_back(std::make_unique_for_overwrite<char[]>(kStretchText));
+  try {
+    while (buffers.size() < threads) buffers.push_back(std::make_unique_for_overwrite<char[]>(kStretchText));
+  } catch (const std::bad_alloc&) {
+    // fewer threads make the text
+  }
+  const auto work = [&](char* const buffer) {
     try {
-      const auto buffer = std::make_unique_for_overwrite<char[]>(kStretchText);
       for (;;) {
         const std::uint64_t stretch = next_stretch.fetch_add(1);
         if (stretch >= stretches) return;
-        char* out = buffer.get();
+        char* out = buffer;
         std::uint64_t rows = 0;
         grid.ForEachWrittenRowBetween(stretch * kStretch, (stretch + 1) * kStretch,
                                       [&](std::uint32_t address, const RowCells& cells) {
@@ -174,7 +184,7 @@ bool MapTextWriter::ForEachChunk(const MapGrid& grid, const TakeText& take, unsi
         std::unique_lock<std::mutex> lock(mutex);
         turn_changed.wait(lock, [&] { return turn == stretch || stop; });
         if (stop) return;
-        if (rows > 0 && !take(std::string_view(buffer.get(), static_cast<std::size_t>(out - buffer.get())), rows)) {
+        if (rows > 0 && !take(std::string_view(buffer, static_cast<std::size_t>(out - buffer)), rows)) {
           taken = false;
           stop = true;
         }
@@ -189,15 +199,15 @@ bool MapTextWriter::ForEachChunk(const MapGrid& grid, const TakeText& take, unsi
     }
   };
   std::vector<std::thread> helpers;
-  helpers.reserve(threads - 1);
-  for (unsigned t = 1; t < threads; ++t) {
+  helpers.reserve(buffers.size() - 1);
+  for (std::size_t t = 1; t < buffers.size(); ++t) {
     try {
-      helpers.emplace_back(work);
+      helpers.emplace_back(work, buffers[t].get());
     } catch (const std::system_error&) {
       break;  // fewer threads still make the whole text
     }
   }
-  work();
+  work(buffers[0].get());
   for (std::thread& helper : helpers) helper.join();
   if (failure) std::rethrow_exception(failure);
   return taken;

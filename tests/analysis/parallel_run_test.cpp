@@ -41,6 +41,21 @@ struct Seen : AnalysisDisplay {
 
 void* NoMemory(std::size_t) { return nullptr; }
 
+// Takes the kept records as a map would: runs that follow one another up the addresses come out as one block,
+// however the run hands them over. With no_memory it refuses every record.
+struct RecordingSink : BlockSink {
+  bool no_memory = false;
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
+
+  bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override {
+    if (no_memory) return false;
+    if (length == 0) return true;
+    if (blocks.empty() || blocks.back().first + blocks.back().second.size() != address) blocks.push_back({address, {}});
+    blocks.back().second.insert(blocks.back().second.end(), data, data + length);
+    return true;
+  }
+};
+
 struct Setting {
   std::size_t block_size;
   std::size_t chunk_size;
@@ -49,6 +64,7 @@ struct Setting {
   std::size_t cancel_at = 0;
   bool no_memory = false;
   bool scalar = false;  // the AVX2 paths, and with them the fast reading of whole data records, off
+  bool sink = false;    // the kept records go to a RecordingSink
 };
 
 Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
@@ -64,11 +80,18 @@ Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
   request.parallel.min_size = 0;
   WarningCollector warnings;
   if (s.keep) request.warnings = &warnings;
+  RecordingSink sink;
+  sink.no_memory = s.no_memory;
+  if (s.sink) request.sink = &sink;
   SetAvx2Enabled(!s.scalar);
   seen.result = RunAnalysisOn(std::move(input), request, state, seen);
   SetAvx2Enabled(true);
   if (seen.result.Parsed()) seen.warnings = WarningTexts(warnings.Result());
   for (const DataBlock b : state.DataBlocks) seen.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
+  if (seen.result.Parsed() && s.sink) {
+    EXPECT_TRUE(seen.blocks.empty());
+    seen.blocks = std::move(sink.blocks);
+  }
   seen.ranges = state.Ranges.List();
   return seen;
 }
@@ -81,7 +104,7 @@ Seen Analyse(const std::string& input, const Setting& s) {
 void ExpectSame(const Seen& a, const Seen& b, const Setting& many) {
   SCOPED_TRACE(testing::Message() << "block " << many.block_size << ", chunk " << many.chunk_size << ", threads "
                                   << many.threads << ", keep " << many.keep << ", cancel at " << many.cancel_at
-                                  << ", no memory " << many.no_memory);
+                                  << ", no memory " << many.no_memory << ", sink " << many.sink);
   ASSERT_EQ(a.result.kind, b.result.kind);
   EXPECT_EQ(a.result.line, b.result.line);
   EXPECT_EQ(a.result.totals.records, b.result.totals.records);
@@ -236,7 +259,7 @@ TEST(ParallelRun, AgreesWithTheOneThreadRun) {
       }
     }
     for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}, file.text.size()}) {
-      ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true});
+      for (const bool sink : {false, true}) ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true, 0, false, false, sink});
     }
     ExpectSame(file.text, {5, 40, 3, true});
   }
@@ -249,7 +272,7 @@ TEST(ParallelRun, CancelAndOutOfMemoryAgree) {
     const std::size_t reports = Analyse(file.text, {16, 1, 1, false}).reports.size();
     for (const std::size_t chunk : {1, 50, 300}) {
       for (std::size_t cancel = 1; cancel <= reports + 1; ++cancel) ExpectSame(file.text, {16, chunk, 2, true, cancel});
-      ExpectSame(file.text, {16, chunk, 2, true, 0, true});
+      for (const bool sink : {false, true}) ExpectSame(file.text, {16, chunk, 2, true, 0, true, false, sink});
     }
   }
 }

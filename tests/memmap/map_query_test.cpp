@@ -10,6 +10,7 @@
 
 #include "analysis/data_blocks.h"
 #include "memmap/find_text.h"
+#include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -202,7 +203,8 @@ TEST(FindTextTest, HexPairsOrQuotedText) {
             "Character 5 is not a hex digit: use hex bytes such as DE AD BE EF, or text in double quotes.");
 }
 
-// The fill writes records that follow one another as one block; the map ends as if each were written in turn.
+// The fill from kept blocks, and the filler that takes the records while they are read, write records that follow
+// one another as one block; the map ends as if each were written in turn.
 TEST(FillFromBlocksTest, HoldsWhatWritingEveryBlockInTurnHolds) {
   struct Shape {
     const char* name;
@@ -214,30 +216,50 @@ TEST(FillFromBlocksTest, HoldsWhatWritingEveryBlockInTurnHolds) {
       {"a later record inside the run it follows", 0x0, 0xFFFF, {{0x0, 32}, {0x20, 32}, {0x8, 4}, {0x40, 32}, {0x10, 40}}},
       {"a run across 0xFFFFFFFF", 0xFFFFFF00, 0xFF, {{0xFFFFFFE0, 16}, {0xFFFFFFF0, 16}, {0x0, 16}, {0x10, 0}}},
       {"a block of 64 KiB between records", 0x0, 0x2FFFF, {{0x0, 16}, {0x10, 65536}, {0x10010, 16}, {0x5, 3}}},
+      {"the lowest record a MiB below the first", 0x100000, 0x2FFFFF, {{0x200000, 100}, {0x2FFFF0, 16}, {0x100000, 50}}},
+      {"the lowest record an odd distance below the first", 0x1234, 0x20FFFF, {{0x200000, 100}, {0x1234, 50}}},
+      {"bytes past the highest address in its row's leaf", 0x0, 0x3F, {{0x0, 16}, {0x30, 32}}},
+      {"bytes past the highest address in another leaf", 0x0, 0xFF, {{0x0, 16}, {0x200000, 32}}},
+      {"no bytes", 0x10, 0x10, {{0x10, 0}}},
   };
   for (const Shape& shape : shapes) {
     std::vector<std::pair<std::uint32_t, std::int32_t>> blocks = shape.blocks;
     if (blocks.empty()) {
       for (std::uint32_t a = shape.lowest; a + 40 <= shape.highest; a += 40) blocks.emplace_back(a, 40);
     }
+    const std::uint32_t start_vector = shape.lowest + 5;
     DataBlockStore store;
+    MapFiller filler;
     MapGrid expected;
     expected.Build(shape.lowest, shape.highest);
     std::uint8_t value = 1;
     for (const auto& [address, length] : blocks) {
       const std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length), value++);
       if (length > 0) std::memcpy(store.Append(address, length), bytes.data(), bytes.size());
+      ASSERT_TRUE(filler.Take(address, length, bytes.data()));
       expected.FillBlock(address, length, bytes.data());
     }
-    MapGrid grid;
-    grid.Build(shape.lowest, shape.highest);
-    ASSERT_TRUE(FillFromBlocks(grid, store, std::nullopt));
-    ASSERT_EQ(grid.Regions(), expected.Regions()) << shape.name;
-    for (std::int32_t row = 1; row < grid.RowCount(); ++row) {
-      const RowCells got = grid.Row(row);
-      const RowCells want = expected.Row(row);
-      ASSERT_EQ(got.filled, want.filled) << shape.name << " row " << row;
-      ASSERT_EQ(got.bytes, want.bytes) << shape.name << " row " << row;
+    expected.MarkStartVector(start_vector);
+    MapGrid from_blocks, filled;
+    from_blocks.Build(shape.lowest, shape.highest);
+    ASSERT_TRUE(FillFromBlocks(from_blocks, store, start_vector));
+    filler.Finish(filled, shape.lowest, shape.highest, start_vector);
+    for (const MapGrid* grid : {&from_blocks, &filled}) {
+      const char* way = grid == &filled ? "filler" : "from blocks";
+      ASSERT_EQ(grid->RowCount(), expected.RowCount()) << shape.name << ", " << way;
+      ASSERT_EQ(grid->Regions(), expected.Regions()) << shape.name << ", " << way;
+      EXPECT_EQ(grid->WrittenRowCount(), expected.WrittenRowCount()) << shape.name << ", " << way;
+      for (std::int32_t row = 1; row < grid->RowCount(); ++row) {
+        const RowCells got = grid->Row(row);
+        const RowCells want = expected.Row(row);
+        ASSERT_EQ(got.filled, want.filled) << shape.name << ", " << way << ", row " << row;
+        ASSERT_EQ(got.start_vector, want.start_vector) << shape.name << ", " << way << ", row " << row;
+        for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
+          if (got.filled >> c & 1) {
+            ASSERT_EQ(got.bytes[c], want.bytes[c]) << shape.name << ", " << way << ", row " << row;
+          }
+        }
+      }
     }
   }
 }

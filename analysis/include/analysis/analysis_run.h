@@ -46,6 +46,9 @@ struct RunRequest {
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
   bool ranges = false;        // collect the addresses that data records write in state.Ranges
   WarningCollector* warnings = nullptr;  // given every record that passes its checks, in file order
+  // With the map option, takes the kept records in place of state.DataBlocks, which then stays empty. A failed
+  // run leaves in it what it took so far.
+  BlockSink* sink = nullptr;
   ParallelParse parallel;
 };
 

@@ -8,6 +8,15 @@
 
 namespace varnok {
 
+// Where a run with the map option can send the kept data records instead of its store: each record's bytes as soon
+// as the record is read, in file order, so that a memory map fills while the input is still being read.
+class BlockSink {
+ public:
+  virtual ~BlockSink() = default;
+  // Takes a record's `length` (0 or more) bytes; false when memory for them cannot be had, which ends the run.
+  virtual bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) = 0;
+};
+
 // One kept data record: its load address and its data bytes, read back from the store.
 struct DataBlock {
   std::uint32_t Address = 0;

@@ -169,6 +169,8 @@ class MapGrid {
   std::size_t MemoryBytes() const;
 
  private:
+  friend class MapFiller;
+
   // True when the offset from BaseAddress lies in a data row.
   bool HasCell(std::uint32_t offset) const { return (offset >> 5) < data_rows_; }
   // The first and the last match that starts at an offset from lo up to hi, exclusive.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "analysis/data_blocks.h"
+#include "memmap/map_grid.h"
+
+namespace varnok {
+
+// Fills a memory map while the run still reads its input. A grid's rows start at the run's lowest address, which
+// is known only at its end, so the records go into a map of the whole address space laid out from the first
+// record's address on. Finish turns that into the grid of the run's range: it moves whole leaves of the map's store
+// where the lowest address lies a whole number of leaves from the first record's, as it does when the first record
+// is the lowest or both start a MiB, and copies the bytes over otherwise. Records that follow one another up the
+// addresses are gathered and written together, as FillFromBlocks does.
+class MapFiller : public BlockSink {
+ public:
+  // The buffer that gathers the records comes from `allocate`: where it has no memory, Take refuses every record.
+  explicit MapFiller(BlockAllocator allocate = &std::malloc, BlockDeallocator deallocate = &std::free);
+  ~MapFiller() override;
+  MapFiller(const MapFiller&) = delete;
+  MapFiller& operator=(const MapFiller&) = delete;
+
+  bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
+
+  // Lays `grid` out over lowest..highest with every byte taken, and marks the start vector: the grid that Build and
+  // FillFromBlocks make of the same records. The filler is empty afterwards. On std::bad_alloc the grid is
+  // consistent and holds part of the bytes.
+  void Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector);
+
+ private:
+  void WriteGathered();
+
+  std::unique_ptr<MapGrid> whole_;  // the whole address space from the first record's address on; null before it
+  const BlockAllocator allocate_;
+  std::unique_ptr<std::uint8_t, BlockDeallocator> gathered_;
+  std::uint32_t gathered_address_ = 0;
+  std::size_t gathered_length_ = 0;
+};
+
+}  // namespace varnok
