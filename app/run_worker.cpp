@@ -20,9 +20,13 @@ class WorkerDisplay : public AnalysisDisplay {
 
 }  // namespace
 
-RunWorker::RunWorker(RunRequest request, AnalysisState& state) : request_(std::move(request)), state_(state) {
+RunWorker::RunWorker(RunRequest request, AnalysisState& state, BlockAllocator allocate, BlockDeallocator deallocate)
+    : request_(std::move(request)), state_(state) {
+  if (!request_.map_option) return;
   // The saved map begins with the run's report, warnings included.
-  if (request_.map_option) request_.warnings = &collector_;
+  request_.warnings = &collector_;
+  filler_ = std::make_unique<MapFiller>(allocate, deallocate);
+  request_.sink = filler_.get();
 }
 
 RunWorker::~RunWorker() {
@@ -60,11 +64,10 @@ void RunWorker::Fill() {
   last_percent_ = ~std::uint64_t{0};
   try {
     auto map = std::make_unique<MapGrid>();
-    map->Build(result_.totals.lowest, result_.totals.highest);
-    const bool filled = FillFromBlocks(*map, state_.DataBlocks, result_.totals.exec,
-                                       [this](std::uint64_t done, std::uint64_t total) {
-                                         return Report(Phase::Filling, done, total);
-                                       });
+    const bool filled = filler_->Finish(*map, result_.totals.lowest, result_.totals.highest, result_.totals.exec,
+                                        [this](std::uint64_t done, std::uint64_t total) {
+                                          return Report(Phase::Filling, done, total);
+                                        });
     if (filled) {
       map_ = std::move(map);
     } else {
@@ -75,7 +78,7 @@ void RunWorker::Fill() {
     map_.reset();
     fill_out_of_memory_ = true;
   }
-  // The map holds the data from here on, or the run keeps none.
+  filler_.reset();
   FreeRun(state_);
 }
 

@@ -55,26 +55,32 @@ void MapFiller::WriteGathered() {
   whole_->FillBlock(gathered_address_, length, gathered_.get());
 }
 
-void MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest,
-                       std::optional<std::uint32_t> start_vector) {
+bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest,
+                       std::optional<std::uint32_t> start_vector, const FillProgress& progress) {
   grid.Build(lowest, highest);
-  if (whole_ != nullptr) {
-    WriteGathered();
-    const std::unique_ptr<MapGrid> whole = std::move(whole_);
+  if (whole_ != nullptr) WriteGathered();
+  gathered_.reset();
+  const std::unique_ptr<MapGrid> whole = std::move(whole_);
+  const std::uint64_t leaves = whole != nullptr ? whole->store_->LeafCount() : 1;
+  if (progress && !progress(0, leaves)) return false;
+  if (whole != nullptr) {
     MapStore& store = *whole->store_;
     const std::uint32_t from = lowest - whole->base_;
     if (from % kLeafBytes == 0 && store.Rebase(from, grid.Span())) {
       grid.store_ = std::move(whole->store_);
     } else {
       // A leaf at a time, so that the bytes are held twice for one leaf only.
-      for (std::size_t leaf = 0; leaf < store.LeafCount(); ++leaf) {
+      for (std::size_t leaf = 0; leaf < leaves; ++leaf) {
         store.TakeLeaf(leaf, [&](std::uint64_t offset, const std::uint8_t* data, std::uint32_t length) {
           grid.FillBlock(whole->base_ + static_cast<std::uint32_t>(offset), static_cast<std::int32_t>(length), data);
         });
+        if (progress && !progress(leaf + 1, leaves)) return false;
       }
     }
   }
   if (start_vector) grid.MarkStartVector(*start_vector);
+  if (progress) progress(leaves, leaves);
+  return true;
 }
 
 }  // namespace varnok

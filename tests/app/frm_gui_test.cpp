@@ -963,7 +963,7 @@ class FrmGuiTest : public QObject {
   // The status line's sequence as the status log shows it: each phase's progress only once the phase has run the
   // progress delay, its percentages never falling, and the result last.
   void statusSequence() {
-    const QString file = Sample(QStringLiteral("sequence.s"), LongImage(160000));  // 5 MiB of data: one fill report
+    const QString file = Sample(QStringLiteral("sequence.s"), LongImage(160000));  // 5 MiB of data
     const struct {
       const char* what;
       bool map;
@@ -1003,12 +1003,12 @@ class FrmGuiTest : public QObject {
   // Escape while the map fills: the map goes, the summary of the valid file stays; Escape outside a run does nothing.
   void escapeWhileTheMapIsFilled() {
     Tfrm_GUI frm(Ini().toStdString());
-    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data: one fill report
+    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data
     frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
     {
       const Hold hold(g_hold_free);
       Ui(frm).btn_Parse->click();
-      // The fill waits in freeing its first chunk of blocks, before its first report; the summary is shown.
+      // The map's lay-out waits in freeing the filler's buffer, before its first report; the summary is shown.
       QTRY_COMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("160002"));
       QTest::keyClick(&frm, Qt::Key_Escape);
     }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,7 +62,7 @@ class Tfrm_GUI : public QWidget {
   // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
   // ("Parsing... 37 %"); 500 ms unless changed.
   void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
-  // Takes the memory of the kept data blocks from allocate from the next run on.
+  // Takes the memory of the kept data blocks, and the map filler's, from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   // What the window's run is doing: reading the file, filling the memory map, or saving the map as text.
   enum class RunState { Idle, Reading, Filling, Saving };
@@ -142,6 +143,8 @@ class Tfrm_GUI : public QWidget {
   std::string file_name_;
   std::string file_folder_;
   AnalysisState state_;
+  BlockAllocator block_allocate_ = &std::malloc;
+  BlockDeallocator block_deallocate_ = &std::free;
   QPointer<Tfrm_Data> frm_Data;
   RunState run_state_ = RunState::Idle;
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over

@@ -4,16 +4,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "analysis/analysis_run.h"
+#include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
 
-// One "Start parsing..." off the UI thread: reads the file into the state and, with the map option and a valid file,
-// fills a MapGrid from the kept blocks. It tells its progress and its ends through signals, which reach receivers
+// One "Start parsing..." off the UI thread: reads the file into the state and, with the map option, fills a
+// MapGrid while it reads, which it lays out over the run's range once the file proved valid. It tells its progress and its ends through signals, which reach receivers
 // on other threads queued, and stops at its next progress report once asked to. The state is the worker's alone
 // from Start until finished().
 class RunWorker : public QObject {
@@ -23,7 +25,9 @@ class RunWorker : public QObject {
   enum class Phase { Reading, Filling };
   Q_ENUM(Phase)
 
-  RunWorker(RunRequest request, AnalysisState& state);
+  // The map's filler gathers the records in memory from `allocate`.
+  RunWorker(RunRequest request, AnalysisState& state, BlockAllocator allocate = &std::malloc,
+            BlockDeallocator deallocate = &std::free);
   // Asks the run to stop and waits for it.
   ~RunWorker() override;
   RunWorker(const RunWorker&) = delete;
@@ -59,6 +63,7 @@ class RunWorker : public QObject {
 
   RunRequest request_;
   AnalysisState& state_;
+  std::unique_ptr<MapFiller> filler_;  // with the map option
   WarningCollector collector_;
   FileWarnings warnings_;
   std::atomic<bool> stop_ = false;

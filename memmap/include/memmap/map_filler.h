@@ -28,9 +28,11 @@ class MapFiller : public BlockSink {
   bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
 
   // Lays `grid` out over lowest..highest with every byte taken, and marks the start vector: the grid that Build and
-  // FillFromBlocks make of the same records. The filler is empty afterwards. On std::bad_alloc the grid is
-  // consistent and holds part of the bytes.
-  void Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector);
+  // FillFromBlocks make of the same records. `progress` is told when the lay-out begins and ends and, where the
+  // bytes are copied, after every leaf; when it returns false the lay-out stops there, unmarked, and the result is
+  // false. The filler is empty afterwards. On std::bad_alloc the grid is consistent and holds part of the bytes.
+  bool Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector,
+              const FillProgress& progress = {});
 
  private:
   void WriteGathered();
