@@ -31,9 +31,8 @@ bool MapFiller::Take(std::uint32_t address, std::int32_t length, const std::uint
       whole_ = std::move(whole);
     }
     const auto n = static_cast<std::size_t>(length);
-    if (address != gathered_address_ + static_cast<std::uint32_t>(gathered_length_) || gathered_length_ + n > kGatherBytes) {
-      WriteGathered();
-    }
+    const bool follows = address == gathered_address_ + static_cast<std::uint32_t>(gathered_length_);
+    if (!follows || gathered_length_ + n > kGatherBytes) WriteGathered();
     if (n >= kGatherBytes) {
       whole_->FillBlock(address, length, data);
       return true;

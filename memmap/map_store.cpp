@@ -1,6 +1,10 @@
 #include "map_store.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <new>
 
 namespace varnok {
@@ -152,6 +156,7 @@ MapStore::MapStore(std::uint64_t span)
 
 MapStore::~MapStore() {
   for (std::size_t index = 0; index < leaves_.size(); ++index) FreeLeaf(index);
+  for (std::uint8_t* slab : slabs_) ::munmap(slab, kSlabBytes);
 }
 
 void MapStore::FreeLeaf(std::size_t index) {
@@ -159,7 +164,7 @@ void MapStore::FreeLeaf(std::size_t index) {
   if (leaf == nullptr) return;
   const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
   for (const std::uint8_t* record = leaf + kLeafHeader; record < end; record += map_store::RecordSize(record)) {
-    if (record[1] == kDense) Free(LoadPointer<DensePage>(record + kRecordHeader), sizeof(DensePage));
+    if (record[1] == kDense) FreeDensePage(LoadPointer<DensePage>(record + kRecordHeader));
     if (record[1] == kBig) {
       std::uint8_t* buffer = LoadPointer<std::uint8_t>(record + kRecordHeader);
       Free(buffer, Load16(buffer));
@@ -200,6 +205,59 @@ void* MapStore::Allocate(std::size_t size) {
 void MapStore::Free(void* memory, std::size_t size) {
   ::operator delete(memory);
   allocated_ -= AllocationCost(size);
+}
+
+MapStore::DensePage* MapStore::NewDensePage() {
+  if (free_dense_ != nullptr) {
+    DensePage* page = free_dense_;
+    std::memcpy(&free_dense_, page, sizeof free_dense_);
+    return page;
+  }
+  if (own_dense_pages_ < kPagesBeforeSlabs) {
+    auto* page = static_cast<DensePage*>(Allocate(sizeof(DensePage)));
+    ++own_dense_pages_;
+    return page;
+  }
+  if (static_cast<std::size_t>(slab_end_ - slab_next_) < sizeof(DensePage)) AddSlab();
+  auto* page = reinterpret_cast<DensePage*>(slab_next_);
+  slab_next_ += sizeof(DensePage);
+  return page;
+}
+
+void MapStore::FreeDensePage(DensePage* page) {
+  auto* at = reinterpret_cast<std::uint8_t*>(page);
+  const auto slab = std::upper_bound(slabs_.begin(), slabs_.end(), at);
+  if (slab != slabs_.begin() && at < slab[-1] + kSlabBytes) {
+    std::memcpy(page, &free_dense_, sizeof free_dense_);
+    free_dense_ = page;
+    return;
+  }
+  Free(page, sizeof(DensePage));
+  --own_dense_pages_;
+}
+
+// Maps a slab on a 2 MiB border, as a huge page needs, and asks for huge pages; where the system gives none, it is
+// made of small pages like any other memory.
+void MapStore::AddSlab() {
+  void* mapped = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  auto* raw = static_cast<std::uint8_t*>(mapped);
+  const std::uintptr_t border = (reinterpret_cast<std::uintptr_t>(raw) + kSlabBytes - 1) & ~(kSlabBytes - 1);
+  auto* slab = reinterpret_cast<std::uint8_t*>(border);
+  if (slab > raw) ::munmap(raw, static_cast<std::size_t>(slab - raw));
+  ::munmap(slab + kSlabBytes, static_cast<std::size_t>(raw + 2 * kSlabBytes - (slab + kSlabBytes)));
+#ifdef MADV_HUGEPAGE
+  ::madvise(slab, kSlabBytes, MADV_HUGEPAGE);
+#endif
+  try {
+    slabs_.insert(std::upper_bound(slabs_.begin(), slabs_.end(), slab), slab);
+  } catch (...) {
+    ::munmap(slab, kSlabBytes);
+    throw;
+  }
+  allocated_ += kSlabBytes;
+  slab_next_ = slab;
+  slab_end_ = slab + kSlabBytes;
 }
 
 std::size_t MapStore::MemoryBytes() const {
@@ -274,7 +332,7 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
   // pay for it.
   constexpr std::size_t kDenseCost = 4656;
   if (content.data_bytes == kPageBytes || 5 * content.data_bytes + 160 * all_ends >= 4 * kDenseCost) {
-    auto* dense = static_cast<DensePage*>(Allocate(sizeof(DensePage)));
+    DensePage* dense = NewDensePage();
     dense->filled.fill(0);
     const SparseView view{content.runs.data(), content.count, content.data.data()};
     const std::uint8_t* bytes = view.data;
@@ -290,7 +348,7 @@ void MapStore::WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t 
     try {
       PutRecord(leaf_index, position, old_size, fresh.data(), kRecordHeader + kPointerPayload);
     } catch (...) {
-      Free(dense, sizeof(DensePage));
+      FreeDensePage(dense);
       throw;
     }
   } else if (content.Size() <= kSmallPayload) {

@@ -23,6 +23,9 @@ class MapStore {
   static constexpr std::uint32_t kPageBytes = 1u << kPageShift;
   static constexpr std::uint32_t kLeafShift = 20;
   static constexpr std::uint32_t kRowsPerPage = kPageBytes / 32;
+  static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+  // 16 MiB of dense pages: a slab's 2 MiB are then within the eighth that the memory bound leaves them.
+  static constexpr std::size_t kPagesBeforeSlabs = 4096;
   // The filled offsets of a page's rows: bit i of entry r stands for offset 32 r + i.
   using RowMasks = std::array<std::uint32_t, kRowsPerPage>;
 
@@ -91,9 +94,20 @@ class MapStore {
                  std::size_t size);
   void* Allocate(std::size_t size);
   void Free(void* memory, std::size_t size);
+  DensePage* NewDensePage();
+  void FreeDensePage(DensePage* page);
+  void AddSlab();
 
   std::vector<std::uint8_t*> leaves_;  // one per 1 MiB of the span; null until written
   std::size_t allocated_ = 0;
+  // Dense pages have allocations of their own until there are kPagesBeforeSlabs of them; from then on they are
+  // cut from slabs of 2 MiB, which the system can give as huge pages: a map of tens of MiB then costs a few dozen
+  // page faults instead of thousands. A slab's unused rest stays below an eighth of the dense pages' bytes.
+  std::size_t own_dense_pages_ = 0;
+  std::vector<std::uint8_t*> slabs_;  // ascending
+  std::uint8_t* slab_next_ = nullptr;
+  std::uint8_t* slab_end_ = nullptr;
+  DensePage* free_dense_ = nullptr;  // slab pages given back, linked through their first bytes
   // Where the last written page's record stands, so that writes in order skip the search.
   std::uint32_t cached_page_ = 0xFFFFFFFFu;
   std::size_t cached_position_ = 0;
@@ -183,7 +197,8 @@ void MapStore::TakeLeaf(std::size_t index, Visit&& visit) {
   if (leaves_[index] == nullptr) return;
   PageSpans spans;
   const std::uint64_t from = std::uint64_t{index} << kLeafShift;
-  ForEachPageBetween(from, from + (std::uint64_t{1} << kLeafShift), [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  const std::uint64_t to = from + (std::uint64_t{1} << kLeafShift);
+  ForEachPageBetween(from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::size_t count = SpansOf(page, spans);
     for (std::size_t i = 0; i < count; ++i) visit(page_offset + spans[i].start, spans[i].data, spans[i].length);
     return true;

@@ -308,7 +308,9 @@ TEST(AnalysisRun, ProgressIsReportedPerBlockAndCanCancel) {
   // Lines of 13 characters filling a little less than two blocks.
   std::string input;
   const int lines = static_cast<int>(2 * TextModeInput::kBlockSize / 13) - 100;
-  for (int i = 0; i < lines; ++i) input += Record(1, static_cast<std::uint32_t>(i), std::vector<std::uint8_t>{1}) + "\n";
+  for (int i = 0; i < lines; ++i) {
+    input += Record(1, static_cast<std::uint32_t>(i), std::vector<std::uint8_t>{1}) + "\n";
+  }
   const std::uint64_t size = input.size();
   const std::int64_t lines_per_block = static_cast<std::int64_t>(TextModeInput::kBlockSize / 13);
 

@@ -171,7 +171,8 @@ std::vector<std::string> FastReadingEdges() {
   std::string lower = s2_251;
   std::transform(lower.begin() + 2, lower.end(), lower.begin() + 2,
                  [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return {s1_12, Record(1, 0x3000, std::string(11, 'a')), s2_251, lower, not_hex, Record(3, 0x4000, std::string(250, 'c'))};
+  return {s1_12, Record(1, 0x3000, std::string(11, 'a')), s2_251, lower, not_hex,
+          Record(3, 0x4000, std::string(250, 'c'))};
 }
 
 struct CorpusFile {
@@ -259,7 +260,9 @@ TEST(ParallelRun, AgreesWithTheOneThreadRun) {
       }
     }
     for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}, file.text.size()}) {
-      for (const bool sink : {false, true}) ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true, 0, false, false, sink});
+      for (const bool sink : {false, true}) {
+        ExpectSame(file.text, {TextModeInput::kBlockSize, chunk, 2, true, 0, false, false, sink});
+      }
     }
     ExpectSame(file.text, {5, 40, 3, true});
   }

@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         ShapeCase{"Dense16", 0x3FFFFF, Every(16, 16, 4 << 20)},
         ShapeCase{"Dense252Descending", 0x3FFFFF, Reversed(Every(252, 252, 4 << 20))},
         ShapeCase{"WholePages", 0xFFFFFF, Every(8192, 8192, 16 << 20)},
+        ShapeCase{"WholePagesFromSlabs", 0x1FFFFFF, Every(8192, 8192, 32 << 20)},
         ShapeCase{"ByteEvery4KiB", 0x0FFFFFFF, Every(4096, 1, 256 << 20)},
         ShapeCase{"ByteEveryOtherAddress", 0x3FFFF, Every(2, 1, 256 << 10)},
         ShapeCase{"Overlapping", 0xFFFFF, Every(40, 100, 1 << 20)},

@@ -15,9 +15,9 @@
 namespace varnok {
 
 // One "Start parsing..." off the UI thread: reads the file into the state and, with the map option, fills a
-// MapGrid while it reads, which it lays out over the run's range once the file proved valid. It tells its progress and its ends through signals, which reach receivers
-// on other threads queued, and stops at its next progress report once asked to. The state is the worker's alone
-// from Start until finished().
+// MapGrid while it reads, which it lays out over the run's range once the file proved valid. It tells its progress
+// and its ends through signals, which reach receivers on other threads queued, and stops at its next progress report
+// once asked to. The state is the worker's alone from Start until finished().
 class RunWorker : public QObject {
   Q_OBJECT
 
