@@ -140,7 +140,8 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const 
 // the high digits plus the sum of the low digits. Returns false when a character is not a hex digit,
 // so that the caller takes the character-by-character path with its rules for such characters.
 // Every load stays inside the run.
-__attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t chars, std::uint32_t& sum) {
+__attribute__((target("avx2"), always_inline)) inline bool SumHexPairsInline(const char* p, std::size_t chars,
+                                                                           std::uint32_t& sum) {
   PairSums sums{_mm256_setzero_si256(), 0};
   const __m256i all = _mm256_set1_epi8(-1);
   std::size_t offset = 0;
@@ -157,6 +158,35 @@ __attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t 
   const __m256i first_places = _mm256_set1_epi16(0x00FF);
   sum = 16 * Total(_mm256_and_si256(sums.digits, first_places)) + Total(_mm256_andnot_si256(first_places, sums.digits));
   return true;
+}
+
+__attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t chars, std::uint32_t& sum) {
+  return SumHexPairsInline(p, chars, sum);
+}
+
+// WholeDataRecords on a CPU with AVX2.
+__attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, std::size_t n, WholeRecord* records,
+                                                                  std::size_t max) {
+  std::size_t count = 0;
+  std::size_t at = 0;
+  while (count < max && n - at >= 4) {
+    const char* line = p + at;
+    // A byte count field with a character that is not a hex digit reads above 255 or fails the sum below.
+    if (line[0] != 'S' || line[1] < '1' || line[1] > '3') break;
+    const std::uint32_t byte_count = Pair(line + 2);
+    if (byte_count < 15 || byte_count > 255) break;
+    const std::size_t length = 4 + 2 * std::size_t{byte_count};
+    if (length >= n - at || line[length] != '\n') break;
+    std::uint32_t sum = 0;
+    if (!SumHexPairsInline(line + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) break;
+    const std::uint32_t top = Pair(line + 4) << 8 | Pair(line + 6);
+    std::uint32_t address = top;
+    if (line[1] == '2') address = top << 8 | Pair(line + 8);
+    if (line[1] == '3') address = top << 16 | Pair(line + 8) << 8 | Pair(line + 10);
+    records[count++] = {address, static_cast<std::uint32_t>(length)};
+    at += length + 1;
+  }
+  return count;
 }
 
 #endif
@@ -177,22 +207,15 @@ bool ChecksumOk(const char* p, std::int32_t m) {
   return (sum & 0xFF) == 0xFF;
 }
 
-std::size_t WholeDataRecord(const char* p, std::size_t n) {
+std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
 #if defined(__x86_64__)
-  // A byte count field with a character that is not a hex digit reads above 255 or fails the sum below.
-  if (!UseAvx2() || n < 4 || p[0] != 'S' || p[1] < '1' || p[1] > '3') return 0;
-  const std::uint32_t count = Pair(p + 2);
-  if (count < 15 || count > 255) return 0;
-  const std::size_t length = 4 + 2 * std::size_t{count};
-  if (length >= n || p[length] != '\n') return 0;
-  std::uint32_t sum = 0;
-  if (!SumHexPairsAvx2(p + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) return 0;
-  return length;
-#else
+  if (UseAvx2()) return WholeDataRecordsAvx2(p, n, records, max);
+#endif
   (void)p;
   (void)n;
+  (void)records;
+  (void)max;
   return 0;
-#endif
 }
 
 void DecodeHexBytes(const char* p, std::int32_t count, std::uint8_t* out) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -92,25 +94,30 @@ class LineParser {
   // The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
   static constexpr int kAddressFieldEnd = 12;
 
-  // Takes the data records at the front of what the input holds buffered for as long as WholeDataRecord vouches
+  // Takes the data records at the front of what the input holds buffered for as long as WholeDataRecords vouches
   // that each reads as the general path would read and check it; that path takes the first other line. The
   // records need no search for their line end, and no new input is read. False when storing a record fails.
   bool TakeWholeDataRecords(TextModeInput& input) {
     const std::string_view text = input.Buffered();
+    std::array<WholeRecord, 64> records;
     std::size_t at = 0;
-    bool stored = true;
-    while (stored) {
-      const std::size_t length = WholeDataRecord(text.data() + at, text.size() - at);
-      if (length == 0) break;
-      line_ = text.data() + at;
-      at += length + 1;
-      ++lines_;
-      length_ = static_cast<int>(length);
-      byte_count_ = static_cast<std::int32_t>((length - 4) / 2);
-      stored = StoreDataRecord(line_[1] - '0' + 1);
+    for (;;) {
+      const std::size_t count = WholeDataRecords(text.data() + at, text.size() - at, records.data(), records.size());
+      for (std::size_t i = 0; i < count; ++i) {
+        line_ = text.data() + at;
+        at += records[i].length + 1;
+        ++lines_;
+        length_ = static_cast<int>(records[i].length);
+        byte_count_ = static_cast<std::int32_t>((records[i].length - 4) / 2);
+        if (!StoreDataRecord(records[i].address, line_[1] - '0' + 1)) {
+          input.Skip(at);
+          return false;
+        }
+      }
+      if (count < records.size()) break;
     }
     input.Skip(at);
-    return stored;
+    return true;
   }
 
   // Byte count and checksum checks shared by every handler.
@@ -137,7 +144,9 @@ class LineParser {
     return true;
   }
 
-  bool ParseData(int address_width) { return Checked() && StoreDataRecord(address_width); }
+  bool ParseData(int address_width) {
+    return Checked() && StoreDataRecord(HexToInt(line_ + 4, 2 * address_width), address_width);
+  }
 
   // S5 and S6: the count of data records before them.
   bool ParseCount(int address_width) {
@@ -154,8 +163,7 @@ class LineParser {
     return true;
   }
 
-  bool StoreDataRecord(int address_width) {
-    const std::uint32_t address = HexToInt(line_ + 4, 2 * address_width);
+  bool StoreDataRecord(std::uint32_t address, int address_width) {
     if (address < totals_.lowest) totals_.lowest = address;
     const std::uint32_t end =
         address + static_cast<std::uint32_t>(byte_count_) - 2u - static_cast<std::uint32_t>(address_width);

@@ -19,11 +19,18 @@ bool ByteCountOk(std::int32_t byte_count, int line_length);
 // modulo 256; p points at the count field and m is N + 1.
 bool ChecksumOk(const char* p, std::int32_t m);
 
-// The length of the S1, S2 or S3 record at p when it reads, within the n characters there, exactly as the general
-// reading of a line reads it and passes its checks: a line feed stands where its byte count puts the line's end,
-// every character after the type is a hex digit, the checksum holds and the line is long enough for the fast
-// checks (a byte count of 15 or more). 0 for every other line, and whenever the AVX2 paths are off.
-std::size_t WholeDataRecord(const char* p, std::size_t n);
+// A data record that WholeDataRecords vouches for: its address field's value and its length without the line feed.
+struct WholeRecord {
+  std::uint32_t address;
+  std::uint32_t length;
+};
+
+// The S1, S2 and S3 records one after the other from p, at most `max` of them, for as long as each reads, within the
+// n characters there, exactly as the general reading of a line reads it and passes its checks: a line feed stands
+// where its byte count puts the line's end, every character after the type is a hex digit, the checksum holds and
+// the line is long enough for the fast checks (a byte count of 15 or more). Returns how many; none whenever the AVX2
+// paths are off.
+std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max);
 
 // Low byte of the two-character field at p.
 inline std::uint8_t HexByte(const char* p) { return static_cast<std::uint8_t>(HexToInt(p, 2)); }
