@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/analysis_run.h"
 #include "memmap/map_text.h"
 
 namespace varnok {
@@ -71,7 +72,8 @@ MapTextSave WriteMapText(const MapGrid& map, const QString& path, std::string_vi
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
   if (!WriteAll(file, head)) return fail(file.errorString());
   bool cancelled = false;
-  const bool written = MapTextWriter::ForEachChunk(map, [&](std::string_view text, std::uint64_t rows) {
+  // While one thread writes a stretch of text, the others make the next ones; they write in turn.
+  const auto take = [&](std::string_view text, std::uint64_t rows) {
     if (!WriteAll(file, text)) return false;
     save.rows += rows;
     if (progress && !progress(save.rows, total)) {
@@ -79,7 +81,8 @@ MapTextSave WriteMapText(const MapGrid& map, const QString& path, std::string_vi
       return false;
     }
     return true;
-  });
+  };
+  const bool written = MapTextWriter::ForEachChunk(map, take, UsableCores());
   if (cancelled) {
     // The temporary file goes with the QSaveFile that is not committed.
     file.cancelWriting();
