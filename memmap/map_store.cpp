@@ -210,7 +210,7 @@ void MapStore::Free(void* memory, std::size_t size) {
 MapStore::DensePage* MapStore::NewDensePage() {
   if (free_dense_ != nullptr) {
     DensePage* page = free_dense_;
-    std::memcpy(&free_dense_, page, sizeof free_dense_);
+    free_dense_ = LoadPointer<DensePage>(reinterpret_cast<const std::uint8_t*>(page));
     return page;
   }
   if (own_dense_pages_ < kPagesBeforeSlabs) {
@@ -228,7 +228,7 @@ void MapStore::FreeDensePage(DensePage* page) {
   auto* at = reinterpret_cast<std::uint8_t*>(page);
   const auto slab = std::upper_bound(slabs_.begin(), slabs_.end(), at);
   if (slab != slabs_.begin() && at < slab[-1] + kSlabBytes) {
-    std::memcpy(page, &free_dense_, sizeof free_dense_);
+    StorePointer(reinterpret_cast<std::uint8_t*>(page), free_dense_);
     free_dense_ = page;
     return;
   }
