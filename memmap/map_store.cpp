@@ -208,11 +208,6 @@ void MapStore::Free(void* memory, std::size_t size) {
 }
 
 MapStore::DensePage* MapStore::NewDensePage() {
-  if (free_dense_ != nullptr) {
-    DensePage* page = free_dense_;
-    free_dense_ = LoadPointer<DensePage>(reinterpret_cast<const std::uint8_t*>(page));
-    return page;
-  }
   if (own_dense_pages_ < kPagesBeforeSlabs) {
     auto* page = static_cast<DensePage*>(Allocate(sizeof(DensePage)));
     ++own_dense_pages_;
@@ -224,14 +219,11 @@ MapStore::DensePage* MapStore::NewDensePage() {
   return page;
 }
 
+// A page cut from a slab goes with its slab, when the store goes.
 void MapStore::FreeDensePage(DensePage* page) {
   auto* at = reinterpret_cast<std::uint8_t*>(page);
   const auto slab = std::upper_bound(slabs_.begin(), slabs_.end(), at);
-  if (slab != slabs_.begin() && at < slab[-1] + kSlabBytes) {
-    StorePointer(reinterpret_cast<std::uint8_t*>(page), free_dense_);
-    free_dense_ = page;
-    return;
-  }
+  if (slab != slabs_.begin() && at < slab[-1] + kSlabBytes) return;
   Free(page, sizeof(DensePage));
   --own_dense_pages_;
 }

@@ -107,7 +107,6 @@ class MapStore {
   std::vector<std::uint8_t*> slabs_;  // ascending
   std::uint8_t* slab_next_ = nullptr;
   std::uint8_t* slab_end_ = nullptr;
-  DensePage* free_dense_ = nullptr;  // slab pages given back, linked through their first bytes
   // Where the last written page's record stands, so that writes in order skip the search.
   std::uint32_t cached_page_ = 0xFFFFFFFFu;
   std::size_t cached_position_ = 0;
