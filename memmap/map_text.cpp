@@ -1,5 +1,6 @@
 #include "memmap/map_text.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -146,6 +147,8 @@ bool MapTextWriter::ForEachChunk(const MapGrid& grid, const TakeText& take, unsi
   constexpr std::uint64_t kStretch = std::uint64_t{1} << 18;
   constexpr std::size_t kStretchText = kStretch / MapGrid::kBytesPerRow * (kMapTextRowMax + 1);
   const std::uint64_t stretches = (grid.Span() + kStretch - 1) / kStretch;
+  // Four make the text faster than a file or a pipe takes it; more would only hold more buffers.
+  threads = std::min(threads, 4u);
   if (threads <= 1 || stretches <= 1) return ForEachChunk(grid, take);
 
   std::string header(MapTextHeader());
