@@ -1,6 +1,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <exception>
@@ -32,6 +33,17 @@ void* operator new(std::size_t size) {
 }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+// The map's slabs come aligned, and are checked alike.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  if (size >= kCheckedBytes && !varnok::AddressSpaceLeft(size + kToolkitRoom)) throw std::bad_alloc();
+  const auto align = static_cast<std::size_t>(alignment);
+  if (void* memory = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 
 int main(int argc, char** argv) {
   // --help, --version and unknown "--" options are answered before the toolkit starts, so they need no display.

@@ -156,7 +156,7 @@ MapStore::MapStore(std::uint64_t span)
 
 MapStore::~MapStore() {
   for (std::size_t index = 0; index < leaves_.size(); ++index) FreeLeaf(index);
-  for (std::uint8_t* slab : slabs_) ::munmap(slab, kSlabBytes);
+  for (std::uint8_t* slab : slabs_) ::operator delete(slab, std::align_val_t{kSlabBytes});
 }
 
 void MapStore::FreeLeaf(std::size_t index) {
@@ -228,23 +228,18 @@ void MapStore::FreeDensePage(DensePage* page) {
   --own_dense_pages_;
 }
 
-// Maps a slab on a 2 MiB border, as a huge page needs, and asks for huge pages; where the system gives none, it is
-// made of small pages like any other memory.
+// A slab on a 2 MiB border, as a huge page needs, for which huge pages are asked; where the system gives none, it is
+// made of small pages like any other memory. It comes from operator new, so that a program that keeps address space
+// for others sees it like any other large allocation.
 void MapStore::AddSlab() {
-  void* mapped = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) throw std::bad_alloc();
-  auto* raw = static_cast<std::uint8_t*>(mapped);
-  const std::uintptr_t border = (reinterpret_cast<std::uintptr_t>(raw) + kSlabBytes - 1) & ~(kSlabBytes - 1);
-  auto* slab = reinterpret_cast<std::uint8_t*>(border);
-  if (slab > raw) ::munmap(raw, static_cast<std::size_t>(slab - raw));
-  ::munmap(slab + kSlabBytes, static_cast<std::size_t>(raw + 2 * kSlabBytes - (slab + kSlabBytes)));
+  auto* slab = static_cast<std::uint8_t*>(::operator new(kSlabBytes, std::align_val_t{kSlabBytes}));
 #ifdef MADV_HUGEPAGE
   ::madvise(slab, kSlabBytes, MADV_HUGEPAGE);
 #endif
   try {
     slabs_.insert(std::upper_bound(slabs_.begin(), slabs_.end(), slab), slab);
   } catch (...) {
-    ::munmap(slab, kSlabBytes);
+    ::operator delete(slab, std::align_val_t{kSlabBytes});
     throw;
   }
   allocated_ += kSlabBytes;
