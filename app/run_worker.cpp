@@ -57,6 +57,8 @@ void RunWorker::Run() {
   }
   emit readingEnded();
   if (result_.Parsed() && request_.map_option) Fill();
+  // What a failed reading filled goes here, off the UI thread.
+  filler_.reset();
   emit finished();
 }
 
@@ -78,7 +80,6 @@ void RunWorker::Fill() {
     map_.reset();
     fill_out_of_memory_ = true;
   }
-  filler_.reset();
   FreeRun(state_);
 }
 
