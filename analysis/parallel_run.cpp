@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -21,6 +22,33 @@
 
 namespace varnok {
 namespace {
+
+// Bytes appended at the end without being cleared first, as a vector's resize would.
+class KeptBytes {
+ public:
+  // Room for n more bytes at the end, whose address it returns.
+  std::uint8_t* Grow(std::size_t n) {
+    if (capacity_ - size_ < n) {
+      const std::size_t capacity = std::max(2 * capacity_, size_ + n);
+      auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+      if (size_ > 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+      bytes_ = std::move(bytes);
+      capacity_ = capacity;
+    }
+    std::uint8_t* at = bytes_.get() + size_;
+    size_ += n;
+    return at;
+  }
+  void clear() { size_ = 0; }
+  std::uint8_t* data() { return bytes_.get(); }
+  const std::uint8_t* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // What a chunk's records yield beyond the totals, kept until the chunk's turn to be joined: the progress reports
 // and headers in line order, the kept blocks with their lines, the ranges, the record facts for the warnings.
@@ -43,6 +71,7 @@ class ChunkOutput {
     events.clear();
     kept.clear();
     kept_count_ = 0;
+    has_last_ = false;
     ranges.Clear();
     facts.clear();
   }
@@ -71,23 +100,30 @@ class ChunkOutput {
   }
 
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line) {
-    const std::size_t at = kept.size();
     ++kept_count_;
-    if (join_runs && kept_count_ > 1) {
-      KeptHeader last;
-      std::memcpy(&last, kept.data() + last_at_, sizeof last);
-      if (last.address + static_cast<std::uint32_t>(last.length) == address && last.length <= kMaxRun - length) {
-        kept.resize(at + static_cast<std::size_t>(length));
-        last.length += length;
-        std::memcpy(kept.data() + last_at_, &last, sizeof last);
-        return kept.data() + at;
-      }
+    const auto n = static_cast<std::size_t>(length);
+    // The last block's end is held here: its header may stand a whole run of records back.
+    if (join_runs && has_last_ && last_address_ + static_cast<std::uint32_t>(last_length_) == address &&
+        last_length_ <= kMaxRun - length) {
+      std::uint8_t* bytes = kept.Grow(n);
+      last_length_ += length;
+      return bytes;
     }
-    kept.resize(at + sizeof(KeptHeader) + static_cast<std::size_t>(length));
+    SealLastBlock();
+    std::uint8_t* at = kept.Grow(sizeof(KeptHeader) + n);
     const KeptHeader header{address, length, line};
-    std::memcpy(kept.data() + at, &header, sizeof header);
-    last_at_ = at;
-    return kept.data() + at + sizeof header;
+    std::memcpy(at, &header, sizeof header);
+    has_last_ = true;
+    last_at_ = static_cast<std::size_t>(at - kept.data());
+    last_address_ = address;
+    last_length_ = length;
+    return at + sizeof header;
+  }
+
+  // Writes the length of the last block into its header; called once the chunk's records are all kept.
+  void SealLastBlock() {
+    if (!has_last_) return;
+    std::memcpy(kept.data() + last_at_ + offsetof(KeptHeader, length), &last_length_, sizeof last_length_);
   }
 
   bool Kept(std::uint32_t, std::int32_t, const std::uint8_t*) { return true; }
@@ -95,7 +131,7 @@ class ChunkOutput {
   void Fact(const RecordFact& fact) { facts.push_back(fact); }
 
   std::vector<Event> events;
-  std::vector<std::uint8_t> kept;
+  KeptBytes kept;
   DataRanges ranges;
   std::vector<RecordFact> facts;  // lines counted from the chunk's first
   // Records that follow one another up the addresses are kept as one block with the first one's line: a block sink
@@ -104,7 +140,10 @@ class ChunkOutput {
 
  private:
   static constexpr std::int32_t kMaxRun = 1 << 20;
+  bool has_last_ = false;
   std::size_t last_at_ = 0;  // where the last kept block's header stands
+  std::uint32_t last_address_ = 0;
+  std::int32_t last_length_ = 0;
   std::size_t kept_count_ = 0;
   std::size_t kept_at_header_ = 0;
 };
@@ -314,13 +353,14 @@ class ParallelRun {
     } catch (const std::bad_alloc&) {
       result.outcome = {RunKind::OutOfMemory, 0};
     }
+    result.output.SealLastBlock();
   }
 
   // Shows what the chunk's lines yielded, in their order, as the one-thread run would have; how the run ends
   // when they end it.
   std::optional<LineOutcome> Join(ChunkResult& chunk) {
     const std::int64_t first = lines_;
-    const std::vector<std::uint8_t>& kept = chunk.output.kept;
+    const KeptBytes& kept = chunk.output.kept;
     std::size_t at = 0;
     std::int64_t failed_line = 0;
     BlockSink* const sink = request_.map_option ? request_.sink : nullptr;
