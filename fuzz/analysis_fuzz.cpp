@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes through the whole analysis run and lays every successful run's blocks out in a memory map.
 // The first byte chooses the map option (bit 0), the ranges (bit 1) and the read-block size (bits 2 to 7), so that
 // lines cross block edges; the same input read in whole blocks on the scalar paths, and parsed in chunks on several
-// threads, must give the same result.
+// threads, must give the same result, and a map filled while the input is read the same map.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "analysis/analysis_run.h"
 #include "cpu_features.h"
+#include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 
 namespace {
@@ -78,6 +79,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)grid.AddressReadout(column, row);
       }
     }
+    // A map filled while the input is read, on several threads, holds what the map of the kept blocks holds.
+    varnok::MapFiller filler;
+    varnok::RunRequest with_filler = many_threads;
+    with_filler.sink = &filler;
+    Outcome read;
+    Analyse(read, text, block_size, with_filler);
+    varnok::MapGrid from_filler;
+    filler.Finish(from_filler, result.totals.lowest, result.totals.highest, result.totals.exec);
+    if (!read.result.Parsed() || from_filler.RowCount() != grid.RowCount()) __builtin_trap();
+    for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
+      const varnok::RowCells a = grid.Row(row);
+      const varnok::RowCells b = from_filler.Row(row);
+      if (a.filled != b.filled || a.start_vector != b.start_vector) __builtin_trap();
+      for (std::uint32_t c = 0; c < varnok::MapGrid::kBytesPerRow; ++c) {
+        if ((a.filled >> c & 1) != 0 && a.bytes[c] != b.bytes[c]) __builtin_trap();
+      }
+    }
+    if (from_filler.WrittenRowCount() != grid.WrittenRowCount()) __builtin_trap();
     // Without a record past 0xFFFFFFFF the map holds exactly the addresses the ranges list.
     if (request.ranges && result.totals.HasLowest() && !small.ranges.empty() &&
         small.ranges.back().last <= result.totals.highest) {
