@@ -14,3 +14,13 @@ measure() {
   printf '%s\n' "${samples[@]}" | sort -n | awk '{ t[NR] = $1; if ($2 > m) m = $2 }
     END { printf "%s %d\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), m }'
 }
+
+# The median of the numbers on standard input, one a line.
+median() { sort -n | awk '{ t[NR] = $1 } END { print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'; }
+
+# The wall time in seconds of one run of a command, its output discarded.
+seconds() {
+  local start=$EPOCHREALTIME
+  "$@" >/dev/null
+  awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }'
+}
