@@ -234,20 +234,12 @@ void MapGrid::ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
 }
 
 std::uint64_t MapGrid::WrittenRowCount() const {
+  // The walk that the text takes, so that it reads the store without its search cache beside a painting thread.
   std::uint64_t rows = 0;
-  MapStore::RowMasks masks;
-  store_->ForEachPage(0, [&](std::uint64_t, const std::uint8_t* page) {
-    store_->RowsOf(page, masks, nullptr);
-    rows += static_cast<std::uint64_t>(std::count_if(masks.begin(), masks.end(), [](std::uint32_t m) { return m != 0; }));
+  ForEachWrittenRowBetween(0, Span(), [&rows](std::uint32_t, const RowCells&) {
+    ++rows;
     return true;
   });
-  // A row that holds a mark and no data counts once, however many marks it holds.
-  std::uint32_t last_row = 0xFFFFFFFFu;
-  for (const std::uint32_t mark : marks_) {
-    const std::uint32_t row = mark / kBytesPerRow;
-    if (row != last_row && Row(static_cast<std::int32_t>(row) + 1).filled == 0) ++rows;
-    last_row = row;
-  }
   return rows;
 }
 

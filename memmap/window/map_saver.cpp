@@ -16,8 +16,7 @@ void MapSaver::Join() {
 }
 
 void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) {
-  if (saving_) return;
-  saving_ = true;
+  if (Saving()) return;
   stop_ = false;
   thread_ = std::thread([this, &map, path, head = std::move(head)] {
     int last_percent = -1;
@@ -42,7 +41,6 @@ void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) 
 
 void MapSaver::Finish(MapTextSave save, QString path) {
   Join();
-  saving_ = false;
   emit finished(std::move(save), std::move(path));
 }
 

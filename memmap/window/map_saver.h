@@ -26,7 +26,7 @@ class MapSaver : public QObject {
   MapSaver(const MapSaver&) = delete;
   MapSaver& operator=(const MapSaver&) = delete;
 
-  bool Saving() const { return saving_; }
+  bool Saving() const { return thread_.joinable(); }
   // Starts writing head and the map to path; ignored while a save goes on.
   void Start(const MapGrid& map, const QString& path, std::string head);
   // Asks the save to stop after its current piece; the file is then left as it was.
@@ -42,7 +42,6 @@ class MapSaver : public QObject {
   void Finish(MapTextSave save, QString path);
   void Join();
 
-  bool saving_ = false;
   std::atomic<bool> stop_ = false;
   std::thread thread_;
 };

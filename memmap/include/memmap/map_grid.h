@@ -128,8 +128,7 @@ class MapGrid {
                                 const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
   // The map offsets past the last data row: every row's offset lies below it.
   std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
-  // The number of rows that ForEachWrittenRow visits, counted from the filled bits and the marks without reading
-  // the bytes.
+  // The number of rows that ForEachWrittenRow visits; like that walk, it may run beside a thread that reads rows.
   std::uint64_t WrittenRowCount() const;
 
   // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
