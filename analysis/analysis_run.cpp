@@ -62,7 +62,7 @@ RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDispl
 }  // namespace
 
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  DirectOutput output(state, display, request.warnings, request.map_option ? request.sink : nullptr);
+  DirectOutput output(state, display, request.warnings, request.KeptSink());
   LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
   if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);

@@ -51,6 +51,7 @@ int HexDigitValue(char c) { return kDigit[static_cast<unsigned char>(c)]; }
 std::uint32_t HexToInt(const char* p, int n) {
   // Each character ORs into its own place, so whole pairs can be looked up and ORed in at once.
   if (n == 8) return Pair(p) << 24 | Pair(p + 2) << 16 | Pair(p + 4) << 8 | Pair(p + 6);
+  if (n == 6) return Pair(p) << 16 | Pair(p + 2) << 8 | Pair(p + 4);
   if (n == 4) return Pair(p) << 8 | Pair(p + 2);
   if (n == 2) return Pair(p);
   std::uint32_t result = 0;
@@ -179,11 +180,7 @@ __attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, 
     if (length >= n - at || line[length] != '\n') break;
     std::uint32_t sum = 0;
     if (!SumHexPairsInline(line + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) break;
-    const std::uint32_t top = Pair(line + 4) << 8 | Pair(line + 6);
-    std::uint32_t address = top;
-    if (line[1] == '2') address = top << 8 | Pair(line + 8);
-    if (line[1] == '3') address = top << 16 | Pair(line + 8) << 8 | Pair(line + 10);
-    records[count++] = {address, static_cast<std::uint32_t>(length)};
+    records[count++] = {HexToInt(line + 4, 2 * (line[1] - '0' + 1)), static_cast<std::uint32_t>(length)};
     at += length + 1;
   }
   return count;

@@ -2,6 +2,8 @@
 
 #include "byte_scan.h"
 
+#include <string.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -25,6 +27,14 @@ int NextLine(TextModeInput& stream, LineBuffer& buffer, const char*& line, int m
   }
   line = buffer.text;
   return ReadLine(stream, buffer.text, kLineLimit);
+}
+
+std::size_t LastLineStart(const char* text, std::size_t size) {
+  const void* feed = ::memrchr(text, '\n', size);
+  const std::size_t base = feed == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1;
+  // A line longer than the limit keeps kLineLimit characters and drops the one after them.
+  constexpr std::size_t kStride = kLineLimit + 1;
+  return base + (size - base) / kStride * kStride;
 }
 
 int ReadLine(TextModeInput& stream, char* buffer, int limit) {

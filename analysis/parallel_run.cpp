@@ -1,5 +1,4 @@
 #include <sched.h>
-#include <string.h>
 
 #include <algorithm>
 #include <atomic>
@@ -170,16 +169,6 @@ struct ChunkResult {
   ChunkOutput output;
 };
 
-// The last place in text[0, size) where the line reader starts a line, text itself starting one; 0 when none
-// follows. A line starts after every line feed, and a line without one is read 1024 characters at a time with the
-// character after them dropped, so that another starts every 1025 characters.
-std::size_t LastLineStart(const char* text, std::size_t size) {
-  const void* feed = ::memrchr(text, '\n', size);
-  const std::size_t base = feed == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(feed) - text) + 1;
-  constexpr std::size_t kStride = kLineLimit + 1;
-  return base + (size - base) / kStride * kStride;
-}
-
 class ParallelRun {
  public:
   ParallelRun(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display, RunHeader& header)
@@ -339,7 +328,7 @@ class ParallelRun {
 
   void Parse(TextChunk& chunk, ChunkResult& result) const {
     result.output.Clear();
-    result.output.join_runs = request_.map_option && request_.sink != nullptr;
+    result.output.join_runs = request_.KeptSink() != nullptr;
     result.lines = 0;
     result.totals = {};
     try {
@@ -363,7 +352,7 @@ class ParallelRun {
     const KeptBytes& kept = chunk.output.kept;
     std::size_t at = 0;
     std::int64_t failed_line = 0;
-    BlockSink* const sink = request_.map_option ? request_.sink : nullptr;
+    BlockSink* const sink = request_.KeptSink();
     // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
     auto keep_before = [&](std::int64_t line) {
       while (at < kept.size()) {

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string_view>
 
-#include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "image/image_compare.h"
@@ -134,7 +133,7 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       return out.good();
     };
-    MapTextWriter::ForEachChunk(*report.grid, take, UsableCores());
+    MapTextWriter::ForEachChunk(*report.grid, take, layout.cores);
   }
 }
 

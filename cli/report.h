@@ -35,6 +35,7 @@ struct ReportLayout {
   bool digest = false;
   std::uint8_t fill = 0xFF;  // the digest's gap fill
   std::vector<MemoryRegion> regions;
+  unsigned cores = 1;  // the threads that make the map's text
 };
 
 // Writes the report of one input.

@@ -227,6 +227,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   }
   options.layout.several = options.files.size() > 1;
   options.cores = UsableCores();
+  options.layout.cores = options.cores;
   if (options.jobs == 0) options.jobs = options.cores;
   return options;
 }

@@ -50,6 +50,9 @@ struct RunRequest {
   // run leaves in it what it took so far.
   BlockSink* sink = nullptr;
   ParallelParse parallel;
+
+  // Where the kept records go instead of state.DataBlocks: the sink with the map option, else none.
+  BlockSink* KeptSink() const { return map_option ? sink : nullptr; }
 };
 
 // "Start parsing...": frees the previous blocks, opens request.path in text mode, analyses it line by line, telling

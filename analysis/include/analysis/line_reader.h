@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "analysis/text_input.h"
 
 namespace varnok {
@@ -19,6 +21,10 @@ struct LineBuffer {
 // the next one is read and dropped. A last line without a line feed is delivered like any other,
 // and the call after it returns -1. With no character stored the buffer is left untouched.
 int ReadLine(TextModeInput& stream, char* buffer, int limit);
+
+// The last place in text[0, size) where ReadLine with limit kLineLimit starts a line, text itself starting one; 0
+// when none follows: after every line feed, and every kLineLimit + 1 characters of a line without one.
+std::size_t LastLineStart(const char* text, std::size_t size);
 
 // ReadLine with limit kLineLimit that leaves the line where it stands in the input when it lies
 // within one buffered block and has at least min_in_place characters; otherwise it is read into
