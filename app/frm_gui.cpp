@@ -197,8 +197,6 @@ void Tfrm_GUI::SetOpenFileDialog(OpenFileDialog dialog) { open_file_dialog_ = st
 
 void Tfrm_GUI::SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate) {
   state_.DataBlocks.SetAllocator(allocate, deallocate);
-  block_allocate_ = allocate;
-  block_deallocate_ = deallocate;
 }
 
 void Tfrm_GUI::btn_OpenClick() {
@@ -248,7 +246,8 @@ void Tfrm_GUI::btn_ParseClick() {
   delete frm_Data;
   ClearResultFields();
   SetStatusColour(StatusColour::Black);
-  worker_ = std::make_unique<RunWorker>(std::move(request), state_, block_allocate_, block_deallocate_);
+  worker_ = std::make_unique<RunWorker>(std::move(request), state_, state_.DataBlocks.Allocator(),
+                                        state_.DataBlocks.Deallocator());
   connect(worker_.get(), &RunWorker::progressed, this, &Tfrm_GUI::RunProgressed);
   connect(worker_.get(), &RunWorker::readingEnded, this, &Tfrm_GUI::RunReadingEnded);
   connect(worker_.get(), &RunWorker::finished, this, &Tfrm_GUI::RunFinished);

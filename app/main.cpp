@@ -24,10 +24,15 @@ constexpr std::size_t kToolkitRoom = std::size_t{32} << 20;
 // Smaller allocations go unchecked: the check costs two system calls.
 constexpr std::size_t kCheckedBytes = 64 * 1024;
 
+// Throws std::bad_alloc where size bytes would leave the toolkit less than its room.
+void RequireRoom(std::size_t size) {
+  if (size >= kCheckedBytes && !varnok::AddressSpaceLeft(size + kToolkitRoom)) throw std::bad_alloc();
+}
+
 }  // namespace
 
 void* operator new(std::size_t size) {
-  if (size >= kCheckedBytes && !varnok::AddressSpaceLeft(size + kToolkitRoom)) throw std::bad_alloc();
+  RequireRoom(size);
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
@@ -35,7 +40,7 @@ void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 // The map's slabs come aligned, and are checked alike.
 void* operator new(std::size_t size, std::align_val_t alignment) {
-  if (size >= kCheckedBytes && !varnok::AddressSpaceLeft(size + kToolkitRoom)) throw std::bad_alloc();
+  RequireRoom(size);
   const auto align = static_cast<std::size_t>(alignment);
   if (void* memory = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) {
     return memory;

@@ -7,12 +7,12 @@
 
 #include <new>
 
+#include "map_legend.h"
+
 namespace varnok {
 
 namespace {
 
-const QColor kFilledMark(255, 255, 0);
-const QColor kStartVectorMark(255, 0, 255);
 // The marks leave this much of the groove free on either side, so that the groove stays recognisable.
 constexpr int kMarkInset = 2;
 // Over the slider the marks keep to a lane this wide at its right edge, so that the slider stays visible and the
@@ -68,7 +68,7 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
     int end = y + 1;
     while (end < rows && marks_[static_cast<std::size_t>(end)] == mark) ++end;
     if (mark != 0) {
-      const QColor colour = (mark & 2) ? kStartVectorMark : kFilledMark;
+      const QColor colour = (mark & 2) ? map_colours::kStartVector : map_colours::kFilled;
       const int top = groove.top() + y;
       const int bottom = groove.top() + end - 1;
       // Above and below the slider the mark spans the groove; beside it, only the lane.

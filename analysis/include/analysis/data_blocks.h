@@ -48,6 +48,8 @@ class DataBlockStore {
   void Clear();
   // Takes memory from allocate and gives it back to deallocate from now on; only while empty.
   void SetAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
+  BlockAllocator Allocator() const { return allocate_; }
+  BlockDeallocator Deallocator() const { return deallocate_; }
   // Hands the blocks to `take` in order and frees each chunk as soon as all its blocks were handed over; stops when
   // take returns false. The store is empty afterwards, also when take throws.
   template <typename Take>

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -143,8 +142,6 @@ class Tfrm_GUI : public QWidget {
   std::string file_name_;
   std::string file_folder_;
   AnalysisState state_;
-  BlockAllocator block_allocate_ = &std::malloc;
-  BlockDeallocator block_deallocate_ = &std::free;
   QPointer<Tfrm_Data> frm_Data;
   RunState run_state_ = RunState::Idle;
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over
