@@ -1,6 +1,5 @@
 #include "memmap/map_filler.h"
 
-#include <cstring>
 #include <new>
 
 #include "map_store.h"
@@ -8,21 +7,21 @@
 namespace varnok {
 namespace {
 
-constexpr std::size_t kGatherBytes = std::size_t{64} << 10;
 constexpr std::uint32_t kLeafBytes = std::uint32_t{1} << MapStore::kLeafShift;
 
 }  // namespace
 
 MapFiller::MapFiller(BlockAllocator allocate, BlockDeallocator deallocate)
-    : allocate_(allocate), gathered_(nullptr, deallocate) {}
+    : allocate_(allocate), buffer_(nullptr, deallocate) {}
 
 MapFiller::~MapFiller() = default;
 
 bool MapFiller::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   if (length <= 0) return true;
-  if (gathered_ == nullptr) {
-    gathered_.reset(static_cast<std::uint8_t*>(allocate_(kGatherBytes)));
-    if (gathered_ == nullptr) return false;
+  if (buffer_ == nullptr) {
+    buffer_.reset(static_cast<std::uint8_t*>(allocate_(RecordGatherer::kBytes)));
+    if (buffer_ == nullptr) return false;
+    gathered_ = RecordGatherer(buffer_.get());
   }
   try {
     if (whole_ == nullptr) {
@@ -30,35 +29,18 @@ bool MapFiller::Take(std::uint32_t address, std::int32_t length, const std::uint
       whole->Build(address, address - 1);
       whole_ = std::move(whole);
     }
-    const auto n = static_cast<std::size_t>(length);
-    const bool follows = address == gathered_address_ + static_cast<std::uint32_t>(gathered_length_);
-    if (!follows || gathered_length_ + n > kGatherBytes) WriteGathered();
-    if (n >= kGatherBytes) {
-      whole_->FillBlock(address, length, data);
-      return true;
-    }
-    if (gathered_length_ == 0) gathered_address_ = address;
-    std::memcpy(gathered_.get() + gathered_length_, data, n);
-    gathered_length_ += n;
+    gathered_.Add(*whole_, address, static_cast<std::size_t>(length), data);
     return true;
   } catch (const std::bad_alloc&) {
-    gathered_length_ = 0;
     return false;
   }
-}
-
-void MapFiller::WriteGathered() {
-  if (gathered_length_ == 0) return;
-  const auto length = static_cast<std::int32_t>(gathered_length_);
-  gathered_length_ = 0;
-  whole_->FillBlock(gathered_address_, length, gathered_.get());
 }
 
 bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest,
                        std::optional<std::uint32_t> start_vector, const FillProgress& progress) {
   grid.Build(lowest, highest);
-  if (whole_ != nullptr) WriteGathered();
-  gathered_.reset();
+  if (whole_ != nullptr) gathered_.Flush(*whole_);
+  buffer_.reset();
   const std::unique_ptr<MapGrid> whole = std::move(whole_);
   const std::uint64_t leaves = whole != nullptr ? whole->store_->LeafCount() : 1;
   if (progress && !progress(0, leaves)) return false;

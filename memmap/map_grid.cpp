@@ -7,6 +7,7 @@
 #include "analysis/hex_text.h"
 #include "map_store.h"
 #include "memmap/map_text.h"
+#include "memmap/record_gatherer.h"
 
 namespace varnok {
 
@@ -255,39 +256,23 @@ bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::ui
   std::uint64_t done = 0;
   std::uint64_t next_report = kFillProgressStep;
   bool cancelled = false;
-  // The records of an image mostly follow one another up the addresses, a few dozen bytes each. Gathered into one
-  // block, they are written a page at a time rather than a record at a time; the order of writes stays the same.
-  constexpr std::size_t kGatherBytes = std::size_t{64} << 10;
-  const auto gathered = std::make_unique_for_overwrite<std::uint8_t[]>(kGatherBytes);
-  std::uint32_t gathered_address = 0;
-  std::size_t gathered_length = 0;
-  const auto write_gathered = [&] {
-    if (gathered_length > 0) grid.FillBlock(gathered_address, static_cast<std::int32_t>(gathered_length), gathered.get());
-    gathered_length = 0;
-  };
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(RecordGatherer::kBytes);
+  RecordGatherer gathered(buffer.get());
   blocks.Consume([&](const DataBlock& block) {
     if (block.Length <= 0) return true;
     const auto length = static_cast<std::size_t>(block.Length);
-    const bool follows = block.Address == gathered_address + static_cast<std::uint32_t>(gathered_length);
-    if (!follows || gathered_length + length > kGatherBytes) write_gathered();
-    if (length >= kGatherBytes) {
-      grid.FillBlock(block.Address, block.Length, block.Data);
-    } else {
-      if (gathered_length == 0) gathered_address = block.Address;
-      std::memcpy(gathered.get() + gathered_length, block.Data, length);
-      gathered_length += length;
-    }
+    gathered.Add(grid, block.Address, length, block.Data);
     done += length;
     if (progress && done >= next_report) {
       // What the report counts is in the map when it is made, so a fill stopped there holds it.
-      write_gathered();
+      gathered.Flush(grid);
       next_report = done + kFillProgressStep;
       cancelled = !progress(done, total);
     }
     return !cancelled;
   });
   if (cancelled) return false;
-  write_gathered();
+  gathered.Flush(grid);
   if (start_vector) grid.MarkStartVector(*start_vector);
   return true;
 }

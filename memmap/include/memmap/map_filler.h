@@ -8,6 +8,7 @@
 
 #include "analysis/data_blocks.h"
 #include "memmap/map_grid.h"
+#include "memmap/record_gatherer.h"
 
 namespace varnok {
 
@@ -35,13 +36,10 @@ class MapFiller : public BlockSink {
               const FillProgress& progress = {});
 
  private:
-  void WriteGathered();
-
   std::unique_ptr<MapGrid> whole_;  // the whole address space from the first record's address on; null before it
   const BlockAllocator allocate_;
-  std::unique_ptr<std::uint8_t, BlockDeallocator> gathered_;
-  std::uint32_t gathered_address_ = 0;
-  std::size_t gathered_length_ = 0;
+  std::unique_ptr<std::uint8_t, BlockDeallocator> buffer_;  // the gatherer's, from allocate_
+  RecordGatherer gathered_{nullptr};
 };
 
 }  // namespace varnok
