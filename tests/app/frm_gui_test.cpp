@@ -23,12 +23,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 
 #include <cstdio>
@@ -44,6 +42,7 @@
 #include "app/application.h"
 #include "app/frm_gui.h"
 #include "cli/scan.h"
+#include "support/file_size_cap.h"
 #include "support/modal_answerer.h"
 #include "support/srec_builder.h"
 #include "ui/platform.h"
@@ -727,15 +726,10 @@ class FrmGuiTest : public QObject {
       frm.show();
       QVERIFY(QTest::qWaitForWindowExposed(&frm));
       ModalCatcher catcher;
-      rlimit saved{};
-      if (c.full_disk) {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit tiny{4, saved.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &tiny);
-      }
+      std::optional<test::FileSizeCap> full;  // writes beyond a few bytes fail as on a full disk
+      if (c.full_disk) full.emplace(4);
       const bool closed = frm.close();
-      if (c.full_disk) ::setrlimit(RLIMIT_FSIZE, &saved);
+      full.reset();
       QVERIFY2(closed, c.what);
       QVERIFY(!frm.isVisible());
       QVERIFY(frm.State().DataBlocks.empty());

@@ -24,18 +24,17 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "memmap/frm_data.h"
+#include "support/file_size_cap.h"
 #include "support/modal_answerer.h"
 
 using varnok::CellPos;
@@ -166,27 +165,7 @@ QRect SliderRect(QScrollBar& bar) {
   return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar);
 }
 
-// Caps the size of files this process writes while it lives, so that writing past the cap fails with EFBIG.
-class FileSizeCap {
- public:
-  explicit FileSizeCap(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    signal_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit cap = saved_;
-    cap.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &cap);
-  }
-  ~FileSizeCap() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, signal_);
-  }
-  FileSizeCap(const FileSizeCap&) = delete;
-  FileSizeCap& operator=(const FileSizeCap&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*signal_)(int) = nullptr;
-};
+using varnok::test::FileSizeCap;
 
 // Makes an entry of a kind at path: "" none, "file" a regular file, "char" a copy of /dev/full, "fifo", "folder",
 // "link" a link to target.txt beside it.

@@ -1,7 +1,6 @@
 #include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/file_size_cap.h"
 
 namespace varnok::settings {
 namespace {
@@ -170,24 +171,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   return entries;
 }
 
-// Makes writes beyond a few bytes fail as on a full disk (EFBIG instead of ENOSPC), while it lives.
-class FullDisk {
- public:
-  FullDisk() {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit tiny{4, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &tiny);
-  }
-  ~FullDisk() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, SIG_DFL);
-  }
-
- private:
-  rlimit saved_{};
-};
-
 // Makes a file of that name and contents in the folder elsewhere and a link to it at the path.
 std::function<void(const fs::path&, const fs::path&)> LinkElsewhere(const std::string& name, const std::string& contents) {
   return [name, contents](const fs::path& path, const fs::path& elsewhere) {
@@ -234,8 +217,8 @@ TEST_F(IniFileTest, OnlyARegularFileOfAtMost1MiBIsASettingsFile) {
     EXPECT_EQ(ini.ReadInteger("app", "top", 296), c.top);
     bool raised = false;
     {
-      std::optional<FullDisk> full;
-      if (c.full_disk) full.emplace();
+      std::optional<test::FileSizeCap> full;  // writes beyond a few bytes fail as on a full disk
+      if (c.full_disk) full.emplace(4);
       try {
         ini.WriteStrings(std::array<IniEntry, 2>{{{"app", "top", "1"}, {"file", "name", "x.s"}}});
       } catch (const EIniFileException&) {
