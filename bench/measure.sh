@@ -24,3 +24,10 @@ seconds() {
   "$@" >/dev/null
   awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }'
 }
+
+# Generates build-bench/data/NAME.s once with the project's own deterministic generator (built beforehand).
+data=build-bench/data
+gen() {  # name type bytes-per-record image-bytes
+  mkdir -p "$data"
+  [ -s "$data/$1.s" ] || build-bench/bench/varnok_srec_gen "$2" "$3" "$4" "$data/$1.s"
+}
