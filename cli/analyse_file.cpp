@@ -1,0 +1,149 @@
+#include "analyse_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "analysis/analysis_run.h"
+#include "analysis/hex_text.h"
+#include "analysis/record_warnings.h"
+#include "image/image_digest.h"
+#include "image/memory_regions.h"
+#include "memmap/map_filler.h"
+
+namespace varnok {
+namespace {
+
+// The display of one input: passes its progress on to the terminal's line.
+class ScanDisplay : public AnalysisDisplay {
+ public:
+  ScanDisplay(ProgressLine& progress, std::size_t input, const std::string& name)
+      : progress_(progress), input_(input), name_(name) {}
+  ~ScanDisplay() override { progress_.Finish(input_); }
+  ScanDisplay(const ScanDisplay&) = delete;
+  ScanDisplay& operator=(const ScanDisplay&) = delete;
+
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    if (progress_.ShowsRun()) {
+      progress_.RunRead(input_, read);
+      return true;
+    }
+    if (!progress_.Enabled() || size <= ProgressLine::kMinSize) return true;
+    // A few updates a second are enough to read; more would only cost.
+    const auto now = std::chrono::steady_clock::now();
+    if (updated_ && now - last_update_ < std::chrono::milliseconds(100)) return true;
+    updated_ = true;
+    last_update_ = now;
+    progress_.Show(input_, EscapeValue(name_), read, size, std::chrono::duration<double>(now - start_).count());
+    return true;
+  }
+
+ private:
+  ProgressLine& progress_;
+  const std::size_t input_;
+  const std::string& name_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_update_;
+  bool updated_ = false;
+};
+
+// Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
+// is not printed at all; the header read stays.
+void MarkOutOfMemory(FileReport& report) {
+  report.grid.reset();
+  RunHeader header = std::move(report.result.header);
+  report.result = RunResult{};
+  report.result.kind = RunKind::OutOfMemory;
+  report.result.header = std::move(header);
+  report.error_line.reset();
+  FreeRun(report.state);
+}
+
+}  // namespace
+
+std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& options, const ScanContext& context,
+                                        ProgressLine& progress) {
+  std::unique_ptr<FileReport> report;
+  try {
+    report = std::make_unique<FileReport>();
+    report->name = options.files[index];
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  FileReport& r = *report;
+  // The run catches its own failures; this boundary catches those of the map and of what holds the result.
+  try {
+    ScanDisplay display(progress, index, r.name);
+    const ReportLayout& layout = options.layout;
+    WarningCollector warnings;
+    RunRequest request;
+    request.path = r.name;
+    request.map_option = layout.map || layout.digest || options.diff;
+    request.ranges = layout.ranges || !layout.regions.empty();
+    request.warnings = &warnings;
+    // A map that is printed or compared fills while the file is read; a digest alone takes the kept blocks.
+    std::optional<MapFiller> filler;
+    if (layout.map || options.diff) request.sink = &filler.emplace(context.allocate, context.deallocate);
+    // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
+    const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
+    request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
+    r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
+    r.result = r.name == kStandardInput
+                   ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)
+                   : RunAnalysis(request, r.state, display);
+    if (r.result.kind != RunKind::Parsed && r.result.kind != RunKind::MissingFile &&
+        r.result.kind != RunKind::OpenFailed) {
+      r.error_line = r.result.line;
+    }
+    if (r.result.Parsed()) {
+      r.warnings = warnings.Result();
+      const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
+      // Blocks that follow one another up the addresses are digested as they stand; others need the map's order.
+      if (layout.digest && !layout.map) r.digest = DigestBlocksInOrder(r.state.DataBlocks, layout.fill, per_range);
+      if (request.map_option && !r.digest) {
+        r.grid.emplace();
+        const RunTotals& totals = r.result.totals;
+        if (filler) {
+          filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
+        } else {
+          r.grid->Build(totals.lowest, totals.highest);
+          FillFromBlocks(*r.grid, r.state.DataBlocks, totals.exec);  // frees the blocks as the grid takes them
+        }
+        if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
+        if (!layout.map && !options.diff) r.grid.reset();
+      }
+      ClearDataBlocks(r.state);
+      if (!layout.regions.empty()) {
+        r.regions = MeasureRegions(layout.regions, r.state.Ranges);
+        if (!layout.ranges) r.state.Ranges.Clear();
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    MarkOutOfMemory(r);
+  }
+  return report;
+}
+
+std::uint64_t InputBytes(const std::vector<std::string>& files) {
+  std::uint64_t bytes = 0;
+  for (const std::string& file : files) {
+    struct stat st {};
+    if (file != kStandardInput && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      bytes += static_cast<std::uint64_t>(st.st_size);
+    }
+  }
+  return bytes;
+}
+
+int FileStatus(const FileReport* report, bool strict) {
+  if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
+  if (!report->result.Parsed()) return kScanAnalysisError;
+  if (report->regions && !report->regions->outside.empty()) return kScanOutsideRegions;
+  return strict && report->warnings.Any() ? kScanAnalysisError : kScanSuccess;
+}
+
+}  // namespace varnok

@@ -1,0 +1,217 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+#include "analysis/analysis_run.h"
+#include "analysis/hex_text.h"
+#include "cli/scan.h"
+#include "image/memory_regions.h"
+#include "varnok/version.h"
+
+namespace varnok {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: varnok-scan [OPTIONS] FILE...\n"
+    "       varnok-scan --diff [--json] [-q] A B\n"
+    "Validates the Motorola S-record files and prints their summaries; FILE - reads standard input.\n"
+    "\n"
+    "  --map          also print every row of the memory map that holds data\n"
+    "  --ranges       also print the data ranges, one line \"Data: FIRST - LAST\" each\n"
+    "  --region NAME=START,SIZE\n"
+    "                 a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
+    "                 and the data outside every region\n"
+    "  --memory FILE  the memory regions of the MEMORY command of a GNU ld linker script\n"
+    "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
+    "                 address, gaps filled with 0xFF\n"
+    "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
+    "  --strict       a file with a warning fails (status 1)\n"
+    "  --diff A B     compare the images the two files load: the ranges only in A, only in B and\n"
+    "                 different, or \"Same image\"; status 0 same, 1 different, 2 trouble\n"
+    "  --json         print each summary as a JSON object (one line each with several files)\n"
+    "  -j, --jobs N   analyse N files at a time (default: the number of cores); a large file\n"
+    "                 also uses the cores the other files leave free\n"
+    "  -q, --quiet    print nothing on standard output; only the exit status and one line on\n"
+    "                 standard error per failing or warning file tell\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "Exit status: the most severe of the files' (4, 3, 1, then 5): 0 parsed, 1 analysis error (or a\n"
+    "warning with --strict), 3 out of memory, 5 data outside the regions; 2 usage error (no file\n"
+    "analysed), 4 output not written.\n";
+
+std::optional<unsigned> ParseJobs(std::string_view text) {
+  unsigned jobs = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+  if (error != std::errc() || end != text.data() + text.size() || jobs == 0) return std::nullopt;
+  return jobs;
+}
+
+int UsageError(std::ostream& err, const std::string& message) {
+  err << "varnok-scan: " << message << '\n' << kUsage;
+  return kScanUsageError;
+}
+
+// Whether args[i] is the option `name`, alone (its value the next argument) or as name=VALUE; takes the value, or
+// leaves it empty when the option ends the arguments.
+bool ValueOption(const std::vector<std::string>& args, std::size_t& i, std::string_view name,
+                 std::optional<std::string>& value) {
+  const std::string& arg = args[i];
+  if (arg == name) {
+    if (i + 1 < args.size()) value = args[++i];
+    return true;
+  }
+  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::uint8_t> ParseFill(std::string_view text) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  if (hex) text.remove_prefix(2);
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, hex ? 16 : 10);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFF) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
+
+// Adds the regions of a linker script; false with the message on err when it cannot be read.
+bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  if (in) text.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof()) {
+    err << "varnok-scan: " << EscapeValue(path) << ": cannot read: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
+    return false;
+  }
+  auto read = ReadMemoryCommand(text);
+  if (const ScriptError* error = std::get_if<ScriptError>(&read)) {
+    err << "varnok-scan: " << EscapeValue(path) << ':' << error->line << ": " << error->message << '\n';
+    return false;
+  }
+  for (MemoryRegion& region : std::get<std::vector<MemoryRegion>>(read)) regions.push_back(std::move(region));
+  return true;
+}
+
+}  // namespace
+
+std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                                          int& status) {
+  ScanOptions options;
+  bool options_end = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_end || arg == kStandardInput || arg.empty() || arg[0] != '-') {
+      options.files.push_back(arg);
+    } else if (arg == "--") {
+      options_end = true;
+    } else if (arg == "--help") {
+      out << kUsage;
+      status = kScanSuccess;
+      return std::nullopt;
+    } else if (arg == "--version") {
+      out << "varnok-scan " << kVersion << "\n";
+      status = kScanSuccess;
+      return std::nullopt;
+    } else if (arg == "--map") {
+      options.layout.map = true;
+    } else if (arg == "--json") {
+      options.layout.json = true;
+    } else if (arg == "--ranges") {
+      options.layout.ranges = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--strict") {
+      options.strict = true;
+    } else if (arg == "--digest") {
+      options.layout.digest = true;
+    } else if (arg == "--diff") {
+      options.diff = true;
+    } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
+                                                 ValueOption(args, i, "--memory", given) ||
+                                                 ValueOption(args, i, "--fill", given)) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (!given) {
+        status = UsageError(err, "option '" + name + "' needs a value");
+        return std::nullopt;
+      }
+      if (name == "--memory") {
+        if (!ReadMemoryFile(*given, options.layout.regions, err)) {
+          status = kScanUsageError;
+          return std::nullopt;
+        }
+      } else if (name == "--region") {
+        std::optional<MemoryRegion> region = ParseRegionOption(*given);
+        if (!region) {
+          status = UsageError(err, "a region is NAME=START,SIZE below 0x100000000, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.regions.push_back(std::move(*region));
+      } else {
+        const std::optional<std::uint8_t> fill = ParseFill(*given);
+        if (!fill) {
+          status = UsageError(err, "the fill is a byte from 0 to 0xFF, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.fill = *fill;
+      }
+    } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("-j") || arg.starts_with("--jobs=")) {
+      std::string_view value;
+      if (arg == "-j" || arg == "--jobs") {
+        if (i + 1 == args.size()) {
+          status = UsageError(err, "option '" + EscapeValue(arg) + "' needs a number");
+          return std::nullopt;
+        }
+        value = args[++i];
+      } else {
+        value = std::string_view(arg).substr(arg[1] == 'j' ? 2 : std::strlen("--jobs="));
+      }
+      const std::optional<unsigned> jobs = ParseJobs(value);
+      if (!jobs) {
+        status = UsageError(
+            err, "the number of jobs must be a whole number from 1 on, not '" + EscapeValue(std::string(value)) + "'");
+        return std::nullopt;
+      }
+      options.jobs = *jobs;
+    } else {
+      status = UsageError(err, "unknown option '" + EscapeValue(arg) + "'");
+      return std::nullopt;
+    }
+  }
+  if (options.files.empty()) {
+    status = UsageError(err, "no FILE given");
+    return std::nullopt;
+  }
+  if (std::count(options.files.begin(), options.files.end(), kStandardInput) > 1) {
+    status = UsageError(err, "standard input (-) can be read only once");
+    return std::nullopt;
+  }
+  if (options.diff && options.files.size() != 2) {
+    status = UsageError(err, "--diff compares two files");
+    return std::nullopt;
+  }
+  if (options.diff && (options.layout.map || options.layout.ranges || options.layout.digest ||
+                       !options.layout.regions.empty())) {
+    status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
+    return std::nullopt;
+  }
+  options.layout.several = options.files.size() > 1;
+  options.cores = UsableCores();
+  options.layout.cores = options.cores;
+  if (options.jobs == 0) options.jobs = options.cores;
+  return options;
+}
+
+}  // namespace varnok
