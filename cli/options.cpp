@@ -87,6 +87,15 @@ std::optional<std::uint8_t> ParseFill(std::string_view text) {
   return static_cast<std::uint8_t>(value);
 }
 
+// Whether arg gives the jobs: "-j" or "--jobs" with the number next, or "-jN" or "--jobs=N". "-j" and a letter is
+// another option written with one dash, as "-json", not "-j son".
+bool IsJobsOption(const std::string& arg) {
+  if (arg == "-j" || arg == "--jobs" || arg.starts_with("--jobs=")) return true;
+  if (!arg.starts_with("-j")) return false;
+  const char next = arg[2];
+  return !((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z'));
+}
+
 // Adds the regions of a linker script; false with the message on err when it cannot be read.
 bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions, std::ostream& err) {
   std::ifstream in(path, std::ios::binary);
@@ -167,7 +176,7 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
         }
         options.layout.fill = *fill;
       }
-    } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("-j") || arg.starts_with("--jobs=")) {
+    } else if (IsJobsOption(arg)) {
       std::string_view value;
       if (arg == "-j" || arg == "--jobs") {
         if (i + 1 == args.size()) {

@@ -161,6 +161,7 @@ TEST(Scan, UsageErrorsEchoArgumentsEscaped) {
       {{"-j", "\x1B[31m", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x1B[31m'\n"},
       {{"--jobs=\x7F", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x7F'\n"},
       {{"-j\r", "f"}, "varnok-scan: the number of jobs must be a whole number from 1 on, not '\\x0D'\n"},
+      {{"-json", "f"}, "varnok-scan: unknown option '-json'\n"},
   };
   for (const auto& c : cases) {
     const Result r = Scan(c.args);
