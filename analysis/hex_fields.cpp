@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cpu_features.h"
+#include "text/hex_digit.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -11,16 +12,7 @@
 namespace varnok {
 namespace {
 
-constexpr std::array<std::int8_t, 256> MakeDigitTable() {
-  std::array<std::int8_t, 256> table{};
-  for (auto& v : table) v = -1;
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
-  return table;
-}
-
-constexpr std::array<std::int8_t, 256> kDigit = MakeDigitTable();
+constexpr const std::array<std::int8_t, 256>& kDigit = kHexDigitValues;
 
 // The value of a two-character field for every pair of characters, as HexToInt decodes it.
 // Indexed by the first character plus 256 times the second.
