@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -16,6 +15,7 @@
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "image/memory_regions.h"
+#include "text/number_reader.h"
 #include "varnok/version.h"
 
 namespace varnok {
@@ -51,10 +51,11 @@ constexpr const char* kUsage =
     "analysed), 4 output not written.\n";
 
 std::optional<unsigned> ParseJobs(std::string_view text) {
-  unsigned jobs = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-  if (error != std::errc() || end != text.data() + text.size() || jobs == 0) return std::nullopt;
-  return jobs;
+  NumberFormat format;
+  format.max = std::numeric_limits<unsigned>::max();
+  const std::optional<std::uint64_t> jobs = NumberValue(text, format);
+  if (!jobs || *jobs == 0) return std::nullopt;
+  return static_cast<unsigned>(*jobs);
 }
 
 int UsageError(std::ostream& err, const std::string& message) {
@@ -79,12 +80,12 @@ bool ValueOption(const std::vector<std::string>& args, std::size_t& i, std::stri
 }
 
 std::optional<std::uint8_t> ParseFill(std::string_view text) {
-  const bool hex = text.starts_with("0x") || text.starts_with("0X");
-  if (hex) text.remove_prefix(2);
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, hex ? 16 : 10);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFF) return std::nullopt;
-  return static_cast<std::uint8_t>(value);
+  NumberFormat format;
+  format.hex_prefix = true;
+  format.max = 0xFF;
+  const std::optional<std::uint64_t> fill = NumberValue(text, format);
+  if (!fill) return std::nullopt;
+  return static_cast<std::uint8_t>(*fill);
 }
 
 // Whether arg gives the jobs: "-j" or "--jobs" with the number next, or "-jN" or "--jobs=N". "-j" and a letter is

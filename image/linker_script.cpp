@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "image/memory_regions.h"
+#include "text/number_reader.h"
 
 namespace varnok {
 namespace {
@@ -229,35 +230,16 @@ class ScriptReader {
   std::int64_t Number() {
     const std::size_t start = pos_;
     while (!AtEnd() && std::isalnum(static_cast<unsigned char>(text_[pos_])) != 0) ++pos_;
-    std::string_view digits = text_.substr(start, pos_ - start);
-    std::uint64_t scale = 1;
-    const bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
-    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k' || digits.back() == 'M' || digits.back() == 'm')) {
-      scale = (digits.back() == 'K' || digits.back() == 'k') ? 1024 : 1024 * 1024;
-      digits.remove_suffix(1);
-    }
-    int base = 10;
-    if (hex) {
-      base = 16;
-      digits.remove_prefix(2);
-    } else if (digits.size() > 1 && digits[0] == '0') {
-      base = 8;
-      digits.remove_prefix(1);
-    }
-    std::uint64_t value = 0;
-    for (const char c : digits) {
-      const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0 ? c - '0'
-                        : std::isxdigit(static_cast<unsigned char>(c)) != 0
-                            ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                            : 99;
-      if (digit >= base) Fail("bad number " + std::string(text_.substr(start, pos_ - start)));
-      if (value > (UINT64_MAX >> 4)) Fail("number too large: " + std::string(text_.substr(start, pos_ - start)));
-      value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
-    }
-    if (digits.empty() || value > (std::uint64_t{1} << 40)) {
-      Fail("bad number " + std::string(text_.substr(start, pos_ - start)));
-    }
-    return static_cast<std::int64_t>(value * scale);
+    const std::string_view digits = text_.substr(start, pos_ - start);
+    NumberFormat format;
+    format.hex_prefix = true;
+    format.octal_prefix = true;
+    format.size_suffix = true;
+    format.max = std::uint64_t{1} << 40;
+    const NumberRead read = ReadNumber(digits, format);
+    if (read.error == NumberError::kOverflow) Fail("number too large: " + std::string(digits));
+    if (read.error != NumberError::kNone) Fail("bad number " + std::string(digits));
+    return static_cast<std::int64_t>(read.value);
   }
 
   std::string_view text_;

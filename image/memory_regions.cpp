@@ -1,7 +1,8 @@
 #include "image/memory_regions.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "text/number_reader.h"
 
 namespace varnok {
 namespace {
@@ -10,24 +11,13 @@ constexpr std::uint64_t kAddressSpace = std::uint64_t{1} << 32;
 
 bool Fits(std::uint64_t origin, std::uint64_t length) { return origin < kAddressSpace && length <= kAddressSpace - origin; }
 
-// A whole number in hex (0x) or decimal, with a K or M suffix where allowed.
+// A whole number in hex (0x) or decimal up to 2^32, with a K or M suffix where allowed.
 std::optional<std::uint64_t> ParseNumber(std::string_view text, bool suffix) {
-  std::uint64_t scale = 1;
-  if (suffix && !text.empty() && (text.back() == 'K' || text.back() == 'k' || text.back() == 'M' || text.back() == 'm')) {
-    scale = text.back() == 'K' || text.back() == 'k' ? 1024 : 1024 * 1024;
-    text.remove_suffix(1);
-  }
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > kAddressSpace) {
-    return std::nullopt;
-  }
-  return value * scale;
+  NumberFormat format;
+  format.hex_prefix = true;
+  format.size_suffix = suffix;
+  format.max = kAddressSpace;
+  return NumberValue(text, format);
 }
 
 }  // namespace

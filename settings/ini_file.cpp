@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "settings/paths.h"
+#include "text/number_reader.h"
 
 namespace varnok::settings {
 
@@ -306,13 +307,6 @@ std::string_view LineBreakOf(const std::string& text) {
   return "\n";
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Puts value (up to its first line break) as the key's value in the text: where the key stands, else as the last
 // key of its section, else in a new section at the end.
 void SetValue(std::string& text, std::string_view section, std::string_view key, std::string_view value) {
@@ -396,30 +390,20 @@ std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
     hex = true;
     pos += 2;
   }
-  if (pos == text.size()) return std::nullopt;
-
+  // Hex keeps the 32 bits of up to 8 significant digits, so that $FFFFFFFF reads as -1.
+  NumberFormat format;
   if (hex) {
-    std::uint32_t value = 0;
-    int significant = 0;
-    for (; pos < text.size(); ++pos) {
-      const int digit = HexDigit(text[pos]);
-      if (digit < 0) return std::nullopt;
-      if (significant > 0 || digit != 0) ++significant;
-      if (significant > 8) return std::nullopt;
-      value = (value << 4) | static_cast<std::uint32_t>(digit);
-    }
-    return static_cast<std::int32_t>(value);
+    format.base = 16;
+    format.max = 0xFFFFFFFF;
+    const std::optional<std::uint64_t> value = NumberValue(text.substr(pos), format);
+    if (!value) return std::nullopt;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*value));
   }
-
-  const std::uint64_t limit = negative ? 2147483648u : 2147483647u;
-  std::uint64_t value = 0;
-  for (; pos < text.size(); ++pos) {
-    if (text[pos] < '0' || text[pos] > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(text[pos] - '0');
-    if (value > limit) return std::nullopt;
-  }
-  if (negative) return static_cast<std::int32_t>(-static_cast<std::int64_t>(value));
-  return static_cast<std::int32_t>(value);
+  format.max = negative ? 2147483648u : 2147483647u;
+  const std::optional<std::uint64_t> value = NumberValue(text.substr(pos), format);
+  if (!value) return std::nullopt;
+  if (negative) return static_cast<std::int32_t>(-static_cast<std::int64_t>(*value));
+  return static_cast<std::int32_t>(*value);
 }
 
 }  // namespace varnok::settings

@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 
-#include "analysis/hex_fields.h"
 #include "analysis/hex_text.h"
 #include "memmap/find_text.h"
+#include "text/number_reader.h"
 #include "ui/fonts.h"
 #include "ui/text.h"
 
@@ -17,17 +18,17 @@ namespace varnok {
 namespace {
 
 // Accepts 1 to 8 hexadecimal digits, optionally after "0x", with blanks around them.
-std::optional<std::uint32_t> ParseHexAddress(QString text) {
-  text = text.trimmed();
-  if (text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) text = text.mid(2);
-  if (text.isEmpty() || text.size() > 8) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const QChar ch : text) {
-    const int digit = HexDigitValue(ch.toLatin1());
-    if (digit < 0) return std::nullopt;
-    value = value * 16u + static_cast<std::uint32_t>(digit);
-  }
-  return value;
+std::optional<std::uint32_t> ParseHexAddress(const QString& text) {
+  NumberFormat format;
+  format.base = 16;
+  format.hex_prefix = true;
+  format.max_digits = 8;
+  // A character beyond Latin-1 becomes "?", which is no digit either.
+  const QByteArray latin1 = text.trimmed().toLatin1();
+  const std::optional<std::uint64_t> address =
+      NumberValue(std::string_view(latin1.constData(), static_cast<std::size_t>(latin1.size())), format);
+  if (!address) return std::nullopt;
+  return static_cast<std::uint32_t>(*address);
 }
 
 QString GoToPrompt(const MapGrid& map) {
