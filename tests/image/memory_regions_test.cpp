@@ -17,7 +17,6 @@ TEST(ParseRegionOption, ReadsNameStartAndSize) {
     std::optional<MemoryRegion> region;
   } cases[] = {
       {"FLASH=0x08000000,512K", MemoryRegion{"FLASH", 0x08000000, 512 * 1024}},
-      {"RAM=536870912,0x20000", MemoryRegion{"RAM", 0x20000000, 0x20000}},
       {"TOP=0xFFF00000,1M", MemoryRegion{"TOP", 0xFFF00000, 1 << 20}},
       {"PAST=0xFFF00000,2M", std::nullopt},
       {"EMPTY=0,0", std::nullopt},
