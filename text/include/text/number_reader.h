@@ -26,6 +26,7 @@ enum class NumberError {
   kOverflow,   // the digits before the last one pass 2^60 - 1, more than any format takes
 };
 
+// What ReadNumber found in a text.
 struct NumberRead {
   std::uint64_t value = 0;  // the suffix applied; 0 on an error
   NumberError error = NumberError::kNone;
