@@ -68,9 +68,10 @@ Outcome RunLimited(const fs::path& dir, const fs::path& file, rlim_t kilobytes) 
     const rlimit limit{kilobytes * 1024, kilobytes * 1024};
     const std::string runtime = (dir / "runtime").string();
     const std::string err = (dir / "err").string();
+    const std::string config = (dir / "config").string();
     if (::setrlimit(RLIMIT_AS, &limit) != 0 || !std::freopen("/dev/null", "w", stdout) ||
         !std::freopen(err.c_str(), "w", stderr) || ::setenv("QT_QPA_PLATFORM", "offscreen", 1) != 0 ||
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0) {
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) != 0 || ::setenv("XDG_CONFIG_HOME", config.c_str(), 1) != 0) {
       ::_exit(120);
     }
     const std::string program = (dir / "varnok").string();
@@ -107,7 +108,7 @@ TEST(MemoryLimit, MapUnderAnyLimitEndsInOutOfMemoryOrSuccessNeverInAHang) {
   const fs::path dir = fs::temp_directory_path() / ("varnok_limit_" + std::to_string(::getpid()));
   fs::create_directories(dir / "runtime");
   fs::permissions(dir / "runtime", fs::perms::owner_all);
-  // A copy of its own, so that the settings it writes at its end lie in dir.
+  // A copy of its own, so that the settings it writes at its end lie in dir (in dir/config when root owns dir).
   fs::copy_file(VARNOK_PROGRAM, dir / "varnok");
   // A dense 12 MiB image (a 30 MB file): its blocks and its map leave the toolkit's painting little room.
   const fs::path file = dir / "dense.s";

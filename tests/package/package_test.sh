@@ -161,7 +161,8 @@ else
 fi
 ldd "$root/usr/bin/varnok" | grep 'not found' && fail "varnok lacks libraries"
 mkdir -m 700 "$tmp/runtime"
-QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/runtime "$root/usr/bin/varnok" >"$tmp/gui.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/runtime XDG_CONFIG_HOME=$tmp/config-start "$root/usr/bin/varnok" \
+  >"$tmp/gui.log" 2>&1 &
 gui=$!
 sleep 2
 if kill -0 "$gui" 2>/dev/null; then
@@ -204,18 +205,35 @@ run_gui() {
   grep -qx 'varnok.status: Parsing successfully finished...' "$log" && [ $status -eq 0 ]
 }
 
-# Run by root, whom nothing stops from writing beside the executable: the settings file lies there.
+# The unpacked folders belong to whoever unpacked them. Root's are installed ones: run by root, the settings go to
+# root's configuration folder, and a file that an older version left beside the executable is neither read nor
+# written. Another user's are a copy of the user's own: the settings file lies beside the executable.
 mkdir -m 700 "$tmp/runtime-root"
 cp "$source/samples/demo.s19" "$tmp/demo.s19"
-if run_gui "$tmp/gui-root.log" -- HOME="$tmp/nohome" XDG_RUNTIME_DIR="$tmp/runtime-root" -- "$tmp/demo.s19"; then
+if [ "$(id -u)" -eq 0 ]; then
+  printf '[app]\ntop=123\n[file]\nname=old.s19\n' >"$root/usr/bin/varnok.ini"
+  ini=$tmp/config-root/varnok/varnok.ini
+else
+  ini=$root/usr/bin/varnok.ini
+fi
+bin_before=$(find "$root/usr/bin" -printf '%P %s %T@\n' | LC_ALL=C sort)
+if run_gui "$tmp/gui-root.log" -- HOME="$tmp/nohome" XDG_CONFIG_HOME="$tmp/config-root" \
+  XDG_RUNTIME_DIR="$tmp/runtime-root" -- "$tmp/demo.s19"; then
   pass "varnok FILE from the package reaches \"Parsing successfully finished...\""
 else
   fail "varnok FILE from the package: $(cat "$tmp/gui-root.log")"
 fi
-if grep -qx "name=demo.s19" "$root/usr/bin/varnok.ini" 2>/dev/null && [ ! -e "$tmp/nohome" ]; then
-  pass "settings beside the executable in a folder the user may write"
+if [ "$(id -u)" -eq 0 ]; then
+  if grep -qx "name=demo.s19" "$ini" 2>/dev/null && ! grep -qx "top=123" "$ini" &&
+    [ "$(find "$root/usr/bin" -printf '%P %s %T@\n' | LC_ALL=C sort)" = "$bin_before" ] && [ ! -e "$tmp/nohome" ]; then
+    pass "root's settings in \$XDG_CONFIG_HOME/varnok/varnok.ini, nothing written beside the executable"
+  else
+    fail "root's settings: $(cat "$ini" 2>&1; ls -la "$root/usr/bin")"
+  fi
+elif grep -qx "name=demo.s19" "$ini" 2>/dev/null && [ ! -e "$tmp/nohome" ] && [ ! -e "$tmp/config-root" ]; then
+  pass "settings beside the executable in a folder of the user's own"
 else
-  fail "settings beside the executable: $(cat "$root/usr/bin/varnok.ini" 2>&1)"
+  fail "settings beside the executable: $(cat "$ini" 2>&1)"
 fi
 rm -f "$root/usr/bin/varnok.ini"
 
