@@ -9,7 +9,12 @@
 #endif
 
 namespace varnok {
-namespace {
+
+std::size_t FindEitherByteScalar(const char* p, std::size_t n, char a, char b) {
+  const char* end = p + n;
+  const char* found = std::find_if(p, end, [a, b](char c) { return c == a || c == b; });
+  return static_cast<std::size_t>(found - p);
+}
 
 #if defined(__x86_64__)
 // Lines are short, so an inline vector scan beats two calls to memchr.
@@ -24,18 +29,14 @@ __attribute__((target("avx2"))) std::size_t FindEitherByteAvx2(const char* p, st
   }
   return n;
 }
-
 #endif
-
-}  // namespace
 
 std::size_t FindEitherByte(const char* p, std::size_t n, char a, char b) {
 #if defined(__x86_64__)
-  if (UseAvx2()) return FindEitherByteAvx2(p, n, a, b);
+  static const bool avx2 = CpuHasAvx2();
+  if (avx2) return FindEitherByteAvx2(p, n, a, b);
 #endif
-  const char* end = p + n;
-  const char* found = std::find_if(p, end, [a, b](char c) { return c == a || c == b; });
-  return static_cast<std::size_t>(found - p);
+  return FindEitherByteScalar(p, n, a, b);
 }
 
 }  // namespace varnok

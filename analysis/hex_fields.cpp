@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cpu_features.h"
+#include "hex_fields_variants.h"
 #include "text/hex_digit.h"
 
 #if defined(__x86_64__)
@@ -58,6 +59,21 @@ bool ByteCountOk(std::int32_t byte_count, int line_length) { return byte_count =
 
 namespace {
 
+// The length without its line feed of the S1, S2 or S3 record at line, among the n characters there, when its byte
+// count (15 to 255) puts a line feed at its end within them; else 0. Its checksum and its digits are not checked.
+inline std::size_t WholeRecordLength(const char* line, std::size_t n) {
+  if (n < 4 || line[0] != 'S' || line[1] < '1' || line[1] > '3') return 0;
+  // A byte count field with a character that is not a hex digit reads above 255, or fails the digit check later.
+  const std::uint32_t byte_count = Pair(line + 2);
+  if (byte_count < 15 || byte_count > 255) return 0;
+  const std::size_t length = 4 + 2 * std::size_t{byte_count};
+  return length < n && line[length] == '\n' ? length : 0;
+}
+
+inline WholeRecord Whole(const char* line, std::size_t length) {
+  return {HexToInt(line + 4, 2 * (line[1] - '0' + 1)), static_cast<std::uint32_t>(length)};
+}
+
 #if defined(__x86_64__)
 // Digit values of the characters summed so far, in the first and in the second place of each pair.
 // A byte lane takes at most 15 per load; runs are at most 520 characters (17 loads), so lanes never
@@ -99,30 +115,6 @@ __attribute__((target("avx2"), always_inline)) inline bool DecodeSixteenAvx2(con
   return true;
 }
 
-// DecodeHexBytes for count bytes: 32 at a time, then 16; a group with a character that is not a hex digit, and the
-// bytes after the last group, follow the pair table.
-__attribute__((target("avx2"))) void DecodeHexBytesAvx2(const char* p, std::int32_t count, std::uint8_t* out) {
-  std::int32_t i = 0;
-  for (; i + 32 <= count; i += 32) {
-    __m256i fine_low, fine_high;
-    const __m256i low = DigitValues(p + 2 * i, fine_low);
-    const __m256i high = DigitValues(p + 2 * i + 32, fine_high);
-    if (_mm256_movemask_epi8(_mm256_and_si256(fine_low, fine_high)) != -1) {
-      for (std::int32_t k = i; k < i + 32; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
-      continue;
-    }
-    const __m256i weights = _mm256_set1_epi16(0x0110);
-    const __m256i words = _mm256_packus_epi16(_mm256_maddubs_epi16(low, weights), _mm256_maddubs_epi16(high, weights));
-    // packus interleaves the halves' 8-byte groups lane by lane; 0xD8 puts them back in order.
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(words, 0xD8));
-  }
-  for (; i + 16 <= count; i += 16) {
-    if (DecodeSixteenAvx2(p + 2 * i, out + i)) continue;
-    for (std::int32_t k = i; k < i + 16; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
-  }
-  for (; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
-}
-
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const __m256i& v) {
   const __m256i sad = _mm256_sad_epu8(v, _mm256_setzero_si256());
   const __m128i folded = _mm_add_epi64(_mm256_castsi256_si128(sad), _mm256_extracti128_si256(sad, 1));
@@ -153,68 +145,114 @@ __attribute__((target("avx2"), always_inline)) inline bool SumHexPairsInline(con
   return true;
 }
 
-__attribute__((target("avx2"))) bool SumHexPairsAvx2(const char* p, std::size_t chars, std::uint32_t& sum) {
-  return SumHexPairsInline(p, chars, sum);
+#endif
+
+}  // namespace
+
+bool ChecksumOkScalar(const char* p, std::int32_t m) {
+  std::uint32_t sum = 0;
+  for (std::int32_t k = 0; k < m; ++k) sum += Pair(p + 2 * k);
+  return (sum & 0xFF) == 0xFF;
 }
 
-// WholeDataRecords on a CPU with AVX2.
-__attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, std::size_t n, WholeRecord* records,
-                                                                  std::size_t max) {
+std::size_t WholeDataRecordsScalar(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
   std::size_t count = 0;
   std::size_t at = 0;
-  while (count < max && n - at >= 4) {
+  while (count < max) {
     const char* line = p + at;
-    // A byte count field with a character that is not a hex digit reads above 255 or fails the sum below.
-    if (line[0] != 'S' || line[1] < '1' || line[1] > '3') break;
-    const std::uint32_t byte_count = Pair(line + 2);
-    if (byte_count < 15 || byte_count > 255) break;
-    const std::size_t length = 4 + 2 * std::size_t{byte_count};
-    if (length >= n - at || line[length] != '\n') break;
+    const std::size_t length = WholeRecordLength(line, n - at);
+    if (length == 0) break;
     std::uint32_t sum = 0;
-    if (!SumHexPairsInline(line + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) break;
-    records[count++] = {HexToInt(line + 4, 2 * (line[1] - '0' + 1)), static_cast<std::uint32_t>(length)};
+    bool digits = true;
+    for (std::size_t k = 2; k < length; k += 2) {
+      digits = digits && kDigit[static_cast<unsigned char>(line[k])] >= 0 &&
+               kDigit[static_cast<unsigned char>(line[k + 1])] >= 0;
+      sum += Pair(line + k);
+    }
+    if (!digits || (sum & 0xFF) != 0xFF) break;
+    records[count++] = Whole(line, length);
     at += length + 1;
   }
   return count;
 }
 
-#endif
+void DecodeHexBytesScalar(const char* p, std::int32_t count, std::uint8_t* out) {
+  for (std::int32_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
+}
 
-}  // namespace
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) bool ChecksumOkAvx2(const char* p, std::int32_t m) {
+  std::uint32_t sum = 0;
+  if (m >= 16 && m <= 260 && SumHexPairsInline(p, 2 * static_cast<std::size_t>(m), sum)) return (sum & 0xFF) == 0xFF;
+  // Short runs gain nothing from the vector sum, and a character that is not a hex digit follows the pair table.
+  return ChecksumOkScalar(p, m);
+}
+
+__attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, std::size_t n, WholeRecord* records,
+                                                                  std::size_t max) {
+  std::size_t count = 0;
+  std::size_t at = 0;
+  while (count < max) {
+    const char* line = p + at;
+    const std::size_t length = WholeRecordLength(line, n - at);
+    std::uint32_t sum = 0;
+    if (length == 0 || !SumHexPairsInline(line + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) break;
+    records[count++] = Whole(line, length);
+    at += length + 1;
+  }
+  return count;
+}
+
+// DecodeHexBytes for count bytes: 32 at a time, then 16; a group with a character that is not a hex digit, and the
+// bytes after the last group, follow the pair table.
+__attribute__((target("avx2"))) void DecodeHexBytesAvx2(const char* p, std::int32_t count, std::uint8_t* out) {
+  std::int32_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    __m256i fine_low, fine_high;
+    const __m256i low = DigitValues(p + 2 * i, fine_low);
+    const __m256i high = DigitValues(p + 2 * i + 32, fine_high);
+    if (_mm256_movemask_epi8(_mm256_and_si256(fine_low, fine_high)) != -1) {
+      for (std::int32_t k = i; k < i + 32; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
+      continue;
+    }
+    const __m256i weights = _mm256_set1_epi16(0x0110);
+    const __m256i words = _mm256_packus_epi16(_mm256_maddubs_epi16(low, weights), _mm256_maddubs_epi16(high, weights));
+    // packus interleaves the halves' 8-byte groups lane by lane; 0xD8 puts them back in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(words, 0xD8));
+  }
+  for (; i + 16 <= count; i += 16) {
+    if (DecodeSixteenAvx2(p + 2 * i, out + i)) continue;
+    for (std::int32_t k = i; k < i + 16; ++k) out[k] = static_cast<std::uint8_t>(Pair(p + 2 * k));
+  }
+  for (; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
+}
+#endif
 
 bool ChecksumOk(const char* p, std::int32_t m) {
 #if defined(__x86_64__)
-  if (UseAvx2() && m >= 16 && m <= 260) {
-    std::uint32_t sum = 0;
-    if (SumHexPairsAvx2(p, 2 * static_cast<std::size_t>(m), sum)) return (sum & 0xFF) == 0xFF;
-  }
+  static const bool avx2 = CpuHasAvx2();
+  if (avx2) return ChecksumOkAvx2(p, m);
 #endif
-  const std::int32_t n = m - 1;
-  std::uint32_t sum = 0;
-  for (std::int32_t k = 0; k < n; ++k) sum += Pair(p + 2 * k);
-  sum += Pair(p + 2 * n);
-  return (sum & 0xFF) == 0xFF;
+  return ChecksumOkScalar(p, m);
 }
 
 std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
 #if defined(__x86_64__)
-  if (UseAvx2()) return WholeDataRecordsAvx2(p, n, records, max);
+  static const bool avx2 = CpuHasAvx2();
+  if (avx2) return WholeDataRecordsAvx2(p, n, records, max);
 #endif
-  (void)p;
-  (void)n;
-  (void)records;
-  (void)max;
-  return 0;
+  return WholeDataRecordsScalar(p, n, records, max);
 }
 
 void DecodeHexBytes(const char* p, std::int32_t count, std::uint8_t* out) {
 #if defined(__x86_64__)
-  if (UseAvx2()) {
+  static const bool avx2 = CpuHasAvx2();
+  if (avx2) {
     DecodeHexBytesAvx2(p, count, out);
     return;
   }
 #endif
-  for (std::int32_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(Pair(p + 2 * i));
+  DecodeHexBytesScalar(p, count, out);
 }
 
 }  // namespace varnok

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "analysis/text_input.h"
-#include "both_paths.h"
 
 namespace varnok {
 namespace {
@@ -35,10 +34,7 @@ std::vector<int> Results(const std::vector<Read>& reads) {
   return out;
 }
 
-class LineReading : public BothPaths {};
-INSTANTIATE_TEST_SUITE_P(Paths, LineReading, ::testing::Bool(), PathName);
-
-TEST_P(LineReading, ReturnsLineLengthsEmptyLinesAndEnd) {
+TEST(LineReading, ReturnsLineLengthsEmptyLinesAndEnd) {
   const std::string long_line(1030, 'A');
   const struct {
     const char* name;
@@ -115,7 +111,7 @@ std::vector<Read> Reference(const std::string& bytes) {
 }
 
 // Lines, carriage returns and 0x1A that straddle the input's block boundaries read as in one piece.
-TEST_P(LineReading, BlockBoundariesDoNotMatter) {
+TEST(LineReading, BlockBoundariesDoNotMatter) {
   const std::size_t block = TextModeInput::kBlockSize;
   std::string text;
   unsigned seed = 12345;
@@ -135,8 +131,7 @@ TEST_P(LineReading, BlockBoundariesDoNotMatter) {
     }
   }
   const std::string cut = text + "tail\x1A" "never\n";
-  // Each path has its own file: the test cases may run at the same time.
-  const std::string path = ::testing::TempDir() + "/blocks-" + PathName({GetParam(), 0}) + ".txt";
+  const std::string path = ::testing::TempDir() + "/blocks.txt";
   for (const std::string& bytes : {text, cut}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     const auto expected = Reference(bytes);

@@ -28,8 +28,7 @@ struct WholeRecord {
 // The S1, S2 and S3 records one after the other from p, at most `max` of them, for as long as each reads, within the
 // n characters there, exactly as the general reading of a line reads it and passes its checks: a line feed stands
 // where its byte count puts the line's end, every character after the type is a hex digit, the checksum holds and
-// the line is long enough for the fast checks (a byte count of 15 or more). Returns how many; none whenever the AVX2
-// paths are off.
+// the line is long enough for the fast checks (a byte count of 15 or more). Returns how many.
 std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max);
 
 // Low byte of the two-character field at p.
