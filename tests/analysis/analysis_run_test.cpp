@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "support/display_contract.h"
+#include "support/no_memory.h"
 #include "support/shown_result.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
 namespace {
 
+using test::kThreeLines;
 using test::Record;
 using test::ShownResult;
 
@@ -32,8 +34,6 @@ void Analyse(Outcome& o, const std::string& input, bool map = false) {
   o.display.Show(o.result);
 }
 
-const std::string kThreeLines =
-    "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
 const std::string kOk = "Parsing successfully finished...";
 
 // What a user reads in the nine fields after a run, empty meaning the field stays empty.
@@ -279,11 +279,9 @@ TEST(AnalysisRun, FileErrors) {
   std::remove(fifo.c_str());
 }
 
-void* NoMemory(std::size_t) { return nullptr; }
-
 TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
   Outcome o;
-  o.state.DataBlocks.SetAllocator(&NoMemory, &std::free);
+  o.state.DataBlocks.SetAllocator(&test::NoMemory, &std::free);
   Analyse(o, "S00600004844521B\n" + Record(1, 0x100, {1, 2}) + "\nS9030000FC\n", true);
   EXPECT_EQ(o.result.kind, RunKind::OutOfMemory);
   EXPECT_EQ(o.result.line, 2);

@@ -101,10 +101,7 @@ TEST_P(Vectorised, ByteCountAndChecksum) {
 // in every part of the run, agree with the pair-by-pair field values.
 TEST_P(Vectorised, ChecksumAndBytesAgreeWithTheDigitRulesForEveryLength) {
   unsigned seed = 7;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return seed >> 16;
-  };
+  auto next = [&seed] { return test::NextRandom(seed); };
   const std::string digits = "0123456789abcdefABCDEF";
   for (int m = 1; m <= 256; ++m) {
     for (int variant = 0; variant < 24; ++variant) {

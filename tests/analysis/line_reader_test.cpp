@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "analysis/text_input.h"
+#include "support/files.h"
+#include "support/srec_builder.h"
 
 namespace varnok {
 namespace {
@@ -116,8 +116,7 @@ TEST(LineReading, BlockBoundariesDoNotMatter) {
   std::string text;
   unsigned seed = 12345;
   while (text.size() < 3 * block) {
-    seed = seed * 1103515245 + 12345;
-    const unsigned pick = (seed >> 16) % 100;
+    const unsigned pick = test::NextRandom(seed) % 100;
     if (pick < 2) {
       text += std::string(block / 3, '\r');
     } else if (pick < 4) {
@@ -131,9 +130,8 @@ TEST(LineReading, BlockBoundariesDoNotMatter) {
     }
   }
   const std::string cut = text + "tail\x1A" "never\n";
-  const std::string path = ::testing::TempDir() + "/blocks.txt";
   for (const std::string& bytes : {text, cut}) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    const std::string path = test::WriteFile("blocks.txt", bytes);
     const auto expected = Reference(bytes);
     ASSERT_GT(expected.size(), 100u);
     EXPECT_TRUE(ReadAll(TextModeInput::Open(path)) == expected);
@@ -142,7 +140,6 @@ TEST(LineReading, BlockBoundariesDoNotMatter) {
       EXPECT_TRUE(ReadAll(TextModeInput::FromMemory(bytes, small)) == expected) << small;
     }
   }
-  std::remove(path.c_str());
 }
 
 TEST(TextModeInput, OpenRefusesMissingFilesAndFolders) {

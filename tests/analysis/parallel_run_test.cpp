@@ -15,6 +15,7 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/record_warnings.h"
+#include "support/no_memory.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -37,8 +38,6 @@ struct Seen : AnalysisDisplay {
     return reports.size() != cancel_at;
   }
 };
-
-void* NoMemory(std::size_t) { return nullptr; }
 
 // Takes the kept records as a map would: runs that follow one another up the addresses come out as one block,
 // however the run hands them over. With no_memory it refuses every record.
@@ -69,7 +68,7 @@ Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
   Seen seen;
   seen.cancel_at = s.cancel_at;
   AnalysisState state;
-  if (s.no_memory) state.DataBlocks.SetAllocator(&NoMemory, &std::free);
+  if (s.no_memory) state.DataBlocks.SetAllocator(&test::NoMemory, &std::free);
   RunRequest request;
   request.map_option = s.keep;
   request.ranges = s.keep;
@@ -128,8 +127,7 @@ void ExpectSame(const std::string& input, const Setting& many) {
 std::string Data(unsigned& seed, std::size_t n) {
   std::string data;
   for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    data += static_cast<char>(seed >> 16);
+    data += static_cast<char>(test::NextRandom(seed));
   }
   return data;
 }
@@ -138,8 +136,7 @@ std::string Data(unsigned& seed, std::size_t n) {
 std::string RandomRecords(unsigned seed, int count, bool broken) {
   std::string text;
   for (int i = 0; i < count; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    const unsigned pick = (seed >> 16) % 100;
+    const unsigned pick = test::NextRandom(seed) % 100;
     const int type = static_cast<int>("012335789"[pick % 9] - '0');
     std::string line = Record(type, seed * 7919u, Data(seed, type == 0 ? pick % 30 : pick % 40));
     if (broken && pick < 4) {

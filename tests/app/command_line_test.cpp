@@ -5,26 +5,20 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using varnok::test::Slurp;
 
 struct Outcome {
   int status = -1;
   std::string out;
   std::string err;
 };
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs the program with the arguments (shell words) in the environment (env's words); a run that would open the
 // window is cut short after 10 seconds.

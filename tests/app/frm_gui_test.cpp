@@ -33,6 +33,7 @@
 #include <fstream>
 #include <sstream>
 #include <functional>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,7 @@
 #include "cli/scan.h"
 #include "support/file_size_cap.h"
 #include "support/modal_answerer.h"
+#include "support/no_memory.h"
 #include "support/srec_builder.h"
 #include "ui/platform.h"
 
@@ -58,7 +60,7 @@ std::string Line(int type, std::uint32_t address, const std::string& payload = {
   return test::Record(type, address, payload) + "\n";
 }
 
-const char kThreeLines[] = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+const QByteArray kThreeLines = QByteArray::fromStdString(test::kThreeLines);
 
 // What a modal box showed before the catcher dismissed it.
 struct Shown {
@@ -69,32 +71,29 @@ struct Shown {
   QString kind;
 };
 
-// Dismisses every modal dialog as soon as it appears and records what it showed.
+// Dismisses every modal dialog as soon as it appears, for as long as it lives, and records what it showed.
 class ModalCatcher {
  public:
-  ModalCatcher() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
-      Shown shown;
-      shown.caption = dialog->windowTitle();
-      shown.kind = QString::fromLatin1(dialog->metaObject()->className());
-      if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
-        shown.text = box->text();
-        shown.icon = box->icon();
-        shown.plain = box->textFormat() == Qt::PlainText;
-        QCOMPARE(box->buttons().size(), 1);
-        QCOMPARE(box->standardButtons(), QMessageBox::Ok);
-      }
-      seen.push_back(shown);
-      dialog->reject();
-    });
-    timer_.start(5);
-  }
+  ModalCatcher() : answerer_([this](QDialog& dialog) { Catch(dialog); }, std::numeric_limits<int>::max()) {}
   std::vector<Shown> seen;
 
  private:
-  QTimer timer_;
+  void Catch(QDialog& dialog) {
+    Shown shown;
+    shown.caption = dialog.windowTitle();
+    shown.kind = QString::fromLatin1(dialog.metaObject()->className());
+    if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+      shown.text = box->text();
+      shown.icon = box->icon();
+      shown.plain = box->textFormat() == Qt::PlainText;
+      QCOMPARE(box->buttons().size(), 1);
+      QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+    }
+    seen.push_back(shown);
+    dialog.reject();
+  }
+
+  test::ModalAnswerer answerer_;
 };
 
 // The main window's controls, found in its widget tree by their names.
@@ -859,7 +858,7 @@ class FrmGuiTest : public QObject {
     const std::string folder = QFile::encodeName(dir_.path()).toStdString() + "/";
     const std::string latin1 = "lat\xE9.srec";
     // Qt opens files by UTF-8 text, so these names are made through the system's own calls.
-    std::ofstream(folder + latin1) << kThreeLines;
+    std::ofstream(folder + latin1) << test::kThreeLines;
     const QByteArray in_url = "file://" + QByteArray::fromStdString(folder + latin1).toPercentEncoding("/");
     const struct {
       const char* way;
@@ -896,7 +895,7 @@ class FrmGuiTest : public QObject {
     }
 
     const std::string broken = "new\nline.s";
-    std::ofstream(folder + broken) << kThreeLines;
+    std::ofstream(folder + broken) << test::kThreeLines;
     Write(Ini(), "[app]\ntop=16\nleft=20\n[file]\nname=old.s\npath=/old/\n");
     {
       Tfrm_GUI frm(Ini().toStdString());
@@ -1086,7 +1085,7 @@ class FrmGuiTest : public QObject {
     const QString file = Sample(QStringLiteral("oom.s"), kThreeLines);
     Tfrm_GUI frm(Ini().toStdString());
     frm.SetOpenFileDialog([&](QWidget*, const QString&) { return file; });
-    frm.SetBlockAllocator([](std::size_t) -> void* { return nullptr; }, &std::free);
+    frm.SetBlockAllocator(&test::NoMemory, &std::free);
     QTest::mouseClick(Ui(frm).btn_Open, Qt::LeftButton);
     Ui(frm).chk_GenMap->setChecked(true);
     ModalCatcher catcher;

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "support/files.h"
 #include "support/sanitizer.h"
 #include "support/srec_builder.h"
 
@@ -22,13 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using varnok::test::Slurp;
 
 // The CPU time the process has used, in clock ticks.
 long CpuTicks(pid_t pid) {

@@ -3,10 +3,7 @@
 // short never runs into the next one's line, and nothing leaks.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -14,6 +11,7 @@
 
 #include "cli/scan.h"
 #include "support/failing_allocation.h"
+#include "support/files.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -50,12 +48,6 @@ Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) 
   return {status, out_buffer.Text(), err_buffer.Text(), ran_through, leaked};
 }
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-  const std::string path = ::testing::TempDir() + "varnok_scan_alloc_" + std::to_string(::getpid()) + "_" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  return path;
-}
-
 // Whether every report starts a line of its own, a report after one cut short included.
 bool ReportsStartLines(const std::string& out) {
   for (const std::string start : {"File: ", "{\"status\""}) {
@@ -70,8 +62,8 @@ TEST(ScanAllocation, EveryFailedAllocationEndsInOutOfMemoryOrTheFullReport) {
   // Data in separate ranges, a start vector, and a module name with bytes that JSON escapes.
   const std::string image = test::Record(0, 0, "a\\\"\x01\xE9") + "\n" + test::Record(1, 0x100, std::string(40, 'x')) +
                             "\n" + test::Record(1, 0x2000, "\"\\y") + "\n" + test::Record(9, 0x100, "") + "\n";
-  const std::string good = WriteFile("good.s", image);
-  const std::string bad = WriteFile("bad.s", image + "S9030000FD\n");
+  const std::string good = test::WriteFile("good.s", image);
+  const std::string bad = test::WriteFile("bad.s", image + "S9030000FD\n");
   const struct {
     std::vector<std::string> args;
     bool for_good;

@@ -13,13 +13,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/files.h"
+#include "support/no_memory.h"
 #include "support/sanitizer.h"
 #include "support/srec_builder.h"
 
@@ -38,28 +39,11 @@ Result Scan(const std::vector<std::string>& args, const ScanContext& context = {
   return {status, out.str(), err.str()};
 }
 
-// A folder of this test program's own, removed when it ends: ctest runs test cases side by side, each in a
-// process of its own, and they must not share files.
-const std::string& TestDir() {
-  static const std::string dir = [] {
-    std::string pattern = ::testing::TempDir() + "varnok_scan_test_XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
-  static const struct Remover {
-    ~Remover() { std::filesystem::remove_all(dir); }
-  } remover;
-  return dir;
-}
+using test::kThreeLines;
+using test::Slurp;
+using test::TestDir;
+using test::WriteFile;
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-  const std::string path = TestDir() + "/" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  return path;
-}
-
-const std::string kThreeLines =
-    "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
 const std::string kThreeLinesReport =
     "Analyser status: Parsing successfully finished...\nModule name: HDR\nVersion.Revision:\nDescription:\n"
     "Total records: 3\nTotal databytes: 16\nHighest address: 0x0000000F\nLowest address: 0x00000000\n"
@@ -73,11 +57,6 @@ int Shell(const std::string& command) {
   const int raw = std::system(command.c_str());
   if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
   return WEXITSTATUS(raw);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(Scan, PrintsTheNineFieldsAndExitStatus) {
@@ -225,11 +204,9 @@ TEST(Scan, JsonWithMapIsOneValidObject) {
   EXPECT_TRUE(nlohmann::json::parse(empty.out)["map"]["rows"].empty());
 }
 
-void* NoMemory(std::size_t) { return nullptr; }
-
 ScanContext NoMemoryContext() {
   ScanContext context;
-  context.allocate = &NoMemory;
+  context.allocate = &test::NoMemory;
   return context;
 }
 
@@ -447,7 +424,7 @@ TEST(Scan, ReportThatCannotBeWrittenExitsWithFour) {
   for (const auto& c : cases) {
     const int status = Shell(std::string(VARNOK_SCAN_PATH) + " " + file + " " + c.redirect + " 2>" + err_path);
     EXPECT_EQ(status, kScanOutputError) << c.redirect;
-    EXPECT_EQ(ReadFile(err_path), std::string("varnok-scan: cannot write output: ") + c.reason + "\n") << c.redirect;
+    EXPECT_EQ(Slurp(err_path), std::string("varnok-scan: cannot write output: ") + c.reason + "\n") << c.redirect;
   }
   // Quiet mode writes nothing, so nothing can fail.
   EXPECT_EQ(Shell(std::string(VARNOK_SCAN_PATH) + " -q " + file + " >/dev/full"), kScanSuccess);
@@ -471,8 +448,8 @@ TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
     ASSERT_TRUE(status == kScanSuccess || status == kScanOutOfMemory) << megabytes << " MB: " << status;
     if (status == kScanOutOfMemory) {
       ++out_of_memory;
-      EXPECT_EQ(ReadFile(err_path), "Out of memory!!\n") << megabytes << " MB";
-      EXPECT_EQ(ReadFile(out_path).substr(0, 33), "Analyser status: Out of memory!!\n") << megabytes << " MB";
+      EXPECT_EQ(Slurp(err_path), "Out of memory!!\n") << megabytes << " MB";
+      EXPECT_EQ(Slurp(out_path).substr(0, 33), "Analyser status: Out of memory!!\n") << megabytes << " MB";
     }
   }
   EXPECT_GT(out_of_memory, 0);
@@ -545,7 +522,7 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
     } else {
       EXPECT_EQ(err, c.end) << label;
     }
-    EXPECT_NE(ReadFile(out_path).find("Analyser status: "), std::string::npos) << label;
+    EXPECT_NE(Slurp(out_path).find("Analyser status: "), std::string::npos) << label;
   }
   std::remove(large.c_str());
 }

@@ -16,11 +16,11 @@
 #include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/file_size_cap.h"
+#include "support/files.h"
 
 namespace varnok::settings {
 namespace {
@@ -38,12 +38,7 @@ class IniFileTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   void Put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Get() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Get() const { return test::Slurp(path_); }
 
   fs::path dir_;
   std::string path_;
@@ -164,8 +159,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     if (type == fs::file_type::symlink) {
       shown += fs::read_symlink(entry.path()).string();
     } else if (type == fs::file_type::regular) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      shown.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      shown += test::Slurp(entry.path());
     }
   }
   return entries;

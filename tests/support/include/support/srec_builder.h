@@ -22,4 +22,13 @@ std::string Record(int type, std::uint32_t address, const std::vector<std::uint8
 // The lines, each ended by "\n".
 std::string Lines(const std::vector<std::string>& lines);
 
+// A small file that parses: an S0 header "HDR", one S1 record of the 16 bytes 00 to 0F at 0x0000, and an S9 record.
+inline const std::string kThreeLines = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+
+// Steps the tests' pseudo-random sequence that seed holds and returns its next number, 0 to 65535.
+inline unsigned NextRandom(unsigned& seed) {
+  seed = seed * 1103515245u + 12345u;
+  return seed >> 16;
+}
+
 }  // namespace varnok::test
