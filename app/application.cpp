@@ -96,7 +96,7 @@ void ReportOutOfMemory(QWidget* owner) {
   static bool ending = false;
   if (ending) return;
   ending = true;
-  ui::ShowErrorDialog(owner, QStringLiteral("Out of memory!!"));
+  ui::ShowOutOfMemory(owner);
   QTimer::singleShot(0, qApp, [] {
     ending = false;
     QCoreApplication::quit();

@@ -23,8 +23,10 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "about/frm_about.h"
+#include "analysis/progress_percent.h"
 #include "analysis/run_summary.h"
 #include "app/application.h"
 #include "app/file_name.h"
@@ -196,11 +198,11 @@ Tfrm_GUI::~Tfrm_GUI() = default;
 void Tfrm_GUI::SetOpenFileDialog(OpenFileDialog dialog) { open_file_dialog_ = std::move(dialog); }
 
 void Tfrm_GUI::SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate) {
-  state_.DataBlocks.SetAllocator(allocate, deallocate);
+  allocate_ = allocate;
+  deallocate_ = deallocate;
 }
 
 void Tfrm_GUI::btn_OpenClick() {
-  if (Running()) return;
   const QString chosen = open_file_dialog_(this, last_chosen_);
   if (chosen.isEmpty()) return;
   ChooseFile(PathBytes(chosen));
@@ -229,14 +231,14 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
 void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
 
 void Tfrm_GUI::OpenFile(const std::string& file) {
-  if (Running()) return;
+  // The command line and a drop come here without the greyed buttons.
+  if (busy_) return;
   // The dialog hands over a clean absolute path; a path from outside becomes one.
   ChooseFile(AbsolutePath(file, CurrentFolder()));
   btn_ParseClick();
 }
 
 void Tfrm_GUI::btn_ParseClick() {
-  if (Running()) return;
   RunRequest request;
   request.path = InputPath();
   request.map_option = chk_GenMap->isChecked();
@@ -246,63 +248,69 @@ void Tfrm_GUI::btn_ParseClick() {
   delete frm_Data;
   ClearResultFields();
   SetStatusColour(StatusColour::Black);
-  worker_ = std::make_unique<RunWorker>(std::move(request), state_, state_.DataBlocks.Allocator(),
-                                        state_.DataBlocks.Deallocator());
-  connect(worker_.get(), &RunWorker::progressed, this, &Tfrm_GUI::RunProgressed);
-  connect(worker_.get(), &RunWorker::readingEnded, this, &Tfrm_GUI::RunReadingEnded);
-  connect(worker_.get(), &RunWorker::finished, this, &Tfrm_GUI::RunFinished);
-  run_state_ = RunState::Reading;
-  busy_ = std::make_unique<ui::BusyCursor>();
+  auto job = std::make_unique<RunJob>(std::move(request), allocate_, deallocate_);
+  connect(job.get(), &RunJob::progressed, this, &Tfrm_GUI::RunProgressed);
+  connect(job.get(), &RunJob::fillStarted, this, &Tfrm_GUI::RunFillStarted);
+  connect(job.get(), &RunJob::finished, this, &Tfrm_GUI::RunFinished);
+  try {
+    job->Start(thread_start_);
+  } catch (const std::system_error&) {
+    // A thread that cannot be made means the process ran out of room for its stack: the run never began.
+    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}});
+    ReportOutOfMemory(this);
+    return;
+  }
+  job_ = std::move(job);
+  SetBusy(true);
+  wait_cursor_ = std::make_unique<ui::BusyCursor>();
   phase_clock_.start();
-  worker_->Start();
 }
 
-void Tfrm_GUI::RunProgressed(RunWorker::Phase phase, quint64 done, quint64 total) {
-  // A report of the reading that was still queued when the reading ended belongs to a phase that is over.
-  if ((phase == RunWorker::Phase::Reading) != (run_state_ == RunState::Reading)) return;
+void Tfrm_GUI::SetBusy(bool busy) {
+  busy_ = busy;
+  // Greyed rather than ignored, so that a user sees why a click does nothing; "About" stays, as the run has a thread
+  // of its own.
+  for (QWidget* command : {static_cast<QWidget*>(btn_Open), static_cast<QWidget*>(btn_Parse),
+                           static_cast<QWidget*>(chk_GenMap), static_cast<QWidget*>(btn_Map)}) {
+    command->setEnabled(!busy);
+  }
+}
+
+void Tfrm_GUI::RunProgressed(RunJob::Phase phase, quint64 done, quint64 total) {
   if (phase_clock_.elapsed() < progress_delay_.count()) return;
-  const quint64 percent = total == 0 ? 0 : std::min(done, total) * 100 / total;
-  const QString text = (phase == RunWorker::Phase::Reading ? QStringLiteral("Parsing... %1 %")
-                                                           : QStringLiteral("Building memory map... %1 %"))
-                           .arg(percent);
+  const QString text = (phase == RunJob::Phase::Reading ? QStringLiteral("Parsing... %1 %")
+                                                        : QStringLiteral("Building memory map... %1 %"))
+                           .arg(ProgressPercent(done, total));
   if (lbl_Stat->text() != text) ShowStatusText(text);
 }
 
-void Tfrm_GUI::RunReadingEnded() {
-  const RunResult& result = worker_->Result();
-  if (!result.Parsed() || !worker_->MapOption() || run_state_ != RunState::Reading) return;
-  // The summary of a valid file is final: the fill only adds the map.
-  for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
-  run_state_ = RunState::Filling;
+void Tfrm_GUI::RunFillStarted(const RunResult& reading) {
+  for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(reading, field));
   phase_clock_.start();
 }
 
-void Tfrm_GUI::RunFinished() {
-  const std::unique_ptr<RunWorker> worker = std::move(worker_);
-  const bool filled = run_state_ == RunState::Filling;
-  std::unique_ptr<MapGrid> map = worker->TakeMap();
-  RunResult result = worker->Result();
-  if (worker->FillOutOfMemory()) result = RunResult{RunKind::OutOfMemory, 0, {}, result.header};
-  const bool fill_cancelled = worker->FillCancelled();
-  bool out_of_memory = result.kind == RunKind::OutOfMemory;
+void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
+  job_.reset();
+  bool out_of_memory = outcome.result.kind == RunKind::OutOfMemory;
   try {
-    if (filled && fill_cancelled) {
+    if (outcome.map_cancelled) {
       SetStatusColour(StatusColour::Maroon);
       ShowStatusText(QStringLiteral("Memory map cancelled"));
-    } else {
-      if (map != nullptr) OpenMapWindow(std::move(*map), result, worker->Warnings());
-      ShowResult(result);
+    } else if (!outcome.failure) {
+      if (outcome.map != nullptr) OpenMapWindow(std::move(*outcome.map), outcome.result, outcome.warnings);
+      ShowResult(outcome.result);
     }
   } catch (const std::bad_alloc&) {
     // Memory ran out outside the run (the map window, a text): the window and the map go first, so that the dialog
     // has memory to show.
     delete frm_Data;
-    map.reset();
-    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, result.header});
+    if (outcome.map != nullptr) *outcome.map = MapGrid();
+    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header});
     out_of_memory = true;
   }
-  run_state_ = RunState::Idle;
-  busy_.reset();
+  SetBusy(false);
+  wait_cursor_.reset();
+  if (outcome.failure) ui::ShowExceptionReport(this, *outcome.failure);
   if (out_of_memory) ReportOutOfMemory(this);
   if (close_pending_) {
     close_pending_ = false;
@@ -316,15 +324,8 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileW
   if (map_placement_) window->SetPlacement(*map_placement_);
   // The saved map reads as varnok-scan --map prints it.
   window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
-  // While the map is saved, the run's commands wait as they do for a run, and a close stops the save first.
-  connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
-    run_state_ = saving ? RunState::Saving : RunState::Idle;
-    // The close deletes the map window, which is still inside the call that told of the save's end.
-    if (!saving && close_pending_) {
-      close_pending_ = false;
-      QTimer::singleShot(0, this, [this] { close(); });
-    }
-  });
+  // A save of the map keeps the commands greyed as a run does.
+  connect(window.get(), &Tfrm_Data::savingChanged, this, &Tfrm_GUI::SetBusy);
   frm_Data = window.release();
   frm_Data->ShowMap();
 }
@@ -340,33 +341,28 @@ void Tfrm_GUI::ClearResultFields() {
 }
 
 void Tfrm_GUI::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && (run_state_ == RunState::Reading || run_state_ == RunState::Filling)) {
-    worker_->Stop();
+  if (event->key() == Qt::Key_Escape && job_ != nullptr) {
+    job_->Stop();
     return;
   }
   QWidget::keyPressEvent(event);
 }
 
 void Tfrm_GUI::dragEnterEvent(QDragEnterEvent* event) {
-  if (!Running() && !DroppedFile(event->mimeData()).empty()) event->acceptProposedAction();
+  if (!busy_ && !DroppedFile(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void Tfrm_GUI::dropEvent(QDropEvent* event) {
-  // Like the buttons, a drop is ignored while a run goes on.
   const std::string file = DroppedFile(event->mimeData());
-  if (Running() || file.empty()) return;
+  if (file.empty()) return;
   event->acceptProposedAction();
   // The run starts once the drop is over, so that the program that dragged the file is not kept waiting.
   QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
 }
 
-void Tfrm_GUI::btn_AboutClick() {
-  if (Running()) return;
-  btn_AboutClickFor(this);
-}
+void Tfrm_GUI::btn_AboutClick() { btn_AboutClickFor(this); }
 
 void Tfrm_GUI::btn_MapClick() {
-  if (Running()) return;
   if (frm_Data) {
     frm_Data->ShowMap();
   } else {
@@ -376,11 +372,10 @@ void Tfrm_GUI::btn_MapClick() {
 
 void Tfrm_GUI::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (Running()) {
+  if (job_ != nullptr) {
     // The run stops at its next progress report; its end closes the window.
     close_pending_ = true;
-    if (worker_ != nullptr) worker_->Stop();
-    if (run_state_ == RunState::Saving && frm_Data) frm_Data->StopSaving();
+    job_->Stop();
     return;
   }
   // A close asked for while the write error of the first one is on the screen waits for that one to finish.
@@ -401,8 +396,7 @@ void Tfrm_GUI::FormClose() {
   } catch (const settings::EIniFileException& error) {
     ui::ShowExceptionReport(this, error.what());
   }
-  ClearDataBlocks(state_);
-  // The memory map is a window of its own; it goes with its owner so that the program ends.
+  // The memory map is a window of its own; it goes with its owner so that the program ends, and stops a save first.
   delete frm_Data;
 }
 

@@ -37,7 +37,7 @@ void BM_RunThroughWindow(benchmark::State& state) {
       frm.findChild<QPushButton*>(QStringLiteral("btn_Parse"))->click();
       // The run goes on beside the window; it has ended when the window is idle again. The loop sleeps until an
       // event or its 2 ms are up, as the program's own event loop would, rather than taking a core from the run.
-      while (frm.Running()) {
+      while (frm.Busy()) {
         QEventLoop loop;
         QTimer::singleShot(2, &loop, &QEventLoop::quit);
         loop.exec();

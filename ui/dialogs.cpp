@@ -26,6 +26,8 @@ void ShowErrorDialog(QWidget* parent, const QString& text) {
   ShowBox(parent, QMessageBox::Critical, QStringLiteral("Fehler"), text);
 }
 
+void ShowOutOfMemory(QWidget* parent) { ShowErrorDialog(parent, QStringLiteral("Out of memory!!")); }
+
 QString ExceptionReportText(const std::string& message) {
   std::string text = message;
   // The comparison is on the 8-bit code, so characters above 127 also get the full stop.

@@ -146,53 +146,20 @@ void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, st
     try {
       command();
     } catch (const std::bad_alloc&) {
-      ui::ShowErrorDialog(this, QStringLiteral("Out of memory!!"));
+      ui::ShowOutOfMemory(this);
     }
   });
   Grid->addAction(action);
 }
 
-void Tfrm_Data::Build(std::uint32_t lowest, std::uint32_t highest) {
-  map_.Build(lowest, highest);
-  Relayout();
-}
-
 void Tfrm_Data::SetMap(MapGrid&& map) {
   map_ = std::move(map);
-  Relayout();
-  Grid->InvalidateMarks();
-}
-
-void Tfrm_Data::Relayout() {
   row_painter_->ForgetRow();
   Grid->Reset();
   Grid->setFocus();
   // From here on the size check is attached; its first pass lets the centring through.
   Tag = 1;
   can_resize_attached_ = true;
-}
-
-void Tfrm_Data::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes) {
-  map_.FillBlock(address, length, bytes);
-  row_painter_->ForgetRow();
-  if (length <= 0) return;
-  Grid->InvalidateMarks();
-  const std::int32_t first = map_.AddressToCell(address).row;
-  const std::int32_t last = map_.AddressToCell(address + static_cast<std::uint32_t>(length) - 1u).row;
-  if (first <= last) {
-    Grid->InvalidateRows(first, last);
-  } else {
-    // The block wraps past 0xFFFFFFFF or leaves the map: its rows are not one run.
-    Grid->InvalidateRows(1, Grid->RowCount() - 1);
-  }
-}
-
-void Tfrm_Data::MarkStartVector(std::uint32_t address) {
-  map_.MarkStartVector(address);
-  row_painter_->ForgetRow();
-  Grid->InvalidateMarks();
-  const CellPos cell = map_.AddressToCell(address);
-  Grid->InvalidateCell(cell.column, cell.row);
 }
 
 void Tfrm_Data::ShowMap() {

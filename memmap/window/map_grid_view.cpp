@@ -47,8 +47,6 @@ void MapGridView::SetOnMouseMove(MouseMoveHandler handler) { on_mouse_move_ = st
 
 void MapGridView::SetMarksSource(MarksSource source) { marks_bar_->SetMarksSource(std::move(source)); }
 
-void MapGridView::InvalidateMarks() { marks_bar_->InvalidateMarks(); }
-
 void MapGridView::Reset() {
   row_ = 1;
   layout_.SetRowCount(grid_.RowCount());
@@ -91,11 +89,6 @@ void MapGridView::InvalidateRows(std::int32_t first, std::int32_t last) {
   if (first > last) return;
   viewport()->update(
       QRect(0, layout_.RowTop(first), viewport()->width(), (last - first + 1) * GridLayout::kRowPitch));
-}
-
-void MapGridView::InvalidateCell(std::int32_t column, std::int32_t row) {
-  const QRect rect = CellRect(column, row);
-  if (!rect.isEmpty()) viewport()->update(rect);
 }
 
 void MapGridView::UpdateScrollRange() {

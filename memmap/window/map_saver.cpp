@@ -1,8 +1,9 @@
 #include "map_saver.h"
 
-#include <algorithm>
 #include <new>
 #include <utility>
+
+#include "analysis/progress_percent.h"
 
 namespace varnok {
 
@@ -23,7 +24,7 @@ void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) 
     MapTextSave save;
     try {
       save = WriteMapText(map, path, head, [&](std::uint64_t done, std::uint64_t total) {
-        const int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
+        const int percent = static_cast<int>(ProgressPercent(done, total));
         if (percent != last_percent) {
           last_percent = percent;
           emit progressed(percent);

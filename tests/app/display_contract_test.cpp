@@ -41,8 +41,8 @@ struct MainWindowProbe {
     window.OpenFile(path);
     QElapsedTimer clock;
     clock.start();
-    while (window.Running() && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    ASSERT_FALSE(window.Running());
+    while (window.Busy() && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_FALSE(window.Busy());
   }
   std::string Shown(DisplayField field) {
     const QString name = QString::fromLatin1(ControlName(field));

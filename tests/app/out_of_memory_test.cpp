@@ -81,8 +81,7 @@ class OutOfMemoryTest : public QObject {
     QCOMPARE(frm.findChild<QLabel*>(QStringLiteral("lbl_Stat"))->text(), QStringLiteral("Out of memory!!"));
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
-    QVERIFY(frm.State().DataBlocks.empty());
-    QVERIFY(!frm.Running());
+    QVERIFY(!frm.Busy());
     QVERIFY(quit);
   }
 };

@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -103,7 +104,7 @@ bool HasInk(const QImage& image, const QRect& rect, const QColor& text, const QC
 
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
 
-void Fill(Tfrm_Data& map, std::uint32_t address, const std::string& bytes) {
+void Fill(varnok::MapGrid& map, std::uint32_t address, const std::string& bytes) {
   map.FillBlock(address, static_cast<std::int32_t>(bytes.size()), reinterpret_cast<const std::uint8_t*>(bytes.data()));
 }
 
@@ -128,7 +129,7 @@ const QColor kYellow(255, 255, 0);
 const QColor kFuchsia(255, 0, 255);
 
 // Three regions in a 256 KiB map: rows 9 and 10, row 129, rows 1025 to 3072.
-void FillThreeRegions(Tfrm_Data& map) {
+void FillThreeRegions(varnok::MapGrid& map) {
   Fill(map, 0x100, std::string(64, 'a'));
   Fill(map, 0x1000, "b");
   Fill(map, 0x8000, std::string(0x10000, 'c'));
@@ -215,20 +216,26 @@ class FrmDataTest : public QObject {
   // A map of 128 rows from 0x1000 with DE AD BE EF at rows 3 and 65 and across rows 81 and 82, "VERSION" in
   // row 9, and the start vector inside the first match; active, so that it takes shortcuts.
   Tfrm_Data* NewFindMap() {
-    Tfrm_Data* map = NewMap(0x00001000, 0x00001FFF);
+    Tfrm_Data* map = NewMap(0x00001000, 0x00001FFF, [](varnok::MapGrid& grid) {
+      const std::string dead_beef("\xDE\xAD\xBE\xEF");
+      Fill(grid, 0x1040, dead_beef);
+      Fill(grid, 0x1105, "VERSION");
+      Fill(grid, 0x1800, dead_beef);
+      Fill(grid, 0x1A1E, dead_beef);
+      grid.MarkStartVector(0x1041);
+    });
     if (map == nullptr || !QTest::qWaitForWindowActive(map)) return nullptr;
-    const std::string dead_beef("\xDE\xAD\xBE\xEF");
-    Fill(*map, 0x1040, dead_beef);
-    Fill(*map, 0x1105, "VERSION");
-    Fill(*map, 0x1800, dead_beef);
-    Fill(*map, 0x1A1E, dead_beef);
-    map->MarkStartVector(0x1041);
     return map;
   }
 
-  Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest, const std::string& name = "test.s19") {
+  // Shows a new map window over the map of lowest..highest that fill writes into.
+  Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest,
+                    const std::function<void(varnok::MapGrid&)>& fill = {}, const std::string& name = "test.s19") {
+    varnok::MapGrid grid;
+    grid.Build(lowest, highest);
+    if (fill) fill(grid);
     auto* map = new Tfrm_Data(owner_.get(), name);
-    map->Build(lowest, highest);
+    map->SetMap(std::move(grid));
     map->ShowMap();
     if (!QTest::qWaitForWindowExposed(map)) return nullptr;
     return map;
@@ -254,7 +261,7 @@ class FrmDataTest : public QObject {
   void layout() {
     QFETCH(QByteArray, name);
     QFETCH(QString, caption);
-    Tfrm_Data* map = NewMap(0x00000000, 0x0000000F, name.toStdString());
+    Tfrm_Data* map = NewMap(0x00000000, 0x0000000F, {}, name.toStdString());
     QVERIFY(map);
     QCOMPARE(map->windowHandle()->title(), caption);
     QCOMPARE(map->width(), 880);
@@ -379,14 +386,13 @@ class FrmDataTest : public QObject {
     QFETCH(int, row);
     QFETCH(QColor, fill);
     QFETCH(QColor, text);
-    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1000, "AB");
+      Fill(grid, 0x1020, "C");
+      grid.MarkStartVector(0x1001);
+      grid.MarkStartVector(0x1021);
+    });
     QVERIFY(map);
-    const std::uint8_t row1[] = {0x41, 0x42};
-    const std::uint8_t row2[] = {0x43};
-    map->FillBlock(0x1000, 2, row1);
-    map->FillBlock(0x1020, 1, row2);
-    map->MarkStartVector(0x1001);
-    map->MarkStartVector(0x1021);
     const QImage image = GridOf(*map)->grab().toImage();
     const QRect cell = GridOf(*map)->CellRect(column, row);
     QCOMPARE(Pixel(image, cell.center().x(), cell.top() + 2), fill.rgb());
@@ -522,10 +528,8 @@ class FrmDataTest : public QObject {
   }
 
   void closeHidesAndShowRestores() {
-    QPointer<Tfrm_Data> map = NewMap(0x00001000, 0x0000107F);
+    QPointer<Tfrm_Data> map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) { Fill(grid, 0x1000, "A"); });
     QVERIFY(map);
-    const QByteArray bytes("\x41", 1);
-    map->FillBlock(0x1000, 1, reinterpret_cast<const std::uint8_t*>(bytes.data()));
     map->resize(880, 400);
     const QRect geometry = map->geometry();
     QVERIFY(map->close());
@@ -557,12 +561,13 @@ class FrmDataTest : public QObject {
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
   // groove; the slider stays on top and the bar still pages.
   void scrollBarMarks() {
-    Tfrm_Data* map = NewMap(0x00000000, 0x0FFFFFFF);  // 8,388,608 data rows
+    Tfrm_Data* map = NewMap(0x00000000, 0x0FFFFFFF, [](varnok::MapGrid& grid) {  // 8,388,608 data rows
+      Fill(grid, 0x04000000, "quarter");
+      Fill(grid, 0x08000010, "half");
+      grid.MarkStartVector(0x0C000000);
+    });
     QVERIFY(map);
     map->resize(map->width(), 500);
-    Fill(*map, 0x04000000, "quarter");
-    Fill(*map, 0x08000010, "half");
-    map->MarkStartVector(0x0C000000);
     QScrollBar* bar = GridOf(*map)->verticalScrollBar();
     const QImage image = bar->grab().toImage();
     // Beside its marks the bar looks like a plain one in the same place.
@@ -612,10 +617,9 @@ class FrmDataTest : public QObject {
   void regionJumps() {
     QFETCH(Keys, keys);
     QFETCH(int, row);
-    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF, FillThreeRegions);
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    FillThreeRegions(*map);
     Type(*map, keys);
     QCOMPARE(GridOf(*map)->Row(), row);
   }
@@ -628,10 +632,9 @@ class FrmDataTest : public QObject {
   }
   void regionsList() {
     QFETCH(bool, double_click);
-    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF, FillThreeRegions);
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    FillThreeRegions(*map);
     GridOf(*map)->SelectRow(200);
     QStringList texts;
     int current = -1;
@@ -670,10 +673,10 @@ class FrmDataTest : public QObject {
   }
   void emptyMapSaysSo() {
     QFETCH(Keys, keys);
-    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    // A start vector alone is no data.
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) { grid.MarkStartVector(0x1010); });
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    map->MarkStartVector(0x1010);  // a start vector alone is no data
     MessageRecorder messages;
     Type(*map, keys);
     QCOMPARE(messages.texts, QStringList{"No data in this map."});
@@ -866,11 +869,12 @@ class FrmDataTest : public QObject {
     QFETCH(int, column);
     QFETCH(int, clicked);
     QFETCH(int, row);
-    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1000, std::string(128, 'r'));
+      Fill(grid, 0x1060, "row 4");
+    });
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    Fill(*map, 0x1000, std::string(128, 'r'));
-    Fill(*map, 0x1060, "row 4");
     QGuiApplication::clipboard()->clear();
     bool copied = false;
     QTimer menu_answerer;
@@ -906,9 +910,9 @@ class FrmDataTest : public QObject {
   }
   void sliderVisibleOverMarks() {
     QFETCH(double, position);
-    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF);
+    Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF,
+                            [](varnok::MapGrid& grid) { Fill(grid, 0x00000000, std::string(0x40000, 'd')); });
     QVERIFY(map);
-    Fill(*map, 0x00000000, std::string(0x40000, 'd'));
     QScrollBar* bar = GridOf(*map)->verticalScrollBar();
     bar->setValue(bar->minimum() + static_cast<int>(position * (bar->maximum() - bar->minimum())));
     const QImage image = bar->grab().toImage();
@@ -935,10 +939,9 @@ class FrmDataTest : public QObject {
   }
   void copyRow() {
     QFETCH(int, row);
-    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) { Fill(grid, 0x1020, "AB~"); });
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    Fill(*map, 0x1020, "AB~");
     GridOf(*map)->SelectRow(row);
     QTest::keyClick(map, Qt::Key_C, Qt::ControlModifier);
     std::string expected;
@@ -984,11 +987,12 @@ class FrmDataTest : public QObject {
     const QString target = folder.filePath("target.txt");
     QVERIFY(Make(at_path, path));
     QVERIFY(Make(at_target, target));
-    Tfrm_Data* map = NewMap(0x00001000, 0x00002FFF);
+    Tfrm_Data* map = NewMap(0x00001000, 0x00002FFF, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1020, "AB");
+      for (std::uint32_t address = 0x1100; address < 0x2000; address += 0x40) Fill(grid, address, "x");
+      grid.MarkStartVector(0x2FFF);
+    });
     QVERIFY(map);
-    Fill(*map, 0x1020, "AB");
-    for (std::uint32_t address = 0x1100; address < 0x2000; address += 0x40) Fill(*map, address, "x");
-    map->MarkStartVector(0x2FFF);
     QStringList presets;
     map->SetSaveFileDialog([&](QWidget*, const QString& preset) {
       presets << preset;

@@ -5,14 +5,16 @@
 #include <QWidget>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "analysis/analysis_run.h"
-#include "app/run_worker.h"
+#include "app/run_job.h"
 #include "memmap/frm_data.h"
 
 class QCheckBox;
@@ -32,10 +34,9 @@ class BusyCursor;
 }
 
 // The main window: the buttons that choose and analyse a file, the map option, and the groups that show
-// the chosen file, the analyser status, the S0 header and the summary. It owns the analysis state, the
-// kept data blocks and the memory map window, and keeps the window position and the chosen file in the
-// settings file from one start to the next. "Start parsing..." runs on a worker thread; the window shows its
-// progress and its result.
+// the chosen file, the analyser status, the S0 header and the summary. It owns the memory map window, and keeps the
+// window position and the chosen file in the settings file from one start to the next. "Start parsing..." runs as a
+// job on a thread of its own; the window shows its progress and its outcome.
 class Tfrm_GUI : public QWidget {
   Q_OBJECT
 
@@ -53,7 +54,7 @@ class Tfrm_GUI : public QWidget {
   // Replaces the open-file dialog that "Choose s-record file" runs.
   void SetOpenFileDialog(OpenFileDialog dialog);
   // Chooses file (the file system's bytes, in any encoding) as the open-file dialog would (a relative path counts
-  // from the current folder) and starts the analysis; ignored while a run is in progress. A file from the command
+  // from the current folder) and starts the analysis; ignored while the window is busy. A file from the command
   // line or dropped on the window comes this way.
   void OpenFile(const std::string& file);
   // Ticks "Generate graphical memory map" (--map on the command line).
@@ -63,14 +64,13 @@ class Tfrm_GUI : public QWidget {
   void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
   // Takes the memory of the kept data blocks, and the map filler's, from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
-  // What the window's run is doing: reading the file, filling the memory map, or saving the map as text.
-  enum class RunState { Idle, Reading, Filling, Saving };
-  // While a run goes on, the buttons and drops are ignored and a close stops the run first.
-  bool Running() const { return run_state_ != RunState::Idle; }
+  // Replaces what makes the thread of a run (StartThread).
+  void SetThreadStart(ThreadStart start) { thread_start_ = std::move(start); }
+  // Whether a run or a save of the map goes on: "Choose s-record file", "Start parsing...", the map option and
+  // "Show!" are greyed then, drops are refused, and a close stops a run first.
+  bool Busy() const { return busy_; }
   // The memory map of the last successful run with the map option on, if there is one.
   Tfrm_Data* MapWindow() const { return frm_Data; }
-  // The analysis state; the worker's alone while a run reads or fills.
-  const AnalysisState& State() const { return state_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -84,12 +84,14 @@ class Tfrm_GUI : public QWidget {
   // Shows a chosen file (an absolute path in the file system's bytes): its name, its folder and whether it exists.
   void ChooseFile(const std::string& chosen);
   void btn_ParseClick();
-  // The worker's progress: the status line shows the phase's percentage once the phase has run the progress delay.
-  void RunProgressed(RunWorker::Phase phase, quint64 done, quint64 total);
-  // The reading is over: a valid file with the map option shows its summary while the map fills; otherwise the run's
-  // result is shown when it finishes.
-  void RunReadingEnded();
-  void RunFinished();
+  // Greys the commands that would start a run or change its map, or makes them usable again.
+  void SetBusy(bool busy);
+  // The job's progress: the status line shows the phase's percentage once the phase has run the progress delay.
+  void RunProgressed(RunJob::Phase phase, quint64 done, quint64 total);
+  // A valid file's summary is final: it shows while the map fills.
+  void RunFillStarted(const RunResult& reading);
+  // Shows how the run ended, and closes the window when a close came during the run.
+  void RunFinished(const RunOutcome& outcome);
   // Shows a result's status in its colour and every result field as the result gives it.
   void ShowResult(const RunResult& result);
   // Empties the S0 and summary fields.
@@ -141,17 +143,19 @@ class Tfrm_GUI : public QWidget {
   // the file and are stored.
   std::string file_name_;
   std::string file_folder_;
-  AnalysisState state_;
+  BlockAllocator allocate_ = &std::malloc;
+  BlockDeallocator deallocate_ = &std::free;
+  ThreadStart thread_start_ = StartThread;
   QPointer<Tfrm_Data> frm_Data;
-  RunState run_state_ = RunState::Idle;
+  bool busy_ = false;
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the data freed
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
-  std::unique_ptr<ui::BusyCursor> busy_;  // the wait cursor while a run goes on
-  std::unique_ptr<RunWorker> worker_;  // declared after state_, which it writes until it is destroyed
+  std::unique_ptr<ui::BusyCursor> wait_cursor_;  // while a run goes on
+  std::unique_ptr<RunJob> job_;                 // while a run goes on
 };
 
 // The open-file dialog "Choose the s-record file to parse:" with its three designed file types and one for the

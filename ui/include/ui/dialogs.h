@@ -13,6 +13,9 @@ void ShowMessage(QWidget* parent, const QString& text);
 // The class library's modal error dialog: caption "Fehler", error icon, one OK button.
 void ShowErrorDialog(QWidget* parent, const QString& text);
 
+// "Out of memory!!" in the class library's error dialog.
+void ShowOutOfMemory(QWidget* parent);
+
 // The text of the standard exception report: the message, with a "." appended when the message is not
 // empty and its last character comes after "." in code order.
 QString ExceptionReportText(const std::string& message);

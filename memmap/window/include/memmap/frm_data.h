@@ -49,14 +49,8 @@ class Tfrm_Data : public QWidget {
   Tfrm_Data(QWidget* owner, const std::string& name);
   ~Tfrm_Data() override;
 
-  // Lays out the map of lowest..highest; the first data row becomes current.
-  void Build(std::uint32_t lowest, std::uint32_t highest);
-  // Shows a map built and filled elsewhere.
+  // Shows a map built and filled elsewhere; its first data row becomes current.
   void SetMap(MapGrid&& map);
-  // Writes one data block into the map and repaints the rows it changed.
-  void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* bytes);
-  // Marks the execution address in the map and repaints its cell.
-  void MarkStartVector(std::uint32_t address);
   // Shows the window (the first time where SetPlacement says, else centred over its owner; kept on the screen),
   // brings it back when it is minimised, raises and activates it.
   void ShowMap();
@@ -68,10 +62,9 @@ class Tfrm_Data : public QWidget {
   void SetSaveFileDialog(SaveFileDialog dialog);
   // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
   void SetReportHead(std::string head) { report_head_ = std::move(head); }
-  // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it.
+  // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it. The window's
+  // destruction stops a save and waits for it, and leaves the file as it was.
   bool Saving() const;
-  // Asks a save that goes on to stop; the file is then left as it was.
-  void StopSaving();
 
   const MapGrid& Map() const { return map_; }
 
@@ -83,8 +76,6 @@ class Tfrm_Data : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // Lays the grid out anew for map_ and attaches the size check.
-  void Relayout();
   void GridDrawCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                     GridDrawState state);
   void FormCanResize(int& NewWidth, int& NewHeight);
@@ -97,6 +88,8 @@ class Tfrm_Data : public QWidget {
   QPoint PlacedFrameTopLeft() const;
   // Adds a command to the grid's context menu, with a shortcut that works anywhere in the window.
   void AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command);
+  // Asks a save that goes on to stop; the file is then left as it was.
+  void StopSaving();
   void SaveProgressed(int percent);
   void SaveFinished(const MapTextSave& save, const QString& path);
 

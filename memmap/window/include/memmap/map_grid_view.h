@@ -55,8 +55,6 @@ class MapGridView : public QAbstractScrollArea {
   void SetOnDrawCell(DrawCellHandler handler);
   void SetOnMouseMove(MouseMoveHandler handler);
   void SetMarksSource(MarksSource source);
-  // Has the scroll bar ask for its marks again before it is next painted, after the model's data changed.
-  void InvalidateMarks();
 
   // Rereads the row count after the model was built and makes the first data row current and topmost.
   void Reset();
@@ -83,7 +81,6 @@ class MapGridView : public QAbstractScrollArea {
 
   // Repaints the cells of the rows first..last that are in view.
   void InvalidateRows(std::int32_t first, std::int32_t last);
-  void InvalidateCell(std::int32_t column, std::int32_t row);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,103 @@
+#include "app/run_job.h"
+
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "analysis/progress_percent.h"
+
+namespace varnok {
+namespace {
+
+// Hands the run's progress reports to the job.
+class JobDisplay : public AnalysisDisplay {
+ public:
+  explicit JobDisplay(std::function<bool(std::uint64_t, std::uint64_t)> report) : report_(std::move(report)) {}
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override { return report_(read, size); }
+
+ private:
+  std::function<bool(std::uint64_t, std::uint64_t)> report_;
+};
+
+}  // namespace
+
+std::thread StartThread(std::function<void()> work) { return std::thread(std::move(work)); }
+
+RunJob::RunJob(RunRequest request, BlockAllocator allocate, BlockDeallocator deallocate)
+    : request_(std::move(request)) {
+  state_.DataBlocks.SetAllocator(allocate, deallocate);
+  if (!request_.map_option) return;
+  // The saved map begins with the run's report, warnings included.
+  request_.warnings = &collector_;
+  filler_ = std::make_unique<MapFiller>(allocate, deallocate);
+  request_.sink = filler_.get();
+}
+
+RunJob::~RunJob() {
+  Stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void RunJob::Start(const ThreadStart& start) {
+  thread_ = start([this] {
+    RunOutcome outcome = Run();
+    emit finished(std::move(outcome));
+  });
+}
+
+bool RunJob::Report(Phase phase, std::uint64_t done, std::uint64_t total) {
+  // Reports that would show the same percentage again would only fill the UI thread's queue.
+  const std::uint64_t percent = ProgressPercent(done, total);
+  if (percent != last_percent_) {
+    last_percent_ = percent;
+    emit progressed(phase, done, total);
+  }
+  return !stop_;
+}
+
+RunOutcome RunJob::Run() {
+  RunOutcome outcome;
+  // No exception may leave the thread: it would end the program.
+  try {
+    try {
+      JobDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
+      outcome.result = RunAnalysis(request_, state_, display);
+    } catch (const std::bad_alloc&) {
+      outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, {}};
+    }
+    if (outcome.result.Parsed() && request_.map_option) {
+      outcome.warnings = collector_.Result();
+      emit fillStarted(outcome.result);
+      Fill(outcome);
+    }
+  } catch (const std::exception& error) {
+    outcome.failure = error.what();
+  } catch (...) {
+    outcome.failure = std::string();
+  }
+  // What the run kept goes here, off the UI thread.
+  filler_.reset();
+  FreeRun(state_);
+  return outcome;
+}
+
+void RunJob::Fill(RunOutcome& outcome) {
+  last_percent_ = ~std::uint64_t{0};
+  const RunTotals& totals = outcome.result.totals;
+  try {
+    auto map = std::make_shared<MapGrid>();
+    const bool filled = filler_->Finish(*map, totals.lowest, totals.highest, totals.exec,
+                                        [this](std::uint64_t done, std::uint64_t total) {
+                                          return Report(Phase::Filling, done, total);
+                                        });
+    if (filled) {
+      outcome.map = std::move(map);
+    } else {
+      outcome.map_cancelled = true;
+    }
+  } catch (const std::bad_alloc&) {
+    outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header};
+  }
+}
+
+}  // namespace varnok
