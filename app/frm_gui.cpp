@@ -20,7 +20,7 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -255,7 +255,7 @@ void Tfrm_GUI::btn_ParseClick() {
   try {
     job->Start(thread_start_);
   } catch (const std::system_error&) {
-    // A thread that cannot be made means the process ran out of room for its stack: the run never began.
+    // A thread that cannot be made is a resource that ran out, told as memory is; the run never began.
     ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}});
     ReportOutOfMemory(this);
     return;
@@ -270,8 +270,7 @@ void Tfrm_GUI::SetBusy(bool busy) {
   busy_ = busy;
   // Greyed rather than ignored, so that a user sees why a click does nothing; "About" stays, as the run has a thread
   // of its own.
-  for (QWidget* command : {static_cast<QWidget*>(btn_Open), static_cast<QWidget*>(btn_Parse),
-                           static_cast<QWidget*>(chk_GenMap), static_cast<QWidget*>(btn_Map)}) {
+  for (QWidget* command : std::initializer_list<QWidget*>{btn_Open, btn_Parse, chk_GenMap, btn_Map}) {
     command->setEnabled(!busy);
   }
 }
