@@ -59,17 +59,16 @@ RunOutcome RunJob::Run() {
   RunOutcome outcome;
   // No exception may leave the thread: it would end the program.
   try {
-    try {
-      JobDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
-      outcome.result = RunAnalysis(request_, state_, display);
-    } catch (const std::bad_alloc&) {
-      outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, {}};
-    }
+    JobDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
+    outcome.result = RunAnalysis(request_, state_, display);
     if (outcome.result.Parsed() && request_.map_option) {
       outcome.warnings = collector_.Result();
       emit fillStarted(outcome.result);
       Fill(outcome);
     }
+  } catch (const std::bad_alloc&) {
+    // The S0 texts of a reading that ended stay; the map is set only once it is whole.
+    outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header};
   } catch (const std::exception& error) {
     outcome.failure = error.what();
   } catch (...) {
@@ -84,19 +83,15 @@ RunOutcome RunJob::Run() {
 void RunJob::Fill(RunOutcome& outcome) {
   last_percent_ = ~std::uint64_t{0};
   const RunTotals& totals = outcome.result.totals;
-  try {
-    auto map = std::make_shared<MapGrid>();
-    const bool filled = filler_->Finish(*map, totals.lowest, totals.highest, totals.exec,
-                                        [this](std::uint64_t done, std::uint64_t total) {
-                                          return Report(Phase::Filling, done, total);
-                                        });
-    if (filled) {
-      outcome.map = std::move(map);
-    } else {
-      outcome.map_cancelled = true;
-    }
-  } catch (const std::bad_alloc&) {
-    outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header};
+  auto map = std::make_shared<MapGrid>();
+  const bool filled = filler_->Finish(*map, totals.lowest, totals.highest, totals.exec,
+                                      [this](std::uint64_t done, std::uint64_t total) {
+                                        return Report(Phase::Filling, done, total);
+                                      });
+  if (filled) {
+    outcome.map = std::move(map);
+  } else {
+    outcome.map_cancelled = true;
   }
 }
 

@@ -295,8 +295,6 @@ class FrmDataTest : public QObject {
       QCOMPARE(entry.panel->alignment(), Qt::AlignCenter);
     }
 
-    QCOMPARE(map->Map().RowCount(), 2);
-    QCOMPARE(map->Map().Cell(0, 1), std::string("00000000"));
     QCOMPARE(GridOf(*map)->Row(), 1);
   }
 
@@ -450,7 +448,6 @@ class FrmDataTest : public QObject {
   void lastRowOf4GiBMap() {
     Tfrm_Data* map = NewMap(0x00000000, 0xFFFFFFFF);
     QVERIFY(map);
-    QCOMPARE(map->Map().RowCount(), 134217729);
     QTest::keyClick(GridOf(*map), Qt::Key_End);
     QCOMPARE(GridOf(*map)->Row(), 134217728);
     QCOMPARE(map->Map().Cell(0, GridOf(*map)->Row()), std::string("FFFFFFE0"));
@@ -534,7 +531,7 @@ class FrmDataTest : public QObject {
   }
   void showMapBringsItBack() {
     QFETCH(bool, minimise);
-    QPointer<Tfrm_Data> map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) { Fill(grid, 0x1000, "A"); });
+    QPointer<Tfrm_Data> map = NewMap(0x00001000, 0x0000107F);
     QVERIFY(map);
     map->resize(880, 400);
     const QRect geometry = map->geometry();
@@ -550,7 +547,6 @@ class FrmDataTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(map.data()));
     QVERIFY(!map->isMinimized());
     QCOMPARE(map->geometry(), geometry);
-    QCOMPARE(map->Map().Cell(1, 1), std::string(".41"));
     owner_.reset();
     QVERIFY(!map);
   }
