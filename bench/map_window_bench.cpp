@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,9 +62,17 @@ std::unique_ptr<QWidget> EmptyWindow() {
   return window;
 }
 
+// A map of the whole address space, with what fill writes into it.
+varnok::MapGrid FullGrid(const std::function<void(varnok::MapGrid&)>& fill = {}) {
+  varnok::MapGrid grid;
+  grid.Build(0x00000000u, 0xFFFFFFFFu);
+  if (fill) fill(grid);
+  return grid;
+}
+
 std::unique_ptr<QWidget> FullMap() {
   auto map = std::make_unique<varnok::Tfrm_Data>(&Owner(), "bench.s19");
-  map->Build(0x00000000u, 0xFFFFFFFFu);
+  map->SetMap(FullGrid());
   map->ShowMap();
   return map;
 }
@@ -131,16 +140,16 @@ BENCHMARK(BM_PeakRss4GiBMapOverEmptyWindow)->Iterations(1)->Unit(benchmark::kMil
 // arg 2 is the top with every byte on screen filled.
 void BM_PaintScreen(benchmark::State& state) {
   varnok::Tfrm_Data map(&Owner(), "bench.s19");
-  map.Build(0x00000000u, 0xFFFFFFFFu);
+  map.SetMap(FullGrid([&state](varnok::MapGrid& grid) {
+    if (state.range(0) != 2) return;
+    std::vector<std::uint8_t> bytes(64 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    grid.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    grid.MarkStartVector(0x40);
+  }));
   map.ShowMap();
   auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
   map.resize(map.width(), kScreenHeight + kPanelHeight);
-  if (state.range(0) == 2) {
-    std::vector<std::uint8_t> bytes(64 * 1024);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
-    map.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
-    map.MarkStartVector(0x40);
-  }
   if (state.range(0) == 1) grid->SelectRow(grid->RowCount() - 1);
   QWidget* viewport = grid->viewport();
   if (!Expose(map)) {
@@ -158,14 +167,15 @@ BENCHMARK(BM_PaintScreen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
 // marks were taken from the map once, before the loop, as the bar keeps them until the map or its height changes.
 void BM_RepaintMarkedScrollBar(benchmark::State& state) {
   varnok::Tfrm_Data map(&Owner(), "bench.s19");
-  map.Build(0x00000000u, 0xFFFFFFFFu);
+  map.SetMap(FullGrid([](varnok::MapGrid& grid) {
+    const std::uint8_t byte = 0x5A;
+    for (std::uint64_t address = 0; address <= 0xFFFFFFFFu; address += 4096) {
+      grid.FillBlock(static_cast<std::uint32_t>(address), 1, &byte);
+    }
+    grid.MarkStartVector(0x80000000u);
+  }));
   map.ShowMap();
   map.resize(map.width(), kScreenHeight + kPanelHeight);
-  const std::uint8_t byte = 0x5A;
-  for (std::uint64_t address = 0; address <= 0xFFFFFFFFu; address += 4096) {
-    map.FillBlock(static_cast<std::uint32_t>(address), 1, &byte);
-  }
-  map.MarkStartVector(0x80000000u);
   if (!Expose(map)) {
     state.SkipWithError("the map window was not exposed");
     return;
@@ -180,16 +190,20 @@ void BM_RepaintMarkedScrollBar(benchmark::State& state) {
 BENCHMARK(BM_RepaintMarkedScrollBar)->Unit(benchmark::kMillisecond);
 
 // "Regions..." (Ctrl+R) on a map of 100,000 regions until the list has been painted: the dialog is built, shown
-// and painted, then closed. With arg 1 the model works out the regions anew each time (a write drops its cache),
+// and painted, then closed. With arg 1 the model works out the regions anew each time (a new map has none cached),
 // as on the first Ctrl+R after a fill; with arg 0 they are cached, as on every later one.
 void BM_OpenRegionsList(benchmark::State& state) {
+  const auto regions_grid = [] {
+    return FullGrid([](varnok::MapGrid& grid) {
+      const std::uint8_t byte = 0xA5;
+      constexpr std::uint32_t kRegions = 100000;
+      constexpr std::uint32_t kStride = 0xFFFFFFFFu / kRegions;
+      for (std::uint32_t i = 0; i < kRegions; ++i) grid.FillBlock(i * kStride, 1, &byte);
+    });
+  };
   varnok::Tfrm_Data map(&Owner(), "bench.s19");
-  map.Build(0x00000000u, 0xFFFFFFFFu);
+  map.SetMap(regions_grid());
   map.ShowMap();
-  const std::uint8_t byte = 0xA5;
-  constexpr std::uint32_t kRegions = 100000;
-  constexpr std::uint32_t kStride = 0xFFFFFFFFu / kRegions;
-  for (std::uint32_t i = 0; i < kRegions; ++i) map.FillBlock(i * kStride, 1, &byte);
   if (!Expose(map)) {
     state.SkipWithError("the map window was not exposed");
     return;
@@ -207,8 +221,8 @@ void BM_OpenRegionsList(benchmark::State& state) {
   for (auto _ : state) {
     if (state.range(0) == 1) {
       state.PauseTiming();
-      map.FillBlock(0, 1, &byte);
-      // The write also has the scroll bar take its marks again, which is no part of opening the list.
+      map.SetMap(regions_grid());
+      // The new map also has the scroll bar take its marks again, which is no part of opening the list.
       grid->verticalScrollBar()->repaint();
       state.ResumeTiming();
     }

@@ -5,8 +5,8 @@
 #include <QWidget>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -150,7 +150,7 @@ class Tfrm_GUI : public QWidget {
   bool busy_ = false;
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
-  bool closed_ = false;   // FormClose has run: the settings are written and the data freed
+  bool closed_ = false;   // FormClose has run: the settings are written and the map window is gone
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
