@@ -499,7 +499,8 @@ class FrmGuiTest : public QObject {
       QTest::mouseClick(Ui(frm).btn_Map, Qt::LeftButton);
       QCOMPARE(catcher.seen.size(), std::size_t{1});
       QCOMPARE(catcher.seen[0].caption, ui::ApplicationTitle());
-      QCOMPARE(catcher.seen[0].text, QStringLiteral("No data available. Start parsing with memory map option enabled!"));
+      QCOMPARE(catcher.seen[0].text,
+               QStringLiteral("No data available. Start parsing with memory map option enabled!"));
       QCOMPARE(catcher.seen[0].icon, QMessageBox::NoIcon);
 
       frm.SetOpenFileDialog([&](QWidget*, const QString&) { return good; });
@@ -919,14 +920,15 @@ class FrmGuiTest : public QObject {
     const struct {
       const char* what;
       std::uint32_t records;
-      std::atomic<bool>* hold;  // where the run waits: its first kept block, or the map's lay-out before its first report
+      std::atomic<bool>* hold;   // where the run waits: its first kept block, or the map's lay-out before it reports
       QLabel* Controls::*label;  // what shows that it waits there
       QString waiting;           // as a pattern
       QString status;            // the end, as a pattern
       QString total;             // "Total records:" at the end
     } cases[] = {
-        {"while it reads", 20000, &g_hold_allocate, &Controls::lbl_Stat, QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$"),
-         QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$"), QString()},
+        {"while it reads", 20000, &g_hold_allocate, &Controls::lbl_Stat,
+         QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$"), QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$"),
+         QString()},
         {"while the map fills", 160000, &g_hold_free, &Controls::lbl_RecordLines, QStringLiteral("^160002$"),
          QStringLiteral("^Memory map cancelled$"), QStringLiteral("160002")},
     };
@@ -1079,7 +1081,8 @@ class FrmGuiTest : public QObject {
         {"no thread for the run", &std::malloc, no_thread, QStringLiteral("Fehler"), QStringLiteral("Out of memory!!"),
          QStringLiteral("Out of memory!!")},
         {"another failure", [](std::size_t) -> void* { throw std::runtime_error("Disk on fire"); }, StartThread,
-         ui::ApplicationTitle(), QStringLiteral("Disk on fire."), QStringLiteral("Valid file. Click \"Start parsing...\"")},
+         ui::ApplicationTitle(), QStringLiteral("Disk on fire."),
+         QStringLiteral("Valid file. Click \"Start parsing...\"")},
     };
     for (const auto& c : cases) {
       Tfrm_GUI frm(Ini().toStdString());

@@ -22,7 +22,7 @@ namespace varnok {
 struct RunOutcome {
   // How the run ended; a map that ran out of memory while it filled ends it as OutOfMemory, the S0 texts kept.
   RunResult result;
-  // The filled map; null unless the fill went to its end.
+  // The filled map; null unless the fill went to its end. Shared, so that the outcome copies through a queued signal.
   std::shared_ptr<MapGrid> map;
   // The warnings of a valid file read with the map option, for the head of the saved map.
   FileWarnings warnings;
