@@ -20,6 +20,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -268,10 +269,15 @@ void Tfrm_GUI::btn_ParseClick() {
 
 void Tfrm_GUI::SetBusy(bool busy) {
   busy_ = busy;
+  const std::initializer_list<QWidget*> commands = {btn_Open, btn_Parse, chk_GenMap, btn_Map};
+  // A greyed command hands the keyboard focus on to the next control; it takes it back once the window is idle. A
+  // window that has not been active yet has no focus, which its activation gives to "Choose s-record file".
+  if (busy) focus_before_busy_ = focusWidget() != nullptr ? focusWidget() : btn_Open;
   // Greyed rather than ignored, so that a user sees why a click does nothing; "About" stays, as the run has a thread
   // of its own.
-  for (QWidget* command : std::initializer_list<QWidget*>{btn_Open, btn_Parse, chk_GenMap, btn_Map}) {
-    command->setEnabled(!busy);
+  for (QWidget* command : commands) command->setEnabled(!busy);
+  if (!busy && std::find(commands.begin(), commands.end(), focus_before_busy_) != commands.end()) {
+    focus_before_busy_->setFocus();
   }
 }
 

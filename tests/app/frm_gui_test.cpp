@@ -775,6 +775,12 @@ class FrmGuiTest : public QObject {
       QTRY_COMPARE(catcher.seen.size(), std::size_t{1});
       QCOMPARE(enabled(), idle);
     }
+    // The command that had the keyboard focus has it again once the window is idle.
+    Ui(frm).btn_Parse->setFocus();
+    Ui(frm).btn_Parse->click();
+    QCOMPARE(enabled(), busy);
+    WaitForRun(frm);
+    QCOMPARE(frm.focusWidget(), Ui(frm).btn_Parse);
     {
       const Hold hold(g_hold_allocate);
       Ui(frm).btn_Parse->click();
@@ -787,6 +793,19 @@ class FrmGuiTest : public QObject {
     QCOMPARE(enabled(), idle);
     QCOMPARE(frm.MapWindow(), nullptr);
     QVERIFY(Read(Ini()).contains(QStringLiteral("name=busy.s")));
+
+    // A window that becomes active during its first run, as with a file from the command line, gives the focus to
+    // "Choose s-record file" once it is idle, as its activation would have done.
+    Tfrm_GUI started(Ini().toStdString());
+    started.SetBlockAllocator(&HeldAllocate, &HeldFree);
+    {
+      const Hold hold(g_hold_allocate);
+      started.show();
+      started.OpenFile(file.toStdString());
+      QVERIFY(QTest::qWaitForWindowActive(&started));
+    }
+    WaitForRun(started);
+    QCOMPARE(started.focusWidget(), Ui(started).btn_Open);
   }
 
   void fileDialogTypes() {

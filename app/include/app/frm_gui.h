@@ -148,6 +148,7 @@ class Tfrm_GUI : public QWidget {
   ThreadStart thread_start_ = StartThread;
   QPointer<Tfrm_Data> frm_Data;
   bool busy_ = false;
+  QPointer<QWidget> focus_before_busy_;  // the control that had the keyboard focus when the window became busy
   bool close_pending_ = false;  // a close came during the run: the window closes once it is over
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the map window is gone
