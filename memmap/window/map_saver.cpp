@@ -1,5 +1,6 @@
 #include "map_saver.h"
 
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -34,6 +35,10 @@ void MapSaver::Start(const MapGrid& map, const QString& path, std::string head) 
     } catch (const std::bad_alloc&) {
       save.end = MapTextSave::End::Failed;
       save.reason = QStringLiteral("Out of memory!!");
+    } catch (const std::exception& error) {
+      // An exception must not leave the thread, which would end the program with the save half told.
+      save.end = MapTextSave::End::Failed;
+      save.reason = QString::fromLocal8Bit(error.what());
     }
     // The UI thread hears of the end queued, after every progress report.
     QMetaObject::invokeMethod(this, [this, save, path] { Finish(save, path); }, Qt::QueuedConnection);
