@@ -33,7 +33,7 @@ class DirectOutput {
   bool Progress(std::uint64_t bytes_read, std::int64_t /*line*/) {
     return display_.ShowProgress(bytes_read, state_.InFile->Size());
   }
-  void Header(S0Header&& s0, std::int64_t /*line*/) { MergeHeader(header, std::move(s0)); }
+  void Header(RunHeader&& s0, std::int64_t /*line*/) { header.Merge(std::move(s0)); }
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t /*line*/) {
     return sink_ != nullptr ? record_.data() : state_.DataBlocks.Append(address, length);
   }
@@ -66,16 +66,7 @@ RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, An
   LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
   if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);
-  return FinishRun(parser.lines(), parser.totals(), std::move(output.header), state);
-}
-
-void MergeHeader(RunHeader& into, S0Header&& header) {
-  into.module = std::move(header.module);
-  if (header.has_version) {
-    into.has_version = true;
-    into.version = std::move(header.version);
-  }
-  into.description = std::move(header.description);
+  return FinishRun(parser.totals(), std::move(output.header), state);
 }
 
 RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisState& state) {
@@ -87,16 +78,11 @@ RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisS
   return result;
 }
 
-RunResult FinishRun(std::int64_t lines, const RecordTotals& records, RunHeader&& header, AnalysisState& state) {
+RunResult FinishRun(const RunTotals& totals, RunHeader&& header, AnalysisState& state) {
   state.InFile.reset();
   RunResult result;
+  result.totals = totals;
   result.header = std::move(header);
-  RunTotals& totals = result.totals;
-  totals.records = lines;
-  totals.data_bytes = records.data_bytes;
-  totals.lowest = records.lowest;
-  totals.highest = records.highest;
-  if (records.has_exec) totals.exec = records.exec;
   return result;
 }
 

@@ -39,10 +39,10 @@ void DataRanges::Clear() {
   recent_ = ranges_.end();
 }
 
-std::vector<DataRange> DataRanges::List() const {
-  std::vector<DataRange> list;
+std::vector<AddressRange> DataRanges::List() const {
+  std::vector<AddressRange> list;
   list.reserve(ranges_.size());
-  ForEach([&list](DataRange range) { list.push_back(range); });
+  ForEach([&list](AddressRange range) { list.push_back(range); });
   return list;
 }
 

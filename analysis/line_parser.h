@@ -17,26 +17,6 @@
 
 namespace varnok {
 
-// What the data and termination records of a stretch of input add up to, by the run's own rules.
-struct RecordTotals {
-  std::uint32_t data_bytes = 0;
-  std::uint32_t lowest = 0xFFFFFFFFu;
-  std::uint32_t highest = 0;
-  bool has_exec = false;
-  std::uint32_t exec = 0;
-
-  // Adds the totals of the stretch that follows this one.
-  void Append(const RecordTotals& next) {
-    data_bytes += next.data_bytes;
-    if (next.lowest < lowest) lowest = next.lowest;
-    if (next.highest > highest) highest = next.highest;
-    if (next.has_exec) {
-      has_exec = true;
-      exec = next.exec;
-    }
-  }
-};
-
 // How parsing a stretch of input stopped: kind Parsed when its end was reached, else the failure and its line,
 // counted from the stretch's first line.
 struct LineOutcome {
@@ -48,7 +28,7 @@ struct LineOutcome {
 // the one-thread run and the chunks of the many-thread run share. What the records yield beyond the totals goes to
 // Output, which provides
 //   bool Progress(std::uint64_t bytes_read, std::int64_t line);  // new input was read while `line` was; false cancels
-//   void Header(S0Header&& header, std::int64_t line);             // an S0 record passed its checks
+//   void Header(RunHeader&& header, std::int64_t line);            // an S0 record passed its checks
 //   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line);  // map option; nullptr: none
 //   bool Kept(std::uint32_t address, std::int32_t length, const std::uint8_t* data);  // Keep's bytes are in; false:
 //                                                                                      // no memory for them
@@ -60,35 +40,35 @@ class LineParser {
   LineParser(Output& output, bool map_option, bool ranges, bool facts = false)
       : output_(output), map_option_(map_option), ranges_(ranges), facts_(facts) {}
 
-  // Parses the input to its end or its first failure; the lines and totals so far stay readable either way.
+  // Parses the input to its end or its first failure; the totals so far stay readable either way.
   LineOutcome Parse(TextModeInput& input) {
     try {
       for (;;) {
-        if (!TakeWholeDataRecords(input)) return {failure_, lines_};
+        if (!TakeWholeDataRecords(input)) return {failure_, totals_.records};
         // Lines long enough to hold every field the handlers read are analysed where they stand.
         const int n = NextLine(input, buffer_, line_, kAddressFieldEnd);
         if (input.Blocks() != blocks_seen_) {
           blocks_seen_ = input.Blocks();
-          if (!output_.Progress(input.BytesRead(), lines_ + 1)) return {RunKind::Cancelled, lines_ + 1};
+          const std::int64_t next_line = totals_.records + 1;
+          if (!output_.Progress(input.BytesRead(), next_line)) return {RunKind::Cancelled, next_line};
         }
         if (n < 0) break;
         if (n == 0) continue;
-        ++lines_;
+        ++totals_.records;
         length_ = n;
         if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
-        if (!Dispatch()) return {failure_, lines_};
+        if (!Dispatch()) return {failure_, totals_.records};
       }
     } catch (const std::bad_alloc&) {
-      return {RunKind::OutOfMemory, lines_};
+      return {RunKind::OutOfMemory, totals_.records};
     }
     // The line that could not be read is the next one.
-    if (input.Failed()) return {RunKind::ReadFailed, lines_ + 1};
+    if (input.Failed()) return {RunKind::ReadFailed, totals_.records + 1};
     return {};
   }
 
-  // The non-empty lines read.
-  std::int64_t lines() const { return lines_; }
-  const RecordTotals& totals() const { return totals_; }
+  // What the lines read add up to; its records are the non-empty lines.
+  const RunTotals& totals() const { return totals_; }
 
  private:
   // The widest address field ends at position 11 (S3 and S7); a shorter line reads as zeros up to there.
@@ -106,7 +86,7 @@ class LineParser {
       for (std::size_t i = 0; i < count; ++i) {
         line_ = text.data() + at;
         at += records[i].length + 1;
-        ++lines_;
+        ++totals_.records;
         length_ = static_cast<int>(records[i].length);
         byte_count_ = static_cast<std::int32_t>((records[i].length - 4) / 2);
         if (!StoreDataRecord(records[i].address, line_[1] - '0' + 1)) {
@@ -134,12 +114,12 @@ class LineParser {
   }
 
   void Tell(RecordKind kind, std::uint32_t address, std::int32_t length = 0) {
-    if (facts_) output_.Fact(RecordFact{kind, address, length, lines_});
+    if (facts_) output_.Fact(RecordFact{kind, address, length, totals_.records});
   }
 
   bool ParseS0() {
     if (!Checked()) return false;
-    output_.Header(InterpretS0(line_, byte_count_), lines_);
+    output_.Header(InterpretS0(line_, byte_count_), totals_.records);
     Tell(RecordKind::Header, 0);
     return true;
   }
@@ -157,9 +137,9 @@ class LineParser {
 
   bool ParseTermination(int address_width) {
     if (!Checked()) return false;
-    totals_.exec = HexToInt(line_ + 4, 2 * address_width);
-    totals_.has_exec = true;
-    Tell(RecordKind::Termination, totals_.exec);
+    const std::uint32_t exec = HexToInt(line_ + 4, 2 * address_width);
+    totals_.exec = exec;
+    Tell(RecordKind::Termination, exec);
     return true;
   }
 
@@ -175,7 +155,7 @@ class LineParser {
     totals_.data_bytes += static_cast<std::uint32_t>(length);
     if (ranges_) output_.Range(address, static_cast<std::uint32_t>(length));
     if (!map_option_) return true;
-    std::uint8_t* data = output_.Keep(address, length, lines_);
+    std::uint8_t* data = output_.Keep(address, length, totals_.records);
     if (data == nullptr) return Fail(RunKind::OutOfMemory);
     DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
     if (!output_.Kept(address, length, data)) return Fail(RunKind::OutOfMemory);
@@ -206,9 +186,8 @@ class LineParser {
   const char* line_ = buffer_.text;
   int length_ = 0;
   std::int32_t byte_count_ = 0;
-  std::int64_t lines_ = 0;
   std::uint64_t blocks_seen_ = 0;
-  RecordTotals totals_;
+  RunTotals totals_;  // its records count the non-empty lines so far
   RunKind failure_ = RunKind::Parsed;
 };
 

@@ -57,7 +57,7 @@ class ChunkOutput {
     bool progress = false;  // else a header
     std::int64_t line = 0;
     std::uint64_t bytes_read = 0;
-    S0Header header;
+    RunHeader header;
   };
   // What precedes each kept block's bytes in `kept`.
   struct KeptHeader {
@@ -82,16 +82,10 @@ class ChunkOutput {
 
   // Headers with no kept block or progress report between them show as the last of them would after all of them:
   // a file of nothing but S0 records must not keep one event a record.
-  void Header(S0Header&& header, std::int64_t line) {
+  void Header(RunHeader&& header, std::int64_t line) {
     if (!events.empty() && !events.back().progress && kept_at_header_ == kept_count_) {
-      Event& last = events.back();
-      last.line = line;
-      last.header.module = std::move(header.module);
-      last.header.description = std::move(header.description);
-      if (header.has_version) {
-        last.header.has_version = true;
-        last.header.version = std::move(header.version);
-      }
+      events.back().line = line;
+      events.back().header.Merge(std::move(header));
       return;
     }
     events.push_back({false, line, 0, std::move(header)});
@@ -164,8 +158,7 @@ struct ChunkResult {
   std::uint64_t index = 0;
   bool parsed = false;
   LineOutcome outcome;
-  std::int64_t lines = 0;
-  RecordTotals totals;
+  RunTotals totals;
   ChunkOutput output;
 };
 
@@ -206,13 +199,13 @@ class ParallelRun {
     try {
       Work(true);
     } catch (const std::bad_alloc&) {
-      end_ = LineOutcome{RunKind::OutOfMemory, lines_};
+      end_ = LineOutcome{RunKind::OutOfMemory, totals_.records};
     }
     // Only now that no thread reads any more may the run's end close the input.
     StopWorkers();
-    if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, lines_};
+    if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, totals_.records};
     if (end_) return FailRun(end_->kind, end_->line, std::move(header_), state_);
-    return FinishRun(lines_, totals_, std::move(header_), state_);
+    return FinishRun(totals_, std::move(header_), state_);
   }
 
  private:
@@ -329,7 +322,6 @@ class ParallelRun {
   void Parse(TextChunk& chunk, ChunkResult& result) const {
     result.output.Clear();
     result.output.join_runs = request_.KeptSink() != nullptr;
-    result.lines = 0;
     result.totals = {};
     try {
       const std::unique_ptr<TextModeInput> text =
@@ -337,7 +329,6 @@ class ParallelRun {
       LineParser<ChunkOutput> parser(result.output, request_.map_option, request_.ranges,
                                      request_.warnings != nullptr);
       result.outcome = parser.Parse(*text);
-      result.lines = parser.lines();
       result.totals = parser.totals();
     } catch (const std::bad_alloc&) {
       result.outcome = {RunKind::OutOfMemory, 0};
@@ -348,7 +339,7 @@ class ParallelRun {
   // Shows what the chunk's lines yielded, in their order, as the one-thread run would have; how the run ends
   // when they end it.
   std::optional<LineOutcome> Join(ChunkResult& chunk) {
-    const std::int64_t first = lines_;
+    const std::int64_t first = totals_.records;
     const KeptBytes& kept = chunk.output.kept;
     std::size_t at = 0;
     std::int64_t failed_line = 0;
@@ -379,7 +370,7 @@ class ParallelRun {
     for (ChunkOutput::Event& event : chunk.output.events) {
       if (!keep_before(event.line)) return LineOutcome{RunKind::OutOfMemory, first + failed_line};
       if (!event.progress) {
-        MergeHeader(header_, std::move(event.header));
+        header_.Merge(std::move(event.header));
       } else if (!display_.ShowProgress(event.bytes_read, input_.Size())) {
         return LineOutcome{RunKind::Cancelled, first + event.line};
       }
@@ -388,7 +379,7 @@ class ParallelRun {
       return LineOutcome{RunKind::OutOfMemory, first + failed_line};
     }
     if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
-    chunk.output.ranges.ForEach([this](DataRange range) { state_.Ranges.AddRange(range.first, range.last); });
+    chunk.output.ranges.ForEach([this](AddressRange range) { state_.Ranges.AddRange(range.first, range.last); });
     // Only a valid file's warnings are told, so the facts of a chunk that ends the run are never needed.
     if (request_.warnings != nullptr) {
       for (RecordFact fact : chunk.output.facts) {
@@ -396,7 +387,6 @@ class ParallelRun {
         request_.warnings->Add(fact);
       }
     }
-    lines_ += chunk.lines;
     totals_.Append(chunk.totals);
     return std::nullopt;
   }
@@ -427,8 +417,7 @@ class ParallelRun {
   std::vector<ReadMark> carry_marks_;
 
   // The calling thread's own.
-  std::int64_t lines_ = 0;
-  RecordTotals totals_;
+  RunTotals totals_;  // of the chunks shown
   std::optional<LineOutcome> end_;
 
   std::mutex mutex_;

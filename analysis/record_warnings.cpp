@@ -142,7 +142,7 @@ FileWarnings WarningCollector::Result() const {
   warnings.count = count_;
   if (overwrite_) {
     std::uint64_t addresses = 0;
-    twice_.ForEach([&addresses](DataRange range) { addresses += std::uint64_t{range.last - range.first} + 1; });
+    twice_.ForEach([&addresses](AddressRange range) { addresses += range.Size(); });
     warnings.overwrite = *overwrite_;
     warnings.overwrite->more_addresses = addresses - 1;
   }

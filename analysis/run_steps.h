@@ -8,15 +8,11 @@
 
 namespace varnok {
 
-// Takes an S0 record's texts into the run's header: the module and description always, the version only when the
-// record has one.
-void MergeHeader(RunHeader& into, S0Header&& header);
-
 // Ends the run as failed at `line` (FreeRun), with the header read so far.
 RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisState& state);
 
-// Ends the run as parsed: closes the input and keeps the totals in the state and in the result.
-RunResult FinishRun(std::int64_t lines, const RecordTotals& records, RunHeader&& header, AnalysisState& state);
+// Ends the run as parsed: closes the input and returns the totals and the header.
+RunResult FinishRun(const RunTotals& totals, RunHeader&& header, AnalysisState& state);
 
 // The run over state.InFile (open, nothing read yet) on the calling thread.
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);

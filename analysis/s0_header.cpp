@@ -23,8 +23,8 @@ std::string LabelText(std::string text) {
   return text;
 }
 
-S0Header InterpretS0(const char* line, std::int32_t byte_count) {
-  S0Header header;
+RunHeader InterpretS0(const char* line, std::int32_t byte_count) {
+  RunHeader header;
   std::int32_t remaining = byte_count - 3;  // two address bytes and the checksum
   const char* p = line + 8;
 

@@ -104,7 +104,7 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
       out << "Region " << name << ": " << AddressText(region.origin) << " - " << AddressText(RegionLast(region))
           << ", " << used << " of " << region.length << " bytes used (" << percent << " %)\n";
     }
-    for (const DataRange& range : report.regions->outside) {
+    for (const AddressRange& range : report.regions->outside) {
       out << "Outside regions: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
     }
   }
@@ -122,7 +122,7 @@ void WriteText(std::ostream& out, const FileReport& report, const ReportLayout& 
   // Made whole before it goes out, so that running out of memory never cuts a line.
   out << SummaryText(report.result);
   if (layout.ranges && report.result.Parsed()) {
-    report.state.Ranges.ForEach([&out](DataRange range) {
+    report.state.Ranges.ForEach([&out](AddressRange range) {
       out << "Data: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
     });
   }
@@ -158,7 +158,7 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
         json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]).EndObject();
       }
       json.EndArray().Key("outside_regions").BeginArray();
-      for (const DataRange& range : report.regions->outside) {
+      for (const AddressRange& range : report.regions->outside) {
         json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
         json.EndObject();
       }
@@ -256,7 +256,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
       json.BeginArray();
       // The digest's ranges are the same maximal runs of loaded addresses, in the same order.
       std::size_t digested = 0;
-      report.state.Ranges.ForEach([&](DataRange range) {
+      report.state.Ranges.ForEach([&](AddressRange range) {
         json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
         if (report.digest && digested < report.digest->ranges.size() &&
             report.digest->ranges[digested].first == range.first) {

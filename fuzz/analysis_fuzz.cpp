@@ -25,7 +25,7 @@ struct Outcome {
   varnok::AnalysisDisplay display;
   varnok::AnalysisState state;
   varnok::RunResult result;
-  std::vector<varnok::DataRange> ranges;
+  std::vector<varnok::AddressRange> ranges;
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
 };
 
@@ -76,11 +76,7 @@ void CompareVariants(std::string_view text) {
 }
 
 bool SameResult(const Outcome& a, const Outcome& b) {
-  const varnok::RunTotals& x = a.result.totals;
-  const varnok::RunTotals& y = b.result.totals;
-  return a.result.kind == b.result.kind && a.result.line == b.result.line && x.records == y.records &&
-         x.data_bytes == y.data_bytes && x.lowest == y.lowest && x.highest == y.highest && x.exec == y.exec &&
-         a.result.header == b.result.header && a.ranges == b.ranges && a.blocks == b.blocks;
+  return a.result == b.result && a.ranges == b.ranges && a.blocks == b.blocks;
 }
 
 }  // namespace
@@ -145,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (request.ranges && result.totals.HasLowest() && !small.ranges.empty() &&
         small.ranges.back().last <= result.totals.highest) {
       std::uint64_t covered = 0;
-      for (const varnok::DataRange& range : small.ranges) covered += std::uint64_t{range.last} - range.first + 1;
+      for (const varnok::AddressRange& range : small.ranges) covered += range.Size();
       if (covered != filled) __builtin_trap();
     }
     // The navigation answers: the regions hold every filled address, and a match found is made of filled bytes.

@@ -49,7 +49,7 @@ RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataR
       merged.push_back(range);
     }
   }
-  loaded.ForEach([&](DataRange range) {
+  loaded.ForEach([&](AddressRange range) {
     const std::uint64_t first = range.first;
     const std::uint64_t end = std::uint64_t{range.last} + 1;
     for (std::size_t i = 0; i < regions.size(); ++i) {
@@ -61,10 +61,10 @@ RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataR
     for (const auto& [cover_first, cover_end] : merged) {
       if (cover_end <= at) continue;
       if (cover_first >= end) break;
-      if (cover_first > at) usage.outside.push_back(DataRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(cover_first - 1)});
+      if (cover_first > at) usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(cover_first - 1)});
       at = std::max(at, cover_end);
     }
-    if (at < end) usage.outside.push_back(DataRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - 1)});
+    if (at < end) usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - 1)});
   });
   return usage;
 }

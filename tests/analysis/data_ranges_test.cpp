@@ -16,7 +16,7 @@ TEST(DataRanges, MergeAdjacentAndOverlappingRecords) {
   const struct {
     const char* name;
     Records records;
-    std::vector<DataRange> ranges;
+    std::vector<AddressRange> ranges;
   } cases[] = {
       {"one byte", {{0x1234, 1}}, {{0x1234, 0x1234}}},
       {"no bytes", {{0x1234, 0}}, {}},
@@ -54,7 +54,7 @@ TEST(DataRanges, EqualTheSetOfWrittenAddresses) {
       ranges.Add(address, length);
       next = address + length + static_cast<std::uint32_t>(random() % 3);
     }
-    std::vector<DataRange> expected;
+    std::vector<AddressRange> expected;
     for (std::uint32_t a = 0; a < kSpace; ++a) {
       if (!written[a]) continue;
       if (!expected.empty() && expected.back().last + 1 == a) {

@@ -30,7 +30,7 @@ struct Seen : AnalysisDisplay {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
   RunResult result;
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
-  std::vector<DataRange> ranges;
+  std::vector<AddressRange> ranges;
   std::vector<std::string> warnings;
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
@@ -100,14 +100,7 @@ void ExpectSame(const Seen& a, const Seen& b, const Setting& many) {
   SCOPED_TRACE(testing::Message() << "block " << many.block_size << ", chunk " << many.chunk_size << ", threads "
                                   << many.threads << ", keep " << many.keep << ", cancel at " << many.cancel_at
                                   << ", no memory " << many.no_memory << ", sink " << many.sink);
-  ASSERT_EQ(a.result.kind, b.result.kind);
-  EXPECT_EQ(a.result.line, b.result.line);
-  EXPECT_EQ(a.result.totals.records, b.result.totals.records);
-  EXPECT_EQ(a.result.totals.data_bytes, b.result.totals.data_bytes);
-  EXPECT_EQ(a.result.totals.lowest, b.result.totals.lowest);
-  EXPECT_EQ(a.result.totals.highest, b.result.totals.highest);
-  EXPECT_EQ(a.result.totals.exec, b.result.totals.exec);
-  EXPECT_EQ(a.result.header, b.result.header);
+  ASSERT_EQ(a.result, b.result);
   EXPECT_EQ(a.reports, b.reports);
   EXPECT_EQ(a.blocks, b.blocks);
   EXPECT_EQ(a.ranges, b.ranges);

@@ -63,7 +63,7 @@ TEST(MeasureRegions, CountsUsedBytesAndWhatLiesOutside) {
     const char* name;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> loaded;  // address, length
     std::vector<std::uint64_t> used;
-    std::vector<DataRange> outside;
+    std::vector<AddressRange> outside;
   } cases[] = {
       {"nothing loaded", {}, {0, 0, 0}, {}},
       {"inside", {{0x1000, 0x200}, {0x4000, 0x10}}, {0x200, 0x100, 0x10}, {}},

@@ -5,15 +5,9 @@
 #include <map>
 #include <vector>
 
+#include "analysis/address_range.h"
+
 namespace varnok {
-
-// One maximal run of written addresses, both ends included.
-struct DataRange {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
-
-  bool operator==(const DataRange&) const = default;
-};
 
 // The addresses that data records wrote, as disjoint ranges in address order: adjacent and overlapping
 // records merge. Memory follows the number of ranges, never the number of records or bytes.
@@ -43,12 +37,12 @@ class DataRanges {
   std::size_t size() const { return ranges_.size(); }
   bool empty() const { return ranges_.empty(); }
 
-  // Calls visit with every range in address order.
+  // Calls visit with every range in address order: the maximal runs of added addresses.
   template <typename Visit>
   void ForEach(Visit visit) const {
-    for (const auto& [first, last] : ranges_) visit(DataRange{first, last});
+    for (const auto& [first, last] : ranges_) visit(AddressRange{first, last});
   }
-  std::vector<DataRange> List() const;
+  std::vector<AddressRange> List() const;
 
  private:
   void AddSlowly(std::uint32_t address, std::uint32_t length);

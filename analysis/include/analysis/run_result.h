@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace varnok {
 
@@ -41,8 +42,8 @@ enum class RunKind : std::uint8_t {
   Cancelled,       // the display asked the run to stop
 };
 
-// What a finished run found. The addresses follow the run's own rules: lowest starts at 0xFFFFFFFF and highest at 0,
-// so an input without data bytes leaves lowest above highest.
+// What the records of a run, or of a stretch of its input, add up to. The addresses follow the run's own rules:
+// lowest starts at 0xFFFFFFFF and highest at 0, so an input without data bytes leaves lowest above highest.
 struct RunTotals {
   std::int64_t records = 0;  // non-empty lines
   std::uint32_t data_bytes = 0;
@@ -52,16 +53,33 @@ struct RunTotals {
 
   // Whether the lowest address is shown: only an input without data bytes leaves it out.
   bool HasLowest() const { return lowest <= highest; }
+  // Adds the totals of the stretch of input that follows this one.
+  void Append(const RunTotals& next) {
+    records += next.records;
+    data_bytes += next.data_bytes;
+    if (next.lowest < lowest) lowest = next.lowest;
+    if (next.highest > highest) highest = next.highest;
+    if (next.exec) exec = next.exec;
+  }
+  bool operator==(const RunTotals&) const = default;
 };
 
-// The texts of the S0 records a run read, as 8-bit bytes cut at their first byte 0. A later record overwrites the
-// module and the description, and the version only when it carries one.
+// The texts of S0 records, as 8-bit bytes cut at their first byte 0: of one record, or of all that a run read.
 struct RunHeader {
   std::string module;
   bool has_version = false;
   std::string version;
   std::string description;
 
+  // Takes the texts of a later S0 record: its module and description always, its version only when it has one.
+  void Merge(RunHeader&& later) {
+    module = std::move(later.module);
+    if (later.has_version) {
+      has_version = true;
+      version = std::move(later.version);
+    }
+    description = std::move(later.description);
+  }
   bool operator==(const RunHeader&) const = default;
 };
 
@@ -75,6 +93,7 @@ struct RunResult {
   RunHeader header;  // the S0 records read before the run ended, also when it failed
 
   bool Parsed() const { return kind == RunKind::Parsed; }
+  bool operator==(const RunResult&) const = default;
 };
 
 // The status line's text for a result, e.g. "Checksum error @ line 7".

@@ -40,7 +40,7 @@ std::variant<std::vector<MemoryRegion>, ScriptError> ReadMemoryCommand(std::stri
 // How loaded data falls into the regions.
 struct RegionUsage {
   std::vector<std::uint64_t> used;  // the loaded addresses in each region, in the regions' order
-  std::vector<DataRange> outside;   // the loaded addresses outside every region, in address order
+  std::vector<AddressRange> outside;   // the loaded addresses outside every region, in address order
 };
 
 RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataRanges& loaded);
