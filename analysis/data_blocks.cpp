@@ -27,7 +27,6 @@ std::uint8_t* DataBlockStore::Append(std::uint32_t address, std::int32_t length)
       deallocate_(memory);
       return nullptr;
     }
-    allocated_ += capacity;
   }
   Chunk& chunk = chunks_.back();
   std::uint8_t* header = chunk.memory + chunk.used;
@@ -35,26 +34,14 @@ std::uint8_t* DataBlockStore::Append(std::uint32_t address, std::int32_t length)
   std::memcpy(header + 4, &length, 4);
   chunk.used += need;
   ++count_;
-  data_bytes_ += static_cast<std::uint64_t>(length);
   return header + kHeaderSize;
 }
 
 void DataBlockStore::Clear() {
-  for (Chunk& chunk : chunks_) ReleaseChunk(chunk);
+  for (const Chunk& chunk : chunks_) deallocate_(chunk.memory);
   chunks_.clear();
   chunks_.shrink_to_fit();
   count_ = 0;
-  allocated_ = 0;
-  data_bytes_ = 0;
-}
-
-void DataBlockStore::ReleaseChunk(Chunk& chunk) {
-  // A released chunk stays in the list, empty, so that iteration passes over it.
-  if (chunk.memory != nullptr) {
-    deallocate_(chunk.memory);
-    allocated_ -= chunk.capacity;
-  }
-  chunk = Chunk{nullptr, 0, 0};
 }
 
 DataBlock DataBlockStore::ReadBlock(const std::uint8_t* header) {

@@ -85,23 +85,6 @@ void BM_CellScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_CellScreen)->ArgName("at_end")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-// Walking the written rows of a 4 GiB map that holds a few records far apart.
-void BM_NextWrittenRowSparse(benchmark::State& state) {
-  varnok::MapGrid grid;
-  grid.Build(0x00000000, 0xFFFFFFFF);
-  const std::uint8_t bytes[16] = {};
-  for (std::uint32_t address = 0x00100000; address < 0xF0000000u; address += 0x10000000) {
-    grid.FillBlock(address, 16, bytes);
-  }
-  grid.MarkStartVector(0xFFFFFFF0);
-  for (auto _ : state) {
-    std::int32_t rows = 0;
-    for (std::int32_t row = grid.NextWrittenRow(0); row != -1; row = grid.NextWrittenRow(row)) ++rows;
-    benchmark::DoNotOptimize(rows);
-  }
-}
-BENCHMARK(BM_NextWrittenRowSparse)->Unit(benchmark::kMicrosecond);
-
 // The map's text of a filled 256 MiB image (about 1.3 GB of rows), made a buffer at a time and thrown away: the
 // rate at which --map and "Save map as text..." can hand text to the system. Argument 1 marks every 64th byte of
 // a row as unused, so that no row takes the whole-row path.

@@ -85,13 +85,12 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
     request.map_option = layout.map || layout.digest || options.diff;
     request.ranges = layout.ranges || !layout.regions.empty();
     request.warnings = &warnings;
-    // A map that is printed or compared fills while the file is read; a digest alone takes the kept blocks.
+    // The map that is printed, compared or digested fills while the file is read.
     std::optional<MapFiller> filler;
-    if (layout.map || options.diff) request.sink = &filler.emplace(context.allocate, context.deallocate);
+    if (request.map_option) request.sink = &filler.emplace(context.allocate, context.deallocate);
     // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
     const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
     request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
-    r.state.DataBlocks.SetAllocator(context.allocate, context.deallocate);
     r.result = r.name == kStandardInput
                    ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)
                    : RunAnalysis(request, r.state, display);
@@ -102,21 +101,13 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
     if (r.result.Parsed()) {
       r.warnings = warnings.Result();
       const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
-      // Blocks that follow one another up the addresses are digested as they stand; others need the map's order.
-      if (layout.digest && !layout.map) r.digest = DigestBlocksInOrder(r.state.DataBlocks, layout.fill, per_range);
-      if (request.map_option && !r.digest) {
+      if (filler) {
         r.grid.emplace();
         const RunTotals& totals = r.result.totals;
-        if (filler) {
-          filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
-        } else {
-          r.grid->Build(totals.lowest, totals.highest);
-          FillFromBlocks(*r.grid, r.state.DataBlocks, totals.exec);  // frees the blocks as the grid takes them
-        }
+        filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
         if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
         if (!layout.map && !options.diff) r.grid.reset();
       }
-      ClearDataBlocks(r.state);
       if (!layout.regions.empty()) {
         r.regions = MeasureRegions(layout.regions, r.state.Ranges);
         if (!layout.ranges) r.state.Ranges.Clear();

@@ -110,7 +110,7 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
   }
   if (report.digest) {
     const std::string sha256 = Sha256Text(report.digest->image);
-    out << "Image: " << AddressText(report.digest->first) << " - " << AddressText(report.digest->last)
+    out << "Image: " << AddressText(report.digest->range.first) << " - " << AddressText(report.digest->range.last)
         << ", gaps filled with 0x" << HexText(layout.fill, 2) << '\n';
     out << "CRC-32: 0x" << HexText(report.digest->image.crc32, 8) << '\n';
     out << "SHA-256: " << sha256 << '\n';
@@ -170,7 +170,8 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
   if (layout.digest) {
     json.Key("image");
     if (report.digest) {
-      json.BeginObject().Key("start").Number(report.digest->first).Key("end").Number(report.digest->last);
+      const AddressRange& image = report.digest->range;
+      json.BeginObject().Key("start").Number(image.first).Key("end").Number(image.last);
       json.Key("fill").Number(layout.fill).Key("crc32").Number(report.digest->image.crc32);
       json.Key("sha256").String(Sha256Text(report.digest->image)).EndObject();
     } else {
@@ -259,7 +260,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
       report.state.Ranges.ForEach([&](AddressRange range) {
         json.BeginObject(JsonWriter::Layout::kInline).Key("start").Number(range.first).Key("end").Number(range.last);
         if (report.digest && digested < report.digest->ranges.size() &&
-            report.digest->ranges[digested].first == range.first) {
+            report.digest->ranges[digested].range.first == range.first) {
           const Digest& digest = report.digest->ranges[digested++].digest;
           json.Key("crc32").Number(digest.crc32).Key("sha256").String(Sha256Text(digest));
         }
@@ -287,9 +288,9 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   out << '\n';
 }
 
-void WriteDiffText(std::ostream& out, DiffKind kind, std::uint32_t first, std::uint32_t last) {
+void WriteDiffText(std::ostream& out, DiffKind kind, const AddressRange& range) {
   out << (kind == DiffKind::OnlyInA ? "Only in A: " : kind == DiffKind::OnlyInB ? "Only in B: " : "Different: ")
-      << AddressText(first) << " - " << AddressText(last) << '\n';
+      << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
 }
 
 const char* DiffKindKey(DiffKind kind) {
@@ -344,9 +345,9 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool
     writer.Key("file_b");
     FileName(writer, b.name);
     writer.Key("differences").BeginArray();
-    CompareImages(*a.grid, *b.grid, [&](const DiffRange& range) {
-      writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(range.kind));
-      writer.Key("start").Number(range.first).Key("end").Number(range.last).EndObject();
+    CompareImages(*a.grid, *b.grid, [&](const DiffRange& diff) {
+      writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(diff.kind));
+      writer.Key("start").Number(diff.range.first).Key("end").Number(diff.range.last).EndObject();
       same = false;
       return true;
     });
@@ -358,8 +359,8 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool
     out << '\n';
     return same;
   }
-  CompareImages(*a.grid, *b.grid, [&](const DiffRange& range) {
-    WriteDiffText(out, range.kind, range.first, range.last);
+  CompareImages(*a.grid, *b.grid, [&](const DiffRange& diff) {
+    WriteDiffText(out, diff.kind, diff.range);
     same = false;
     return true;
   });

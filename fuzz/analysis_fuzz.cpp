@@ -108,15 +108,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const varnok::RunResult& result = small.result;
   if (result.Parsed() && request.map_option) {
+    // The map of every kept block written in turn: what the filler must make of the same records.
     varnok::MapGrid grid;
     grid.Build(result.totals.lowest, result.totals.highest);
-    varnok::FillFromBlocks(grid, small.state.DataBlocks, result.totals.exec);
+    for (const auto& [address, bytes] : small.blocks) {
+      grid.FillBlock(address, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    }
+    if (result.totals.exec) grid.MarkStartVector(*result.totals.exec);
+    grid.FindRegions();
     std::uint64_t filled = 0;
-    for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
-      filled += static_cast<std::uint64_t>(std::popcount(grid.Row(row).filled));
+    std::vector<std::int32_t> written;
+    grid.ForEachWrittenRow([&](std::uint32_t address, const varnok::RowCells& cells) {
+      filled += static_cast<std::uint64_t>(std::popcount(cells.filled));
+      written.push_back(grid.AddressToCell(address).row);
+      return true;
+    });
+    for (const std::int32_t row : written) {
       for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
-        (void)varnok::DecodeCell(column, grid.Cell(column, row));
-        (void)grid.AddressReadout(column, row);
+        (void)grid.Cell(column, row);
+        (void)grid.CellAddress(column, row);
       }
     }
     // A map filled while the input is read, on several threads, holds what the map of the kept blocks holds.
@@ -128,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     varnok::MapGrid from_filler;
     filler.Finish(from_filler, result.totals.lowest, result.totals.highest, result.totals.exec);
     if (!read.result.Parsed() || from_filler.RowCount() != grid.RowCount()) __builtin_trap();
-    for (std::int32_t row = grid.NextWrittenRow(0); row > 0; row = grid.NextWrittenRow(row)) {
+    for (const std::int32_t row : written) {
       const varnok::RowCells a = grid.Row(row);
       const varnok::RowCells b = from_filler.Row(row);
       if (a.filled != b.filled || a.start_vector != b.start_vector) __builtin_trap();
@@ -136,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((a.filled >> c & 1) != 0 && a.bytes[c] != b.bytes[c]) __builtin_trap();
       }
     }
-    if (from_filler.WrittenRowCount() != grid.WrittenRowCount()) __builtin_trap();
+    if (from_filler.WrittenRowCount() != written.size() || from_filler.Regions() != grid.Regions()) __builtin_trap();
     // Without a record past 0xFFFFFFFF the map holds exactly the addresses the ranges list.
     if (request.ranges && result.totals.HasLowest() && !small.ranges.empty() &&
         small.ranges.back().last <= result.totals.highest) {
@@ -146,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The navigation answers: the regions hold every filled address, and a match found is made of filled bytes.
     std::uint64_t in_regions = 0;
-    for (const varnok::MapRegion& region : grid.Regions()) in_regions += region.Size();
+    for (const varnok::AddressRange& region : grid.Regions()) in_regions += region.Size();
     if (in_regions != filled) __builtin_trap();
     (void)grid.ScrollMarks(1 + static_cast<int>(data[0] % 64));
     const std::uint8_t pattern[] = {data[0], static_cast<std::uint8_t>(size)};

@@ -18,7 +18,7 @@ class SpanCursor {
   std::optional<FilledSpan> From(std::uint64_t at) {
     const std::uint64_t from = at > base_ ? at - base_ : 0;
     if (from < searched_ || (span_ && from >= span_->offset + span_->length)) {
-      span_ = grid_.SpanFrom(from);
+      span_ = grid_.SpanFrom(from, cursor_);
       searched_ = from;
     }
     if (!span_) return std::nullopt;
@@ -33,7 +33,8 @@ class SpanCursor {
  private:
   const MapGrid& grid_;
   const std::uint64_t base_;
-  std::optional<FilledSpan> span_ = grid_.SpanFrom(0);  // the first span at or after searched_
+  PageCursor cursor_;
+  std::optional<FilledSpan> span_ = grid_.SpanFrom(0, cursor_);  // the first span at or after searched_
   std::uint64_t searched_ = 0;
 };
 
@@ -43,12 +44,12 @@ class DiffJoiner {
   explicit DiffJoiner(const std::function<bool(const DiffRange&)>& report) : report_(report) {}
 
   bool Add(DiffKind kind, std::uint64_t first, std::uint64_t end) {
-    if (open_ && open_->kind == kind && std::uint64_t{open_->last} + 1 == first) {
-      open_->last = static_cast<std::uint32_t>(end - 1);
+    if (open_ && open_->kind == kind && std::uint64_t{open_->range.last} + 1 == first) {
+      open_->range.last = static_cast<std::uint32_t>(end - 1);
       return true;
     }
     const bool go_on = Flush();
-    open_ = DiffRange{kind, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)};
+    open_ = DiffRange{kind, {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)}};
     return go_on;
   }
 

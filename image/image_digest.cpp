@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <new>
-#include <utility>
 
 namespace varnok {
 namespace {
@@ -57,82 +56,30 @@ Digest DigestStream::Finish() {
   return digest;
 }
 
-namespace {
-
-// Digests spans handed over in ascending address order, none overlapping: the image with its gaps filled and,
-// when asked for, each maximal run of loaded addresses on its own.
-class SpanDigester {
- public:
-  SpanDigester(std::uint8_t fill, bool per_range) : fill_(fill) {
-    if (per_range) range_.emplace();
-  }
-
-  // False, taking nothing, for a span that does not come after the ones before it.
-  bool Add(std::uint64_t address, const std::uint8_t* data, std::size_t length) {
-    if (length == 0) return true;
-    if (started_ && address < end_) return false;
-    if (!started_) {
-      result_.first = static_cast<std::uint32_t>(address);
-      range_first_ = address;
-      started_ = true;
-    } else if (address != end_) {
-      image_.Fill(fill_, address - end_);
-      if (range_) {
-        CloseRange();
-        range_first_ = address;
-      }
-    }
-    image_.Update(data, length);
-    if (range_) range_->Update(data, length);
-    end_ = address + length;
-    return true;
-  }
-
-  std::optional<ImageDigest> Finish() {
-    if (!started_) return std::nullopt;
-    if (range_) CloseRange();
-    result_.last = static_cast<std::uint32_t>(end_ - 1);
-    result_.image = image_.Finish();
-    return std::move(result_);
-  }
-
- private:
-  void CloseRange() {
-    result_.ranges.push_back(RangeDigest{static_cast<std::uint32_t>(range_first_), static_cast<std::uint32_t>(end_ - 1),
-                                         range_->Finish()});
-  }
-
-  const std::uint8_t fill_;
-  DigestStream image_;
-  std::optional<DigestStream> range_;
-  ImageDigest result_;
-  bool started_ = false;
-  std::uint64_t range_first_ = 0;
-  std::uint64_t end_ = 0;  // one past the last address digested
-};
-
-}  // namespace
-
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range) {
-  SpanDigester digester(fill, per_range);
-  const std::uint64_t base = grid.BaseAddress();
-  for (std::optional<FilledSpan> span = grid.SpanFrom(0); span; span = grid.SpanFrom(span->offset + span->length)) {
-    digester.Add(base + span->offset, span->data, span->length);
-  }
-  return digester.Finish();
-}
-
-std::optional<ImageDigest> DigestBlocksInOrder(const DataBlockStore& blocks, std::uint8_t fill, bool per_range) {
-  SpanDigester digester(fill, per_range);
-  for (const DataBlock block : blocks) {
-    const auto length = static_cast<std::size_t>(block.Length);
-    // A block past 0xFFFFFFFF goes on at 0 in the map, which only the map's order places.
-    if (block.Address + std::uint64_t{length} > (std::uint64_t{1} << 32) ||
-        !digester.Add(block.Address, block.Data, length)) {
-      return std::nullopt;
+  const std::vector<AddressRange>& regions = grid.Regions();
+  if (regions.empty()) return std::nullopt;
+  ImageDigest result;
+  result.range = AddressRange{regions.front().first, regions.back().last};
+  DigestStream image;
+  std::optional<DigestStream> range;
+  if (per_range) range.emplace();
+  PageCursor cursor;
+  std::uint64_t end = 0;  // the map offset after the last region digested
+  for (const AddressRange& region : regions) {
+    const std::uint64_t first = region.first - grid.BaseAddress();
+    if (&region != &regions.front()) image.Fill(fill, first - end);
+    end = first + region.Size();
+    // A region's spans follow one another without a gap.
+    for (std::optional<FilledSpan> span = grid.SpanFrom(first, cursor); span && span->offset < end;
+         span = grid.SpanFrom(span->offset + span->length, cursor)) {
+      image.Update(span->data, span->length);
+      if (range) range->Update(span->data, span->length);
     }
+    if (range) result.ranges.push_back(RangeDigest{region, range->Finish()});
   }
-  return digester.Finish();
+  result.image = image.Finish();
+  return result;
 }
 
 }  // namespace varnok

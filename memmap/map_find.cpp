@@ -76,7 +76,8 @@ std::optional<std::uint64_t> MapGrid::FirstMatch(std::span<const std::uint8_t> p
   std::optional<std::uint64_t> found;
   Carry carry(size - 1);
   std::vector<std::uint8_t> stitched;
-  ForEachSpan(*store_, lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  PageCursor cursor;
+  ForEachSpan(*store_, cursor, lo, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     // A match that starts before hi ends before hi + size - 1.
     if (offset >= hi + size - 1 || (offset >= hi && carry.empty())) return false;
     if (offset < lo) {

@@ -7,29 +7,8 @@
 #include "analysis/hex_text.h"
 #include "map_store.h"
 #include "memmap/map_text.h"
-#include "memmap/record_gatherer.h"
 
 namespace varnok {
-
-DecodedCell DecodeCell(std::int32_t column, std::string_view text) {
-  DecodedCell result;
-  std::string_view rest = text;
-  // The ASCII text may begin with "." or "!" as data, so only byte cells carry a marker.
-  if (column != MapGrid::AsciiColumn && !text.empty()) {
-    if (text.front() == '.') {
-      result.kind = CellKind::FilledByte;
-      rest.remove_prefix(1);
-    } else if (text.front() == '!') {
-      result.kind = CellKind::StartVectorByte;
-      rest.remove_prefix(1);
-    }
-  }
-  const auto is_blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!rest.empty() && is_blank(rest.front())) rest.remove_prefix(1);
-  while (!rest.empty() && is_blank(rest.back())) rest.remove_suffix(1);
-  result.text.assign(rest);
-  return result;
-}
 
 MapGrid::MapGrid() : store_(std::make_unique<MapStore>(0)) {}
 MapGrid::~MapGrid() = default;
@@ -44,7 +23,7 @@ void MapGrid::Build(std::uint32_t lowest, std::uint32_t highest) {
   data_rows_ = rows;
   marks_.clear();
   marks_.shrink_to_fit();
-  regions_.reset();
+  regions_ = {};
 }
 
 std::uint32_t MapGrid::BaseAddress() const { return base_; }
@@ -55,7 +34,8 @@ RowCells MapGrid::Row(std::int32_t row) const {
   RowCells cells;
   if (row < 1 || row >= RowCount()) return cells;
   const std::uint32_t row_offset = static_cast<std::uint32_t>(row - 1) * kBytesPerRow;
-  cells.filled = store_->ReadRow(row_offset, cells.bytes.data());
+  PageCursor cursor;
+  cells.filled = store_->ReadRow(cursor, row_offset, cells.bytes.data());
   for (auto mark = std::lower_bound(marks_.begin(), marks_.end(), row_offset);
        mark != marks_.end() && *mark - row_offset < kBytesPerRow; ++mark) {
     cells.start_vector |= 1u << (*mark - row_offset);
@@ -142,7 +122,7 @@ CellPos MapGrid::AddressToCell(std::uint32_t address) const {
 
 void MapGrid::FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   if (length <= 0 || data == nullptr) return;
-  regions_.reset();
+  if (!regions_.empty()) regions_ = {};
   const std::uint64_t span = Span();
   std::uint64_t done = 0;
   const auto total = static_cast<std::uint64_t>(length);
@@ -168,23 +148,6 @@ void MapGrid::MarkStartVector(std::uint32_t address) {
   if (!HasCell(offset)) return;
   const auto at = std::lower_bound(marks_.begin(), marks_.end(), offset);
   if (at == marks_.end() || *at != offset) marks_.insert(at, offset);
-}
-
-std::optional<std::string> MapGrid::AddressReadout(std::int32_t column, std::int32_t row) const {
-  const std::optional<std::uint32_t> address = CellAddress(column, row);
-  if (!address) return std::nullopt;
-  return AddressText(*address);
-}
-
-std::int32_t MapGrid::NextWrittenRow(std::int32_t row) const {
-  // Data row r has the zero-based index r - 1, so the first candidate's index is row itself.
-  const std::uint32_t index = row < 0 ? 0u : static_cast<std::uint32_t>(row);
-  if (index >= data_rows_) return -1;
-  const std::uint64_t from = std::uint64_t{index} * kBytesPerRow;
-  std::uint64_t next = store_->NextFilled(from);
-  const auto mark = std::lower_bound(marks_.begin(), marks_.end(), from);
-  if (mark != marks_.end()) next = std::min<std::uint64_t>(next, *mark);
-  return next < Span() ? static_cast<std::int32_t>(next / kBytesPerRow) + 1 : -1;
 }
 
 void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const RowCells&)>& visit) const {
@@ -216,7 +179,8 @@ void MapGrid::ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
   MapStore::RowMasks masks;
   const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(MapStore::kPageBytes);
   bool go_on = true;
-  store_->ForEachPageBetween(from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  PageCursor cursor;
+  store_->ForEachPage(cursor, from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     go_on = marked_rows_before(std::max(page_offset, from));
     const std::uint8_t* bytes = store_->RowsOf(page, masks, scratch.get());
     for (std::uint32_t r = 0; go_on && r < MapStore::kRowsPerPage; ++r) {
@@ -235,7 +199,6 @@ void MapGrid::ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
 }
 
 std::uint64_t MapGrid::WrittenRowCount() const {
-  // The walk that the text takes, so that it reads the store without its search cache beside a painting thread.
   std::uint64_t rows = 0;
   ForEachWrittenRowBetween(0, Span(), [&rows](std::uint32_t, const RowCells&) {
     ++rows;
@@ -245,36 +208,8 @@ std::uint64_t MapGrid::WrittenRowCount() const {
 }
 
 std::size_t MapGrid::MemoryBytes() const {
-  std::size_t bytes = store_->MemoryBytes() + marks_.capacity() * sizeof(std::uint32_t);
-  if (regions_) bytes += regions_->capacity() * sizeof(MapRegion);
-  return bytes;
-}
-
-bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
-                    const FillProgress& progress) {
-  const std::uint64_t total = blocks.DataBytes();
-  std::uint64_t done = 0;
-  std::uint64_t next_report = kFillProgressStep;
-  bool cancelled = false;
-  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(RecordGatherer::kBytes);
-  RecordGatherer gathered(buffer.get());
-  blocks.Consume([&](const DataBlock& block) {
-    if (block.Length <= 0) return true;
-    const auto length = static_cast<std::size_t>(block.Length);
-    gathered.Add(grid, block.Address, length, block.Data);
-    done += length;
-    if (progress && done >= next_report) {
-      // What the report counts is in the map when it is made, so a fill stopped there holds it.
-      gathered.Flush(grid);
-      next_report = done + kFillProgressStep;
-      cancelled = !progress(done, total);
-    }
-    return !cancelled;
-  });
-  if (cancelled) return false;
-  gathered.Flush(grid);
-  if (start_vector) grid.MarkStartVector(*start_vector);
-  return true;
+  return store_->MemoryBytes() + marks_.capacity() * sizeof(std::uint32_t) +
+         regions_.capacity() * sizeof(AddressRange);
 }
 
 }  // namespace varnok

@@ -6,9 +6,9 @@
 
 namespace varnok {
 
-std::optional<FilledSpan> MapGrid::SpanFrom(std::uint64_t from) const {
+std::optional<FilledSpan> MapGrid::SpanFrom(std::uint64_t from, PageCursor& cursor) const {
   std::optional<FilledSpan> found;
-  ForEachSpan(*store_, from, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
+  ForEachSpan(*store_, cursor, from, [&](std::uint64_t offset, const std::uint8_t* data, std::uint64_t length) {
     const std::uint64_t skip = from > offset ? from - offset : 0;
     found = FilledSpan{offset + skip, static_cast<std::uint32_t>(length - skip), data + skip};
     return false;
@@ -16,17 +16,17 @@ std::optional<FilledSpan> MapGrid::SpanFrom(std::uint64_t from) const {
   return found;
 }
 
-const std::vector<MapRegion>& MapGrid::Regions() const {
-  if (regions_) return *regions_;
-  std::vector<MapRegion> regions;
+void MapGrid::FindRegions() {
+  std::vector<AddressRange> regions;
   std::uint64_t first = 0;
   std::uint64_t end = 0;
   bool open = false;
   const auto close = [&] {
     regions.push_back(
-        MapRegion{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
+        AddressRange{base_ + static_cast<std::uint32_t>(first), base_ + static_cast<std::uint32_t>(end - 1)});
   };
-  ForEachSpan(*store_, 0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
+  PageCursor cursor;
+  ForEachSpan(*store_, cursor, 0, [&](std::uint64_t offset, const std::uint8_t*, std::uint64_t length) {
     if (open && offset == end) {
       end += length;
       return true;
@@ -40,21 +40,20 @@ const std::vector<MapRegion>& MapGrid::Regions() const {
   if (open) close();
   regions.shrink_to_fit();
   regions_ = std::move(regions);
-  return *regions_;
 }
 
 namespace {
 
 // Where a region's first row stands among the data rows (1-based).
-std::int32_t StartRow(const MapRegion& region, std::uint32_t base) {
+std::int32_t StartRow(const AddressRange& region, std::uint32_t base) {
   return static_cast<std::int32_t>((region.first - base) >> 5) + 1;
 }
 
 }  // namespace
 
 std::optional<std::int32_t> MapGrid::NextRegionRow(std::int32_t row) const {
-  const std::vector<MapRegion>& regions = Regions();
-  const auto next = std::upper_bound(regions.begin(), regions.end(), row, [&](std::int32_t r, const MapRegion& region) {
+  const std::vector<AddressRange>& regions = regions_;
+  const auto next = std::upper_bound(regions.begin(), regions.end(), row, [&](std::int32_t r, const AddressRange& region) {
     return r < StartRow(region, base_);
   });
   if (next == regions.end()) return std::nullopt;
@@ -62,10 +61,10 @@ std::optional<std::int32_t> MapGrid::NextRegionRow(std::int32_t row) const {
 }
 
 std::optional<std::int32_t> MapGrid::PreviousRegionRow(std::int32_t row) const {
-  const std::vector<MapRegion>& regions = Regions();
+  const std::vector<AddressRange>& regions = regions_;
   const auto after =
       std::lower_bound(regions.begin(), regions.end(), row,
-                       [&](const MapRegion& region, std::int32_t r) { return StartRow(region, base_) < r; });
+                       [&](const AddressRange& region, std::int32_t r) { return StartRow(region, base_) < r; });
   if (after == regions.begin()) return std::nullopt;
   return StartRow(*std::prev(after), base_);
 }
@@ -89,7 +88,8 @@ std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
   // covers marks it without a look inside: for a 4 GiB map that is nearly every page.
   MapStore::PageSpans spans;
   std::size_t pixel = 0;
-  store_->ForEachPage(0, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  PageCursor cursor;
+  store_->ForEachPage(cursor, 0, MapStore::kEnd, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::uint64_t first = page_offset / kBytesPerRow;
     const std::uint64_t last = std::min<std::uint64_t>(first + MapStore::kRowsPerPage, data_rows_) - 1;
     while (pixel < count && end_of(pixel) <= first) ++pixel;

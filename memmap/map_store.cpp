@@ -173,7 +173,6 @@ void MapStore::FreeLeaf(std::size_t index) {
   Free(leaf, LeafCapacity(leaf));
   leaves_[index] = nullptr;
   cached_page_ = 0xFFFFFFFFu;
-  read_leaf_ = nullptr;
 }
 
 bool MapStore::Rebase(std::uint64_t from, std::uint64_t span) {
@@ -192,7 +191,6 @@ bool MapStore::Rebase(std::uint64_t from, std::uint64_t span) {
   for (std::size_t i = 0; i < keep; ++i) moved[i] = leaves_[(first + i) % count];
   leaves_.swap(moved);
   cached_page_ = 0xFFFFFFFFu;
-  read_leaf_ = nullptr;
   return true;
 }
 
@@ -251,21 +249,20 @@ std::size_t MapStore::MemoryBytes() const {
   return sizeof(*this) + leaves_.capacity() * sizeof(std::uint8_t*) + allocated_;
 }
 
-const std::uint8_t* MapStore::Seek(std::size_t leaf_index, std::uint32_t low) const {
+const std::uint8_t* MapStore::Seek(PageCursor& cursor, std::size_t leaf_index, std::uint32_t low) const {
   const std::uint8_t* leaf = leaves_[leaf_index];
   const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
   const std::uint8_t* record = leaf + kLeafHeader;
-  if (read_leaf_ == leaf && leaf[read_position_] <= low) record = leaf + read_position_;
+  if (cursor.leaf == leaf && leaf[cursor.position] <= low) record = leaf + cursor.position;
   while (record < end && record[0] < low) record += map_store::RecordSize(record);
   if (record < end) {
-    read_leaf_ = leaf;
-    read_position_ = static_cast<std::size_t>(record - leaf);
+    cursor.leaf = leaf;
+    cursor.position = static_cast<std::size_t>(record - leaf);
   }
   return record;
 }
 
 void MapStore::Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data) {
-  read_leaf_ = nullptr;
   // Each page gets its part; the write's first and last byte are the ends that pay for a page turning dense.
   std::uint64_t done = 0;
   while (done < length) {
@@ -398,11 +395,11 @@ void MapStore::PutRecord(std::uint32_t leaf_index, std::size_t position, std::si
   Store<std::uint32_t>(leaf, new_used);
 }
 
-std::uint32_t MapStore::ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) const {
+std::uint32_t MapStore::ReadRow(PageCursor& cursor, std::uint32_t row_offset, std::uint8_t* bytes) const {
   const std::uint32_t leaf_index = row_offset >> kLeafShift;
   if (leaf_index >= leaves_.size() || leaves_[leaf_index] == nullptr) return 0;
   const std::uint32_t low = (row_offset >> kPageShift) & (kPagesPerLeaf - 1);
-  const std::uint8_t* record = Seek(leaf_index, low);
+  const std::uint8_t* record = Seek(cursor, leaf_index, low);
   if (record == leaves_[leaf_index] + map_store::LeafUsed(leaves_[leaf_index]) || record[0] != low) return 0;
   const std::uint32_t in_page = row_offset & (kPageBytes - 1);
   if (record[1] == kDense) {
@@ -431,7 +428,8 @@ std::uint32_t MapStore::ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) c
 
 std::uint64_t MapStore::NextFilled(std::uint64_t from) const {
   std::uint64_t next = std::uint64_t{leaves_.size()} << kLeafShift;
-  ForEachPage(from, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  PageCursor cursor;
+  ForEachPage(cursor, from, kEnd, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::uint32_t position = from > page_offset ? static_cast<std::uint32_t>(from - page_offset) : 0;
     if (page[1] == kDense) {
       const auto* dense = LoadPointer<const DensePage>(page + kRecordHeader);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "memmap/map_grid.h"
+
 namespace varnok {
 
 // The written bytes of one map by map offset (0 up to the span), in memory that follows the data.
@@ -37,6 +39,8 @@ class MapStore {
   };
   // Room for the spans of any page.
   using PageSpans = std::array<Span, kPageBytes / 2>;
+  // An end past every offset, for walks to the last page.
+  static constexpr std::uint64_t kEnd = std::uint64_t{1} << 33;
 
   explicit MapStore(std::uint64_t span);
   ~MapStore();
@@ -47,22 +51,18 @@ class MapStore {
   // On std::bad_alloc the pages written before stay written and the failing page keeps its former content.
   void Write(std::uint32_t offset, std::uint32_t length, const std::uint8_t* data);
   // The filled offsets among the 32 from row_offset (a multiple of 32) as bits, and their bytes.
-  std::uint32_t ReadRow(std::uint32_t row_offset, std::uint8_t* bytes) const;
+  std::uint32_t ReadRow(PageCursor& cursor, std::uint32_t row_offset, std::uint8_t* bytes) const;
 
-  // Calls visit(page_offset, page) for every page that holds data from the one that holds `from` on, in offset
-  // order, until it returns false.
+  // Calls visit(page_offset, page) for every page that holds data from the one that holds `from` up to the ones that
+  // begin before `to`, in offset order, until it returns false; the walk starts its search where `cursor` stands.
   template <typename Visit>
-  void ForEachPage(std::uint64_t from, Visit&& visit) const;
-  // The same for the pages that begin before `to`, without the search cache, so that several threads may walk
-  // different stretches at once.
-  template <typename Visit>
-  void ForEachPageBetween(std::uint64_t from, std::uint64_t to, Visit&& visit) const;
+  void ForEachPage(PageCursor& cursor, std::uint64_t from, std::uint64_t to, Visit&& visit) const;
   // Calls visit(page_offset, page) for the pages before `before`, last first, until it returns false.
   template <typename Visit>
   void ForEachPageBackward(std::uint64_t before, Visit&& visit) const;
-  // The runs of a page that ForEachPage handed over, in offset order; the bytes stay valid until the next Write.
+  // The runs of a page that a walk handed over, in offset order; the bytes stay valid until the next Write.
   std::size_t SpansOf(const std::uint8_t* page, PageSpans& spans) const;
-  // The rows of a page that ForEachPage handed over: their masks, and the page's bytes by offset within the page
+  // The rows of a page that a walk handed over: their masks, and the page's bytes by offset within the page
   // (valid where a mask bit is set), either the page's own or copied into scratch (kPageBytes); with a null scratch
   // the masks alone.
   const std::uint8_t* RowsOf(const std::uint8_t* page, RowMasks& masks, std::uint8_t* scratch) const;
@@ -85,8 +85,9 @@ class MapStore {
   struct Content;
   struct DensePage;
 
-  // The first record of the leaf whose page is `low` or later, or the end of the leaf's records.
-  const std::uint8_t* Seek(std::size_t leaf_index, std::uint32_t low) const;
+  // The first record of the leaf whose page is `low` or later, or the end of the leaf's records; the search starts
+  // where the cursor stands when it stands in that leaf before that page, and the cursor moves to the record found.
+  const std::uint8_t* Seek(PageCursor& cursor, std::size_t leaf_index, std::uint32_t low) const;
   void FreeLeaf(std::size_t index);
   void WritePage(std::uint32_t page, std::uint32_t start, std::uint32_t end, const std::uint8_t* data,
                  std::uint32_t ends);
@@ -110,9 +111,6 @@ class MapStore {
   // Where the last written page's record stands, so that writes in order skip the search.
   std::uint32_t cached_page_ = 0xFFFFFFFFu;
   std::size_t cached_position_ = 0;
-  // Where the last read found its page, so that reading row after row skips the search; any write drops it.
-  mutable const std::uint8_t* read_leaf_ = nullptr;
-  mutable std::size_t read_position_ = 0;
 };
 
 namespace map_store {
@@ -137,33 +135,17 @@ inline std::size_t RecordSize(const std::uint8_t* record) {
 }  // namespace map_store
 
 template <typename Visit>
-void MapStore::ForEachPage(std::uint64_t from, Visit&& visit) const {
-  for (std::uint64_t index = from >> kLeafShift; index < leaves_.size(); ++index) {
-    const std::uint8_t* leaf = leaves_[index];
-    if (leaf == nullptr) continue;
-    const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
-    const std::uint8_t* first = index == (from >> kLeafShift)
-                                    ? Seek(index, static_cast<std::uint32_t>(from >> kPageShift) & 0xFF)
-                                    : leaf + map_store::kLeafHeader;
-    for (const std::uint8_t* record = first; record < end; record += map_store::RecordSize(record)) {
-      const std::uint64_t page_offset = (index << kLeafShift) | (std::uint64_t{record[0]} << kPageShift);
-      if (page_offset + kPageBytes <= from) continue;
-      if (!visit(page_offset, record)) return;
-    }
-  }
-}
-
-template <typename Visit>
-void MapStore::ForEachPageBetween(std::uint64_t from, std::uint64_t to, Visit&& visit) const {
+void MapStore::ForEachPage(PageCursor& cursor, std::uint64_t from, std::uint64_t to, Visit&& visit) const {
   for (std::uint64_t index = from >> kLeafShift; index < leaves_.size() && (index << kLeafShift) < to; ++index) {
     const std::uint8_t* leaf = leaves_[index];
     if (leaf == nullptr) continue;
     const std::uint8_t* end = leaf + map_store::LeafUsed(leaf);
-    for (const std::uint8_t* record = leaf + map_store::kLeafHeader; record < end;
-         record += map_store::RecordSize(record)) {
+    const std::uint8_t* first = index == (from >> kLeafShift)
+                                    ? Seek(cursor, index, static_cast<std::uint32_t>(from >> kPageShift) & 0xFF)
+                                    : leaf + map_store::kLeafHeader;
+    for (const std::uint8_t* record = first; record < end; record += map_store::RecordSize(record)) {
       const std::uint64_t page_offset = (index << kLeafShift) | (std::uint64_t{record[0]} << kPageShift);
       if (page_offset >= to) return;
-      if (page_offset + kPageBytes <= from) continue;
       if (!visit(page_offset, record)) return;
     }
   }
@@ -195,9 +177,10 @@ template <typename Visit>
 void MapStore::TakeLeaf(std::size_t index, Visit&& visit) {
   if (leaves_[index] == nullptr) return;
   PageSpans spans;
+  PageCursor cursor;
   const std::uint64_t from = std::uint64_t{index} << kLeafShift;
   const std::uint64_t to = from + (std::uint64_t{1} << kLeafShift);
-  ForEachPageBetween(from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  ForEachPage(cursor, from, to, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::size_t count = SpansOf(page, spans);
     for (std::size_t i = 0; i < count; ++i) visit(page_offset + spans[i].start, spans[i].data, spans[i].length);
     return true;
@@ -206,11 +189,11 @@ void MapStore::TakeLeaf(std::size_t index, Visit&& visit) {
 }
 
 // Calls visit(offset, data, length) for the filled spans that end after `from`, in offset order, until it returns
-// false; spans that touch across a page border come one after the other.
+// false; spans that touch across a page border come one after the other. The walk starts where `cursor` stands.
 template <typename Visit>
-void ForEachSpan(const MapStore& store, std::uint64_t from, Visit&& visit) {
+void ForEachSpan(const MapStore& store, PageCursor& cursor, std::uint64_t from, Visit&& visit) {
   MapStore::PageSpans spans;
-  store.ForEachPage(from, [&](std::uint64_t page_offset, const std::uint8_t* page) {
+  store.ForEachPage(cursor, from, MapStore::kEnd, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::size_t count = store.SpansOf(page, spans);
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint64_t offset = page_offset + spans[i].start;

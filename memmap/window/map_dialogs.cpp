@@ -97,7 +97,7 @@ std::optional<QString> FindDialog::Take(const QString& text) {
   return std::nullopt;
 }
 
-std::string RegionText(const MapRegion& region) {
+std::string RegionText(const AddressRange& region) {
   // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for string + literal chains.
   std::string text = AddressText(region.first);
   text += " - ";
@@ -108,7 +108,7 @@ std::string RegionText(const MapRegion& region) {
   return text;
 }
 
-RegionListModel::RegionListModel(const std::vector<MapRegion>& regions, QObject* parent)
+RegionListModel::RegionListModel(const std::vector<AddressRange>& regions, QObject* parent)
     : QAbstractListModel(parent), regions_(regions) {}
 
 int RegionListModel::rowCount(const QModelIndex& parent) const {
@@ -122,7 +122,7 @@ QVariant RegionListModel::data(const QModelIndex& index, int role) const {
   return ui::ToQt(RegionText(regions_[static_cast<std::size_t>(index.row())]));
 }
 
-RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<MapRegion>& regions, std::size_t current)
+RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions, std::size_t current)
     : QDialog(parent), list_(new QListView(this)) {
   setWindowTitle(QStringLiteral("Regions"));
   setFont(ui::DesignFont());

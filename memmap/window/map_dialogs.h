@@ -64,26 +64,26 @@ class FindDialog : public CheckedInputDialog {
 };
 
 // A region as the regions list shows it: "0x08000000 - 0x0801FFFF  131,072 bytes" ("1 byte" for one).
-std::string RegionText(const MapRegion& region);
+std::string RegionText(const AddressRange& region);
 
 // The map's regions as a list model; it formats a row's text only when the view asks for it.
 class RegionListModel : public QAbstractListModel {
  public:
   // Keeps a reference to regions, which must outlive the model.
-  RegionListModel(const std::vector<MapRegion>& regions, QObject* parent);
+  RegionListModel(const std::vector<AddressRange>& regions, QObject* parent);
 
   int rowCount(const QModelIndex& parent) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
-  const std::vector<MapRegion>& regions_;
+  const std::vector<AddressRange>& regions_;
 };
 
 // The list of every region in map order; double-click or Enter on one chooses it.
 class RegionsDialog : public QDialog {
  public:
   // Keeps a reference to regions, which must outlive the dialog; the list starts at region `current`.
-  RegionsDialog(QWidget* parent, const std::vector<MapRegion>& regions, std::size_t current);
+  RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions, std::size_t current);
 
   // The index of the chosen region.
   std::size_t Chosen() const { return chosen_; }

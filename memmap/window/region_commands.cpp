@@ -21,13 +21,13 @@ void PreviousRegion(const MapCommandContext& context) {
 
 void ListRegions(const MapCommandContext& context) {
   if (!HasData(context)) return;
-  const std::vector<MapRegion>& regions = context.map.Regions();
+  const std::vector<AddressRange>& regions = context.map.Regions();
   const std::uint32_t base = context.map.BaseAddress();
   // The list opens at the last region that starts at or before the selected row's last address.
   const std::uint32_t row_end = RowOffset(context.grid->Row()) + (MapGrid::kBytesPerRow - 1);
   const auto after = std::upper_bound(
       regions.begin(), regions.end(), row_end,
-      [base](std::uint32_t end, const MapRegion& region) { return end < region.first - base; });
+      [base](std::uint32_t end, const AddressRange& region) { return end < region.first - base; });
   const auto current = static_cast<std::size_t>(after == regions.begin() ? 0 : after - regions.begin() - 1);
   RegionsDialog dialog(context.window, regions, current);
   if (dialog.exec() != QDialog::Accepted) return;

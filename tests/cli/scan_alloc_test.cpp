@@ -39,7 +39,7 @@ Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) 
   FixedBuffer out_buffer, err_buffer;
   std::ostream out(&out_buffer), err(&err_buffer);
   ScanContext context;
-  context.allocate = &test::CountedMalloc;  // the data blocks the run keeps
+  context.allocate = &test::CountedMalloc;  // the buffer the map gathers records in
   const long live_before = test::LiveAllocations();
   test::FailAllocationAfter(fail_at, for_good);
   const int status = RunScan(args, out, err, context);

@@ -26,13 +26,14 @@ TEST(CompareImages, ReportsEveryDifferingRangeInAddressOrder) {
   } cases[] = {
       {"same bytes, other records", {{0x100, "abcdef"}}, {{0x103, "def"}, {0x100, "abc"}}, {}},
       {"last write wins in both", {{0x100, "abcd"}, {0x101, "X"}}, {{0x100, "aXcd"}}, {}},
-      {"one byte", {{0x100, "abcd"}}, {{0x100, "abXd"}}, {{kDiff, 0x102, 0x102}}},
-      {"two runs apart", {{0x100, "abcdef"}}, {{0x100, "XbcdYY"}}, {{kDiff, 0x100, 0x100}, {kDiff, 0x104, 0x105}}},
+      {"one byte", {{0x100, "abcd"}}, {{0x100, "abXd"}}, {{kDiff, {0x102, 0x102}}}},
+      {"two runs apart", {{0x100, "abcdef"}}, {{0x100, "XbcdYY"}},
+       {{kDiff, {0x100, 0x100}}, {kDiff, {0x104, 0x105}}}},
       {"only in one", {{0x10, "ab"}, {0x40, "cd"}}, {{0x11, "b"}, {0x80, "e"}},
-       {{kA, 0x10, 0x10}, {kA, 0x40, 0x41}, {kB, 0x80, 0x80}}},
-      {"other bases", {{0x1000, "abc"}}, {{0x0, "z"}, {0x1001, "bc"}}, {{kB, 0, 0}, {kA, 0x1000, 0x1000}}},
-      {"across a page border", {{0xF00, page}}, {{0xF00, std::string(4096, 'q')}}, {{kDiff, 0xF00, 0x1EFF}}},
-      {"a longer than b", {{0x0, page}}, {{0x0, page.substr(0, 10)}}, {{kA, 10, 0xFFF}}},
+       {{kA, {0x10, 0x10}}, {kA, {0x40, 0x41}}, {kB, {0x80, 0x80}}}},
+      {"other bases", {{0x1000, "abc"}}, {{0x0, "z"}, {0x1001, "bc"}}, {{kB, {0, 0}}, {kA, {0x1000, 0x1000}}}},
+      {"across a page border", {{0xF00, page}}, {{0xF00, std::string(4096, 'q')}}, {{kDiff, {0xF00, 0x1EFF}}}},
+      {"a longer than b", {{0x0, page}}, {{0x0, page.substr(0, 10)}}, {{kA, {10, 0xFFF}}}},
   };
   for (const auto& c : cases) {
     std::vector<DiffRange> found;

@@ -14,7 +14,7 @@ struct Block {
   std::string bytes;
 };
 
-// The map of the blocks, written in their order as the analysis hands them over.
+// The map of the blocks, written in their order as the analysis hands them over, with its regions found.
 inline MapGrid GridOf(const std::vector<Block>& blocks) {
   MapGrid grid;
   std::uint32_t lowest = 0xFFFFFFFFu;
@@ -28,6 +28,7 @@ inline MapGrid GridOf(const std::vector<Block>& blocks) {
     grid.FillBlock(block.address, static_cast<std::int32_t>(block.bytes.size()),
                    reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
   }
+  grid.FindRegions();
   return grid;
 }
 

@@ -228,12 +228,14 @@ class FrmDataTest : public QObject {
     return map;
   }
 
-  // Shows a new map window over the map of lowest..highest that fill writes into.
+  // Shows a new map window over the map of lowest..highest that fill writes into, its regions found as a fill
+  // finds them when it ends.
   Tfrm_Data* NewMap(std::uint32_t lowest, std::uint32_t highest,
                     const std::function<void(varnok::MapGrid&)>& fill = {}, const std::string& name = "test.s19") {
     varnok::MapGrid grid;
     grid.Build(lowest, highest);
     if (fill) fill(grid);
+    grid.FindRegions();
     auto* map = new Tfrm_Data(owner_.get(), name);
     map->SetMap(std::move(grid));
     map->ShowMap();

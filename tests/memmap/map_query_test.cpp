@@ -1,14 +1,12 @@
-// Regions, region jumps, scroll bar marks, find and the fill from kept blocks.
+// Regions, region jumps, scroll bar marks, find and the filler.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "analysis/data_blocks.h"
 #include "memmap/find_text.h"
 #include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
@@ -30,6 +28,7 @@ MapGrid Filled(std::uint32_t lowest, std::uint32_t highest, const std::vector<Bl
     grid.FillBlock(block.address, static_cast<std::int32_t>(block.bytes.size()),
                    reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
   }
+  grid.FindRegions();
   return grid;
 }
 
@@ -39,7 +38,7 @@ TEST(RegionsTest, MaximalRunsOfFilledAddressesInMapOrder) {
     std::uint32_t lowest;
     std::uint32_t highest;
     std::vector<Block> blocks;
-    std::vector<MapRegion> regions;
+    std::vector<AddressRange> regions;
   } cases[] = {
       {"one byte", 0x1000, 0x1FFF, {{0x1234, "A"}}, {{0x1234, 0x1234}}},
       {"adjacent", 0x1000, 0x1FFF, {{0x1010, std::string(16, 'b')}, {0x1000, std::string(16, 'a')}},
@@ -52,8 +51,8 @@ TEST(RegionsTest, MaximalRunsOfFilledAddressesInMapOrder) {
        {{0xFFFFFFF0, 0x10}, {0x40, 0x40}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Filled(c.lowest, c.highest, c.blocks).Regions(), c.regions) << c.name;
-  EXPECT_EQ((MapRegion{0xFFFFFFF0, 0x10}.Size()), 33u);
-  EXPECT_EQ((MapRegion{0, 0xFFFFFFFF}.Size()), std::uint64_t{1} << 32);
+  EXPECT_EQ((AddressRange{0xFFFFFFF0, 0x10}.Size()), 33u);
+  EXPECT_EQ((AddressRange{0, 0xFFFFFFFF}.Size()), std::uint64_t{1} << 32);
 }
 
 TEST(RegionsTest, NextAndPreviousRegionRows) {
@@ -203,9 +202,9 @@ TEST(FindTextTest, HexPairsOrQuotedText) {
             "Character 5 is not a hex digit: use hex bytes such as DE AD BE EF, or text in double quotes.");
 }
 
-// The fill from kept blocks, and the filler that takes the records while they are read, write records that follow
-// one another as one block; the map ends as if each were written in turn.
-TEST(FillFromBlocksTest, HoldsWhatWritingEveryBlockInTurnHolds) {
+// The filler writes records that follow one another as one block and moves or copies its store into the grid; the
+// map ends as if each record were written in turn.
+TEST(MapFillerTest, HoldsWhatWritingEveryBlockInTurnHolds) {
   struct Shape {
     const char* name;
     std::uint32_t lowest, highest;
@@ -229,74 +228,34 @@ TEST(FillFromBlocksTest, HoldsWhatWritingEveryBlockInTurnHolds) {
       for (std::uint32_t a = shape.lowest; a + 40 <= shape.highest; a += 40) blocks.emplace_back(a, 40);
     }
     const std::uint32_t start_vector = shape.lowest + 5;
-    DataBlockStore store;
     MapFiller filler;
     MapGrid expected;
     expected.Build(shape.lowest, shape.highest);
     std::uint8_t value = 1;
     for (const auto& [address, length] : blocks) {
       const std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length), value++);
-      if (length > 0) std::memcpy(store.Append(address, length), bytes.data(), bytes.size());
       ASSERT_TRUE(filler.Take(address, length, bytes.data()));
       expected.FillBlock(address, length, bytes.data());
     }
     expected.MarkStartVector(start_vector);
-    MapGrid from_blocks, filled;
-    from_blocks.Build(shape.lowest, shape.highest);
-    ASSERT_TRUE(FillFromBlocks(from_blocks, store, start_vector));
-    filler.Finish(filled, shape.lowest, shape.highest, start_vector);
-    for (const MapGrid* grid : {&from_blocks, &filled}) {
-      const char* way = grid == &filled ? "filler" : "from blocks";
-      ASSERT_EQ(grid->RowCount(), expected.RowCount()) << shape.name << ", " << way;
-      ASSERT_EQ(grid->Regions(), expected.Regions()) << shape.name << ", " << way;
-      EXPECT_EQ(grid->WrittenRowCount(), expected.WrittenRowCount()) << shape.name << ", " << way;
-      for (std::int32_t row = 1; row < grid->RowCount(); ++row) {
-        const RowCells got = grid->Row(row);
-        const RowCells want = expected.Row(row);
-        ASSERT_EQ(got.filled, want.filled) << shape.name << ", " << way << ", row " << row;
-        ASSERT_EQ(got.start_vector, want.start_vector) << shape.name << ", " << way << ", row " << row;
-        for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
-          if (got.filled >> c & 1) {
-            ASSERT_EQ(got.bytes[c], want.bytes[c]) << shape.name << ", " << way << ", row " << row;
-          }
+    expected.FindRegions();
+    MapGrid filled;
+    ASSERT_TRUE(filler.Finish(filled, shape.lowest, shape.highest, start_vector));
+    ASSERT_EQ(filled.RowCount(), expected.RowCount()) << shape.name;
+    ASSERT_EQ(filled.Regions(), expected.Regions()) << shape.name;
+    EXPECT_EQ(filled.WrittenRowCount(), expected.WrittenRowCount()) << shape.name;
+    for (std::int32_t row = 1; row < filled.RowCount(); ++row) {
+      const RowCells got = filled.Row(row);
+      const RowCells want = expected.Row(row);
+      ASSERT_EQ(got.filled, want.filled) << shape.name << ", row " << row;
+      ASSERT_EQ(got.start_vector, want.start_vector) << shape.name << ", row " << row;
+      for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
+        if (got.filled >> c & 1) {
+          ASSERT_EQ(got.bytes[c], want.bytes[c]) << shape.name << ", row " << row;
         }
       }
     }
   }
-}
-
-TEST(FillFromBlocksTest, ReportsProgressFreesTheBlocksAndCanBeCancelled) {
-  constexpr std::uint32_t kBlock = 250;
-  constexpr std::uint32_t kBlocks = (9u << 20) / kBlock;  // 9 MiB: two progress steps
-  DataBlockStore store;
-  const auto fill = [&](MapGrid& grid, const FillProgress& progress) {
-    for (std::uint32_t i = 0; i < kBlocks; ++i) std::memset(store.Append(i * kBlock, kBlock), 0x5A, kBlock);
-    grid.Build(0, kBlocks * kBlock - 1);
-    return FillFromBlocks(grid, store, 0x20, progress);
-  };
-  MapGrid grid;
-  std::vector<std::uint64_t> done;
-  EXPECT_TRUE(fill(grid, [&](std::uint64_t bytes, std::uint64_t total) {
-    done.push_back(bytes);
-    EXPECT_EQ(total, std::uint64_t{kBlocks} * kBlock);
-    EXPECT_LT(store.AllocatedBytes(), 2 * DataBlockStore::kChunkSize + total - bytes);  // the written part is freed
-    return true;
-  }));
-  ASSERT_EQ(done.size(), 2u);
-  EXPECT_GE(done[1], done[0] + kFillProgressStep);
-  EXPECT_TRUE(store.empty());
-  EXPECT_EQ(grid.Regions(), (std::vector<MapRegion>{{0, kBlocks * kBlock - 1}}));
-  EXPECT_EQ(grid.ByteAt(1, 2).kind, CellKind::StartVectorByte);
-
-  std::uint64_t done_when_cancelled = 0;
-  EXPECT_FALSE(fill(grid, [&](std::uint64_t bytes, std::uint64_t) {
-    done_when_cancelled = bytes;
-    return false;
-  }));
-  EXPECT_TRUE(store.empty());
-  ASSERT_EQ(grid.Regions().size(), 1u);
-  EXPECT_EQ(grid.Regions()[0].Size(), done_when_cancelled);
-  EXPECT_EQ(grid.ByteAt(1, 2).kind, CellKind::FilledByte);  // not marked
 }
 
 }  // namespace

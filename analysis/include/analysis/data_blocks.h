@@ -50,17 +50,9 @@ class DataBlockStore {
   void SetAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   BlockAllocator Allocator() const { return allocate_; }
   BlockDeallocator Deallocator() const { return deallocate_; }
-  // Hands the blocks to `take` in order and frees each chunk as soon as all its blocks were handed over; stops when
-  // take returns false. The store is empty afterwards, also when take throws.
-  template <typename Take>
-  void Consume(Take&& take);
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
-  // The data bytes of all blocks (the sum of their lengths).
-  std::uint64_t DataBytes() const { return data_bytes_; }
-  // Bytes taken from the allocator, chunk headers and unused chunk tails included.
-  std::size_t AllocatedBytes() const { return allocated_; }
 
   class const_iterator {
    public:
@@ -101,37 +93,11 @@ class DataBlockStore {
     std::size_t used;
   };
   static DataBlock ReadBlock(const std::uint8_t* header);
-  void ReleaseChunk(Chunk& chunk);
 
   BlockAllocator allocate_ = &std::malloc;
   BlockDeallocator deallocate_ = &std::free;
   std::vector<Chunk> chunks_;
   std::size_t count_ = 0;
-  std::size_t allocated_ = 0;
-  std::uint64_t data_bytes_ = 0;
 };
-
-template <typename Take>
-void DataBlockStore::Consume(Take&& take) {
-  try {
-    for (Chunk& chunk : chunks_) {
-      for (std::size_t offset = 0; offset < chunk.used;) {
-        const DataBlock block = ReadBlock(chunk.memory + offset);
-        offset += kHeaderSize + static_cast<std::size_t>(block.Length);
-        --count_;
-        data_bytes_ -= static_cast<std::uint64_t>(block.Length);
-        if (!take(block)) {
-          Clear();
-          return;
-        }
-      }
-      ReleaseChunk(chunk);
-    }
-  } catch (...) {
-    Clear();
-    throw;
-  }
-  Clear();
-}
 
 }  // namespace varnok

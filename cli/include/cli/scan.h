@@ -29,7 +29,7 @@ struct ScanContext {
   int terminal_columns = 0;  // the width of the terminal on the error stream; 0 when it is not a terminal
   // The errno of the report's failed write, when the output knows it.
   std::function<int()> write_error;
-  // Serve the kept data blocks.
+  // Serve the buffer in which the map gathers the records of a run.
   BlockAllocator allocate = &std::malloc;
   BlockDeallocator deallocate = &std::free;
 };

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "analysis/address_range.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -10,11 +11,10 @@ namespace varnok {
 // How two loaded images differ over a range of addresses.
 enum class DiffKind : std::uint8_t { OnlyInA, OnlyInB, Different };
 
-// A maximal range of addresses that differ in one way, both ends included.
+// A maximal range of addresses that differ in one way.
 struct DiffRange {
   DiffKind kind = DiffKind::Different;
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
+  AddressRange range;
 
   bool operator==(const DiffRange&) const = default;
 };

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "analysis/data_blocks.h"
+#include "analysis/address_range.h"
 #include "memmap/map_grid.h"
 
 struct evp_md_ctx_st;
@@ -44,24 +44,19 @@ class DigestStream {
 
 // One maximal run of loaded addresses and the digest of its bytes.
 struct RangeDigest {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
+  AddressRange range;
   Digest digest;
 };
 
 // The digest of a loaded image: its bytes from the lowest to the highest loaded address, gaps filled.
 struct ImageDigest {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
+  AddressRange range;
   Digest image;
-  std::vector<RangeDigest> ranges;  // with per-range digests asked for, in address order
+  std::vector<RangeDigest> ranges;  // with per-range digests asked for, one for each of the grid's regions
 };
 
-// The digest of what the grid holds, read span by span from its store; nothing when it holds no byte.
+// The digest of what the grid holds, read region by region and span by span from its store; nothing when it holds
+// no byte or has no regions found.
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range);
-
-// The same digest straight from the kept blocks when each one lies above the one before it, so that no map needs
-// to be built; nothing when they do not (or hold no byte), and the map must place them.
-std::optional<ImageDigest> DigestBlocksInOrder(const DataBlockStore& blocks, std::uint8_t fill, bool per_range);
 
 }  // namespace varnok

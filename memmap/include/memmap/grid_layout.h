@@ -54,7 +54,6 @@ class GridLayout {
   void SetRowCount(std::int32_t rows);
   std::int32_t RowCount() const { return rows_; }
   void SetViewportHeight(int height) { viewport_height_ = height; }
-  int ViewportHeight() const { return viewport_height_; }
   // The data row shown right under the header row, as the scroll bar holds it.
   void SetTopRow(std::int32_t row) { top_row_ = row; }
   std::int32_t TopRow() const { return top_row_; }

@@ -17,7 +17,7 @@ namespace varnok {
 // record's address on. Finish turns that into the grid of the run's range: it moves whole leaves of the map's store
 // where the lowest address lies a whole number of leaves from the first record's, as it does when the first record
 // is the lowest or both start a MiB, and copies the bytes over otherwise. Records that follow one another up the
-// addresses are gathered and written together, as FillFromBlocks does.
+// addresses are gathered and written together.
 class MapFiller : public BlockSink {
  public:
   // The buffer that gathers the records comes from `allocate`: where it has no memory, Take refuses every record.
@@ -28,10 +28,10 @@ class MapFiller : public BlockSink {
 
   bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
 
-  // Lays `grid` out over lowest..highest with every byte taken, and marks the start vector: the grid that Build and
-  // FillFromBlocks make of the same records. `progress` is told when the lay-out begins and ends and, where the
-  // bytes are copied, after every leaf; when it returns false the lay-out stops there, unmarked, and the result is
-  // false. The filler is empty afterwards. On std::bad_alloc the grid is consistent and holds part of the bytes.
+  // Lays `grid` out over lowest..highest with every byte taken, finds its regions and marks the start vector: the
+  // grid that Build, a FillBlock of every record in turn and FindRegions make. `progress` is told when the lay-out
+  // begins and ends and, where the bytes are copied, after every leaf; when it returns false the lay-out stops
+  // there, unmarked and without regions, and the result is false. The filler is empty afterwards. On std::bad_alloc the grid is consistent and holds part of the bytes.
   bool Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector,
               const FillProgress& progress = {});
 

@@ -8,10 +8,9 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "analysis/data_blocks.h"
+#include "analysis/address_range.h"
 
 namespace varnok {
 
@@ -38,16 +37,6 @@ struct RowCells {
   std::array<std::uint8_t, 32> bytes{};
 };
 
-// A maximal run of filled addresses: blocks that touch or overlap merge into one region. first and last are
-// addresses in map order, so a region that runs past 0xFFFFFFFF has last < first.
-struct MapRegion {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
-  // The number of addresses, 1 to 2^32.
-  std::uint64_t Size() const { return std::uint64_t{last - first} + 1; }
-  bool operator==(const MapRegion&) const = default;
-};
-
 // A run of filled map offsets within one page of the grid's store; its bytes stay valid until the next FillBlock.
 struct FilledSpan {
   std::uint64_t offset = 0;
@@ -55,9 +44,11 @@ struct FilledSpan {
   const std::uint8_t* data = nullptr;
 };
 
-struct DecodedCell {
-  CellKind kind = CellKind::UnusedByte;
-  std::string text;  // the display text
+// Where a walk over a map's pages stands, so that its next search starts there instead of at a leaf's first page.
+// Each walk owns its own, so that walks may run on several threads at once; a cursor serves until the next write.
+struct PageCursor {
+  const std::uint8_t* leaf = nullptr;
+  std::size_t position = 0;
 };
 
 // One character of the ASCII column: the byte itself from 0x20 to 0x7E, "." for every other byte.
@@ -68,13 +59,11 @@ constexpr char PrintableChar(std::uint8_t byte) {
 // Appends the ASCII column's text of a row: 32 characters, PrintableChar of each filled byte, "." elsewhere.
 void AppendAscii(std::string& out, const RowCells& cells);
 
-// Colour class and display text of a cell's text; the ASCII column is never taken as marked.
-DecodedCell DecodeCell(std::int32_t column, std::string_view text);
-
 class MapStore;
 
 // The memory map as a table of 34 columns (address, 32 bytes, ASCII) and N + 1 rows (header, data).
 // Only the written bytes are stored; every other cell reads as unused. Before Build only the header row exists.
+// The const members change nothing, so that any number of threads may read a grid that nobody writes.
 class MapGrid {
  public:
   static constexpr std::int32_t kColumnCount = 34;
@@ -107,14 +96,10 @@ class MapGrid {
 
   CellPos AddressToCell(std::uint32_t address) const;
   // Writes the bytes from address on; a length of 0 or less, and addresses without a cell, change nothing.
-  // On std::bad_alloc the grid holds a consistent part of the block.
+  // The regions are gone until the next FindRegions. On std::bad_alloc the grid holds a consistent part of the block.
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data);
   // Marks the start vector; an address without a cell changes nothing.
   void MarkStartVector(std::uint32_t address);
-  // CellAddress as text: "0x" and 8 hex digits.
-  std::optional<std::string> AddressReadout(std::int32_t column, std::int32_t row) const;
-  // The first data row after `row` that holds a filled or start-vector cell, or -1 when there is none.
-  std::int32_t NextWrittenRow(std::int32_t row) const;
 
   // Appends the row's text as the map's text gives it (map_text.h); nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
@@ -122,21 +107,25 @@ class MapGrid {
   // Calls visit(address, cells) for every data row that holds a filled or start-vector cell, in row order, until
   // it returns false.
   void ForEachWrittenRow(const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
-  // The same for the rows whose map offsets lie from `from` up to `to`, exclusive (both multiples of 32). It
-  // changes no cache, so several threads may walk different stretches at once.
+  // The same for the rows whose map offsets lie from `from` up to `to`, exclusive (both multiples of 32).
   void ForEachWrittenRowBetween(std::uint64_t from, std::uint64_t to,
                                 const std::function<bool(std::uint32_t address, const RowCells& cells)>& visit) const;
   // The map offsets past the last data row: every row's offset lies below it.
   std::uint64_t Span() const { return std::uint64_t{data_rows_} * kBytesPerRow; }
-  // The number of rows that ForEachWrittenRow visits; like that walk, it may run beside a thread that reads rows.
+  // The number of rows that ForEachWrittenRow visits.
   std::uint64_t WrittenRowCount() const;
 
   // The filled span that holds map offset `from` or the first one after it, cut to begin at `from`; nothing after
-  // the last. Spans that touch across a page border come one after the other.
-  std::optional<FilledSpan> SpanFrom(std::uint64_t from) const;
+  // the last. Spans that touch across a page border come one after the other. The search starts where the cursor
+  // stands, so that asking span after span costs no search from a leaf's start.
+  std::optional<FilledSpan> SpanFrom(std::uint64_t from, PageCursor& cursor) const;
 
-  // Every region in map order (from BaseAddress on); kept until the next FillBlock or Build.
-  const std::vector<MapRegion>& Regions() const;
+  // Works out the regions: the maximal runs of filled addresses, blocks that touch or overlap merged into one. The
+  // fill that makes a map calls it when it ends.
+  void FindRegions();
+  // Every region in map order (from BaseAddress on), so that one that runs past 0xFFFFFFFF has last < first; as
+  // FindRegions found them, none after a later FillBlock or Build.
+  const std::vector<AddressRange>& Regions() const { return regions_; }
   // The first data row of the nearest region that starts in a row after `row`, or before `row`; nothing when no
   // region does.
   std::optional<std::int32_t> NextRegionRow(std::int32_t row) const;
@@ -163,7 +152,7 @@ class MapGrid {
   std::optional<std::uint32_t> FindBackward(std::span<const std::uint8_t> pattern, std::uint32_t before_offset) const;
 
   // Every byte that the grid's store of written data holds, the allocator's share included: bytes, runs, page
-  // records, the leaf index, start vector marks and the region cache. At most 1.25 bytes per filled address plus
+  // records, the leaf index, start vector marks and the regions. At most 1.25 bytes per filled address plus
   // 80 bytes per FillBlock plus 1 MB, whatever the blocks' shape.
   std::size_t MemoryBytes() const;
 
@@ -182,19 +171,10 @@ class MapGrid {
   std::uint32_t data_rows_ = 0;
   std::unique_ptr<MapStore> store_;  // the written bytes by map offset
   std::vector<std::uint32_t> marks_;  // map offsets of start vector marks, ascending
-  mutable std::optional<std::vector<MapRegion>> regions_;  // the region cache
+  std::vector<AddressRange> regions_;
 };
 
-// Told how many block data bytes were written so far and in all; returning false cancels the fill.
-using FillProgress = std::function<bool(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
-// The block data bytes written between two calls of a FillProgress.
-inline constexpr std::uint64_t kFillProgressStep = std::uint64_t{4} << 20;
-
-// The map of one analysis run: writes the kept blocks into a built grid in their order, freeing them as it goes,
-// then marks the start vector. `progress` is called after every kFillProgressStep bytes; when it returns false the
-// fill stops there, unmarked, and the result is false. The store is empty afterwards, whatever happened; a
-// std::bad_alloc leaves the grid consistent, holding what was written so far.
-bool FillFromBlocks(MapGrid& grid, DataBlockStore& blocks, std::optional<std::uint32_t> start_vector,
-                    const FillProgress& progress = {});
+// Told how far a fill has got and how far it goes; returning false cancels the fill.
+using FillProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
 }  // namespace varnok
