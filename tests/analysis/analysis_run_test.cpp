@@ -210,9 +210,7 @@ TEST(AnalysisRun, KeepsBlocksInRecordOrderOnlyWithTheMapOption) {
   Outcome on;
   Analyse(on, input, true);
   ASSERT_TRUE(on.result.Parsed());
-  EXPECT_EQ(on.result.totals.lowest, 0u);
-  EXPECT_EQ(on.result.totals.highest, 0x22u);
-  EXPECT_EQ(on.result.totals.exec, 7u);
+  EXPECT_EQ(on.result.totals, (RunTotals{5, 20, 0, 0x22, 7}));
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
   for (const DataBlock b : on.state.DataBlocks) blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
   const std::vector<std::uint8_t> sixteen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
