@@ -89,6 +89,8 @@ void RunJob::Fill(RunOutcome& outcome) {
                                         return Report(Phase::Filling, done, total);
                                       });
   if (filled) {
+    // On this thread, so that the map window is handed a map whose regions are known.
+    map->FindRegions();
     outcome.map = std::move(map);
   } else {
     outcome.map_cancelled = true;

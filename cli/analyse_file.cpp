@@ -105,7 +105,10 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
         r.grid.emplace();
         const RunTotals& totals = r.result.totals;
         filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
-        if (layout.digest) r.digest = DigestImage(*r.grid, layout.fill, per_range);
+        if (layout.digest) {
+          r.grid->FindRegions();
+          r.digest = DigestImage(*r.grid, layout.fill, per_range);
+        }
         if (!layout.map && !options.diff) r.grid.reset();
       }
       if (!layout.regions.empty()) {

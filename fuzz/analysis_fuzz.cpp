@@ -146,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((a.filled >> c & 1) != 0 && a.bytes[c] != b.bytes[c]) __builtin_trap();
       }
     }
+    from_filler.FindRegions();
     if (from_filler.WrittenRowCount() != written.size() || from_filler.Regions() != grid.Regions()) __builtin_trap();
     // Without a record past 0xFFFFFFFF the map holds exactly the addresses the ranges list.
     if (request.ranges && result.totals.HasLowest() && !small.ranges.empty() &&

@@ -59,7 +59,6 @@ bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highes
       }
     }
   }
-  grid.FindRegions();
   if (start_vector) grid.MarkStartVector(*start_vector);
   if (progress) progress(leaves, leaves);
   return true;

@@ -241,6 +241,7 @@ TEST(MapFillerTest, HoldsWhatWritingEveryBlockInTurnHolds) {
     expected.FindRegions();
     MapGrid filled;
     ASSERT_TRUE(filler.Finish(filled, shape.lowest, shape.highest, start_vector));
+    filled.FindRegions();
     ASSERT_EQ(filled.RowCount(), expected.RowCount()) << shape.name;
     ASSERT_EQ(filled.Regions(), expected.Regions()) << shape.name;
     EXPECT_EQ(filled.WrittenRowCount(), expected.WrittenRowCount()) << shape.name;

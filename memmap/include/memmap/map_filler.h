@@ -28,10 +28,10 @@ class MapFiller : public BlockSink {
 
   bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
 
-  // Lays `grid` out over lowest..highest with every byte taken, finds its regions and marks the start vector: the
-  // grid that Build, a FillBlock of every record in turn and FindRegions make. `progress` is told when the lay-out
+  // Lays `grid` out over lowest..highest with every byte taken and marks the start vector: the grid that Build and a
+  // FillBlock of every record in turn make (its regions are for the caller to find, as the map's text needs none). `progress` is told when the lay-out
   // begins and ends and, where the bytes are copied, after every leaf; when it returns false the lay-out stops
-  // there, unmarked and without regions, and the result is false. The filler is empty afterwards. On std::bad_alloc the grid is consistent and holds part of the bytes.
+  // there, unmarked, and the result is false. The filler is empty afterwards. On std::bad_alloc the grid is consistent and holds part of the bytes.
   bool Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector,
               const FillProgress& progress = {});
 

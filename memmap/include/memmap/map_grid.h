@@ -120,8 +120,8 @@ class MapGrid {
   // stands, so that asking span after span costs no search from a leaf's start.
   std::optional<FilledSpan> SpanFrom(std::uint64_t from, PageCursor& cursor) const;
 
-  // Works out the regions: the maximal runs of filled addresses, blocks that touch or overlap merged into one. The
-  // fill that makes a map calls it when it ends.
+  // Works out the regions: the maximal runs of filled addresses, blocks that touch or overlap merged into one. Who
+  // shows or digests a filled map calls it once the fill has ended.
   void FindRegions();
   // Every region in map order (from BaseAddress on), so that one that runs past 0xFFFFFFFF has last < first; as
   // FindRegions found them, none after a later FillBlock or Build.
