@@ -22,7 +22,7 @@ bool FileMissing(const std::string& path) {
   return errno == ENOENT || errno == ENOTDIR;
 }
 
-// Where the one-thread run puts what the records yield: straight into the display and the state.
+// Where the one-thread run puts what the records yield: straight into the display, the state and the sink.
 class DirectOutput {
  public:
   DirectOutput(AnalysisState& state, AnalysisDisplay& display, WarningCollector* warnings, BlockSink* sink)
@@ -34,11 +34,11 @@ class DirectOutput {
     return display_.ShowProgress(bytes_read, state_.InFile->Size());
   }
   void Header(RunHeader&& s0, std::int64_t /*line*/) { header.Merge(std::move(s0)); }
-  std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t /*line*/) {
-    return sink_ != nullptr ? record_.data() : state_.DataBlocks.Append(address, length);
+  std::uint8_t* Keep(std::uint32_t /*address*/, std::int32_t /*length*/, std::int64_t /*line*/) {
+    return record_.data();
   }
   bool Kept(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
-    return sink_ == nullptr || sink_->Take(address, length, data);
+    return sink_->Take(address, length, data);
   }
   void Range(std::uint32_t address, std::uint32_t length) { state_.Ranges.Add(address, length); }
   void Fact(const RecordFact& fact) { warnings_->Add(fact); }
@@ -62,8 +62,8 @@ RunResult Analyse(const RunRequest& request, AnalysisState& state, AnalysisDispl
 }  // namespace
 
 RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display) {
-  DirectOutput output(state, display, request.warnings, request.KeptSink());
-  LineParser<DirectOutput> parser(output, request.map_option, request.ranges, request.warnings != nullptr);
+  DirectOutput output(state, display, request.warnings, request.sink);
+  LineParser<DirectOutput> parser(output, request.sink != nullptr, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
   if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);
   return FinishRun(parser.totals(), std::move(output.header), state);
@@ -130,11 +130,8 @@ std::string TotalDatabytesText(std::uint32_t bytes) {
   return text;
 }
 
-void ClearDataBlocks(AnalysisState& state) { state.DataBlocks.Clear(); }
-
 void FreeRun(AnalysisState& state) {
   state.InFile.reset();
-  ClearDataBlocks(state);
   state.Ranges.Clear();
 }
 

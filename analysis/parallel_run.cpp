@@ -92,11 +92,13 @@ class ChunkOutput {
     kept_at_header_ = kept_count_;
   }
 
+  // Records that follow one another up the addresses are kept as one block with the first one's line: the sink takes
+  // them at once.
   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line) {
     ++kept_count_;
     const auto n = static_cast<std::size_t>(length);
     // The last block's end is held here: its header may stand a whole run of records back.
-    if (join_runs && has_last_ && last_address_ + static_cast<std::uint32_t>(last_length_) == address &&
+    if (has_last_ && last_address_ + static_cast<std::uint32_t>(last_length_) == address &&
         last_length_ <= kMaxRun - length) {
       std::uint8_t* bytes = kept.Grow(n);
       last_length_ += length;
@@ -127,9 +129,6 @@ class ChunkOutput {
   KeptBytes kept;
   DataRanges ranges;
   std::vector<RecordFact> facts;  // lines counted from the chunk's first
-  // Records that follow one another up the addresses are kept as one block with the first one's line: a block sink
-  // takes them at once.
-  bool join_runs = false;
 
  private:
   static constexpr std::int32_t kMaxRun = 1 << 20;
@@ -172,7 +171,7 @@ class ParallelRun {
         capacity_(std::max<std::size_t>(chunk_size_, kLineLimit + 1) + input_.BlockSize()),
         // Results wait for their turn while an earlier chunk is still parsed by a thread that the machine holds
         // back; they are small beside the text, but with the map option they hold the chunk's kept bytes.
-        max_pending_((request.map_option ? 4 : 16) * static_cast<std::size_t>(request.parallel.threads)) {}
+        max_pending_((request.sink != nullptr ? 4 : 16) * static_cast<std::size_t>(request.parallel.threads)) {}
 
   ~ParallelRun() { StopWorkers(); }
   ParallelRun(const ParallelRun&) = delete;
@@ -321,12 +320,11 @@ class ParallelRun {
 
   void Parse(TextChunk& chunk, ChunkResult& result) const {
     result.output.Clear();
-    result.output.join_runs = request_.KeptSink() != nullptr;
     result.totals = {};
     try {
       const std::unique_ptr<TextModeInput> text =
           TextModeInput::OverText(chunk.text.data(), chunk.size, std::move(chunk.marks), chunk.failed);
-      LineParser<ChunkOutput> parser(result.output, request_.map_option, request_.ranges,
+      LineParser<ChunkOutput> parser(result.output, request_.sink != nullptr, request_.ranges,
                                      request_.warnings != nullptr);
       result.outcome = parser.Parse(*text);
       result.totals = parser.totals();
@@ -343,27 +341,17 @@ class ParallelRun {
     const KeptBytes& kept = chunk.output.kept;
     std::size_t at = 0;
     std::int64_t failed_line = 0;
-    BlockSink* const sink = request_.KeptSink();
-    // Keeps the blocks of the lines before `line`; false when memory for one cannot be had.
+    // Hands the sink the blocks of the lines before `line`; false when memory for one cannot be had.
     auto keep_before = [&](std::int64_t line) {
       while (at < kept.size()) {
         ChunkOutput::KeptHeader header;
         std::memcpy(&header, kept.data() + at, sizeof header);
         if (header.line >= line) break;
-        const std::uint8_t* bytes = kept.data() + at + sizeof header;
-        const auto length = static_cast<std::size_t>(header.length);
-        bool taken = false;
-        if (sink != nullptr) {
-          taken = sink->Take(header.address, header.length, bytes);
-        } else if (std::uint8_t* data = state_.DataBlocks.Append(header.address, header.length)) {
-          std::memcpy(data, bytes, length);
-          taken = true;
-        }
-        if (!taken) {
+        if (!request_.sink->Take(header.address, header.length, kept.data() + at + sizeof header)) {
           failed_line = header.line;
           return false;
         }
-        at += sizeof header + length;
+        at += sizeof header + static_cast<std::size_t>(header.length);
       }
       return true;
     };

@@ -242,14 +242,13 @@ void Tfrm_GUI::OpenFile(const std::string& file) {
 void Tfrm_GUI::btn_ParseClick() {
   RunRequest request;
   request.path = InputPath();
-  request.map_option = chk_GenMap->isChecked();
   request.regular_only = true;
   request.parallel.threads = UsableCores();
   KeepMapPlacement();
   delete frm_Data;
   ClearResultFields();
   SetStatusColour(StatusColour::Black);
-  auto job = std::make_unique<RunJob>(std::move(request), allocate_, deallocate_);
+  auto job = std::make_unique<RunJob>(std::move(request), chk_GenMap->isChecked(), allocate_, deallocate_);
   connect(job.get(), &RunJob::progressed, this, &Tfrm_GUI::RunProgressed);
   connect(job.get(), &RunJob::fillStarted, this, &Tfrm_GUI::RunFillStarted);
   connect(job.get(), &RunJob::finished, this, &Tfrm_GUI::RunFinished);

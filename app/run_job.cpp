@@ -23,10 +23,9 @@ class JobDisplay : public AnalysisDisplay {
 
 std::thread StartThread(std::function<void()> work) { return std::thread(std::move(work)); }
 
-RunJob::RunJob(RunRequest request, BlockAllocator allocate, BlockDeallocator deallocate)
+RunJob::RunJob(RunRequest request, bool map_option, BlockAllocator allocate, BlockDeallocator deallocate)
     : request_(std::move(request)) {
-  state_.DataBlocks.SetAllocator(allocate, deallocate);
-  if (!request_.map_option) return;
+  if (!map_option) return;
   // The saved map begins with the run's report, warnings included.
   request_.warnings = &collector_;
   filler_ = std::make_unique<MapFiller>(allocate, deallocate);
@@ -61,7 +60,7 @@ RunOutcome RunJob::Run() {
   try {
     JobDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
     outcome.result = RunAnalysis(request_, state_, display);
-    if (outcome.result.Parsed() && request_.map_option) {
+    if (outcome.result.Parsed() && filler_ != nullptr) {
       outcome.warnings = collector_.Result();
       emit fillStarted(outcome.result);
       Fill(outcome);

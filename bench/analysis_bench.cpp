@@ -7,6 +7,7 @@
 #include "analysis/analysis_run.h"
 #include "analysis/hex_fields.h"
 #include "analysis/line_reader.h"
+#include "memmap/map_filler.h"
 #include "support/srec_builder.h"
 
 namespace {
@@ -44,12 +45,16 @@ void BM_ReadLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadLine);
 
-// Runs the analysis over image for every iteration of state; with `warnings` the collector hears every record.
-void RunOver(benchmark::State& state, const std::string& image, varnok::RunRequest request, bool warnings = false) {
+// Runs the analysis over image for every iteration of state; with `warnings` the collector hears every record, with
+// `map` a map filler takes them.
+void RunOver(benchmark::State& state, const std::string& image, varnok::RunRequest request, bool warnings = false,
+             bool map = false) {
   varnok::AnalysisState analysis;
   for (auto _ : state) {
     varnok::WarningCollector collector;
     request.warnings = warnings ? &collector : nullptr;
+    varnok::MapFiller filler;
+    request.sink = map ? &filler : nullptr;
     varnok::AnalysisDisplay display;
     const varnok::RunResult result =
         varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(image), request, analysis, display);
@@ -61,9 +66,8 @@ void RunOver(benchmark::State& state, const std::string& image, varnok::RunReque
 // Arguments: data bytes per record, the map option, the ranges option, the warnings.
 void BM_Run(benchmark::State& state) {
   varnok::RunRequest request;
-  request.map_option = state.range(1) != 0;
   request.ranges = state.range(2) != 0;
-  RunOver(state, Image(20000, static_cast<int>(state.range(0))), request, state.range(3) != 0);
+  RunOver(state, Image(20000, static_cast<int>(state.range(0))), request, state.range(3) != 0, state.range(1) != 0);
 }
 BENCHMARK(BM_Run)
     ->Args({32, 0, 0, 0})

@@ -82,12 +82,13 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
     WarningCollector warnings;
     RunRequest request;
     request.path = r.name;
-    request.map_option = layout.map || layout.digest || options.diff;
     request.ranges = layout.ranges || !layout.regions.empty();
     request.warnings = &warnings;
     // The map that is printed, compared or digested fills while the file is read.
     std::optional<MapFiller> filler;
-    if (request.map_option) request.sink = &filler.emplace(context.allocate, context.deallocate);
+    if (layout.map || layout.digest || options.diff) {
+      request.sink = &filler.emplace(context.allocate, context.deallocate);
+    }
     // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
     const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
     request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));

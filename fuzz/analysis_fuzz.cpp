@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes through the whole analysis run and lays every successful run's blocks out in a memory map.
+// Feeds arbitrary bytes through the whole analysis run and lays every successful run's records out in a memory map.
 // The first byte chooses the map option (bit 0), the ranges (bit 1) and the read-block size (bits 2 to 7), so that
 // lines cross block edges; the same input read one character at a time (every line on the general reading), and
 // parsed in chunks on several threads, must give the same result, and a map filled while the input is read the same
@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "analysis/analysis_run.h"
@@ -18,6 +17,7 @@
 #include "hex_fields_variants.h"
 #include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
+#include "support/recording_sink.h"
 
 namespace {
 
@@ -26,13 +26,14 @@ struct Outcome {
   varnok::AnalysisState state;
   varnok::RunResult result;
   std::vector<varnok::AddressRange> ranges;
-  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
+  varnok::test::RecordingSink sink;  // with the map option, unless the request brings a sink of its own
 };
 
-void Analyse(Outcome& o, std::string_view text, std::size_t block_size, const varnok::RunRequest& request) {
+// The run of `request`, its records handed to o.sink with the map option.
+void Analyse(Outcome& o, std::string_view text, std::size_t block_size, bool map_option, varnok::RunRequest request) {
+  if (map_option && request.sink == nullptr) request.sink = &o.sink;
   o.result = varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(text, block_size), request, o.state, o.display);
   o.ranges = o.state.Ranges.List();
-  for (const varnok::DataBlock b : o.state.DataBlocks) o.blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
 }
 
 // The AVX2 variants against the scalar ones at every line start of the text: the byte scans for the characters that
@@ -75,16 +76,17 @@ void CompareVariants(std::string_view text) {
 #endif
 }
 
+// The records a failed run handed over before it ended are not compared: the many-thread run hands them in runs.
 bool SameResult(const Outcome& a, const Outcome& b) {
-  return a.result == b.result && a.ranges == b.ranges && a.blocks == b.blocks;
+  return a.result == b.result && a.ranges == b.ranges && (!a.result.Parsed() || a.sink.blocks == b.sink.blocks);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
+  const bool map_option = (data[0] & 1) != 0;
   varnok::RunRequest request;
-  request.map_option = (data[0] & 1) != 0;
   request.ranges = (data[0] & 2) != 0;
   const std::size_t pick = data[0] >> 2;
   const std::size_t block_size = pick == 0 ? varnok::TextModeInput::kBlockSize : pick * pick;
@@ -92,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CompareVariants(text);
   Outcome small;
-  Analyse(small, text, block_size, request);
+  Analyse(small, text, block_size, map_option, request);
   // One character at a time no whole record is ever buffered: no fast reading of whole data records.
   Outcome general;
-  Analyse(general, text, 1, request);
+  Analyse(general, text, 1, map_option, request);
   if (!SameResult(small, general)) __builtin_trap();
   // Chunks small enough that their edges fall anywhere in the lines, on two or three threads.
   varnok::RunRequest many_threads = request;
@@ -103,15 +105,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   many_threads.parallel.chunk_size = 1 + (size * 7 + data[0]) % 300;
   many_threads.parallel.min_size = 0;
   Outcome many;
-  Analyse(many, text, block_size, many_threads);
+  Analyse(many, text, block_size, map_option, many_threads);
   if (!SameResult(small, many)) __builtin_trap();
 
   const varnok::RunResult& result = small.result;
-  if (result.Parsed() && request.map_option) {
-    // The map of every kept block written in turn: what the filler must make of the same records.
+  if (result.Parsed() && map_option) {
+    // The map of every record written in turn: what the filler must make of the same records.
     varnok::MapGrid grid;
     grid.Build(result.totals.lowest, result.totals.highest);
-    for (const auto& [address, bytes] : small.blocks) {
+    for (const auto& [address, bytes] : small.sink.blocks) {
       grid.FillBlock(address, static_cast<std::int32_t>(bytes.size()), bytes.data());
     }
     if (result.totals.exec) grid.MarkStartVector(*result.totals.exec);
@@ -129,12 +131,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)grid.CellAddress(column, row);
       }
     }
-    // A map filled while the input is read, on several threads, holds what the map of the kept blocks holds.
+    // A map filled while the input is read, on several threads, holds what the map of the records holds.
     varnok::MapFiller filler;
     varnok::RunRequest with_filler = many_threads;
     with_filler.sink = &filler;
     Outcome read;
-    Analyse(read, text, block_size, with_filler);
+    Analyse(read, text, block_size, map_option, with_filler);
     varnok::MapGrid from_filler;
     filler.Finish(from_filler, result.totals.lowest, result.totals.highest, result.totals.exec);
     if (!read.result.Parsed() || from_filler.RowCount() != grid.RowCount()) __builtin_trap();

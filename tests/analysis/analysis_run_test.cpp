@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/display_contract.h"
-#include "support/no_memory.h"
+#include "support/recording_sink.h"
 #include "support/shown_result.h"
 #include "support/srec_builder.h"
 
@@ -26,11 +26,14 @@ struct Outcome {
   AnalysisDisplay progress;
   ShownResult display;
   AnalysisState state;
+  test::RecordingSink sink;  // takes the records with the map option
   RunResult result;
 };
 
 void Analyse(Outcome& o, const std::string& input, bool map = false) {
-  o.result = RunAnalysisOn(TextModeInput::FromMemory(input), map, o.state, o.progress);
+  RunRequest request;
+  if (map) request.sink = &o.sink;
+  o.result = RunAnalysisOn(TextModeInput::FromMemory(input), request, o.state, o.progress);
   o.display.Show(o.result);
 }
 
@@ -113,7 +116,7 @@ TEST(AnalysisRun, TotalDatabytesUnitAboveOneKilobyte) {
 }
 
 // Counts too small for the address and checksum: addresses read zeros past the line's end, the
-// data count is negative, nothing is added and no block is kept.
+// data count is negative, nothing is added and the sink is handed nothing.
 TEST(AnalysisRun, RecordsShorterThanTheirAddressField) {
   const struct {
     std::string line;
@@ -134,7 +137,7 @@ TEST(AnalysisRun, RecordsShorterThanTheirAddressField) {
     EXPECT_EQ(o.display.Field(DisplayField::Highest), c.highest);
     EXPECT_EQ(o.display.Field(DisplayField::Lowest), "0x00000000");
     EXPECT_EQ(o.display.Field(DisplayField::TotalDatabytes), "16");
-    EXPECT_EQ(o.state.DataBlocks.size(), 1u);
+    EXPECT_EQ(o.sink.blocks.size(), 1u);
   }
 }
 
@@ -186,7 +189,6 @@ TEST(AnalysisRun, ShortS0ClearsNameAndDescriptionButKeepsVersion) {
 
 TEST(AnalysisRun, HeaderFieldsSurviveALaterError) {
   Outcome o;
-  // The record before the bad one was kept; the failed run frees it.
   Analyse(o,
           Record(0, 0, "HDR") +
               "\nS1130000000102030405060708090A0B0C0D0E0F74\nS1130000000102030405060708090A0B0C0D0E0F00\n",
@@ -196,30 +198,19 @@ TEST(AnalysisRun, HeaderFieldsSurviveALaterError) {
   EXPECT_EQ(o.display.Field(DisplayField::Highest), "");
   EXPECT_EQ(o.result.kind, RunKind::ChecksumError);
   EXPECT_EQ(o.result.line, 3);
-  EXPECT_TRUE(o.state.DataBlocks.empty());
   EXPECT_EQ(o.state.InFile, nullptr);
 }
 
-TEST(AnalysisRun, KeepsBlocksInRecordOrderOnlyWithTheMapOption) {
+TEST(AnalysisRun, HandsTheSinkEveryRecordInFileOrder) {
   const std::string input = Record(1, 0x20, std::vector<std::uint8_t>{1, 2, 3}) + "\n" + Record(3, 5) + "\n" +
-                            "S1130000000102030405060708090A0B0C0D0E0F74\n" + Record(2, 0x10, std::vector<std::uint8_t>{9}) + "\nS9030007F5\n";
-  Outcome off;
-  Analyse(off, input, false);
-  EXPECT_TRUE(off.state.DataBlocks.empty());
-
-  Outcome on;
-  Analyse(on, input, true);
-  ASSERT_TRUE(on.result.Parsed());
-  EXPECT_EQ(on.result.totals, (RunTotals{5, 20, 0, 0x22, 7}));
-  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blocks;
-  for (const DataBlock b : on.state.DataBlocks) blocks.push_back({b.Address, {b.Data, b.Data + b.Length}});
+                            "S1130000000102030405060708090A0B0C0D0E0F74\n" + Record(2, 0x11, std::vector<std::uint8_t>{9}) + "\nS9030007F5\n";
+  Outcome o;
+  Analyse(o, input, true);
+  ASSERT_TRUE(o.result.Parsed());
+  EXPECT_EQ(o.result.totals, (RunTotals{5, 20, 0, 0x22, 7}));
   const std::vector<std::uint8_t> sixteen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-  const decltype(blocks) expected = {{0x20, {1, 2, 3}}, {5, {}}, {0, sixteen}, {0x10, {9}}};
-  EXPECT_EQ(blocks, expected);
-
-  // The next run starts from an empty list.
-  Analyse(on, "S9030000FC\n", true);
-  EXPECT_TRUE(on.state.DataBlocks.empty());
+  const test::RecordingSink::Blocks expected = {{0x20, {1, 2, 3}}, {0, sixteen}, {0x11, {9}}};
+  EXPECT_EQ(o.sink.blocks, expected);
 }
 
 TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
@@ -234,7 +225,7 @@ TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
 
   EXPECT_FALSE(RunAnalysisOn(TextModeInput::FromMemory(input + "S9030000FD\n"), request, state, display).Parsed());
   EXPECT_TRUE(state.Ranges.empty());
-  ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), false, state, display).Parsed());
+  ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), {}, state, display).Parsed());
   EXPECT_TRUE(state.Ranges.empty());
 }
 
@@ -280,9 +271,9 @@ TEST(AnalysisRun, FileErrors) {
   std::remove(fifo.c_str());
 }
 
-TEST(AnalysisRun, AllocationFailureEndsTheRunAndKeepsNothing) {
+TEST(AnalysisRun, SinkWithoutMemoryEndsTheRun) {
   Outcome o;
-  o.state.DataBlocks.SetAllocator(&test::NoMemory, &std::free);
+  o.sink.no_memory = true;
   Analyse(o, "S00600004844521B\n" + Record(1, 0x100, {1, 2}) + "\nS9030000FC\n", true);
   EXPECT_EQ(o.result.kind, RunKind::OutOfMemory);
   EXPECT_EQ(o.result.line, 2);
@@ -315,21 +306,20 @@ TEST(AnalysisRun, ProgressIsReportedPerBlockAndCanCancel) {
   CancellingDisplay all;
   all.allowed = 1000;
   AnalysisState state;
-  EXPECT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), true, state, all).Parsed());
+  EXPECT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), {}, state, all).Parsed());
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
       {TextModeInput::kBlockSize, size}, {size, size}};
   EXPECT_EQ(all.reports, expected);
 
   CancellingDisplay one;
   one.allowed = 1;
-  const RunResult cancelled = RunAnalysisOn(TextModeInput::FromMemory(input), true, state, one);
+  const RunResult cancelled = RunAnalysisOn(TextModeInput::FromMemory(input), {}, state, one);
   EXPECT_EQ(cancelled.kind, RunKind::Cancelled);
   EXPECT_EQ(cancelled.line, lines_per_block + 1);
   ShownResult shown;
   shown.Show(cancelled);
   EXPECT_EQ(shown.status, "Parsing cancelled @ line " + std::to_string(lines_per_block + 1));
   EXPECT_EQ(shown.colour, StatusColour::Maroon);
-  EXPECT_TRUE(state.DataBlocks.empty());
 }
 
 }  // namespace
@@ -344,7 +334,7 @@ struct ResultProbe {
   ShownResult shown;
   void Run(const std::string& input) {
     AnalysisDisplay progress;
-    shown.Show(RunAnalysisOn(TextModeInput::FromMemory(input), false, state, progress));
+    shown.Show(RunAnalysisOn(TextModeInput::FromMemory(input), {}, state, progress));
   }
   std::string Shown(DisplayField field) { return shown.Field(field); }
   std::string Status() { return shown.status; }

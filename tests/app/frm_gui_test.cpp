@@ -923,7 +923,7 @@ class FrmGuiTest : public QObject {
     const struct {
       const char* what;
       std::uint32_t records;
-      std::atomic<bool>* hold;   // where the run waits: its first kept block, or the map's lay-out before it reports
+      std::atomic<bool>* hold;   // where the run waits: the filler's first buffer, or the map's lay-out before it reports
       QLabel* Controls::*label;  // what shows that it waits there
       QString waiting;           // as a pattern
       QString status;            // the end, as a pattern

@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "analysis/analysis_display.h"
-#include "analysis/data_blocks.h"
+#include "analysis/block_sink.h"
 #include "analysis/data_ranges.h"
 #include "analysis/record_warnings.h"
 #include "analysis/run_result.h"
@@ -18,7 +17,6 @@ namespace varnok {
 // The fields of one analysis run; the main window owns one and keeps it between runs.
 struct AnalysisState {
   std::unique_ptr<TextModeInput> InFile;
-  DataBlockStore DataBlocks;
   DataRanges Ranges;
 };
 
@@ -41,24 +39,20 @@ unsigned UsableCores();
 
 // What "Start parsing..." analyses.
 struct RunRequest {
-  std::string path;         // the input file
-  bool map_option = false;  // keep every data record's bytes for the memory map
+  std::string path;            // the input file
   bool regular_only = false;  // refuse anything but a regular file, so that a FIFO never holds the run up
   bool ranges = false;        // collect the addresses that data records write in state.Ranges
   WarningCollector* warnings = nullptr;  // given every record that passes its checks, in file order
-  // With the map option, takes the kept records in place of state.DataBlocks, which then stays empty. A failed
-  // run leaves in it what it took so far.
+  // The map option: takes every data record's bytes for the memory map; null without it. A failed run leaves in it
+  // what it took so far.
   BlockSink* sink = nullptr;
   ParallelParse parallel;
-
-  // Where the kept records go instead of state.DataBlocks: the sink with the map option, else none.
-  BlockSink* KeptSink() const { return map_option ? sink : nullptr; }
 };
 
-// "Start parsing...": frees the previous blocks, opens request.path in text mode, analyses it line by line, telling
-// display how far it has got, and returns what it found. With the map option on, the
-// data bytes of every record are kept in state.DataBlocks until the next run, and with ranges the addresses they
-// cover in state.Ranges; a failed run keeps neither.
+// "Start parsing...": frees what the previous run kept, opens request.path in text mode, analyses it line by line,
+// telling display how far it has got, and returns what it found. The data bytes of every record go to request.sink
+// while they are read, and with ranges the addresses they cover are kept in state.Ranges until the next run; a
+// failed run keeps none.
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);
 
 // The same run over an input that is already open (standard input, in-memory inputs); the request's path and
@@ -66,19 +60,8 @@ RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisD
 RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, const RunRequest& request, AnalysisState& state,
                         AnalysisDisplay& display);
 
-// RunAnalysisOn with only the map option.
-inline RunResult RunAnalysisOn(std::unique_ptr<TextModeInput> input, bool map_option, AnalysisState& state,
-                               AnalysisDisplay& display) {
-  RunRequest request;
-  request.map_option = map_option;
-  return RunAnalysisOn(std::move(input), request, state, display);
-}
-
-// Frees every kept data block.
-void ClearDataBlocks(AnalysisState& state);
-
 // Drops what a run keeps, also for one whose reading had finished (its map step ran out of memory): closes the
-// input and frees the kept blocks and ranges.
+// input and frees the kept ranges.
 void FreeRun(AnalysisState& state);
 
 }  // namespace varnok

@@ -62,7 +62,7 @@ class Tfrm_GUI : public QWidget {
   // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
   // ("Parsing... 37 %"); 500 ms unless changed.
   void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
-  // Takes the memory of the kept data blocks, and the map filler's, from allocate from the next run on.
+  // Takes the memory in which the map filler gathers the records from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   // Replaces what makes the thread of a run (StartThread).
   void SetThreadStart(ThreadStart start) { thread_start_ = std::move(start); }

@@ -46,8 +46,10 @@ class RunJob : public QObject {
   enum class Phase { Reading, Filling };
   Q_ENUM(Phase)
 
-  // The map's filler gathers the records in memory from `allocate`.
-  RunJob(RunRequest request, BlockAllocator allocate = &std::malloc, BlockDeallocator deallocate = &std::free);
+  // With the map option, the map's filler takes the records as request's sink and gathers them in memory from
+  // `allocate`.
+  RunJob(RunRequest request, bool map_option, BlockAllocator allocate = &std::malloc,
+         BlockDeallocator deallocate = &std::free);
   // Asks the run to stop and waits for it.
   ~RunJob() override;
   RunJob(const RunJob&) = delete;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/data_blocks.h"
+#include "analysis/block_sink.h"
 #include "analysis/run_summary.h"
 
 namespace varnok {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "analysis/data_blocks.h"
+#include "analysis/block_sink.h"
 #include "memmap/map_grid.h"
 #include "memmap/record_gatherer.h"
 
