@@ -29,7 +29,8 @@ struct LineOutcome {
 // Output, which provides
 //   bool Progress(std::uint64_t bytes_read, std::int64_t line);  // new input was read while `line` was; false cancels
 //   void Header(RunHeader&& header, std::int64_t line);            // an S0 record passed its checks
-//   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line);  // map option; nullptr: none
+//   std::uint8_t* Keep(std::uint32_t address, std::int32_t length, std::int64_t line);  // map option: where the
+//                                                                                      // record's bytes go
 //   bool Kept(std::uint32_t address, std::int32_t length, const std::uint8_t* data);  // Keep's bytes are in; false:
 //                                                                                      // no memory for them
 //   void Range(std::uint32_t address, std::uint32_t length);       // ranges option
@@ -156,7 +157,6 @@ class LineParser {
     if (ranges_) output_.Range(address, static_cast<std::uint32_t>(length));
     if (!map_option_) return true;
     std::uint8_t* data = output_.Keep(address, length, totals_.records);
-    if (data == nullptr) return Fail(RunKind::OutOfMemory);
     DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
     if (!output_.Kept(address, length, data)) return Fail(RunKind::OutOfMemory);
     return true;
