@@ -50,8 +50,8 @@ struct RunRequest {
 };
 
 // "Start parsing...": frees what the previous run kept, opens request.path in text mode, analyses it line by line,
-// telling display how far it has got, and returns what it found. The data bytes of every record go to request.sink
-// while they are read, and with ranges the addresses they cover are kept in state.Ranges until the next run; a
+// telling display how far it has got, and returns what it found. With a sink, the data bytes of every record go to
+// it while they are read, and with ranges the addresses they cover are kept in state.Ranges until the next run; a
 // failed run keeps none.
 RunResult RunAnalysis(const RunRequest& request, AnalysisState& state, AnalysisDisplay& display);
 

@@ -5,8 +5,9 @@
 
 namespace varnok {
 
-// Where a run with the map option hands the data records: each record's bytes as soon as the record is read, in
-// file order, so that a memory map fills while the input is still being read.
+// Where a run with the map option hands the data records: each record's bytes once the record is read, in file
+// order (records that follow one another up the addresses may come as one), so that a memory map fills while the
+// input is still being read.
 class BlockSink {
  public:
   virtual ~BlockSink() = default;
