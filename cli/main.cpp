@@ -31,9 +31,9 @@ int TerminalColumns() {
   return 80;
 }
 
-// The kept blocks of a --map run come in chunks of a megabyte and are freed while the map fills. Taken from the
-// heap rather than mapped one by one, their memory is handed on to the map instead of being returned to the system
-// and faulted in afresh, page by page.
+// The map of a --map run comes in leaves of a megabyte, and a map laid out afresh at the end frees the filler's
+// leaves while it writes its own. Taken from the heap rather than mapped one by one, their memory is handed on to
+// the new map instead of being returned to the system and faulted in afresh, page by page.
 void KeepFreedMemoryForReuse() {
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
