@@ -68,14 +68,8 @@ TEST(Scan, PrintsTheNineFieldsAndExitStatus) {
     std::string out;
     std::string err;
   } cases[] = {
-      {"success", kThreeLines, kScanSuccess,
-       "Analyser status: Parsing successfully finished...\nModule name: HDR\nVersion.Revision:\nDescription:\n"
-       "Total records: 3\nTotal databytes: 16\nHighest address: 0x0000000F\nLowest address: 0x00000000\n"
-       "Execution address: 0x00000000\n",
-       ""},
-      {"analysis error", "S00600004844521B\nS9030000FD\n", kScanAnalysisError,
-       "Analyser status: Checksum error @ line 2\nModule name: HDR\nVersion.Revision:\nDescription:\n"
-       "Total records:\nTotal databytes:\nHighest address:\nLowest address:\nExecution address:\n",
+      {"success", kThreeLines, kScanSuccess, kThreeLinesReport, ""},
+      {"analysis error", "S00600004844521B\nS9030000FD\n", kScanAnalysisError, kBadChecksumReport,
        "varnok-scan: FILE: Checksum error @ line 2\n"},
       // Module "a\b" + 0x01 + "é" (0xE9): escaped bytes, the backslash included.
       {"escaped values", "S0070000615C01E951\n", kScanSuccess,
@@ -525,32 +519,6 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
     EXPECT_NE(Slurp(out_path).find("Analyser status: "), std::string::npos) << label;
   }
   std::remove(large.c_str());
-}
-
-TEST(Scan, RealProcessExitStatusAndStreams) {
-  const std::string file = WriteFile("process.s", kThreeLines);
-  const std::string out_path = TestDir() + "/process.out";
-  const std::string err_path = TestDir() + "/process.err";
-  const std::string command = std::string(VARNOK_SCAN_PATH) + " --map " + file + " >" + out_path + " 2>" + err_path;
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0);
-  std::ifstream out(out_path);
-  std::string first;
-  std::getline(out, first);
-  EXPECT_EQ(first, "Analyser status: Parsing successfully finished...");
-  const struct {
-    std::string args;
-    int status;
-  } cases[] = {
-      {"", kScanUsageError},
-      {WriteFile("process_bad.s", "S9030000FD\n"), kScanAnalysisError},
-      {"--version", kScanSuccess},
-  };
-  for (const auto& c : cases) {
-    const int status = std::system((std::string(VARNOK_SCAN_PATH) + " " + c.args + " >" + out_path + " 2>" + err_path).c_str());
-    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
-  }
 }
 
 // The lines after the summary: regions, digest, warnings; "FILE" in err stands for the file's path.
