@@ -273,28 +273,25 @@ class FrmDataTest : public QObject {
     QCOMPARE(Child<QFrame>(*map, "Panel")->geometry(), QRect(0, h - 27, 880, 27));
 
     const struct {
-      const QLabel* label;
+      const char* name;
       QRect geometry;
       const char* text;
+      QColor legend;  // the colour a legend panel stands for
     } labels[] = {
-        {Child<QLabel>(*map, "Label1"), {8, 8, 129, 13}, "Address at mouse cursor:"},
-        {Child<QLabel>(*map, "lbl_Adr"), {136, 8, 65, 13}, ""},
-        {Child<QLabel>(*map, "Panel1"), {216, 5, 73, 17}, "Unused"},
-        {Child<QLabel>(*map, "Panel2"), {304, 5, 73, 17}, "Filled"},
-        {Child<QLabel>(*map, "Panel3"), {392, 5, 73, 17}, "Start vector"},
+        {"Label1", {8, 8, 129, 13}, "Address at mouse cursor:", {}},
+        {"lbl_Adr", {136, 8, 65, 13}, "", {}},
+        {"Panel1", {216, 5, 73, 17}, "Unused", QColor(0, 255, 0)},
+        {"Panel2", {304, 5, 73, 17}, "Filled", QColor(255, 255, 0)},
+        {"Panel3", {392, 5, 73, 17}, "Start vector", QColor(255, 0, 255)},
     };
-    for (const auto& label : labels) {
-      QCOMPARE(label.label->geometry(), label.geometry);
-      QCOMPARE(label.label->text(), QString(label.text));
-    }
-    const struct {
-      const QLabel* panel;
-      QColor colour;
-    } legend[] = {{Child<QLabel>(*map, "Panel1"), QColor(0, 255, 0)}, {Child<QLabel>(*map, "Panel2"), QColor(255, 255, 0)}, {Child<QLabel>(*map, "Panel3"), QColor(255, 0, 255)}};
-    for (const auto& entry : legend) {
-      QCOMPARE(entry.panel->palette().color(QPalette::Window), entry.colour);
-      QCOMPARE(entry.panel->frameShadow(), QFrame::Raised);
-      QCOMPARE(entry.panel->alignment(), Qt::AlignCenter);
+    for (const auto& entry : labels) {
+      const QLabel* label = Child<QLabel>(*map, entry.name);
+      QCOMPARE(label->geometry(), entry.geometry);
+      QCOMPARE(label->text(), QString(entry.text));
+      if (!entry.legend.isValid()) continue;
+      QCOMPARE(label->palette().color(QPalette::Window), entry.legend);
+      QCOMPARE(label->frameShadow(), QFrame::Raised);
+      QCOMPARE(label->alignment(), Qt::AlignCenter);
     }
 
     QCOMPARE(GridOf(*map)->Row(), 1);
