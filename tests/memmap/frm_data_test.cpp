@@ -331,7 +331,6 @@ class FrmDataTest : public QObject {
     const int below_rows = 2 * 25 + 5;  // header and one data row, then empty grid
     QTest::newRow("nothing yet") << 0u << std::vector<Spot>{} << QString();
     QTest::newRow("byte cell") << 0u << std::vector<Spot>{At(16, 1)} << QString("0x0000000F");
-    QTest::newRow("first byte") << 0u << std::vector<Spot>{At(1, 1)} << QString("0x00000000");
     QTest::newRow("grid line belongs to the cell on its left")
         << 0u << std::vector<Spot>{Raw(65 + 16 * 17 - 1, 30)} << QString("0x0000000F");
     QTest::newRow("unaligned base") << 0x1005u << std::vector<Spot>{At(3, 1)} << QString("0x00001007");
