@@ -302,7 +302,6 @@ class FrmDataTest : public QObject {
     QTest::addColumn<QSize>("expected");
     QTest::newRow("taller and wider") << QSize(1000, 600) << QSize(880, 600);
     QTest::newRow("shorter and narrower") << QSize(500, 150) << QSize(880, 150);
-    QTest::newRow("height only") << QSize(880, 400) << QSize(880, 400);
   }
   void heightOnly() {
     QFETCH(QSize, requested);
@@ -479,7 +478,6 @@ class FrmDataTest : public QObject {
     QTest::addColumn<QStringList>("entries");  // the last one is accepted, or cancelled when empty
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("complaint");  // what the dialog says after the first entry
-    QTest::newRow("plain hex") << QStringList{"1040"} << 3 << QString();
     QTest::newRow("with 0x, lower case") << QStringList{"0x107f"} << 4 << QString();
     QTest::newRow("outside, then inside")
         << QStringList{"2000", "1021"} << 2 << QString("0x00002000 lies outside this map.");
