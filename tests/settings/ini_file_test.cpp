@@ -107,7 +107,6 @@ TEST_F(IniFileTest, FirstWritesCreateTheFileInOrder) {
   ini.WriteString("file", "name", "demo.s19");
   ini.WriteString("file", "path", "/home/user/");
   EXPECT_EQ(Get(), "[app]\ntop=-20\nleft=495\n[file]\nname=demo.s19\npath=/home/user/\n");
-  EXPECT_EQ(ini.ReadInteger("app", "top", 0), -20);
 }
 
 TEST_F(IniFileTest, WritesReplaceInPlaceAndKeepEveryOtherLine) {
