@@ -333,13 +333,11 @@ class FrmDataTest : public QObject {
     QTest::newRow("grid line belongs to the cell on its left")
         << 0u << std::vector<Spot>{Raw(65 + 16 * 17 - 1, 30)} << QString("0x0000000F");
     QTest::newRow("unaligned base") << 0x1005u << std::vector<Spot>{At(3, 1)} << QString("0x00001007");
-    QTest::newRow("address column keeps it") << 0u << std::vector<Spot>{At(16, 1), At(0, 1)} << QString("0x0000000F");
-    QTest::newRow("ASCII column keeps it") << 0u << std::vector<Spot>{At(16, 1), At(33, 1)} << QString("0x0000000F");
-    QTest::newRow("header row keeps it") << 0u << std::vector<Spot>{At(16, 1), At(16, 0)} << QString("0x0000000F");
-    QTest::newRow("below the last row keeps it")
-        << 0u << std::vector<Spot>{At(16, 1), Raw(300, below_rows)} << QString("0x0000000F");
-    QTest::newRow("right of the columns keeps it")
-        << 0u << std::vector<Spot>{At(16, 1), Raw(876, 30)} << QString("0x0000000F");
+    // No place without a byte cell (address column, ASCII column, header row, below the last row, right of the
+    // columns) clears or changes the text.
+    QTest::newRow("places without a byte cell keep it")
+        << 0u << std::vector<Spot>{At(16, 1), At(0, 1), At(33, 1), At(16, 0), Raw(300, below_rows), Raw(876, 30)}
+        << QString("0x0000000F");
     QTest::newRow("no byte cell, no text")
         << 0u << std::vector<Spot>{At(0, 1), At(33, 1), At(5, 0), Raw(300, below_rows)} << QString();
   }
