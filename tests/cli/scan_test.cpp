@@ -422,7 +422,7 @@ TEST(Scan, MemoryLimitEndsInOutOfMemoryNeverInASignal) {
   if (test::kAddressSanitizer) {
     GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than any limit leaves";
   }
-  // A dense 8 MiB image: its kept blocks and its map together need more than the tighter limits leave.
+  // A dense 8 MiB image: the map that fills while it is read and its lay-out need more than the tighter limits leave.
   std::string image;
   const std::string data(32, 'm');
   for (std::uint32_t address = 0; address < (8u << 20); address += 32) image += test::Record(3, address, data) + "\n";
