@@ -332,6 +332,8 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileW
   connect(window.get(), &Tfrm_Data::savingChanged, this, &Tfrm_GUI::SetBusy);
   frm_Data = window.release();
   frm_Data->ShowMap();
+  // A dialog opened while the run went on ("About") holds every window modal, so it stays in front of the new map.
+  if (QWidget* modal = QApplication::activeModalWidget()) modal->raise();
 }
 
 void Tfrm_GUI::ShowResult(const RunResult& result) {
