@@ -77,8 +77,9 @@ std::string PercentText(std::uint64_t part, std::uint64_t whole) {
   return text;
 }
 
+// The last address of a region that holds at least one byte.
 std::uint32_t RegionLast(const MemoryRegion& region) {
-  return region.origin + static_cast<std::uint32_t>(std::max<std::uint64_t>(region.length, 1) - 1);
+  return region.origin + static_cast<std::uint32_t>(region.length - 1);
 }
 
 std::string Sha256Text(const Digest& digest) {
@@ -100,6 +101,11 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
       const MemoryRegion& region = layout.regions[i];
       const std::uint64_t used = report.regions->used[i];
       const std::string name = EscapeValue(region.name);
+      if (region.length == 0) {
+        // A region of no bytes has no last address, and no share of it can be used.
+        out << "Region " << name << ": " << AddressText(region.origin) << ", empty (0 bytes)\n";
+        continue;
+      }
       const std::string percent = PercentText(used, region.length);
       out << "Region " << name << ": " << AddressText(region.origin) << " - " << AddressText(RegionLast(region))
           << ", " << used << " of " << region.length << " bytes used (" << percent << " %)\n";
@@ -146,6 +152,16 @@ void FileName(JsonWriter& json, const std::string& name) {
   }
 }
 
+// Writes a JSON number, or null when there is none.
+template <typename Integer>
+void NumberOrNull(JsonWriter& json, std::optional<Integer> value) {
+  if (value) {
+    json.Number(*value);
+  } else {
+    json.Null();
+  }
+}
+
 void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportLayout& layout) {
   if (!layout.regions.empty()) {
     json.Key("regions");
@@ -154,7 +170,8 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
       for (std::size_t i = 0; i < layout.regions.size(); ++i) {
         const MemoryRegion& region = layout.regions[i];
         json.BeginObject(JsonWriter::Layout::kInline).Key("name").Latin1String(region.name);
-        json.Key("start").Number(region.origin).Key("end").Number(RegionLast(region));
+        json.Key("start").Number(region.origin).Key("end");
+        NumberOrNull(json, region.length == 0 ? std::nullopt : std::optional<std::uint32_t>(RegionLast(region)));
         json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]).EndObject();
       }
       json.EndArray().Key("outside_regions").BeginArray();
@@ -183,16 +200,6 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
     json.Key("warnings").BeginArray();
     for (const std::string& warning : warnings) json.String(warning);
     json.EndArray();
-  }
-}
-
-// Writes a JSON number, or null when there is none.
-template <typename Integer>
-void NumberOrNull(JsonWriter& json, std::optional<Integer> value) {
-  if (value) {
-    json.Number(*value);
-  } else {
-    json.Null();
   }
 }
 

@@ -28,7 +28,7 @@ std::optional<MemoryRegion> ParseRegionOption(std::string_view text) {
   if (equals == 0 || equals == std::string_view::npos || comma == std::string_view::npos) return std::nullopt;
   const std::optional<std::uint64_t> origin = ParseNumber(text.substr(equals + 1, comma - equals - 1), false);
   const std::optional<std::uint64_t> length = ParseNumber(text.substr(comma + 1), true);
-  if (!origin || !length || *length == 0 || !Fits(*origin, *length)) return std::nullopt;
+  if (!origin || !length || !Fits(*origin, *length)) return std::nullopt;
   return MemoryRegion{std::string(text.substr(0, equals)), static_cast<std::uint32_t>(*origin), *length};
 }
 

@@ -543,8 +543,9 @@ TEST(Scan, FindingsFollowTheSummary) {
        ""},
       {{"--region", "ROM=0x100,8", "--region=RAM=0x2000,1K", file}, kScanOutsideRegions, regions, outside},
       {{"--memory", script, "-q", file}, kScanOutsideRegions, "", outside},
-      {{"--region", "ROM=0x100,16", cut}, kScanSuccess,
-       "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nWarning: no termination record\n",
+      {{"--region", "ROM=0x100,16", "--region", "NONE=0x104,0", cut}, kScanSuccess,
+       "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nRegion NONE: 0x00000104, empty (0 bytes)\n"
+       "Warning: no termination record\n",
        "varnok-scan: FILE: warning: no termination record\n"},
       {{"--strict", cut}, kScanAnalysisError, "Warning: no termination record\n",
        "varnok-scan: FILE: warning: no termination record\n"},
@@ -607,13 +608,14 @@ TEST(Scan, JsonCarriesTheFindings) {
                                                             test::Record(1, 0x108, "ef") + "\n" +
                                                             test::Record(1, 0x101, "b") + "\n");
   const nlohmann::json json = nlohmann::json::parse(
-      Scan({"--json", "--ranges", "--digest", "--region", "ROM=0x100,8", file}).out);
+      Scan({"--json", "--ranges", "--digest", "--region", "ROM=0x100,8", "--region", "NONE=0x104,0", file}).out);
   const nlohmann::json expected = nlohmann::json::parse(R"({
     "ranges": [{"start": 256, "end": 259, "crc32": 3984772369,
                 "sha256": "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589"},
                {"start": 264, "end": 265, "crc32": 4253174128,
                 "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"}],
-    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4}],
+    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4},
+                {"name": "NONE", "start": 260, "end": null, "size": 0, "used": 0}],
     "outside_regions": [{"start": 264, "end": 265}],
     "image": {"start": 256, "end": 265, "fill": 255, "crc32": 2093048935,
               "sha256": "79720b4f286c096bf52e5fa4fb4c47c7fbed5f70e8ff4319b1fd1bfc2a59c5df"},

@@ -19,7 +19,7 @@ TEST(ParseRegionOption, ReadsNameStartAndSize) {
       {"FLASH=0x08000000,512K", MemoryRegion{"FLASH", 0x08000000, 512 * 1024}},
       {"TOP=0xFFF00000,1M", MemoryRegion{"TOP", 0xFFF00000, 1 << 20}},
       {"PAST=0xFFF00000,2M", std::nullopt},
-      {"EMPTY=0,0", std::nullopt},
+      {"EMPTY=0x100,0", MemoryRegion{"EMPTY", 0x100, 0}},
       {"=0,1", std::nullopt},
       {"NOSIZE=0", std::nullopt},
       {"BAD=1K,1", std::nullopt},
