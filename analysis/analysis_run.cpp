@@ -65,7 +65,7 @@ RunResult AnalyseOnOneThread(const RunRequest& request, AnalysisState& state, An
   DirectOutput output(state, display, request.warnings, request.sink);
   LineParser<DirectOutput> parser(output, request.sink != nullptr, request.ranges, request.warnings != nullptr);
   const LineOutcome outcome = parser.Parse(*state.InFile);
-  if (outcome.kind != RunKind::Parsed) return FailRun(outcome.kind, outcome.line, std::move(output.header), state);
+  if (outcome.kind != RunKind::Parsed) return FailRun(outcome, std::move(output.header), state);
   return FinishRun(parser.totals(), std::move(output.header), state);
 }
 
@@ -75,6 +75,12 @@ RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisS
   result.line = line;
   result.header = std::move(header);
   FreeRun(state);
+  return result;
+}
+
+RunResult FailRun(const LineOutcome& outcome, RunHeader&& header, AnalysisState& state) {
+  RunResult result = FailRun(outcome.kind, outcome.line, std::move(header), state);
+  result.checksum = outcome.checksum;
   return result;
 }
 

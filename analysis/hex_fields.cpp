@@ -155,6 +155,12 @@ bool ChecksumOkScalar(const char* p, std::int32_t m) {
   return (sum & 0xFF) == 0xFF;
 }
 
+RecordChecksum ChecksumOf(const char* p, std::int32_t m) {
+  std::uint32_t sum = 0;
+  for (std::int32_t k = 0; k + 1 < m; ++k) sum += Pair(p + 2 * k);
+  return RecordChecksum{static_cast<std::uint8_t>(Pair(p + 2 * (m - 1))), static_cast<std::uint8_t>(0xFF - (sum & 0xFF))};
+}
+
 std::size_t WholeDataRecordsScalar(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
   std::size_t count = 0;
   std::size_t at = 0;

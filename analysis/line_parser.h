@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -20,8 +21,13 @@ namespace varnok {
 // How parsing a stretch of input stopped: kind Parsed when its end was reached, else the failure and its line,
 // counted from the stretch's first line.
 struct LineOutcome {
-  RunKind kind = RunKind::Parsed;
-  std::int64_t line = 0;
+  LineOutcome(RunKind kind_ = RunKind::Parsed, std::int64_t line_ = 0,
+              std::optional<RecordChecksum> checksum_ = std::nullopt)
+      : kind(kind_), line(line_), checksum(checksum_) {}
+
+  RunKind kind;
+  std::int64_t line;
+  std::optional<RecordChecksum> checksum;  // for a checksum error
 };
 
 // Reads the lines of an input, counts them and checks and adds up every record: the one handling of records that
@@ -58,7 +64,7 @@ class LineParser {
         ++totals_.records;
         length_ = n;
         if (n < kAddressFieldEnd) std::memset(buffer_.text + n, 0, kAddressFieldEnd - n);
-        if (!Dispatch()) return {failure_, totals_.records};
+        if (!Dispatch()) return {failure_, totals_.records, checksum_};
       }
     } catch (const std::bad_alloc&) {
       return {RunKind::OutOfMemory, totals_.records};
@@ -105,7 +111,10 @@ class LineParser {
   bool Checked() {
     byte_count_ = static_cast<std::int32_t>(HexToInt(line_ + 2, 2));
     if (!ByteCountOk(byte_count_, length_)) return Fail(RunKind::ByteCountError);
-    if (!ChecksumOk(line_ + 2, byte_count_ + 1)) return Fail(RunKind::ChecksumError);
+    if (!ChecksumOk(line_ + 2, byte_count_ + 1)) {
+      checksum_ = ChecksumOf(line_ + 2, byte_count_ + 1);
+      return Fail(RunKind::ChecksumError);
+    }
     return true;
   }
 
@@ -189,6 +198,7 @@ class LineParser {
   std::uint64_t blocks_seen_ = 0;
   RunTotals totals_;  // its records count the non-empty lines so far
   RunKind failure_ = RunKind::Parsed;
+  std::optional<RecordChecksum> checksum_;  // of the record that failed its checksum
 };
 
 }  // namespace varnok

@@ -203,7 +203,7 @@ class ParallelRun {
     // Only now that no thread reads any more may the run's end close the input.
     StopWorkers();
     if (worker_out_of_memory_ && !end_) end_ = LineOutcome{RunKind::OutOfMemory, totals_.records};
-    if (end_) return FailRun(end_->kind, end_->line, std::move(header_), state_);
+    if (end_) return FailRun(*end_, std::move(header_), state_);
     return FinishRun(totals_, std::move(header_), state_);
   }
 
@@ -366,7 +366,9 @@ class ParallelRun {
     if (!keep_before(std::numeric_limits<std::int64_t>::max())) {
       return LineOutcome{RunKind::OutOfMemory, first + failed_line};
     }
-    if (chunk.outcome.kind != RunKind::Parsed) return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line};
+    if (chunk.outcome.kind != RunKind::Parsed) {
+      return LineOutcome{chunk.outcome.kind, first + chunk.outcome.line, chunk.outcome.checksum};
+    }
     chunk.output.ranges.ForEach([this](AddressRange range) { state_.Ranges.AddRange(range.first, range.last); });
     // Only a valid file's warnings are told, so the facts of a chunk that ends the run are never needed.
     if (request_.warnings != nullptr) {

@@ -10,6 +10,8 @@ namespace varnok {
 
 // Ends the run as failed at `line` (FreeRun), with the header read so far.
 RunResult FailRun(RunKind kind, std::int64_t line, RunHeader&& header, AnalysisState& state);
+// Ends the run as the parser's outcome says, with the header read so far.
+RunResult FailRun(const LineOutcome& outcome, RunHeader&& header, AnalysisState& state);
 
 // Ends the run as parsed: closes the input and returns the totals and the header.
 RunResult FinishRun(const RunTotals& totals, RunHeader&& header, AnalysisState& state);

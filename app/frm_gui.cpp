@@ -256,7 +256,7 @@ void Tfrm_GUI::btn_ParseClick() {
     job->Start(thread_start_);
   } catch (const std::system_error&) {
     // A thread that cannot be made is a resource that ran out, told as memory is; the run never began.
-    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}});
+    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}, {}});
     ReportOutOfMemory(this);
     return;
   }
@@ -309,7 +309,7 @@ void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
     // has memory to show.
     delete frm_Data;
     if (outcome.map != nullptr) *outcome.map = MapGrid();
-    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header});
+    ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header, {}});
     out_of_memory = true;
   }
   SetBusy(false);

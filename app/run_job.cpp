@@ -67,7 +67,7 @@ RunOutcome RunJob::Run() {
     }
   } catch (const std::bad_alloc&) {
     // The S0 texts of a reading that ended stay; the map is set only once it is whole.
-    outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header};
+    outcome.result = RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header, {}};
   } catch (const std::exception& error) {
     outcome.failure = error.what();
   } catch (...) {

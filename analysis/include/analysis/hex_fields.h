@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/run_result.h"
+
 namespace varnok {
 
 // 0-9 for "0"-"9", 10-15 for "a"-"f" and "A"-"F", -1 for every other character.
@@ -18,6 +20,8 @@ bool ByteCountOk(std::int32_t byte_count, int line_length);
 // Whether the N bytes from p (count, address, data) plus the checksum byte after them sum to 0xFF
 // modulo 256; p points at the count field and m is N + 1.
 bool ChecksumOk(const char* p, std::int32_t m);
+// The checksum byte after the m - 1 bytes from p, and the one they call for: 0xFF minus their sum, modulo 256.
+RecordChecksum ChecksumOf(const char* p, std::int32_t m);
 
 // A data record that WholeDataRecords vouches for: its address field's value and its length without the line feed.
 struct WholeRecord {

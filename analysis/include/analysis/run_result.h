@@ -83,6 +83,14 @@ struct RunHeader {
   bool operator==(const RunHeader&) const = default;
 };
 
+// The checksum a record carries and the one its count, address and data call for.
+struct RecordChecksum {
+  std::uint8_t carried = 0;
+  std::uint8_t expected = 0;
+
+  bool operator==(const RecordChecksum&) const = default;
+};
+
 // The outcome of one analysis run.
 struct RunResult {
   RunKind kind = RunKind::Parsed;
@@ -91,6 +99,7 @@ struct RunResult {
   std::int64_t line = 0;
   RunTotals totals;  // complete only when kind is Parsed
   RunHeader header;  // the S0 records read before the run ended, also when it failed
+  std::optional<RecordChecksum> checksum;  // for a checksum error
 
   bool Parsed() const { return kind == RunKind::Parsed; }
   bool operator==(const RunResult&) const = default;
