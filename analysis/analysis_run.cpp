@@ -114,20 +114,30 @@ std::string FieldText(const RunResult& result, DisplayField field) {
 }
 
 std::string StatusText(const RunResult& result) {
-  const std::string line = std::to_string(result.line);
-  switch (result.kind) {
+  std::string text = OutcomeText(result.kind);
+  if (NamesLine(result.kind)) text += " @ line " + std::to_string(result.line);
+  return text;
+}
+
+std::string OutcomeText(RunKind kind) {
+  switch (kind) {
     case RunKind::Parsed: return "Parsing successfully finished...";
     case RunKind::MissingFile: return "Input file does not exist!";
     case RunKind::OpenFailed: return "Unable to open selected input file!";
-    case RunKind::ReadFailed: return "Read error @ line " + line;
-    case RunKind::NoRecord: return "No s-record found @ line " + line;
-    case RunKind::UnknownRecord: return "Unknown s-record found @ line " + line;
-    case RunKind::ByteCountError: return "Byte count error @ line " + line;
-    case RunKind::ChecksumError: return "Checksum error @ line " + line;
+    case RunKind::ReadFailed: return "Read error";
+    case RunKind::NoRecord: return "No s-record found";
+    case RunKind::UnknownRecord: return "Unknown s-record found";
+    case RunKind::ByteCountError: return "Byte count error";
+    case RunKind::ChecksumError: return "Checksum error";
     case RunKind::OutOfMemory: return "Out of memory!!";
-    case RunKind::Cancelled: return "Parsing cancelled @ line " + line;
+    case RunKind::Cancelled: return "Parsing cancelled";
   }
   return {};
+}
+
+bool NamesLine(RunKind kind) {
+  return kind != RunKind::Parsed && kind != RunKind::MissingFile && kind != RunKind::OpenFailed &&
+         kind != RunKind::OutOfMemory;
 }
 
 std::string TotalDatabytesText(std::uint32_t bytes) {

@@ -27,6 +27,7 @@ RunHeader InterpretS0(const char* line, std::int32_t byte_count) {
   RunHeader header;
   std::int32_t remaining = byte_count - 3;  // two address bytes and the checksum
   const char* p = line + 8;
+  for (std::int32_t i = 0; i < remaining; ++i) header.text += static_cast<char>(HexByte(p + 2 * i));
 
   std::string module;
   for (int count = 0; remaining > 0 && count < kModuleNameBytes; ++count) {

@@ -41,7 +41,7 @@ int RunDiff(const ScanOptions& options, const ScanContext& context, std::ostream
       // An invalid file's report is printed as with several files, and its status line on standard error.
       if (!options.quiet) WriteReport(out, *report, options.layout);
       out.flush();
-      err << "varnok-scan: " << EscapeValue(report->name) << ": " << ProblemText(*report) << '\n' << std::flush;
+      err << "varnok-scan: " << ProblemText(*report) << '\n' << std::flush;
       status = std::max(status, kDiffTrouble);
     }
   }

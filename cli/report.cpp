@@ -253,6 +253,9 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
     json.Key("kind").String(kind);
     json.Key("line");
     NumberOrNull(json, report.error_line);
+    if (result.checksum) {
+      json.Key("checksum").Number(result.checksum->carried).Key("expected_checksum").Number(result.checksum->expected);
+    }
     json.EndObject();
   } else {
     json.Null();
@@ -279,6 +282,8 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
     }
   }
   WriteFindingsJson(json, report, layout);
+  // The data bytes of the S0 record whole: the fields above cut them at the first byte 0 and at fixed widths.
+  json.Key("header_text").Latin1String(result.header.text);
   json.EndObject();
 }
 
@@ -327,7 +332,12 @@ void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout
 }
 
 std::string ProblemText(const FileReport& report) {
-  if (!report.result.Parsed()) return StatusText(report.result);
+  const std::string name = EscapeValue(report.name);
+  if (!report.result.Parsed()) {
+    // FILE:LINE: as compilers write it, so that editors and CI annotations find the line.
+    const std::string line = report.error_line ? ":" + std::to_string(*report.error_line) : std::string();
+    return name + line + ": " + OutcomeText(report.result.kind);
+  }
   std::string text;
   if (report.regions && !report.regions->outside.empty()) {
     text = "data outside every region @ " + AddressText(report.regions->outside.front().first);
@@ -338,7 +348,7 @@ std::string ProblemText(const FileReport& report) {
     if (i == 0) text += "warning: ";
     text += warnings[i];
   }
-  return text;
+  return text.empty() ? text : name + ": " + text;
 }
 
 bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool json) {

@@ -41,8 +41,8 @@ struct ReportLayout {
 // Writes the report of one input.
 void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout& layout);
 
-// The one line standard error gets for a file that failed or warned, without the program's name; empty for a file
-// that did neither.
+// The one line standard error gets for a file that failed or warned, without the program's name: "FILE:LINE: what"
+// for a failure that names a line, else "FILE: what"; empty for a file that did neither.
 std::string ProblemText(const FileReport& report);
 
 // Compares the images of two valid files (both with their grids) and writes the ranges where they differ as it

@@ -57,7 +57,7 @@ class Scanner {
       try {
         if (report != nullptr && !options_.quiet) WriteReport(out_, *report, options_.layout);
         if (report != nullptr && !out_of_memory) problem = ProblemText(*report);
-        if (!problem.empty()) problem = "varnok-scan: " + EscapeValue(report->name) + ": " + problem + "\n";
+        if (!problem.empty()) problem = "varnok-scan: " + problem + "\n";
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
         problem.clear();

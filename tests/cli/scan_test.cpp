@@ -70,7 +70,7 @@ TEST(Scan, PrintsTheNineFieldsAndExitStatus) {
   } cases[] = {
       {"success", kThreeLines, kScanSuccess, kThreeLinesReport, ""},
       {"analysis error", "S00600004844521B\nS9030000FD\n", kScanAnalysisError, kBadChecksumReport,
-       "varnok-scan: FILE: Checksum error @ line 2\n"},
+       "varnok-scan: FILE:2: Checksum error\n"},
       // Module "a\b" + 0x01 + "é" (0xE9): escaped bytes, the backslash included.
       {"escaped values", "S0070000615C01E951\n", kScanSuccess,
        "Analyser status: Parsing successfully finished...\nModule name: a\\x5C\\x01\\xE9\nVersion.Revision:\n"
@@ -178,6 +178,10 @@ TEST(Scan, JsonCarriesTextsNumbersAndLatin1) {
   EXPECT_NE(bad.out.find("\"status\": \"No s-record found @ line 1\""), std::string::npos);
   EXPECT_NE(bad.out.find("\"success\": false"), std::string::npos);
   EXPECT_NE(bad.out.find("\"lowest_address\": null"), std::string::npos);
+  // The header "A", byte 0, "B": the module name stops at the byte 0, the header's text does not.
+  const nlohmann::json cut = nlohmann::json::parse(Scan({"--json", WriteFile("json_zero.s", "S006000041004276\n")}).out);
+  EXPECT_EQ(cut["module_name"], "A");
+  EXPECT_EQ(cut["header_text"], std::string("A\0B", 3));
 }
 
 TEST(Scan, JsonWithMapIsOneValidObject) {
@@ -238,7 +242,7 @@ TEST(Scan, SeveralFilesKeepTheirOrderWithAnyNumberOfJobs) {
 
   // The exit status is the highest of the files'; quiet mode prints nothing on standard output and tells the same,
   // naming the failing files on standard error.
-  const std::string bad_line = "varnok-scan: " + bad + ": Checksum error @ line 2\n";
+  const std::string bad_line = "varnok-scan: " + bad + ":2: Checksum error\n";
   const struct {
     std::vector<std::string> args;
     int status;
@@ -335,15 +339,18 @@ TEST(Scan, JsonNamesTheFileAndTheError) {
     std::string path;
     const char* kind;  // nullptr: no error
     nlohmann::json line;
+    nlohmann::json checksums;  // what a checksum error adds
   } cases[] = {
-      {"parsed", WriteFile("kind_ok.s", kThreeLines), nullptr, nullptr},
-      {"missing", TestDir() + "/kind_missing.s", "missing", nullptr},
-      {"open", TestDir() + "/" + std::string(300, 'n'), "open", nullptr},
-      {"read", "/proc/self/mem", "read", 1},
-      {"no_record", WriteFile("kind_no_record.s", "S9030000FC\njunk\n"), "no_record", 2},
-      {"unknown_type", WriteFile("kind_unknown.s", "S4030000FC\n"), "unknown_type", 1},
-      {"byte_count", WriteFile("kind_count.s", "S9040000FC\n"), "byte_count", 1},
-      {"checksum", WriteFile("kind_checksum.s", "S00600004844521B\nS9030000FD\n"), "checksum", 2},
+      {"parsed", WriteFile("kind_ok.s", kThreeLines), nullptr, nullptr, {}},
+      {"missing", TestDir() + "/kind_missing.s", "missing", nullptr, {}},
+      {"open", TestDir() + "/" + std::string(300, 'n'), "open", nullptr, {}},
+      {"read", "/proc/self/mem", "read", 1, {}},
+      {"no_record", WriteFile("kind_no_record.s", "S9030000FC\njunk\n"), "no_record", 2, {}},
+      {"unknown_type", WriteFile("kind_unknown.s", "S4030000FC\n"), "unknown_type", 1, {}},
+      {"byte_count", WriteFile("kind_count.s", "S9040000FC\n"), "byte_count", 1, {}},
+      // The termination record carries 0xFD where its bytes call for 0xFC.
+      {"checksum", WriteFile("kind_checksum.s", "S00600004844521B\nS9030000FD\n"), "checksum", 2,
+       {{"checksum", 253}, {"expected_checksum", 252}}},
   };
   std::vector<std::string> all;
   for (const auto& c : cases) {
@@ -352,7 +359,9 @@ TEST(Scan, JsonNamesTheFileAndTheError) {
     if (c.kind == nullptr) {
       EXPECT_TRUE(report["error"].is_null()) << c.name;
     } else {
-      EXPECT_EQ(report["error"], (nlohmann::json{{"kind", c.kind}, {"line", c.line}})) << c.name;
+      nlohmann::json error = {{"kind", c.kind}, {"line", c.line}};
+      if (!c.checksums.is_null()) error.update(c.checksums);
+      EXPECT_EQ(report["error"], error) << c.name;
     }
     all.push_back(c.path);
   }
@@ -453,7 +462,7 @@ TEST(Scan, ProgressLineOnlyOnATerminal) {
     ::close(fd);
   }
   const std::string small = WriteFile("progress_small.s", kThreeLines);
-  const std::string large_failure = "varnok-scan: " + large + ": No s-record found @ line 1\n";
+  const std::string large_failure = "varnok-scan: " + large + ":1: No s-record found\n";
   // What the line starts with, or nothing when it is not shown; then what standard error ends with.
   const struct {
     std::vector<std::string> files;
@@ -549,7 +558,7 @@ TEST(Scan, FindingsFollowTheSummary) {
        "varnok-scan: FILE: warning: no termination record\n"},
       {{"--strict", cut}, kScanAnalysisError, "Warning: no termination record\n",
        "varnok-scan: FILE: warning: no termination record\n"},
-      {{"--digest", "--region", "ROM=0,1", bad}, kScanAnalysisError, "", "varnok-scan: FILE: Checksum error @ line 3\n"},
+      {{"--digest", "--region", "ROM=0,1", bad}, kScanAnalysisError, "", "varnok-scan: FILE:3: Checksum error\n"},
   };
   for (const auto& c : cases) {
     const Result r = Scan(c.args);

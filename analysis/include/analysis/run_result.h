@@ -70,10 +70,13 @@ struct RunHeader {
   bool has_version = false;
   std::string version;
   std::string description;
+  std::string text;  // the record's data bytes whole, not cut at a byte 0
 
-  // Takes the texts of a later S0 record: its module and description always, its version only when it has one.
+  // Takes the texts of a later S0 record: its module, description and text always, its version only when it has
+  // one.
   void Merge(RunHeader&& later) {
     module = std::move(later.module);
+    text = std::move(later.text);
     if (later.has_version) {
       has_version = true;
       version = std::move(later.version);
@@ -107,6 +110,10 @@ struct RunResult {
 
 // The status line's text for a result, e.g. "Checksum error @ line 7".
 std::string StatusText(const RunResult& result);
+// The status line's text for an outcome without the line it names, e.g. "Checksum error".
+std::string OutcomeText(RunKind kind);
+// Whether the status line of an outcome names a line.
+bool NamesLine(RunKind kind);
 
 // The colour the status line shows a result in.
 inline StatusColour StatusColourOf(const RunResult& result) {
