@@ -59,7 +59,8 @@ std::optional<unsigned> ParseJobs(std::string_view text) {
 }
 
 int UsageError(std::ostream& err, const std::string& message) {
-  err << "varnok-scan: " << message << '\n' << kUsage;
+  // One line that names the trouble, as a CI log shows it, and where the usage is.
+  err << "varnok-scan: " << message << "\nTry 'varnok-scan --help' for more information.\n";
   return kScanUsageError;
 }
 
