@@ -328,8 +328,14 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileW
   if (map_placement_) window->SetPlacement(*map_placement_);
   // The saved map reads as varnok-scan --map prints it.
   window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
-  // A save of the map keeps the commands greyed as a run does.
-  connect(window.get(), &Tfrm_Data::savingChanged, this, &Tfrm_GUI::SetBusy);
+  // A save of the map keeps the commands greyed as a run does; a close that came during it follows its end.
+  connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
+    SetBusy(saving);
+    if (saving || !close_pending_) return;
+    close_pending_ = false;
+    // The close deletes the map window, which is still inside the call that told of the save's end.
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
   frm_Data = window.release();
   frm_Data->ShowMap();
   // A dialog opened while the run went on ("About") holds every window modal, so it stays in front of the new map.
@@ -386,6 +392,17 @@ void Tfrm_GUI::closeEvent(QCloseEvent* event) {
   }
   // A close asked for while the write error of the first one is on the screen waits for that one to finish.
   if (closing_) return;
+  if (frm_Data && frm_Data->Saving()) {
+    // The file the user asked for is written to its end, which closes the window without telling of it. The
+    // settings go now, so that a kill while the disk is busy loses nothing.
+    if (!close_pending_) {
+      close_pending_ = true;
+      frm_Data->QuietSaveEnd();
+      const QScopedValueRollback<bool> guard(closing_, true);
+      WriteSettingsOnce();
+    }
+    return;
+  }
   if (!closed_) {
     const QScopedValueRollback<bool> guard(closing_, true);
     FormClose();
@@ -394,7 +411,9 @@ void Tfrm_GUI::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void Tfrm_GUI::FormClose() {
+void Tfrm_GUI::WriteSettingsOnce() {
+  if (settings_written_) return;
+  settings_written_ = true;
   // A window that cannot be closed would be worse than settings that are not kept: the write error is reported once
   // and the close goes on.
   try {
@@ -402,6 +421,10 @@ void Tfrm_GUI::FormClose() {
   } catch (const settings::EIniFileException& error) {
     ui::ShowExceptionReport(this, error.what());
   }
+}
+
+void Tfrm_GUI::FormClose() {
+  WriteSettingsOnce();
   // The memory map is a window of its own; it goes with its owner so that the program ends, and stops a save first.
   delete frm_Data;
 }

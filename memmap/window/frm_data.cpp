@@ -127,7 +127,9 @@ void Tfrm_Data::SaveProgressed(int percent) {
 void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
   setWindowTitle(title_);
   stop_save_->setEnabled(false);
-  ReportMapSave(MapCommandContext{this, map_, Grid}, save, path);
+  if (!quiet_save_end_ || save.end != MapTextSave::End::Saved) {
+    ReportMapSave(MapCommandContext{this, map_, Grid}, save, path);
+  }
   // Last: the owner may close, and so delete this window, once it hears the save is over.
   emit savingChanged(false);
 }

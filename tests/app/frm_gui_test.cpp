@@ -1030,6 +1030,26 @@ class FrmGuiTest : public QObject {
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
   }
 
+  // A close during a save writes the settings at once and ends the program once the file is whole, without a box.
+  void closeDuringASaveEndsOnceSaved() {
+    const QString file = Sample(QStringLiteral("closing.s"), LongImage(160000));
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.show();
+    frm.TickMapOption();
+    frm.OpenFile(file.toStdString());
+    WaitForRun(frm);
+    frm.MapWindow()->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+    ModalCatcher catcher;
+    SaveAction(*frm.MapWindow())->trigger();
+    QVERIFY(!frm.close());
+    QVERIFY(Read(Ini()).contains(QStringLiteral("name=closing.s")));
+    QTRY_VERIFY(!frm.isVisible());
+    QVERIFY(catcher.seen.empty());
+    QCOMPARE(frm.MapWindow(), nullptr);
+    // The last of the 160000 rows.
+    QVERIFY(Read(file + QStringLiteral(".map.txt")).contains(QStringLiteral("\n004E1FE0 .78")));
+  }
+
   // A run that cannot go on ends with the window idle and says why: memory or a thread that cannot be had in the
   // library's error dialog "Out of memory!!", any other failure in the standard exception report.
   void failedRunEndsIdle() {

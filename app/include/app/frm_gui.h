@@ -67,7 +67,7 @@ class Tfrm_GUI : public QWidget {
   // Replaces what makes the thread of a run (StartThread).
   void SetThreadStart(ThreadStart start) { thread_start_ = std::move(start); }
   // Whether a run or a save of the map goes on: "Choose s-record file", "Start parsing...", the map option and
-  // "Show!" are greyed then, drops are refused, and a close stops a run first.
+  // "Show!" are greyed then, drops are refused, and a close stops a run first or waits for the save's end.
   bool Busy() const { return busy_; }
   // The memory map of the last successful run with the map option on, if there is one.
   Tfrm_Data* MapWindow() const { return frm_Data; }
@@ -99,6 +99,8 @@ class Tfrm_GUI : public QWidget {
   void btn_AboutClick();
   void btn_MapClick();
   void FormClose();
+  // Saves the settings, reporting a write error, the first time it is called.
+  void WriteSettingsOnce();
   void LoadSettings();
   void SaveSettings();
   // Keeps where the map window is before it goes, so that the next one opens there.
@@ -149,7 +151,8 @@ class Tfrm_GUI : public QWidget {
   QPointer<Tfrm_Data> frm_Data;
   bool busy_ = false;
   QPointer<QWidget> focus_before_busy_;  // the control that had the keyboard focus when the window became busy
-  bool close_pending_ = false;  // a close came during the run: the window closes once it is over
+  bool close_pending_ = false;  // a close came during a run or a save: the window closes once it is over
+  bool settings_written_ = false;  // the close has saved the settings (or reported why it could not)
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the map window is gone
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])

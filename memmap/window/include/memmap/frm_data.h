@@ -65,6 +65,9 @@ class Tfrm_Data : public QWidget {
   // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it. The window's
   // destruction stops a save and waits for it, and leaves the file as it was.
   bool Saving() const;
+  // Keeps the end of the save that goes on from being told over the window when it succeeds; a failure is still
+  // told. The owner asks for this when it closes once the save is over.
+  void QuietSaveEnd() { quiet_save_end_ = true; }
 
   const MapGrid& Map() const { return map_; }
 
@@ -115,6 +118,7 @@ class Tfrm_Data : public QWidget {
   QString title_;           // the title without a save's progress
   MapSaver* const saver_;   // a child: stops and waits for its thread before the map goes
   QShortcut* const stop_save_;  // Escape, while a save goes on
+  bool quiet_save_end_ = false;
 };
 
 }  // namespace varnok
