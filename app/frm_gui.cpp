@@ -13,6 +13,8 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
 #include <QScopedValueRollback>
 #include <QTextOption>
 #include <QTimer>
@@ -147,6 +149,7 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
       lbl_Name(MakeLabel(grp_File, "lbl_Name", {64, 24, 185, 13}, "No file selected yet...", Qt::AlignLeft)),
       mem_Path(MakeMemo(grp_File, "mem_Path", {64, 40, 185, 41})),
       lbl_Stat(MakeLabel(grp_Status, "lbl_Stat", {8, 18, 241, 13}, "...idle...", Qt::AlignHCenter)),
+      btn_Warnings(new QToolButton(grp_Status)),
       lbl_Module(MakeLabel(grp_S0, "lbl_Module", {104, 24, 145, 13}, "", Qt::AlignLeft)),
       lbl_Version(MakeLabel(grp_S0, "lbl_Version", {104, 40, 145, 13}, "", Qt::AlignLeft)),
       mem_Description(MakeMemo(grp_S0, "mem_Description", {104, 56, 145, 29})),
@@ -191,6 +194,17 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
   connect(btn_About, &QPushButton::clicked, this, &Tfrm_GUI::btn_AboutClick);
   connect(btn_Map, &QPushButton::clicked, this, &Tfrm_GUI::btn_MapClick);
 
+  // The sign sits at the status line's right end, clear of the centred text; it takes no focus, so that the
+  // designed focus order stays.
+  btn_Warnings->setObjectName(QStringLiteral("btn_Warnings"));
+  btn_Warnings->setGeometry(233, 14, 18, 18);
+  btn_Warnings->setAutoRaise(true);
+  btn_Warnings->setFocusPolicy(Qt::NoFocus);
+  btn_Warnings->setIconSize(QSize(14, 14));
+  btn_Warnings->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, btn_Warnings));
+  btn_Warnings->hide();
+  connect(btn_Warnings, &QToolButton::clicked, this, &Tfrm_GUI::btn_WarningsClick);
+
   LoadSettings();
 }
 
@@ -219,6 +233,7 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
   ShowFile(chosen.substr(name_start), folder);
   // The fields of the last run would read as the new file's.
   ClearResultFields();
+  ShowWarnings({});
   lbl_Name->setToolTip(ui::PlainToolTip(lbl_Name->text()));
   mem_Path->setToolTip(ui::PlainToolTip(mem_Path->toPlainText()));
   struct stat info {};
@@ -247,6 +262,7 @@ void Tfrm_GUI::btn_ParseClick() {
   KeepMapPlacement();
   delete frm_Data;
   ClearResultFields();
+  ShowWarnings({});
   SetStatusColour(StatusColour::Black);
   auto job = std::make_unique<RunJob>(std::move(request), chk_GenMap->isChecked(), allocate_, deallocate_);
   connect(job.get(), &RunJob::progressed, this, &Tfrm_GUI::RunProgressed);
@@ -297,13 +313,15 @@ void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
   job_.reset();
   bool out_of_memory = outcome.result.kind == RunKind::OutOfMemory;
   try {
+    const std::vector<std::string> warnings = WarningTexts(outcome.warnings);
     if (outcome.map_cancelled) {
       SetStatusColour(StatusColour::Maroon);
       ShowStatusText(QStringLiteral("Memory map cancelled"));
     } else if (!outcome.failure) {
-      if (outcome.map != nullptr) OpenMapWindow(std::move(*outcome.map), outcome.result, outcome.warnings);
+      if (outcome.map != nullptr) OpenMapWindow(std::move(*outcome.map), outcome.result, warnings);
       ShowResult(outcome.result);
     }
+    if (!outcome.failure) ShowWarnings(warnings);
   } catch (const std::bad_alloc&) {
     // Memory ran out outside the run (the map window, a text): the window and the map go first, so that the dialog
     // has memory to show.
@@ -322,12 +340,13 @@ void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
   }
 }
 
-void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings) {
+void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::vector<std::string>& warnings) {
   auto window = std::make_unique<Tfrm_Data>(this, ui::FromQt(lbl_Name->text()));
   window->SetMap(std::move(map));
   if (map_placement_) window->SetPlacement(*map_placement_);
   // The saved map reads as varnok-scan --map prints it.
-  window->SetReportHead(SummaryText(result) + WarningLines(WarningTexts(warnings)) + '\n');
+  window->SetReportHead(SummaryText(result) + WarningLines(warnings) + '\n');
+  window->SetWarnings(warnings);
   // A save of the map keeps the commands greyed as a run does; a close that came during it follows its end.
   connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
     SetBusy(saving);
@@ -350,6 +369,20 @@ void Tfrm_GUI::ShowResult(const RunResult& result) {
 
 void Tfrm_GUI::ClearResultFields() {
   for (DisplayField field : kAllDisplayFields) SetField(field, {});
+}
+
+void Tfrm_GUI::ShowWarnings(const std::vector<std::string>& warnings) {
+  warnings_ = warnings;
+  std::string lines = WarningLines(warnings);
+  if (!lines.empty()) lines.pop_back();
+  btn_Warnings->setToolTip(ui::PlainToolTip(ui::ToQt(lines)));
+  btn_Warnings->setVisible(!warnings.empty());
+}
+
+void Tfrm_GUI::btn_WarningsClick() {
+  std::string lines = WarningLines(warnings_);
+  if (!lines.empty()) lines.pop_back();
+  ui::ShowMessage(this, ui::ToQt(lines));
 }
 
 void Tfrm_GUI::keyPressEvent(QKeyEvent* event) {

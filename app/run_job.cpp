@@ -25,9 +25,8 @@ std::thread StartThread(std::function<void()> work) { return std::thread(std::mo
 
 RunJob::RunJob(RunRequest request, bool map_option, BlockAllocator allocate, BlockDeallocator deallocate)
     : request_(std::move(request)) {
-  if (!map_option) return;
-  // The saved map begins with the run's report, warnings included.
   request_.warnings = &collector_;
+  if (!map_option) return;
   filler_ = std::make_unique<MapFiller>(allocate, deallocate);
   request_.sink = filler_.get();
 }
@@ -60,8 +59,8 @@ RunOutcome RunJob::Run() {
   try {
     JobDisplay display([this](std::uint64_t read, std::uint64_t size) { return Report(Phase::Reading, read, size); });
     outcome.result = RunAnalysis(request_, state_, display);
+    if (outcome.result.Parsed()) outcome.warnings = collector_.Result();
     if (outcome.result.Parsed() && filler_ != nullptr) {
-      outcome.warnings = collector_.Result();
       emit fillStarted(outcome.result);
       Fill(outcome);
     }

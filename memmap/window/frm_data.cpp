@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QResizeEvent>
 #include <QShortcut>
+#include <QStyle>
 
 #include <algorithm>
 #include <new>
@@ -52,6 +53,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
                             map_colours::kFilled)),
       Panel3(NewLegendPanel(Panel, "Panel3", QRect(392, 5, 73, 17), QStringLiteral("Start vector"),
                             map_colours::kStartVector)),
+      img_Warnings(NewPanelLabel(Panel, "img_Warnings", QRect(480, 5, 16, 17), QString())),
+      lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 372, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
@@ -63,6 +66,9 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   setFont(ui::DesignFont());
   title_ = LiteralWindowTitle(QStringLiteral("Memory map of file '") + ui::ToQt(name) + QStringLiteral("'"));
   setWindowTitle(title_);
+  img_Warnings->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(14, 14));
+  img_Warnings->hide();
+  lbl_Warnings->hide();
   stop_save_->setContext(Qt::WindowShortcut);
   stop_save_->setEnabled(false);
   connect(stop_save_, &QShortcut::activated, this, &Tfrm_Data::StopSaving);
@@ -114,6 +120,19 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
                stop_save_->setEnabled(true);
                emit savingChanged(true);
              });
+}
+
+void Tfrm_Data::SetWarnings(const std::vector<std::string>& warnings) {
+  QStringList texts;
+  for (const std::string& warning : warnings) texts << ui::ToQt(warning);
+  const QString line = QStringLiteral("Warning: ") + texts.join(QStringLiteral("; "));
+  // A long list is cut to the panel; the tooltip holds all of it, a warning a line.
+  lbl_Warnings->setText(lbl_Warnings->fontMetrics().elidedText(line, Qt::ElideRight, lbl_Warnings->width()));
+  const QString all = QStringLiteral("Warning: ") + texts.join(QStringLiteral("\nWarning: "));
+  lbl_Warnings->setToolTip(ui::PlainToolTip(all));
+  img_Warnings->setToolTip(lbl_Warnings->toolTip());
+  img_Warnings->setVisible(!warnings.empty());
+  lbl_Warnings->setVisible(!warnings.empty());
 }
 
 bool Tfrm_Data::Saving() const { return saver_->Saving(); }

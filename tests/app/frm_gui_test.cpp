@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <sys/stat.h>
 
@@ -1028,6 +1029,51 @@ class FrmGuiTest : public QObject {
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
     QVERIFY(catcher.seen.empty());
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
+  }
+
+  // A valid file with warnings shows a warning sign beside the unchanged status line, whose tooltip and click list
+  // them, and the map window lists them; a new run or a new file takes the sign away.
+  void warningsAreShown() {
+    const QString clean = Sample(QStringLiteral("clean.s"), kThreeLines);
+    const struct {
+      const char* name;
+      QByteArray text;
+      bool map;
+      QString warning;
+    } cases[] = {
+        {"cut.s", QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0, "AB")), true,
+         QStringLiteral("Warning: no termination record")},
+        {"twice.s",
+         QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0x100, "ABCD") + Line(1, 0x102, "EF") +
+                                   Line(9, 0x100)),
+         false, QStringLiteral("Warning: address 0x00000102 written twice @ lines 2 and 3, and 1 more address")},
+    };
+    for (const auto& c : cases) {
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.show();
+      Ui(frm).chk_GenMap->setChecked(c.map);
+      frm.OpenFile(Sample(QString::fromLatin1(c.name), c.text).toStdString());
+      WaitForRun(frm);
+      auto* sign = frm.findChild<QToolButton*>(QStringLiteral("btn_Warnings"));
+      QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
+      QVERIFY2(sign->isVisible(), c.name);
+      QCOMPARE(sign->toolTip(), c.warning);
+      if (c.map) {
+        QCOMPARE(frm.MapWindow()->findChild<QLabel*>(QStringLiteral("lbl_Warnings"))->text(), c.warning);
+      }
+      {
+        ModalCatcher catcher;
+        QTest::mouseClick(sign, Qt::LeftButton);
+        QCOMPARE(catcher.seen.size(), std::size_t{1});
+        QCOMPARE(catcher.seen[0].text, c.warning);
+      }
+      Ui(frm).btn_Parse->click();
+      QVERIFY(!sign->isVisible());
+      WaitForRun(frm);
+      QVERIFY(sign->isVisible());
+      Choose(frm, clean);
+      QVERIFY(!sign->isVisible());
+    }
   }
 
   // A close during a save writes the settings at once and ends the program once the file is whole, without a box.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "analysis/analysis_run.h"
 #include "app/run_job.h"
@@ -26,6 +27,7 @@ class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QToolButton;
 
 namespace varnok {
 
@@ -96,6 +98,10 @@ class Tfrm_GUI : public QWidget {
   void ShowResult(const RunResult& result);
   // Empties the S0 and summary fields.
   void ClearResultFields();
+  // Shows the warning sign beside the status line with the warnings' texts, or hides it when there are none.
+  void ShowWarnings(const std::vector<std::string>& warnings);
+  // Lists the warnings in a message box.
+  void btn_WarningsClick();
   void btn_AboutClick();
   void btn_MapClick();
   void FormClose();
@@ -110,7 +116,7 @@ class Tfrm_GUI : public QWidget {
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
   // Shows the filled map of a run in a new map window.
-  void OpenMapWindow(MapGrid&& map, const RunResult& result, const FileWarnings& warnings);
+  void OpenMapWindow(MapGrid&& map, const RunResult& result, const std::vector<std::string>& warnings);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
   void ShowStatusText(const QString& text);
   void SetStatusColour(StatusColour colour);
@@ -129,6 +135,7 @@ class Tfrm_GUI : public QWidget {
   QLabel* const lbl_Name;
   QPlainTextEdit* const mem_Path;
   QLabel* const lbl_Stat;
+  QToolButton* const btn_Warnings;  // the warning sign of a valid file with warnings
   QLabel* const lbl_Module;
   QLabel* const lbl_Version;
   QPlainTextEdit* const mem_Description;
@@ -145,6 +152,7 @@ class Tfrm_GUI : public QWidget {
   // the file and are stored.
   std::string file_name_;
   std::string file_folder_;
+  std::vector<std::string> warnings_;  // of the last run, as btn_Warnings lists them
   BlockAllocator allocate_ = &std::malloc;
   BlockDeallocator deallocate_ = &std::free;
   ThreadStart thread_start_ = StartThread;

@@ -24,7 +24,7 @@ struct RunOutcome {
   RunResult result;
   // The filled map; null unless the fill went to its end. Shared, so that the outcome copies through a queued signal.
   std::shared_ptr<MapGrid> map;
-  // The warnings of a valid file read with the map option, for the head of the saved map.
+  // The warnings of a valid file, as varnok-scan tells them.
   FileWarnings warnings;
   // Whether the fill was asked to stop; the result is then the valid reading's.
   bool map_cancelled = false;

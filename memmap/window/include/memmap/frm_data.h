@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
@@ -62,6 +63,9 @@ class Tfrm_Data : public QWidget {
   void SetSaveFileDialog(SaveFileDialog dialog);
   // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
   void SetReportHead(std::string head) { report_head_ = std::move(head); }
+  // Lists the file's warnings (texts such as "no termination record") in the panel beside the legend, with a
+  // warning sign; none hides both.
+  void SetWarnings(const std::vector<std::string>& warnings);
   // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it. The window's
   // destruction stops a save and waits for it, and leaves the file as it was.
   bool Saving() const;
@@ -104,6 +108,8 @@ class Tfrm_Data : public QWidget {
   QLabel* const Panel1;
   QLabel* const Panel2;
   QLabel* const Panel3;
+  QLabel* const img_Warnings;  // the warning sign
+  QLabel* const lbl_Warnings;
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
