@@ -18,10 +18,14 @@ QMargins FrameMargins(const QWidget& window) {
           frame.bottom() - client.bottom()};
 }
 
-QRect CentredFrame(const QWidget& owner, const QWidget& window) {
+QSize FramedSize(const QWidget& window, const QWidget& owner) {
   QMargins margins = FrameMargins(window);
   if (margins.isNull()) margins = FrameMargins(owner);
-  const QSize size = window.size().grownBy(margins);
+  return window.size().grownBy(margins);
+}
+
+QRect CentredFrame(const QWidget& owner, const QWidget& window) {
+  const QSize size = FramedSize(window, owner);
   const QRect outer = owner.frameGeometry();
   return {QPoint(outer.x() + (outer.width() - size.width()) / 2, outer.y() + (outer.height() - size.height()) / 2),
           size};
@@ -32,6 +36,13 @@ QRect KeptInside(const QRect& frame, const QRect& area) {
   const int x = std::max(std::min(frame.x(), area.x() + area.width() - frame.width()), area.x());
   const int y = std::max(std::min(frame.y(), area.y() + area.height() - frame.height()), area.y());
   return {QPoint(x, y), frame.size()};
+}
+
+QRect FrameBeside(const QRect& owner, const QSize& size, const QRect& area) {
+  for (const QPoint corner : {QPoint(owner.right() + 1, owner.top()), QPoint(owner.left() - size.width(), owner.top())}) {
+    if (area.contains(QRect(corner, size))) return {corner, size};
+  }
+  return KeptInside(QRect(QPoint(owner.left(), owner.bottom() + 1), size), area);
 }
 
 QRect AvailableAreaAt(const QRect& frame) {

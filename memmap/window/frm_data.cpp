@@ -262,9 +262,9 @@ QPoint Tfrm_Data::PlacedFrameTopLeft() const {
   if (wanted_) return ui::TitleBarOnScreen(QRect(wanted_->topLeft(), frameGeometry().size()), ui::AvailableAreas());
   const QWidget* owner = parentWidget();
   if (owner == nullptr) return frameGeometry().topLeft();
-  const QRect centred = ui::CentredFrame(*owner, *this);
-  // Near a screen edge the centred window would start off-screen, its address column or read-out cut off.
-  return ui::KeptInside(centred, ui::AvailableAreaAt(centred)).topLeft();
+  // Beside its owner, so that the main window's status and summary stay in sight; on the owner's screen.
+  const QRect outer = owner->frameGeometry();
+  return ui::FrameBeside(outer, ui::FramedSize(*this, *owner), ui::AvailableAreaAt(outer)).topLeft();
 }
 
 }  // namespace varnok

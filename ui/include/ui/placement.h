@@ -16,6 +16,10 @@ namespace varnok::ui {
 // What the window manager's frame adds around a top-level window's client area on each side.
 QMargins FrameMargins(const QWidget& window);
 
+// The size of window's outer frame. Until the window manager has framed window, owner's frame margins stand for its
+// own.
+QSize FramedSize(const QWidget& window, const QWidget& owner);
+
 // The outer frame of window centred over owner's outer frame, each half rounded toward zero. Until the window
 // manager has framed window, the owner's frame margins stand for its own.
 QRect CentredFrame(const QWidget& owner, const QWidget& window);
@@ -23,6 +27,10 @@ QRect CentredFrame(const QWidget& owner, const QWidget& window);
 // frame moved by the least distance that brings it inside area; a frame larger than the area keeps its top-left
 // corner in it.
 QRect KeptInside(const QRect& frame, const QRect& area);
+
+// The outer frame of a window of `size` beside owner (an outer frame) in area: to its right, else to its left, top
+// edges level; else below it, left edges level. Where none of these fits, the one below is kept inside the area.
+QRect FrameBeside(const QRect& owner, const QSize& size, const QRect& area);
 
 // The available area of the screen that holds the centre of frame, or of the primary screen when none does.
 QRect AvailableAreaAt(const QRect& frame);

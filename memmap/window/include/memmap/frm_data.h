@@ -52,7 +52,7 @@ class Tfrm_Data : public QWidget {
 
   // Shows a map built and filled elsewhere; its first data row becomes current.
   void SetMap(MapGrid&& map);
-  // Shows the window (the first time where SetPlacement says, else centred over its owner; kept on the screen),
+  // Shows the window (the first time where SetPlacement says, else beside its owner on its screen, or below it),
   // brings it back when it is minimised, raises and activates it.
   void ShowMap();
   // Where the window opens the first time it is shown: the top-left corner of its outer frame and its client size.
