@@ -231,7 +231,9 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
   std::string folder = chosen.substr(0, name_start);
   if (!folder.ends_with('/')) folder += '/';
   ShowFile(chosen.substr(name_start), folder);
-  // The fields of the last run would read as the new file's.
+  // The fields and the map of the last run would read as the new file's.
+  KeepMapPlacement();
+  delete frm_Data;
   ClearResultFields();
   ShowWarnings({});
   lbl_Name->setToolTip(ui::PlainToolTip(lbl_Name->text()));

@@ -508,18 +508,19 @@ class FrmGuiTest : public QObject {
     QFile::remove(fifo);
   }
 
-  // Choosing another file clears the fields of the last run; the status tells of the chosen file.
+  // Choosing another file clears the fields and closes the map of the last run; the status tells of the chosen file.
   void choosingAFileClearsTheLastRun() {
     const QString second = Sample(QStringLiteral("second.s"), kThreeLines);
     Tfrm_GUI frm(Ini().toStdString());
+    frm.TickMapOption();
     frm.OpenFile(Sample(QStringLiteral("first.s"), kThreeLines).toStdString());
     WaitForRun(frm);
     QCOMPARE(Ui(frm).lbl_Module->text(), QStringLiteral("HDR"));
     Choose(frm, second);
     QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Valid file. Click \"Start parsing...\""));
     const QStringList shown = Showing(frm);
-    // The module, version, description and the five summary labels.
-    QCOMPARE(shown.mid(6, 3) + shown.mid(11), QStringList(8, QString()));
+    // The module, version, description, the map window and the five summary labels.
+    QCOMPARE(shown.mid(6, 3) + shown.mid(10), QStringList(9, QString()));
   }
 
   void choosingAFileThatIsGone() {
