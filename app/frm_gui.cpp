@@ -364,7 +364,12 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
 }
 
 void Tfrm_GUI::ShowResult(const RunResult& result) {
-  for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
+  // A reading cut short tells nothing whole of the file, so its S0 texts go with its counts.
+  if (result.kind == RunKind::Cancelled) {
+    ClearResultFields();
+  } else {
+    for (DisplayField field : kAllDisplayFields) SetField(field, FieldText(result, field));
+  }
   SetStatusColour(StatusColourOf(result));
   ShowStatusText(ui::ToQt(StatusText(result)));
 }

@@ -886,8 +886,8 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(frm).lbl_Name->text(), QStringLiteral("No file selected yet..."));
   }
 
-  // Escape stops a run that goes on under the wait cursor: while it reads, as a failed run; while the map fills, the
-  // map goes and the valid file's summary stays. Escape outside a run does nothing, and the next run goes to its end.
+  // Escape stops a run that goes on under the wait cursor: while it reads, every field is cleared; while the map
+  // fills, the map goes and the valid file's summary stays. Escape outside a run does nothing, and the next run goes to its end.
   void escapeStopsTheRun() {
     const struct {
       const char* what;
@@ -897,12 +897,13 @@ class FrmGuiTest : public QObject {
       QString waiting;           // as a pattern
       QString status;            // the end, as a pattern
       QString total;             // "Total records:" at the end
+      QString module;            // "Module name:" at the end
     } cases[] = {
         {"while it reads", 20000, &g_hold_allocate, &Controls::lbl_Stat,
          QStringLiteral("^Parsing\\.\\.\\. [1-9][0-9]? %$"), QStringLiteral("^Parsing cancelled @ line [1-9][0-9]+$"),
-         QString()},
+         QString(), QString()},
         {"while the map fills", 160000, &g_hold_free, &Controls::lbl_RecordLines, QStringLiteral("^160002$"),
-         QStringLiteral("^Memory map cancelled$"), QStringLiteral("160002")},
+         QStringLiteral("^Memory map cancelled$"), QStringLiteral("160002"), QStringLiteral("LONG")},
     };
     for (const auto& c : cases) {
       Tfrm_GUI frm(Ini().toStdString());
@@ -921,6 +922,7 @@ class FrmGuiTest : public QObject {
       QVERIFY2(QRegularExpression(c.status).match(status).hasMatch(), qPrintable(status));
       QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
       QCOMPARE(Ui(frm).lbl_RecordLines->text(), c.total);
+      QCOMPARE(Ui(frm).lbl_Module->text(), c.module);
       QVERIFY(frm.findChildren<Tfrm_Data*>().isEmpty());
       QCOMPARE(QApplication::overrideCursor(), nullptr);
 
