@@ -168,6 +168,12 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
   setFixedSize(kClientWidth, kClientHeight);
   move(kDesignedLeft, kDesignedTop);
 
+  // The values of a run can be selected and copied with the mouse; a click gives no tab focus, so that the designed
+  // focus order stays.
+  for (DisplayField field : kAllDisplayFields) {
+    if (QLabel* label = FieldLabel(field)) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+
   chk_GenMap->setObjectName(QStringLiteral("chk_GenMap"));
   chk_GenMap->setGeometry(8, 51, 185, 17);
 

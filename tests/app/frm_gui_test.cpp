@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
@@ -521,6 +522,24 @@ class FrmGuiTest : public QObject {
     const QStringList shown = Showing(frm);
     // The module, version, description, the map window and the five summary labels.
     QCOMPARE(shown.mid(6, 3) + shown.mid(10), QStringList(9, QString()));
+  }
+
+  // Each value of a run can be selected with the mouse and copied.
+  void valuesCanBeCopied() {
+    Tfrm_GUI frm(Ini().toStdString());
+    frm.show();
+    frm.OpenFile(Sample(QStringLiteral("copy.s"), kThreeLines).toStdString());
+    WaitForRun(frm);
+    const Controls ui = Ui(frm);
+    for (QLabel* label : {ui.lbl_Module, ui.lbl_Version, ui.lbl_RecordLines, ui.lbl_TotalDatabytes, ui.lbl_Highest,
+                          ui.lbl_Lowest, ui.lbl_Exec}) {
+      label->setText(QStringLiteral("value"));
+      QTest::mouseDClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+      QVERIFY2(label->selectedText() == QStringLiteral("value"), qPrintable(label->objectName()));
+      QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+      QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("value"));
+      QGuiApplication::clipboard()->clear();
+    }
   }
 
   void choosingAFileThatIsGone() {
