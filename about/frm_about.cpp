@@ -1,6 +1,5 @@
 #include "about/frm_about.h"
 
-#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QShowEvent>
@@ -78,7 +77,9 @@ Tfrm_About::Tfrm_About(QWidget* owner, const std::string& executable)
 
   if (owner != nullptr) {
     placement_ = new ui::FramePlacement(*this, [this] {
-      return ui::CentredFrame(*parentWidget()->window(), *this).topLeft();
+      // Over an owner near a screen edge the centred window would start off the screen.
+      const QRect centred = ui::CentredFrame(*parentWidget()->window(), *this);
+      return ui::KeptInside(centred, ui::AvailableAreaAt(centred)).topLeft();
     });
   }
 }
@@ -87,15 +88,6 @@ void Tfrm_About::showEvent(QShowEvent* event) {
   // Centred by the outer frames, each half rounded toward zero; QDialog's own centring differs.
   if (!event->spontaneous() && placement_ != nullptr) placement_->Apply();
   QDialog::showEvent(event);
-}
-
-void Tfrm_About::keyPressEvent(QKeyEvent* event) {
-  // The window closes only through its frame's close button or the platform's close command, not by Escape.
-  if (event->key() == Qt::Key_Escape) {
-    event->ignore();
-    return;
-  }
-  QDialog::keyPressEvent(event);
 }
 
 void btn_AboutClickFor(QWidget* owner) {

@@ -123,11 +123,12 @@ class FrmAboutTest : public QObject {
     QVERIFY2(bottom < about.Memo->viewport()->height(), qPrintable(QString::number(bottom)));
   }
 
-  // The outer frame is centred over the owner's, each half rounded toward zero.
+  // The outer frame is centred over the owner's, each half rounded toward zero, and kept on the screen; Escape
+  // closes the window.
   void clicksShowModalWindowsCentredOverTheOwner() {
     QWidget owner;
     owner.setWindowTitle(QStringLiteral("Varnok"));
-    owner.setGeometry(495, 296, 270, 419);
+    owner.setGeometry(200, 100, 270, 419);
     owner.show();
     QVERIFY(QTest::qWaitForWindowExposed(&owner));
     const QRect frame = owner.frameGeometry();
@@ -138,19 +139,25 @@ class FrmAboutTest : public QObject {
       QVERIFY(about->isVisible());
       QCOMPARE(about->windowModality(), Qt::ApplicationModal);
       QCOMPARE(about->parentWidget(), &owner);
-      QTest::keyClick(about, Qt::Key_Escape);
-      QVERIFY(about->isVisible());
       first = about->frameGeometry().topLeft();
       about_frame = about->frameGeometry().size();
+      QTest::keyClick(about, Qt::Key_Escape);
+      QVERIFY(!about->isVisible());
     });
     // Both frames grow by the same margins, so the width difference stays odd and its half is rounded.
     QCOMPARE(about_frame.width() - frame.width(), 105);
     QCOMPARE(first, QPoint(frame.x() - 52, frame.y() + (frame.height() - about_frame.height()) / 2));
 
-    owner.move(20, 10);
+    owner.move(120, 10);
     QPoint second;
     ClickAbout(&owner, [&](Tfrm_About* about) { second = about->frameGeometry().topLeft(); });
     QCOMPARE(second, first + owner.frameGeometry().topLeft() - frame.topLeft());
+
+    const QRect screen = owner.screen()->availableGeometry();
+    owner.move(screen.left() - 250, screen.top() + 10);
+    QPoint kept;
+    ClickAbout(&owner, [&](Tfrm_About* about) { kept = about->frameGeometry().topLeft(); });
+    QCOMPARE(kept.x(), screen.left());
   }
 };
 

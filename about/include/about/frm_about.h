@@ -14,7 +14,8 @@ class FramePlacement;
 // The memo text of the about window for a file version: six lines separated by "\r\n".
 std::string AboutText(const std::string& file_version);
 
-// The about window: the program's file version and the contact text, shown modally over its owner.
+// The about window: the program's file version and the contact text, shown modally centred over its owner and kept
+// on the screen; Escape closes it.
 class Tfrm_About : public QDialog {
   Q_OBJECT
 
@@ -30,10 +31,9 @@ class Tfrm_About : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  ui::FramePlacement* placement_ = nullptr;  // centres the window over its owner when it is shown
+  ui::FramePlacement* placement_ = nullptr;  // places the window over its owner when it is shown
 };
 
 // The about window while it is shown.
