@@ -110,6 +110,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   AddCommand(QStringLiteral("Find previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
              [this] { find_->FindPrevious(); });
   AddCommand(QStringLiteral("Copy row"), QKeySequence(Qt::CTRL | Qt::Key_C), [context] { CopyRow(context); });
+  AddCommand(QStringLiteral("Copy as hex"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+             [context] { CopyHex(context); });
   auto* separator = new QAction(this);
   separator->setSeparator(true);
   Grid->addAction(separator);

@@ -40,8 +40,10 @@ void NextRegion(const MapCommandContext& context);
 void PreviousRegion(const MapCommandContext& context);
 void ListRegions(const MapCommandContext& context);
 
-// Copy row: puts the selected row's text on the clipboard.
+// Copy row: puts the selected rows' text on the clipboard, one row a line as the map's text gives it.
 void CopyRow(const MapCommandContext& context);
+// Copy as hex: puts the selected rows' bytes on the clipboard as plain hex, 64 digits a row, one row a line.
+void CopyHex(const MapCommandContext& context);
 
 // The toolkit's save-file dialog for map texts over parent, preset to a file name; the chosen path, or an empty text
 // when the user cancels.

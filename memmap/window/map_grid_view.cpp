@@ -49,6 +49,7 @@ void MapGridView::SetMarksSource(MarksSource source) { marks_bar_->SetMarksSourc
 
 void MapGridView::Reset() {
   row_ = 1;
+  anchor_ = 1;
   layout_.SetRowCount(grid_.RowCount());
   UpdateScrollRange();
   verticalScrollBar()->setValue(1);
@@ -56,15 +57,21 @@ void MapGridView::Reset() {
   marks_bar_->InvalidateMarks();
 }
 
-void MapGridView::SelectRow(std::int32_t row) {
+void MapGridView::SelectRow(std::int32_t row) { MoveTo(row, false); }
+
+void MapGridView::ExtendSelection(std::int32_t row) { MoveTo(row, true); }
+
+void MapGridView::MoveTo(std::int32_t row, bool extend) {
   const std::int32_t last = RowCount() - 1;
   if (last < 1) return;
   row = std::clamp<std::int32_t>(row, 1, last);
-  const std::int32_t old = row_;
+  const std::int32_t old_first = FirstSelectedRow();
+  const std::int32_t old_last = LastSelectedRow();
   row_ = row;
+  if (!extend) anchor_ = row;
   SetTopRow(layout_.TopRowShowing(row));
-  InvalidateRows(old, old);
-  InvalidateRows(row, row);
+  InvalidateRows(old_first, old_last);
+  InvalidateRows(FirstSelectedRow(), LastSelectedRow());
 }
 
 void MapGridView::SelectRowCentred(std::int32_t row) {
@@ -112,13 +119,15 @@ void MapGridView::paintEvent(QPaintEvent* event) {
   const int columns_right = layout_.ColumnsRight();
 
   const bool focused = hasFocus();
+  const std::int32_t first_selected = FirstSelectedRow();
+  const std::int32_t last_selected = LastSelectedRow();
   auto paint_row = [&](std::int32_t row) {
     const int y = layout_.RowTop(row);
     for (std::int32_t c = columns.first; c <= columns.last; ++c) {
       const QRect rect(layout_.ColumnLeft(c), y, layout_.ColumnWidth(c), kRowHeight);
       GridDrawState state;
       state.fixed = c == 0 || row == 0;
-      state.selected = !state.fixed && row == row_;
+      state.selected = !state.fixed && row >= first_selected && row <= last_selected;
       state.focused = state.selected && focused;
       if (on_draw_cell_) {
         on_draw_cell_(painter, c, row, rect, state);
@@ -180,24 +189,26 @@ void MapGridView::resizeEvent(QResizeEvent* event) {
 }
 
 void MapGridView::keyPressEvent(QKeyEvent* event) {
+  // Shift keeps where the selection began, so that the keys select a range.
+  const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
   switch (event->key()) {
     case Qt::Key_Up:
-      SelectRow(row_ - 1);
+      MoveTo(row_ - 1, extend);
       break;
     case Qt::Key_Down:
-      SelectRow(row_ + 1);
+      MoveTo(row_ + 1, extend);
       break;
     case Qt::Key_PageUp:
-      SelectRow(row_ - VisibleRowCount());
+      MoveTo(row_ - VisibleRowCount(), extend);
       break;
     case Qt::Key_PageDown:
-      SelectRow(row_ + VisibleRowCount());
+      MoveTo(row_ + VisibleRowCount(), extend);
       break;
     case Qt::Key_Home:
-      SelectRow(1);
+      MoveTo(1, extend);
       break;
     case Qt::Key_End:
-      SelectRow(RowCount() - 1);
+      MoveTo(RowCount() - 1, extend);
       break;
     default:
       QAbstractScrollArea::keyPressEvent(event);
@@ -214,7 +225,13 @@ void MapGridView::mousePressEvent(QMouseEvent* event) {
   }
   const QPoint pos = event->position().toPoint();
   const CellPos cell = MouseCoord(pos.x(), pos.y());
-  if (cell.column >= 1 && cell.row >= 1) SelectRow(cell.row);
+  if (cell.column >= 1 && cell.row >= 1) {
+    // A right click inside a range keeps it, so that the context menu acts on all of it.
+    const bool in_range = cell.row >= FirstSelectedRow() && cell.row <= LastSelectedRow();
+    if (event->button() != Qt::RightButton || !in_range) {
+      MoveTo(cell.row, event->modifiers().testFlag(Qt::ShiftModifier));
+    }
+  }
   event->accept();
 }
 
@@ -222,7 +239,8 @@ void MapGridView::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   if (event->buttons() & Qt::LeftButton) {
     const CellPos cell = MouseCoord(pos.x(), pos.y());
-    if (cell.column >= 1 && cell.row >= 1) SelectRow(cell.row);
+    // A drag selects the rows it passes over.
+    if (cell.column >= 1 && cell.row >= 1) ExtendSelection(cell.row);
   }
   if (on_mouse_move_) on_mouse_move_(event->modifiers(), pos.x(), pos.y());
   event->accept();
@@ -230,12 +248,12 @@ void MapGridView::mouseMoveEvent(QMouseEvent* event) {
 
 void MapGridView::focusInEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusInEvent(event);
-  InvalidateRows(row_, row_);
+  InvalidateRows(FirstSelectedRow(), LastSelectedRow());
 }
 
 void MapGridView::focusOutEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusOutEvent(event);
-  InvalidateRows(row_, row_);
+  InvalidateRows(FirstSelectedRow(), LastSelectedRow());
 }
 
 void MapGridView::scrollContentsBy(int /*dx*/, int /*dy*/) { viewport()->update(); }

@@ -440,6 +440,52 @@ class FrmDataTest : public QObject {
     QVERIFY(!GridOf(*map)->CellRect(1, row).isEmpty());
   }
 
+  // Shift with a click or an arrow selects a range of rows; "Copy row" copies each as the map's text gives it,
+  // "Copy as hex" its 32 bytes as plain hex, one row a line.
+  void rangeIsCopied_data() {
+    QTest::addColumn<int>("clicked");  // with Shift, after the keys; 0: none
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    QTest::newRow("Shift+Down twice") << 0 << Keys{Qt::SHIFT | Qt::Key_Down, Qt::SHIFT | Qt::Key_Down} << 1 << 3;
+    QTest::newRow("Shift+click") << 4 << Keys{Qt::Key_Down} << 2 << 4;
+    QTest::newRow("an arrow without Shift") << 0 << Keys{Qt::SHIFT | Qt::Key_Down, Qt::Key_Down} << 3 << 3;
+  }
+  void rangeIsCopied() {
+    QFETCH(int, clicked);
+    QFETCH(Keys, keys);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1000, std::string(32, 'a'));
+      Fill(grid, 0x1040, std::string(32, 'c'));
+    });
+    QVERIFY(map);
+    Type(*map, keys);
+    if (clicked != 0) {
+      const QPoint pos = CellCentre(*map, 5, clicked);
+      QMouseEvent press(QEvent::MouseButtonPress, QPointF(pos), QPointF(GridOf(*map)->viewport()->mapToGlobal(pos)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+      QApplication::sendEvent(GridOf(*map)->viewport(), &press);
+    }
+    QCOMPARE(GridOf(*map)->FirstSelectedRow(), first);
+    QCOMPARE(GridOf(*map)->LastSelectedRow(), last);
+    const QString hex[] = {QString(), QString("61").repeated(32), QString("FF").repeated(32),
+                           QString("63").repeated(32), QString("FF").repeated(32)};
+    QStringList rows;
+    QStringList hex_rows;
+    for (int row = first; row <= last; ++row) {
+      std::string text;
+      map->Map().AppendRowText(row, text);
+      rows << QString::fromStdString(text);
+      hex_rows << hex[row];
+    }
+    Type(*map, {Qt::CTRL | Qt::Key_C});
+    QCOMPARE(QGuiApplication::clipboard()->text(), rows.join('\n'));
+    Type(*map, {Qt::CTRL | Qt::SHIFT | Qt::Key_C});
+    QCOMPARE(QGuiApplication::clipboard()->text(), hex_rows.join('\n'));
+  }
+
   void lastRowOf4GiBMap() {
     Tfrm_Data* map = NewMap(0x00000000, 0xFFFFFFFF);
     QVERIFY(map);
@@ -555,7 +601,7 @@ class FrmDataTest : public QObject {
     }
     QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
                                  "Regions...\tCtrl+R", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
-                                 "Copy row\tCtrl+C", "-", "Save map as text...\t"}));
+                                 "Copy row\tCtrl+C", "Copy as hex\tCtrl+Shift+C", "-", "Save map as text...\t"}));
   }
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the

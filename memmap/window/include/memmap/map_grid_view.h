@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QRect>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -24,7 +25,7 @@ struct GridDrawState {
 };
 
 // A string grid over a MapGrid of any size (up to 134,217,729 rows): one fixed row and column,
-// rows 24 px high, 1-px grid lines, whole-row selection. The vertical scroll bar's value is the top data
+// rows 24 px high, 1-px grid lines, whole-row selection of one row or, with Shift, a range. The vertical scroll bar's value is the top data
 // row; only the rows in view are painted and positions map to cells by arithmetic. The scroll bar's groove
 // shows marks where the rows hold data.
 class MapGridView : public QAbstractScrollArea {
@@ -62,10 +63,16 @@ class MapGridView : public QAbstractScrollArea {
   std::int32_t RowCount() const { return layout_.RowCount(); }
   // The grid's geometry as it stands: column widths, rows, viewport height and top row.
   const GridLayout& Layout() const { return layout_; }
-  // The current (selected) row; 1 when the map has data rows.
+  // The current row; 1 when the map has data rows.
   std::int32_t Row() const { return row_; }
-  // Makes row current (clamped to the data rows) and scrolls it into view.
+  // The selected rows: from the row where the selection began to the current row, the lower first.
+  std::int32_t FirstSelectedRow() const { return std::min(anchor_, row_); }
+  std::int32_t LastSelectedRow() const { return std::max(anchor_, row_); }
+  // Makes row current and the only selected one (clamped to the data rows) and scrolls it into view.
   void SelectRow(std::int32_t row);
+  // Makes row current (clamped to the data rows), the selection reaching from where it began to there, and scrolls
+  // it into view.
+  void ExtendSelection(std::int32_t row);
   // Makes row current (clamped to the data rows) and scrolls it to the middle of the view, as far as the rows go.
   void SelectRowCentred(std::int32_t row);
   // The data row shown directly under the header row.
@@ -100,7 +107,11 @@ class MapGridView : public QAbstractScrollArea {
   const MapGrid& grid_;
   ScrollMarksBar* const marks_bar_;
   GridLayout layout_;
+  // Moves the current row, and the anchor with it unless extend, and repaints what changed.
+  void MoveTo(std::int32_t row, bool extend);
+
   std::int32_t row_ = 1;
+  std::int32_t anchor_ = 1;  // where the selection began
   DrawCellHandler on_draw_cell_;
   MouseMoveHandler on_mouse_move_;
 };
