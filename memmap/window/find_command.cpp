@@ -1,3 +1,5 @@
+#include <QLabel>
+
 #include "map_commands.h"
 #include "map_dialogs.h"
 #include "ui/dialogs.h"
@@ -11,7 +13,9 @@ void FindCommand::Find() {
   text_ = dialog.textValue();
   pattern_ = dialog.Pattern();
   // A new search starts after the selected row's first cell, so that repeating it moves on.
-  ShowMatch(context_.map.FindForward(pattern_, RowOffset(context_.grid->Row()) + 1), false);
+  const std::uint32_t from = RowOffset(context_.grid->Row()) + 1;
+  const std::optional<std::uint32_t> offset = context_.map.FindForward(pattern_, from);
+  ShowMatch(offset, false, offset && *offset < from);
 }
 
 void FindCommand::FindNext() {
@@ -20,8 +24,9 @@ void FindCommand::FindNext() {
     return;
   }
   if (!HasData(context_)) return;
-  ShowMatch(context_.map.FindForward(pattern_, match_ ? *match_ + 1 : RowOffset(context_.grid->Row()) + 1),
-            match_.has_value());
+  const std::uint32_t from = match_ ? *match_ + 1 : RowOffset(context_.grid->Row()) + 1;
+  const std::optional<std::uint32_t> offset = context_.map.FindForward(pattern_, from);
+  ShowMatch(offset, match_.has_value(), offset && *offset < from);
 }
 
 void FindCommand::FindPrevious() {
@@ -30,14 +35,16 @@ void FindCommand::FindPrevious() {
     return;
   }
   if (!HasData(context_)) return;
-  ShowMatch(context_.map.FindBackward(pattern_, match_ ? *match_ : RowOffset(context_.grid->Row())),
-            match_.has_value());
+  const std::uint32_t before = match_ ? *match_ : RowOffset(context_.grid->Row());
+  const std::optional<std::uint32_t> offset = context_.map.FindBackward(pattern_, before);
+  ShowMatch(offset, match_.has_value(), offset && *offset >= before);
 }
 
-void FindCommand::ShowMatch(std::optional<std::uint32_t> offset, bool repeat) {
+void FindCommand::ShowMatch(std::optional<std::uint32_t> offset, bool repeat, bool wrapped) {
   // The search wraps, so a step from the only match finds that match again.
   const bool same = repeat && offset == match_;
   match_ = offset;
+  status_->setText(wrapped ? QStringLiteral("Search wrapped") : QString());
   context_.grid->viewport()->update();
   if (!offset) {
     ui::ShowMessage(context_.window, QStringLiteral("Not found: ") + text_);

@@ -54,11 +54,12 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       Panel3(NewLegendPanel(Panel, "Panel3", QRect(392, 5, 73, 17), QStringLiteral("Start vector"),
                             map_colours::kStartVector)),
       img_Warnings(NewPanelLabel(Panel, "img_Warnings", QRect(480, 5, 16, 17), QString())),
-      lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 372, 13), QString())),
+      lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 272, 13), QString())),
+      lbl_Find(NewPanelLabel(Panel, "lbl_Find", QRect(780, 8, 92, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
-      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid})),
+      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid}, lbl_Find)),
       saver_(new MapSaver(this)),
       stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
   setObjectName(QStringLiteral("frm_Data"));

@@ -13,6 +13,7 @@
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
+class QLabel;
 class QWidget;
 
 namespace varnok {
@@ -59,7 +60,8 @@ void ReportMapSave(const MapCommandContext& context, const MapTextSave& save, co
 // Find..., Find next and Find previous: search the map for bytes and highlight the match they show.
 class FindCommand {
  public:
-  explicit FindCommand(const MapCommandContext& context) : context_(context) {}
+  // Says in status that a search went on from the other end of the map.
+  FindCommand(const MapCommandContext& context, QLabel* status) : context_(context), status_(status) {}
 
   void Find();
   void FindNext();
@@ -69,10 +71,12 @@ class FindCommand {
 
  private:
   // Selects the match at offset and highlights it, or says that there is none; repeat is true for a step from the
-  // current match, which says so when it comes back to the same one.
-  void ShowMatch(std::optional<std::uint32_t> offset, bool repeat);
+  // current match, which says so when it comes back to the same one. wrapped tells whether the search passed an
+  // end of the map to get there.
+  void ShowMatch(std::optional<std::uint32_t> offset, bool repeat, bool wrapped);
 
   MapCommandContext context_;
+  QLabel* status_;
   QString text_;                        // as the user typed it
   std::vector<std::uint8_t> pattern_;   // empty until the first search
   std::optional<std::uint32_t> match_;  // the map offset of the highlighted match

@@ -779,19 +779,23 @@ class FrmDataTest : public QObject {
     QTest::addColumn<Keys>("keys");
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("said");  // in the panel
     const QKeyCombination next(Qt::Key_F3);
     const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F3);
-    QTest::newRow("first") << Keys{} << 3 << 1;
-    QTest::newRow("next") << Keys{next} << 65 << 1;
-    QTest::newRow("next across a row border") << Keys{next, next} << 81 << 31;
-    QTest::newRow("next wraps") << Keys{next, next, next} << 3 << 1;
-    QTest::newRow("previous wraps") << Keys{previous} << 81 << 31;
-    QTest::newRow("next, previous") << Keys{next, previous} << 3 << 1;
+    const QString wrapped("Search wrapped");
+    QTest::newRow("first") << Keys{} << 3 << 1 << QString();
+    QTest::newRow("next") << Keys{next} << 65 << 1 << QString();
+    QTest::newRow("next across a row border") << Keys{next, next} << 81 << 31 << QString();
+    QTest::newRow("next wraps") << Keys{next, next, next} << 3 << 1 << wrapped;
+    QTest::newRow("next after the wrap") << Keys{next, next, next, next} << 65 << 1 << QString();
+    QTest::newRow("previous wraps") << Keys{previous} << 81 << 31 << wrapped;
+    QTest::newRow("next, previous") << Keys{next, previous} << 3 << 1 << QString();
   }
   void findNextAndPrevious() {
     QFETCH(Keys, keys);
     QFETCH(int, row);
     QFETCH(int, column);
+    QFETCH(QString, said);
     Tfrm_Data* map = NewFindMap();
     QVERIFY(map);
     const varnok::test::ModalAnswerer answerer([](QDialog& dialog) {
@@ -805,6 +809,7 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), row);
     QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
     if (column == 31) QCOMPARE(CellFill(*map, 2, row + 1), kAqua.rgb());
+    QCOMPARE(Child<QLabel>(*map, "lbl_Find")->text(), said);
   }
 
   // The first opening puts the window beside its owner, so that the owner's fields stay in sight, inside the
