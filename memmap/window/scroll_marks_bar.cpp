@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
+#include <algorithm>
 #include <new>
 
 #include "map_legend.h"
@@ -18,9 +19,25 @@ constexpr int kMarkInset = 2;
 // Over the slider the marks keep to a lane this wide at its right edge, so that the slider stays visible and the
 // data under it is still told.
 constexpr int kSliderLane = 3;
+// A mark is at least this many pixel rows high, so that a single row of data in a map of millions still shows.
+constexpr int kMinMarkHeight = 3;
 // The slider's outline: dark outside, light inside, so that it stands out on any mark and on the bare groove.
 const QColor kOutlineOuter(0, 0, 0);
 const QColor kOutlineInner(255, 255, 255);
+
+// The marks grown to at least kMinMarkHeight rows each: every mark also colours the row above and below it, and a
+// mark at either end of the groove the two rows beside it.
+std::vector<std::uint8_t> Thickened(const std::vector<std::uint8_t>& marks) {
+  const std::size_t rows = marks.size();
+  if (rows < kMinMarkHeight) return marks;
+  std::vector<std::uint8_t> thick(marks);
+  for (std::size_t y = 0; y < rows; ++y) {
+    if (marks[y] == 0) continue;
+    const std::size_t top = y == 0 ? 0 : std::min(y - 1, rows - kMinMarkHeight);
+    for (std::size_t row = top; row < top + kMinMarkHeight; ++row) thick[row] |= marks[y];
+  }
+  return thick;
+}
 
 }  // namespace
 
@@ -52,7 +69,7 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
     marks_valid_ = true;
     // No exception leaves a paint event: without the memory for its marks the bar is shown without them.
     try {
-      marks_ = source_ ? source_(groove.height()) : std::vector<std::uint8_t>();
+      marks_ = source_ ? Thickened(source_(groove.height())) : std::vector<std::uint8_t>();
     } catch (const std::bad_alloc&) {
       marks_.clear();
     }
@@ -61,29 +78,9 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
   const QRect wide(groove.left() + kMarkInset, groove.top(), groove.width() - 2 * kMarkInset, groove.height());
   const QRect lane(wide.right() + 1 - kSliderLane, groove.top(), kSliderLane, groove.height());
   QPainter painter(this);
-  const int rows = std::min(groove.height(), static_cast<int>(marks_.size()));
-  // Runs of equal marks are filled as one rectangle: a map with data everywhere costs one fill, not one per pixel.
-  for (int y = 0; y < rows;) {
-    const std::uint8_t mark = marks_[static_cast<std::size_t>(y)];
-    int end = y + 1;
-    while (end < rows && marks_[static_cast<std::size_t>(end)] == mark) ++end;
-    if (mark != 0) {
-      const QColor colour = (mark & 2) ? map_colours::kStartVector : map_colours::kFilled;
-      const int top = groove.top() + y;
-      const int bottom = groove.top() + end - 1;
-      // Above and below the slider the mark spans the groove; beside it, only the lane.
-      for (int from = top; from <= bottom;) {
-        const bool over_slider = from >= slider.top() && from <= slider.bottom();
-        const int to = over_slider ? std::min(bottom, slider.bottom())
-                       : from < slider.top() ? std::min(bottom, slider.top() - 1)
-                                             : bottom;
-        const QRect& across = over_slider ? lane : wide;
-        painter.fillRect(QRect(across.left(), from, across.width(), to - from + 1), colour);
-        from = to + 1;
-      }
-    }
-    y = end;
-  }
+  // Above and below the slider a mark spans the groove; over it, only the lane, painted after the slider's outline
+  // so that the outline never hides a mark.
+  PaintMarks(painter, groove, wide, [&slider](int y) { return y < slider.top() || y > slider.bottom(); });
   if (slider.isEmpty()) return;
   painter.setBrush(Qt::NoBrush);
   painter.setPen(kOutlineOuter);
@@ -91,6 +88,25 @@ void ScrollMarksBar::paintEvent(QPaintEvent* event) {
   if (slider.width() > 2 && slider.height() > 2) {
     painter.setPen(kOutlineInner);
     painter.drawRect(slider.adjusted(1, 1, -2, -2));
+  }
+  PaintMarks(painter, groove, lane, [&slider](int y) { return y >= slider.top() && y <= slider.bottom(); });
+}
+
+void ScrollMarksBar::PaintMarks(QPainter& painter, const QRect& groove, const QRect& across,
+                                const std::function<bool(int y)>& here) const {
+  const int rows = std::min(groove.height(), static_cast<int>(marks_.size()));
+  // Runs of equal marks are filled as one rectangle: a map with data everywhere costs one fill per run, not one per
+  // pixel.
+  for (int y = 0; y < rows;) {
+    const std::uint8_t mark = marks_[static_cast<std::size_t>(y)];
+    const bool shown = here(groove.top() + y);
+    int end = y + 1;
+    while (end < rows && marks_[static_cast<std::size_t>(end)] == mark && here(groove.top() + end) == shown) ++end;
+    if (mark != 0 && shown) {
+      const QColor colour = (mark & 2) ? map_colours::kStartVector : map_colours::kFilled;
+      painter.fillRect(QRect(across.left(), groove.top() + y, across.width(), end - y), colour);
+    }
+    y = end;
   }
 }
 

@@ -624,7 +624,9 @@ class FrmDataTest : public QObject {
     plain.setGeometry(bar->geometry());
     const QImage plain_image = plain.grab().toImage();
     const QRect slider = SliderRect(*bar);
+    // Each mark as the pixel row where it begins and its height; a single row of data is at least 3 pixels high.
     std::vector<int> rows;
+    std::vector<int> heights;
     QList<QRgb> colours;
     for (int y = 0; y < image.height(); ++y) {
       const QRgb pixel = image.pixel(image.width() / 2, y);
@@ -633,12 +635,26 @@ class FrmDataTest : public QObject {
         QCOMPARE(pixel, plain_image.pixel(image.width() / 2, y));
         continue;
       }
+      if (!rows.empty() && rows.back() + heights.back() == y && colours.back() == pixel) {
+        ++heights.back();
+        continue;
+      }
       rows.push_back(y);
+      heights.push_back(1);
       colours << pixel;
     }
     QCOMPARE(colours, QList<QRgb>({kYellow.rgb(), kYellow.rgb(), kFuchsia.rgb()}));
+    QCOMPARE(heights, std::vector<int>({3, 3, 3}));
     QVERIFY(rows[0] > 40);
     QVERIFY(std::abs((rows[1] - rows[0]) - (rows[2] - rows[1])) <= 1);
+
+    // Under the slider a mark shows in the lane at its right edge.
+    bar->setValue(0x08000010 / 32);
+    const QImage covered = bar->grab().toImage();
+    const QRect over = SliderRect(*bar);
+    QVERIFY(over.top() <= rows[1] && over.bottom() >= rows[1] + 2);
+    for (int y = rows[1]; y <= rows[1] + 2; ++y) QCOMPARE(covered.pixel(over.right() - 3, y), kYellow.rgb());
+    bar->setValue(1);
 
     QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, rows[2]));
     QVERIFY(bar->value() > 1);
