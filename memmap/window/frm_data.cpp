@@ -55,11 +55,11 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
                             map_colours::kStartVector)),
       img_Warnings(NewPanelLabel(Panel, "img_Warnings", QRect(480, 5, 16, 17), QString())),
       lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 272, 13), QString())),
-      lbl_Find(NewPanelLabel(Panel, "lbl_Find", QRect(780, 8, 92, 13), QString())),
+      lbl_Note(NewPanelLabel(Panel, "lbl_Note", QRect(780, 8, 92, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
-      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid}, lbl_Find)),
+      find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid}, lbl_Note)),
       saver_(new MapSaver(this)),
       stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
   setObjectName(QStringLiteral("frm_Data"));
@@ -120,6 +120,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
              [this, context] {
                SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
                if (!saver_->Saving()) return;
+               lbl_Note->clear();
                stop_save_->setEnabled(true);
                emit savingChanged(true);
              });
@@ -149,6 +150,7 @@ void Tfrm_Data::SaveProgressed(int percent) {
 void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
   setWindowTitle(title_);
   stop_save_->setEnabled(false);
+  if (save.end == MapTextSave::End::Cancelled) lbl_Note->setText(QStringLiteral("Save cancelled"));
   if (!quiet_save_end_ || save.end != MapTextSave::End::Saved) {
     ReportMapSave(MapCommandContext{this, map_, Grid}, save, path);
   }

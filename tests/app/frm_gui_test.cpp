@@ -1032,7 +1032,8 @@ class FrmGuiTest : public QObject {
     }
   }
 
-  // Escape in the map window stops a save: no file is left, and the main window's commands work again.
+  // Escape in the map window stops a save: no file is left, the panel says so, and the main window's commands work
+  // again.
   void escapeCancelsTheSave() {
     const QString file = Sample(QStringLiteral("large.s"), LongImage(160000));
     Tfrm_GUI frm(Ini().toStdString());
@@ -1051,6 +1052,7 @@ class FrmGuiTest : public QObject {
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
     QVERIFY(catcher.seen.empty());
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
+    QCOMPARE(map->findChild<QLabel*>(QStringLiteral("lbl_Note"))->text(), QStringLiteral("Save cancelled"));
   }
 
   // A valid file with warnings shows a warning sign beside the unchanged status line, whose tooltip and click list

@@ -825,7 +825,7 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), row);
     QCOMPARE(CellFill(*map, column, row), kAqua.rgb());
     if (column == 31) QCOMPARE(CellFill(*map, 2, row + 1), kAqua.rgb());
-    QCOMPARE(Child<QLabel>(*map, "lbl_Find")->text(), said);
+    QCOMPARE(Child<QLabel>(*map, "lbl_Note")->text(), said);
   }
 
   // The first opening puts the window beside its owner, so that the owner's fields stay in sight, inside the

@@ -110,7 +110,7 @@ class Tfrm_Data : public QWidget {
   QLabel* const Panel3;
   QLabel* const img_Warnings;  // the warning sign
   QLabel* const lbl_Warnings;
-  QLabel* const lbl_Find;  // what the last search has to say beside its match ("Search wrapped")
+  QLabel* const lbl_Note;  // what the last search or save has to say ("Search wrapped", "Save cancelled")
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
