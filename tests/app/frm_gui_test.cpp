@@ -16,6 +16,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
@@ -490,6 +491,11 @@ class FrmGuiTest : public QObject {
       QVERIFY2(Ui(frm).lbl_Stat->text() == c.status, c.what);
       QCOMPARE(Ui(frm).lbl_Stat->palette().color(QPalette::WindowText), kMaroon);
       QCOMPARE(Ui(frm).lbl_Module->text(), c.module);
+      // A value can be selected with the mouse and copied.
+      QGuiApplication::clipboard()->clear();
+      QTest::mouseDClick(Ui(frm).lbl_Module, Qt::LeftButton, Qt::NoModifier, QPoint(2, 5));
+      QTest::keyClick(Ui(frm).lbl_Module, Qt::Key_C, Qt::ControlModifier);
+      QCOMPARE(QGuiApplication::clipboard()->text(), c.module);
       QCOMPARE(Ui(frm).lbl_RecordLines->text(), QString());
       QCOMPARE(Ui(frm).lbl_Highest->text(), QString());
       QCOMPARE(frm.MapWindow(), nullptr);
@@ -522,24 +528,6 @@ class FrmGuiTest : public QObject {
     const QStringList shown = Showing(frm);
     // The module, version, description, the map window and the five summary labels.
     QCOMPARE(shown.mid(6, 3) + shown.mid(10), QStringList(9, QString()));
-  }
-
-  // Each value of a run can be selected with the mouse and copied.
-  void valuesCanBeCopied() {
-    Tfrm_GUI frm(Ini().toStdString());
-    frm.show();
-    frm.OpenFile(Sample(QStringLiteral("copy.s"), kThreeLines).toStdString());
-    WaitForRun(frm);
-    const Controls ui = Ui(frm);
-    for (QLabel* label : {ui.lbl_Module, ui.lbl_Version, ui.lbl_RecordLines, ui.lbl_TotalDatabytes, ui.lbl_Highest,
-                          ui.lbl_Lowest, ui.lbl_Exec}) {
-      label->setText(QStringLiteral("value"));
-      QTest::mouseDClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-      QVERIFY2(label->selectedText() == QStringLiteral("value"), qPrintable(label->objectName()));
-      QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
-      QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("value"));
-      QGuiApplication::clipboard()->clear();
-    }
   }
 
   void choosingAFileThatIsGone() {
@@ -1033,42 +1021,51 @@ class FrmGuiTest : public QObject {
   }
 
   // Escape in the map window stops a save: no file is left, the panel says so, and the main window's commands work
-  // again.
-  void escapeCancelsTheSave() {
+  // again. A close during a save writes the settings at once and ends once the file is whole, without a box.
+  void escapeOrCloseDuringASave() {
     const QString file = Sample(QStringLiteral("large.s"), LongImage(160000));
-    Tfrm_GUI frm(Ini().toStdString());
-    frm.TickMapOption();
-    frm.OpenFile(file.toStdString());
-    WaitForRun(frm);
-    Tfrm_Data* map = frm.MapWindow();
-    QVERIFY(map != nullptr);
-    map->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
-    ModalCatcher catcher;
-    SaveAction(*map)->trigger();
-    QVERIFY(frm.Busy());
-    QTest::keyClick(map, Qt::Key_Escape);
-    QTRY_VERIFY(!frm.Busy());
-    QVERIFY(!QFile::exists(file + QStringLiteral(".map.txt")));
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
-    QVERIFY(catcher.seen.empty());
-    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
-    QCOMPARE(map->findChild<QLabel*>(QStringLiteral("lbl_Note"))->text(), QStringLiteral("Save cancelled"));
+    const QString saved = file + QStringLiteral(".map.txt");
+    for (const bool close : {false, true}) {
+      QFile::remove(saved);
+      Tfrm_GUI frm(Ini().toStdString());
+      frm.show();
+      frm.TickMapOption();
+      frm.OpenFile(file.toStdString());
+      WaitForRun(frm);
+      QPointer<Tfrm_Data> map = frm.MapWindow();
+      map->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
+      ModalCatcher catcher;
+      SaveAction(*map)->trigger();
+      QVERIFY(frm.Busy());
+      if (close) {
+        QVERIFY(!frm.close());
+        QVERIFY(Read(Ini()).contains(QStringLiteral("name=large.s")));
+        QTRY_VERIFY(!frm.isVisible());
+        QVERIFY(map.isNull());
+        // The last of the 160000 rows.
+        QVERIFY(Read(saved).contains(QStringLiteral("\n004E1FE0 .78")));
+      } else {
+        QTest::keyClick(map, Qt::Key_Escape);
+        QTRY_VERIFY(!frm.Busy());
+        QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).filter(QStringLiteral("large")), QStringList{"large.s"});
+        QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'large.s'"));
+        QCOMPARE(map->findChild<QLabel*>(QStringLiteral("lbl_Note"))->text(), QStringLiteral("Save cancelled"));
+      }
+      QVERIFY(catcher.seen.empty());
+    }
   }
 
   // A valid file with warnings shows a warning sign beside the unchanged status line, whose tooltip and click list
   // them, and the map window lists them; a new run or a new file takes the sign away.
   void warningsAreShown() {
-    const QString clean = Sample(QStringLiteral("clean.s"), kThreeLines);
     const struct {
-      const char* name;
       QByteArray text;
       bool map;
       QString warning;
     } cases[] = {
-        {"cut.s", QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0, "AB")), true,
+        {QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0, "AB")), true,
          QStringLiteral("Warning: no termination record")},
-        {"twice.s",
-         QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0x100, "ABCD") + Line(1, 0x102, "EF") +
+        {QByteArray::fromStdString(Line(0, 0, "HDR") + Line(1, 0x100, "ABCD") + Line(1, 0x102, "EF") +
                                    Line(9, 0x100)),
          false, QStringLiteral("Warning: address 0x00000102 written twice @ lines 2 and 3, and 1 more address")},
     };
@@ -1076,48 +1073,22 @@ class FrmGuiTest : public QObject {
       Tfrm_GUI frm(Ini().toStdString());
       frm.show();
       Ui(frm).chk_GenMap->setChecked(c.map);
-      frm.OpenFile(Sample(QString::fromLatin1(c.name), c.text).toStdString());
+      frm.OpenFile(Sample(QStringLiteral("warned.s"), c.text).toStdString());
       WaitForRun(frm);
       auto* sign = frm.findChild<QToolButton*>(QStringLiteral("btn_Warnings"));
       QCOMPARE(Ui(frm).lbl_Stat->text(), QStringLiteral("Parsing successfully finished..."));
-      QVERIFY2(sign->isVisible(), c.name);
+      QVERIFY(sign->isVisible());
       QCOMPARE(sign->toolTip(), c.warning);
-      if (c.map) {
-        QCOMPARE(frm.MapWindow()->findChild<QLabel*>(QStringLiteral("lbl_Warnings"))->text(), c.warning);
-      }
-      {
-        ModalCatcher catcher;
-        QTest::mouseClick(sign, Qt::LeftButton);
-        QCOMPARE(catcher.seen.size(), std::size_t{1});
-        QCOMPARE(catcher.seen[0].text, c.warning);
-      }
+      if (c.map) QCOMPARE(frm.MapWindow()->findChild<QLabel*>(QStringLiteral("lbl_Warnings"))->text(), c.warning);
+      ModalCatcher catcher;
+      QTest::mouseClick(sign, Qt::LeftButton);
+      QCOMPARE(catcher.seen.at(0).text, c.warning);
       Ui(frm).btn_Parse->click();
       QVERIFY(!sign->isVisible());
       WaitForRun(frm);
-      QVERIFY(sign->isVisible());
-      Choose(frm, clean);
+      Choose(frm, QStringLiteral("/gone.s"));
       QVERIFY(!sign->isVisible());
     }
-  }
-
-  // A close during a save writes the settings at once and ends the program once the file is whole, without a box.
-  void closeDuringASaveEndsOnceSaved() {
-    const QString file = Sample(QStringLiteral("closing.s"), LongImage(160000));
-    Tfrm_GUI frm(Ini().toStdString());
-    frm.show();
-    frm.TickMapOption();
-    frm.OpenFile(file.toStdString());
-    WaitForRun(frm);
-    frm.MapWindow()->SetSaveFileDialog([&](QWidget*, const QString& preset) { return dir_.filePath(preset); });
-    ModalCatcher catcher;
-    SaveAction(*frm.MapWindow())->trigger();
-    QVERIFY(!frm.close());
-    QVERIFY(Read(Ini()).contains(QStringLiteral("name=closing.s")));
-    QTRY_VERIFY(!frm.isVisible());
-    QVERIFY(catcher.seen.empty());
-    QCOMPARE(frm.MapWindow(), nullptr);
-    // The last of the 160000 rows.
-    QVERIFY(Read(file + QStringLiteral(".map.txt")).contains(QStringLiteral("\n004E1FE0 .78")));
   }
 
   // A run that cannot go on ends with the window idle and says why: memory or a thread that cannot be had in the

@@ -443,47 +443,40 @@ class FrmDataTest : public QObject {
   // Shift with a click or an arrow selects a range of rows; "Copy row" copies each as the map's text gives it,
   // "Copy as hex" its 32 bytes as plain hex, one row a line.
   void rangeIsCopied_data() {
-    QTest::addColumn<int>("clicked");  // with Shift, after the keys; 0: none
     QTest::addColumn<Keys>("keys");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("last");
-    QTest::newRow("Shift+Down twice") << 0 << Keys{Qt::SHIFT | Qt::Key_Down, Qt::SHIFT | Qt::Key_Down} << 1 << 3;
-    QTest::newRow("Shift+click") << 4 << Keys{Qt::Key_Down} << 2 << 4;
-    QTest::newRow("an arrow without Shift") << 0 << Keys{Qt::SHIFT | Qt::Key_Down, Qt::Key_Down} << 3 << 3;
+    QTest::addColumn<int>("shift_clicked");  // after the keys; 0: none
+    QTest::addColumn<QStringList>("hex");    // of the selected rows, from row 1 ('a'), 2 (unused) or 3 ('c')
+    const QString a = QString("61").repeated(32);
+    const QString unused = QString("FF").repeated(32);
+    const QString c = QString("63").repeated(32);
+    QTest::newRow("Shift+Down twice") << Keys{Qt::SHIFT | Qt::Key_Down, Qt::SHIFT | Qt::Key_Down} << 0
+                                      << QStringList{a, unused, c};
+    QTest::newRow("Shift+click") << Keys{Qt::Key_Down} << 3 << QStringList{unused, c};
+    QTest::newRow("an arrow without Shift") << Keys{Qt::SHIFT | Qt::Key_Down, Qt::Key_Down} << 0 << QStringList{c};
   }
   void rangeIsCopied() {
-    QFETCH(int, clicked);
     QFETCH(Keys, keys);
-    QFETCH(int, first);
-    QFETCH(int, last);
+    QFETCH(int, shift_clicked);
+    QFETCH(QStringList, hex);
     Tfrm_Data* map = NewMap(0x00001000, 0x0000107F, [](varnok::MapGrid& grid) {
       Fill(grid, 0x1000, std::string(32, 'a'));
       Fill(grid, 0x1040, std::string(32, 'c'));
     });
     QVERIFY(map);
     Type(*map, keys);
-    if (clicked != 0) {
-      const QPoint pos = CellCentre(*map, 5, clicked);
-      QMouseEvent press(QEvent::MouseButtonPress, QPointF(pos), QPointF(GridOf(*map)->viewport()->mapToGlobal(pos)),
-                        Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
-      QApplication::sendEvent(GridOf(*map)->viewport(), &press);
+    if (shift_clicked != 0) {
+      QTest::mouseClick(GridOf(*map)->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                        CellCentre(*map, 5, shift_clicked));
     }
-    QCOMPARE(GridOf(*map)->FirstSelectedRow(), first);
-    QCOMPARE(GridOf(*map)->LastSelectedRow(), last);
-    const QString hex[] = {QString(), QString("61").repeated(32), QString("FF").repeated(32),
-                           QString("63").repeated(32), QString("FF").repeated(32)};
-    QStringList rows;
-    QStringList hex_rows;
-    for (int row = first; row <= last; ++row) {
-      std::string text;
-      map->Map().AppendRowText(row, text);
-      rows << QString::fromStdString(text);
-      hex_rows << hex[row];
+    std::string rows;
+    for (int row = GridOf(*map)->FirstSelectedRow(); row <= GridOf(*map)->LastSelectedRow(); ++row) {
+      if (!rows.empty()) rows += '\n';
+      map->Map().AppendRowText(row, rows);
     }
     Type(*map, {Qt::CTRL | Qt::Key_C});
-    QCOMPARE(QGuiApplication::clipboard()->text(), rows.join('\n'));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(rows));
     Type(*map, {Qt::CTRL | Qt::SHIFT | Qt::Key_C});
-    QCOMPARE(QGuiApplication::clipboard()->text(), hex_rows.join('\n'));
+    QCOMPARE(QGuiApplication::clipboard()->text(), hex.join('\n'));
   }
 
   void lastRowOf4GiBMap() {
@@ -624,9 +617,7 @@ class FrmDataTest : public QObject {
     plain.setGeometry(bar->geometry());
     const QImage plain_image = plain.grab().toImage();
     const QRect slider = SliderRect(*bar);
-    // Each mark as the pixel row where it begins and its height; a single row of data is at least 3 pixels high.
     std::vector<int> rows;
-    std::vector<int> heights;
     QList<QRgb> colours;
     for (int y = 0; y < image.height(); ++y) {
       const QRgb pixel = image.pixel(image.width() / 2, y);
@@ -635,28 +626,15 @@ class FrmDataTest : public QObject {
         QCOMPARE(pixel, plain_image.pixel(image.width() / 2, y));
         continue;
       }
-      if (!rows.empty() && rows.back() + heights.back() == y && colours.back() == pixel) {
-        ++heights.back();
-        continue;
-      }
       rows.push_back(y);
-      heights.push_back(1);
       colours << pixel;
     }
-    QCOMPARE(colours, QList<QRgb>({kYellow.rgb(), kYellow.rgb(), kFuchsia.rgb()}));
-    QCOMPARE(heights, std::vector<int>({3, 3, 3}));
-    QVERIFY(rows[0] > 40);
-    QVERIFY(std::abs((rows[1] - rows[0]) - (rows[2] - rows[1])) <= 1);
+    // A single row of data is a mark 3 pixel rows high.
+    QCOMPARE(colours, QList<QRgb>(3, kYellow.rgb()) + QList<QRgb>(3, kYellow.rgb()) + QList<QRgb>(3, kFuchsia.rgb()));
+    QVERIFY(rows[0] > 40 && rows[2] == rows[0] + 2 && rows[5] == rows[3] + 2 && rows[8] == rows[6] + 2);
+    QVERIFY(std::abs((rows[3] - rows[0]) - (rows[6] - rows[3])) <= 1);
 
-    // Under the slider a mark shows in the lane at its right edge.
-    bar->setValue(0x08000010 / 32);
-    const QImage covered = bar->grab().toImage();
-    const QRect over = SliderRect(*bar);
-    QVERIFY(over.top() <= rows[1] && over.bottom() >= rows[1] + 2);
-    for (int y = rows[1]; y <= rows[1] + 2; ++y) QCOMPARE(covered.pixel(over.right() - 3, y), kYellow.rgb());
-    bar->setValue(1);
-
-    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, rows[2]));
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, rows[7]));
     QVERIFY(bar->value() > 1);
     QCOMPARE(GridOf(*map)->TopRow(), bar->value());
   }
@@ -832,19 +810,26 @@ class FrmDataTest : public QObject {
   // owner's screen.
   void opensBesideItsOwner_data() {
     QTest::addColumn<QRect>("owner");
-    QTest::addColumn<bool>("below");
-    QTest::newRow("right") << QRect(100, 80, 270, 420) << false;
-    QTest::newRow("below") << QRect(600, 80, 700, 500) << true;
+    QTest::addColumn<char>("side");
+    QTest::newRow("right") << QRect(100, 80, 270, 420) << 'r';
+    QTest::newRow("left") << QRect(1500, 80, 270, 420) << 'l';
+    QTest::newRow("below") << QRect(600, 80, 700, 500) << 'b';
+    QTest::newRow("no room below: inside the screen") << QRect(1300, 900, 500, 100) << 'i';
   }
   void opensBesideItsOwner() {
     QFETCH(QRect, owner);
-    QFETCH(bool, below);
+    QFETCH(char, side);
     owner_->setGeometry(owner);
     Tfrm_Data* map = NewMap(0x00000000, 0x0000FFFF);
     QVERIFY(map);
     const QRect outer = owner_->frameGeometry();
-    QTRY_COMPARE(map->frameGeometry().topLeft(),
-                 below ? QPoint(outer.left(), outer.bottom() + 1) : QPoint(outer.right() + 1, outer.top()));
+    const QSize size = map->frameGeometry().size();
+    const QRect screen = map->screen()->availableGeometry();
+    const QPoint placed = side == 'r'   ? QPoint(outer.right() + 1, outer.top())
+                          : side == 'l' ? QPoint(outer.left() - size.width(), outer.top())
+                          : side == 'b' ? QPoint(outer.left(), outer.bottom() + 1)
+                                        : QPoint(screen.right() + 1 - size.width(), screen.bottom() + 1 - size.height());
+    QTRY_COMPARE(map->frameGeometry().topLeft(), placed);
   }
 
   // Every command that finds a row brings it to the middle of the view, as far as the map's ends allow; its

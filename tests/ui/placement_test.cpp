@@ -34,21 +34,5 @@ TEST(TitleBarOnScreen, PullsAWindowWhoseTitleBarNoScreenShowsOntoTheNearestScree
   }
 }
 
-TEST(FrameBeside, RightElseLeftElseBelowInsideTheArea) {
-  const QRect area(0, 0, 1920, 1080);
-  const QSize size(880, 261);
-  const struct {
-    const char* what;
-    QRect owner;
-    QPoint placed;
-  } cases[] = {
-      {"room on the right", {100, 80, 270, 420}, {370, 80}},
-      {"room on the left only", {1500, 80, 270, 420}, {620, 80}},
-      {"no room beside", {600, 80, 700, 500}, {600, 580}},
-      {"no room beside nor below", {1300, 900, 500, 170}, {1040, 819}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(FrameBeside(c.owner, size, area), QRect(c.placed, size)) << c.what;
-}
-
 }  // namespace
 }  // namespace varnok::ui
