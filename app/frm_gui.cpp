@@ -13,11 +13,11 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStyle>
-#include <QToolButton>
 #include <QScopedValueRollback>
+#include <QStyle>
 #include <QTextOption>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 
 #include <sys/stat.h>

@@ -39,7 +39,9 @@ QRect KeptInside(const QRect& frame, const QRect& area) {
 }
 
 QRect FrameBeside(const QRect& owner, const QSize& size, const QRect& area) {
-  for (const QPoint corner : {QPoint(owner.right() + 1, owner.top()), QPoint(owner.left() - size.width(), owner.top())}) {
+  const QPoint right(owner.right() + 1, owner.top());
+  const QPoint left(owner.left() - size.width(), owner.top());
+  for (const QPoint corner : {right, left}) {
     if (area.contains(QRect(corner, size))) return {corner, size};
   }
   return KeptInside(QRect(QPoint(owner.left(), owner.bottom() + 1), size), area);

@@ -894,7 +894,8 @@ class FrmGuiTest : public QObject {
   }
 
   // Escape stops a run that goes on under the wait cursor: while it reads, every field is cleared; while the map
-  // fills, the map goes and the valid file's summary stays. Escape outside a run does nothing, and the next run goes to its end.
+  // fills, the map goes and the valid file's summary stays. Escape outside a run does nothing, and the next run goes
+  // to its end.
   void escapeStopsTheRun() {
     const struct {
       const char* what;

@@ -828,7 +828,7 @@ class FrmDataTest : public QObject {
     const QPoint placed = side == 'r'   ? QPoint(outer.right() + 1, outer.top())
                           : side == 'l' ? QPoint(outer.left() - size.width(), outer.top())
                           : side == 'b' ? QPoint(outer.left(), outer.bottom() + 1)
-                                        : QPoint(screen.right() + 1 - size.width(), screen.bottom() + 1 - size.height());
+                                        : screen.bottomRight() + QPoint(1, 1) - QPoint(size.width(), size.height());
     QTRY_COMPARE(map->frameGeometry().topLeft(), placed);
   }
 

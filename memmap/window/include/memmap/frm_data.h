@@ -125,7 +125,7 @@ class Tfrm_Data : public QWidget {
   QString title_;           // the title without a save's progress
   MapSaver* const saver_;   // a child: stops and waits for its thread before the map goes
   QShortcut* const stop_save_;  // Escape, while a save goes on
-  bool quiet_save_end_ = false;
+  bool quiet_save_end_ = false;  // the owner closes once the save is over
 };
 
 }  // namespace varnok

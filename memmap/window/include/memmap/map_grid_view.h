@@ -25,9 +25,9 @@ struct GridDrawState {
 };
 
 // A string grid over a MapGrid of any size (up to 134,217,729 rows): one fixed row and column,
-// rows 24 px high, 1-px grid lines, whole-row selection of one row or, with Shift, a range. The vertical scroll bar's value is the top data
-// row; only the rows in view are painted and positions map to cells by arithmetic. The scroll bar's groove
-// shows marks where the rows hold data.
+// rows 24 px high, 1-px grid lines, whole-row selection of one row or, with Shift, a range. The vertical scroll
+// bar's value is the top data row; only the rows in view are painted and positions map to cells by arithmetic. The
+// scroll bar's groove shows marks where the rows hold data.
 class MapGridView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -101,15 +101,14 @@ class MapGridView : public QAbstractScrollArea {
 
  private:
   void UpdateScrollRange();
+  // Moves the current row, and the anchor with it unless extend, and repaints what changed.
+  void MoveTo(std::int32_t row, bool extend);
   void PaintDefaultCell(QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                         GridDrawState state) const;
 
   const MapGrid& grid_;
   ScrollMarksBar* const marks_bar_;
   GridLayout layout_;
-  // Moves the current row, and the anchor with it unless extend, and repaints what changed.
-  void MoveTo(std::int32_t row, bool extend);
-
   std::int32_t row_ = 1;
   std::int32_t anchor_ = 1;  // where the selection began
   DrawCellHandler on_draw_cell_;
