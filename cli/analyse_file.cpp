@@ -102,15 +102,15 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
     if (r.result.Parsed()) {
       r.warnings = warnings.Result();
       const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
-      if (filler) {
-        r.grid.emplace();
+      // The digest and the comparison read every byte the file loads; the map that is printed shows the range from
+      // the lowest to the highest address, which misses the bytes of a record that runs past 0xFFFFFFFF.
+      if (filler && layout.digest) {
+        if (const MapGrid* taken = filler->Taken()) r.digest = DigestImage(*taken, layout.fill, per_range);
+      }
+      if (filler && options.diff) filler->FinishWhole(r.grid.emplace());
+      if (filler && layout.map) {
         const RunTotals& totals = r.result.totals;
-        filler->Finish(*r.grid, totals.lowest, totals.highest, totals.exec);
-        if (layout.digest) {
-          r.grid->FindRegions();
-          r.digest = DigestImage(*r.grid, layout.fill, per_range);
-        }
-        if (!layout.map && !options.diff) r.grid.reset();
+        filler->Finish(r.grid.emplace(), totals.lowest, totals.highest, totals.exec);
       }
       if (!layout.regions.empty()) {
         r.regions = MeasureRegions(layout.regions, r.state.Ranges);

@@ -20,7 +20,9 @@ struct FileReport {
   AnalysisState state;  // its Ranges with the ranges option, after a successful run
   RunResult result;
   std::optional<std::int64_t> error_line;  // the line a failure names; none for a missing file, for instance
-  std::optional<MapGrid> grid;             // with the map option, after a successful run
+  // After a successful run: with the map option the map from the lowest to the highest address, with --diff the
+  // map of every byte loaded.
+  std::optional<MapGrid> grid;
   FileWarnings warnings;                   // after a successful run
   std::optional<ImageDigest> digest;       // with the digest option, after a successful run with data
   std::optional<RegionUsage> regions;      // with regions given, after a successful run

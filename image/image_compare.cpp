@@ -4,39 +4,10 @@
 #include <cstring>
 #include <optional>
 
+#include "address_spans.h"
+
 namespace varnok {
 namespace {
-
-// The filled spans of one map by address: the first span piece at or after an address.
-class SpanCursor {
- public:
-  explicit SpanCursor(const MapGrid& grid) : grid_(grid), base_(grid.BaseAddress()) {}
-
-  // The first filled address at or after `at`, with the bytes from there to the end of its span; nothing after
-  // the last. The span found last serves again for any later address before its end, so that walking one image
-  // while the other has a long gap or has ended costs no searches.
-  std::optional<FilledSpan> From(std::uint64_t at) {
-    const std::uint64_t from = at > base_ ? at - base_ : 0;
-    if (from < searched_ || (span_ && from >= span_->offset + span_->length)) {
-      span_ = grid_.SpanFrom(from, cursor_);
-      searched_ = from;
-    }
-    if (!span_) return std::nullopt;
-    FilledSpan piece = *span_;
-    const std::uint64_t skip = from > piece.offset ? from - piece.offset : 0;
-    piece.offset = base_ + piece.offset + skip;  // an address from here on
-    piece.length -= static_cast<std::uint32_t>(skip);
-    piece.data += skip;
-    return piece;
-  }
-
- private:
-  const MapGrid& grid_;
-  const std::uint64_t base_;
-  PageCursor cursor_;
-  std::optional<FilledSpan> span_ = grid_.SpanFrom(0, cursor_);  // the first span at or after searched_
-  std::uint64_t searched_ = 0;
-};
 
 // Joins ranges of one kind that touch, since spans end at page borders.
 class DiffJoiner {
@@ -68,8 +39,8 @@ class DiffJoiner {
 }  // namespace
 
 void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report) {
-  SpanCursor cursor_a(a);
-  SpanCursor cursor_b(b);
+  AddressSpans cursor_a(a);
+  AddressSpans cursor_b(b);
   DiffJoiner joiner(report);
   std::uint64_t at = 0;
   for (;;) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <new>
 
+#include "address_spans.h"
+
 namespace varnok {
 namespace {
 
@@ -14,6 +16,11 @@ constexpr std::size_t kFillBlock = std::size_t{64} << 10;
 
 // The libraries take lengths of size_t but are fed in pieces that no caller's int arithmetic can overflow.
 constexpr std::size_t kPiece = std::size_t{1} << 30;
+
+// The addresses from `first` up to `end`, exclusive.
+AddressRange Range(std::uint64_t first, std::uint64_t end) {
+  return AddressRange{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)};
+}
 
 }  // namespace
 
@@ -57,27 +64,31 @@ Digest DigestStream::Finish() {
 }
 
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range) {
-  const std::vector<AddressRange>& regions = grid.Regions();
-  if (regions.empty()) return std::nullopt;
+  AddressSpans spans(grid);
+  std::optional<FilledSpan> span = spans.From(0);
+  if (!span) return std::nullopt;
   ImageDigest result;
-  result.range = AddressRange{regions.front().first, regions.back().last};
   DigestStream image;
   std::optional<DigestStream> range;
   if (per_range) range.emplace();
-  PageCursor cursor;
-  std::uint64_t end = 0;  // the map offset after the last region digested
-  for (const AddressRange& region : regions) {
-    const std::uint64_t first = region.first - grid.BaseAddress();
-    if (&region != &regions.front()) image.Fill(fill, first - end);
-    end = first + region.Size();
-    // A region's spans follow one another without a gap.
-    for (std::optional<FilledSpan> span = grid.SpanFrom(first, cursor); span && span->offset < end;
-         span = grid.SpanFrom(span->offset + span->length, cursor)) {
-      image.Update(span->data, span->length);
-      if (range) range->Update(span->data, span->length);
+  const std::uint64_t first = span->offset;
+  std::uint64_t run = first;  // the first address of the run of loaded addresses being digested
+  std::uint64_t end = first;  // the address after the last byte digested
+  const auto end_run = [&] {
+    if (range) result.ranges.push_back(RangeDigest{Range(run, end), range->Finish()});
+  };
+  for (; span; span = spans.From(end)) {
+    if (span->offset != end) {
+      end_run();
+      image.Fill(fill, span->offset - end);
+      run = span->offset;
     }
-    if (range) result.ranges.push_back(RangeDigest{region, range->Finish()});
+    image.Update(span->data, span->length);
+    if (range) range->Update(span->data, span->length);
+    end = span->offset + span->length;
   }
+  end_run();
+  result.range = Range(first, end);
   result.image = image.Finish();
   return result;
 }

@@ -1,6 +1,7 @@
 #include "memmap/map_filler.h"
 
 #include <new>
+#include <utility>
 
 #include "map_store.h"
 
@@ -62,6 +63,23 @@ bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highes
   if (start_vector) grid.MarkStartVector(*start_vector);
   if (progress) progress(leaves, leaves);
   return true;
+}
+
+const MapGrid* MapFiller::Taken() {
+  if (whole_ == nullptr) return nullptr;
+  gathered_.Flush(*whole_);
+  return whole_.get();
+}
+
+void MapFiller::FinishWhole(MapGrid& grid) {
+  if (whole_ == nullptr) {
+    grid.Build(0, 0xFFFFFFFFu);
+  } else {
+    gathered_.Flush(*whole_);
+    grid = std::move(*whole_);
+    whole_.reset();
+  }
+  buffer_.reset();
 }
 
 }  // namespace varnok

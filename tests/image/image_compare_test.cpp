@@ -34,6 +34,10 @@ TEST(CompareImages, ReportsEveryDifferingRangeInAddressOrder) {
       {"other bases", {{0x1000, "abc"}}, {{0x0, "z"}, {0x1001, "bc"}}, {{kB, {0, 0}}, {kA, {0x1000, 0x1000}}}},
       {"across a page border", {{0xF00, page}}, {{0xF00, std::string(4096, 'q')}}, {{kDiff, {0xF00, 0x1EFF}}}},
       {"a longer than b", {{0x0, page}}, {{0x0, page.substr(0, 10)}}, {{kA, {10, 0xFFF}}}},
+      {"a record past 0xFFFFFFFF against none", {{0x100, "ab"}, {0xFFFFFFFC, "wxyz1234"}}, {{0x100, "ab"}},
+       {{kA, {0x0, 0x3}}, {kA, {0xFFFFFFFC, 0xFFFFFFFF}}}},
+      {"one record past 0xFFFFFFFF against two", {{0x100, "ab"}, {0xFFFFFFFC, "wxyz1234"}},
+       {{0x0, "1234"}, {0x100, "ab"}, {0xFFFFFFFC, "wxyz"}}, {}},
   };
   for (const auto& c : cases) {
     std::vector<DiffRange> found;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 
 namespace varnok::test {
@@ -14,21 +15,16 @@ struct Block {
   std::string bytes;
 };
 
-// The map of the blocks, written in their order as the analysis hands them over, with its regions found.
+// The map of every byte the blocks load, written in their order as the analysis hands them over: the map that
+// varnok-scan digests and compares.
 inline MapGrid GridOf(const std::vector<Block>& blocks) {
+  MapFiller filler;
+  for (const Block& block : blocks) {
+    filler.Take(block.address, static_cast<std::int32_t>(block.bytes.size()),
+                reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
+  }
   MapGrid grid;
-  std::uint32_t lowest = 0xFFFFFFFFu;
-  std::uint32_t highest = 0;
-  for (const Block& block : blocks) {
-    lowest = std::min(lowest, block.address);
-    highest = std::max(highest, block.address + static_cast<std::uint32_t>(block.bytes.size()) - 1);
-  }
-  grid.Build(lowest, highest);
-  for (const Block& block : blocks) {
-    grid.FillBlock(block.address, static_cast<std::int32_t>(block.bytes.size()),
-                   reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
-  }
-  grid.FindRegions();
+  filler.FinishWhole(grid);
   return grid;
 }
 

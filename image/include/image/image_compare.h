@@ -20,7 +20,8 @@ struct DiffRange {
 };
 
 // Compares the bytes two maps hold, whatever their base addresses, and calls report with every range where they
-// differ, in address order; stops when report returns false. Reads both stores span by span, copying nothing.
+// differ, in address order from 0x00000000 to 0xFFFFFFFF; stops when report returns false. Reads both stores span
+// by span, copying nothing.
 void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report);
 
 }  // namespace varnok

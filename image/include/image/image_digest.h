@@ -52,11 +52,13 @@ struct RangeDigest {
 struct ImageDigest {
   AddressRange range;
   Digest image;
-  std::vector<RangeDigest> ranges;  // with per-range digests asked for, one for each of the grid's regions
+  // With per-range digests asked for, one for each maximal run of loaded addresses in address order, a run ending
+  // at 0xFFFFFFFF at the latest: the data ranges.
+  std::vector<RangeDigest> ranges;
 };
 
-// The digest of what the grid holds, read region by region and span by span from its store; nothing when it holds
-// no byte or has no regions found.
+// The digest of every byte the grid holds, in address order from 0x00000000 to 0xFFFFFFFF whatever its base
+// address, read span by span from its store; nothing when it holds no byte.
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range);
 
 }  // namespace varnok

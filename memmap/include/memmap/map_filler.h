@@ -35,6 +35,13 @@ class MapFiller : public BlockSink {
   bool Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest, std::optional<std::uint32_t> start_vector,
               const FillProgress& progress = {});
 
+  // The map of every byte taken so far, over the whole address space from the first record's address on; nothing
+  // before the first record. It stays the filler's, valid until the next Take or Finish.
+  const MapGrid* Taken();
+  // Hands the map of every byte taken over to `grid` without copying a byte: the whole address space from the first
+  // record's address on, or from 0 when no record came. The filler is empty afterwards.
+  void FinishWhole(MapGrid& grid);
+
  private:
   std::unique_ptr<MapGrid> whole_;  // the whole address space from the first record's address on; null before it
   const BlockAllocator allocate_;
