@@ -616,22 +616,28 @@ TEST(Scan, DiffComparesWhatTheFilesLoad) {
   }
 }
 
+// The last record runs past 0xFFFFFFFF: its two ranges get their digests and the image spans the whole 4 GiB.
 TEST(Scan, JsonCarriesTheFindings) {
   const std::string file = WriteFile("findings_json.s", test::Record(1, 0x100, "abcd") + "\n" +
                                                             test::Record(1, 0x108, "ef") + "\n" +
-                                                            test::Record(1, 0x101, "b") + "\n");
+                                                            test::Record(1, 0x101, "b") + "\n" +
+                                                            test::Record(3, 0xFFFFFFFE, "wxyz") + "\n");
   const nlohmann::json json = nlohmann::json::parse(
       Scan({"--json", "--ranges", "--digest", "--region", "ROM=0x100,8", "--region", "NONE=0x104,0", file}).out);
   const nlohmann::json expected = nlohmann::json::parse(R"({
-    "ranges": [{"start": 256, "end": 259, "crc32": 3984772369,
+    "ranges": [{"start": 0, "end": 1, "crc32": 267667554,
+                "sha256": "68d617d6d2ee5715af77d9795566cfaba9a43a33d14cbbc95831c507c935bad1"},
+               {"start": 256, "end": 259, "crc32": 3984772369,
                 "sha256": "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589"},
                {"start": 264, "end": 265, "crc32": 4253174128,
-                "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"}],
+                "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"},
+               {"start": 4294967294, "end": 4294967295, "crc32": 2138637504,
+                "sha256": "2eb0f31d74a9c43844d3dfd59208eabe5dd5d59cc84c565485f11af676f0e740"}],
     "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4},
                 {"name": "NONE", "start": 260, "end": null, "size": 0, "used": 0}],
-    "outside_regions": [{"start": 264, "end": 265}],
-    "image": {"start": 256, "end": 265, "fill": 255, "crc32": 2093048935,
-              "sha256": "79720b4f286c096bf52e5fa4fb4c47c7fbed5f70e8ff4319b1fd1bfc2a59c5df"},
+    "outside_regions": [{"start": 0, "end": 1}, {"start": 264, "end": 265}, {"start": 4294967294, "end": 4294967295}],
+    "image": {"start": 0, "end": 4294967295, "fill": 255, "crc32": 3631695925,
+              "sha256": "c87c58276dbc54fcc7dc10d4b40e976061cb7fda2cfdeeb4796221130001a126"},
     "warnings": ["no termination record", "address 0x00000101 written twice @ lines 1 and 3"]
   })");
   for (const auto& [key, value] : expected.items()) EXPECT_EQ(json[key], value) << key;
