@@ -13,6 +13,7 @@
 #include "analyse_file.h"
 #include "analysis/hex_text.h"
 #include "diff.h"
+#include "image/image_digest.h"
 #include "options.h"
 #include "ordered_pool.h"
 #include "progress_line.h"
@@ -99,6 +100,8 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   int status = kScanSuccess;
   try {
     const std::optional<ScanOptions> options = ParseArguments(args, out, err, status);
+    // Before the first file is read, so that the library's start-up never runs among the analyses.
+    if (options && options->layout.digest) PrepareDigests();
     if (options && options->diff) {
       status = RunDiff(*options, context, out, err);
     } else if (options) {

@@ -1,6 +1,7 @@
 #include "image/image_digest.h"
 
 #include <libdeflate.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -22,14 +23,35 @@ AddressRange Range(std::uint64_t first, std::uint64_t end) {
   return AddressRange{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)};
 }
 
-}  // namespace
+// The library's SHA-256, found once for the whole program. Where the library fails to start, finding it would
+// crash inside the library, so its start is checked first; a failed start throws, and the library remembers it.
+const EVP_MD* Sha256() {
+  static const EVP_MD* const sha256 = [] {
+    if (OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr) != 1 || OSSL_LIB_CTX_get0_global_default() == nullptr) {
+      throw std::bad_alloc();
+    }
+    const EVP_MD* found = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (found == nullptr) throw std::bad_alloc();
+    return found;
+  }();
+  return sha256;
+}
 
-DigestStream::DigestStream() : sha_(EVP_MD_CTX_new()) {
-  if (sha_ == nullptr || EVP_DigestInit_ex(sha_, EVP_sha256(), nullptr) != 1) {
-    EVP_MD_CTX_free(sha_);
+EVP_MD_CTX* NewSha256Context() {
+  const EVP_MD* sha256 = Sha256();
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (context == nullptr || EVP_DigestInit_ex(context, sha256, nullptr) != 1) {
+    EVP_MD_CTX_free(context);
     throw std::bad_alloc();
   }
+  return context;
 }
+
+}  // namespace
+
+void PrepareDigests() { Sha256(); }
+
+DigestStream::DigestStream() : sha_(NewSha256Context()) {}
 
 DigestStream::~DigestStream() { EVP_MD_CTX_free(sha_); }
 
@@ -37,7 +59,7 @@ void DigestStream::Update(const std::uint8_t* data, std::size_t length) {
   while (length > 0) {
     const std::size_t piece = std::min(length, kPiece);
     crc_ = libdeflate_crc32(crc_, data, piece);
-    EVP_DigestUpdate(sha_, data, piece);
+    if (EVP_DigestUpdate(sha_, data, piece) != 1) throw std::bad_alloc();
     data += piece;
     length -= piece;
   }
@@ -57,8 +79,9 @@ Digest DigestStream::Finish() {
   Digest digest;
   digest.crc32 = crc_;
   unsigned int size = 0;
-  EVP_DigestFinal_ex(sha_, digest.sha256.data(), &size);
-  EVP_DigestInit_ex(sha_, EVP_sha256(), nullptr);
+  if (EVP_DigestFinal_ex(sha_, digest.sha256.data(), &size) != 1 || EVP_DigestInit_ex(sha_, Sha256(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
   crc_ = 0;
   return digest;
 }

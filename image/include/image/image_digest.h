@@ -21,7 +21,12 @@ struct Digest {
   bool operator==(const Digest&) const = default;
 };
 
+// Starts the digest library and finds its SHA-256 once for the whole program, so that no digest starts it midway
+// through a run; throws std::bad_alloc when the library cannot start. Any later call does nothing.
+void PrepareDigests();
+
 // Digests a stream of bytes handed over in pieces, with the CPU's instructions where the libraries have them.
+// Every member throws std::bad_alloc when the library finds no memory; the stream is then of no further use.
 class DigestStream {
  public:
   DigestStream();
