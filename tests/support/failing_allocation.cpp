@@ -36,6 +36,10 @@ long LiveAllocations() { return g_live_allocations; }
 
 void* CountedMalloc(std::size_t size) { return NextAllocationFails() ? nullptr : std::malloc(size); }
 
+void* CountedRealloc(void* memory, std::size_t size) {
+  return NextAllocationFails() ? nullptr : std::realloc(memory, size);
+}
+
 }  // namespace varnok::test
 
 void* operator new(std::size_t size) {

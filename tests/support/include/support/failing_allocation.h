@@ -15,5 +15,7 @@ bool StopFailingAllocations();
 long LiveAllocations();
 // std::malloc on the same count, for code that takes its allocator as a function.
 void* CountedMalloc(std::size_t size);
+// std::realloc on the same count.
+void* CountedRealloc(void* memory, std::size_t size);
 
 }  // namespace varnok::test
