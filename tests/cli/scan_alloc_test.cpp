@@ -18,6 +18,7 @@
 #include "cli/scan.h"
 #include "support/failing_allocation.h"
 #include "support/files.h"
+#include "support/sanitizer.h"
 #include "support/srec_builder.h"
 
 namespace varnok {
@@ -63,9 +64,12 @@ Outcome ScanHere(const std::vector<std::string>& args, long fail_at, bool for_go
 
 // A run that digests goes to a child process, so that the digest library starts afresh in every run, as it does in
 // varnok-scan; a child that a signal ends gives the negative signal number as its status. Every other run stays in
-// this process, where the first makes what the program makes once (the map's header text).
+// this process, where the first makes what the program makes once (the map's header text). Under AddressSanitizer,
+// where a process costs tens of milliseconds and the library is not instrumented, every run stays here.
 Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) {
-  if (std::find(args.begin(), args.end(), "--digest") == args.end()) return ScanHere(args, fail_at, for_good);
+  if (test::kAddressSanitizer || std::find(args.begin(), args.end(), "--digest") == args.end()) {
+    return ScanHere(args, fail_at, for_good);
+  }
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) return {-1, "", "no pipe", false, 0};
   const pid_t child = ::fork();
