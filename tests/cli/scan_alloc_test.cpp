@@ -3,14 +3,15 @@
 // memory lasts; a report cut short never runs into the next one's line, and nothing leaks.
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
-#include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -70,40 +71,36 @@ Outcome Scan(const std::vector<std::string>& args, long fail_at, bool for_good) 
   if (test::kAddressSanitizer || std::find(args.begin(), args.end(), "--digest") == args.end()) {
     return ScanHere(args, fail_at, for_good);
   }
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) return {-1, "", "no pipe", false, 0};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe_fds[0]);
+  // The child's outcome comes back through memory it shares with this process.
+  struct Shared {
+    int status;
+    bool ran_through;
+    long leaked;
+    std::size_t out_size, err_size;
+    char text[std::size_t{2} << 20];
+  };
+  void* memory = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return {-1, "", "no shared memory", false, 0};
+  auto* shared = static_cast<Shared*>(memory);
+  if (::fork() == 0) {
     const Outcome r = ScanHere(args, fail_at, for_good);
-    const std::string message = std::to_string(r.status) + " " + std::to_string(r.ran_through) + " " +
-                                std::to_string(r.leaked) + " " + std::to_string(r.out.size()) + "\n" + r.out + r.err;
-    for (std::size_t done = 0; done < message.size();) {
-      const ssize_t written = ::write(pipe_fds[1], message.data() + done, message.size() - done);
-      if (written <= 0) ::_exit(1);
-      done += static_cast<std::size_t>(written);
-    }
+    shared->status = r.status;
+    shared->ran_through = r.ran_through;
+    shared->leaked = r.leaked;
+    shared->out_size = r.out.size();
+    shared->err_size = r.err.size();
+    std::memcpy(shared->text, r.out.data(), r.out.size());
+    std::memcpy(shared->text + r.out.size(), r.err.data(), r.err.size());
     ::_exit(0);
   }
-  ::close(pipe_fds[1]);
-  std::string message;
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, got);
-  ::close(pipe_fds[0]);
   int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  if (!WIFEXITED(wait_status) || WEXITSTATUS(wait_status) != 0) {
-    return {WIFSIGNALED(wait_status) ? -WTERMSIG(wait_status) : -1, "", "", false, 0};
+  ::wait(&wait_status);
+  Outcome r{WIFSIGNALED(wait_status) ? -WTERMSIG(wait_status) : -1, "", "", false, 0};
+  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) {
+    r = {shared->status, std::string(shared->text, shared->out_size),
+         std::string(shared->text + shared->out_size, shared->err_size), shared->ran_through, shared->leaked};
   }
-  Outcome r{};
-  int ran_through = 0;
-  std::size_t out_size = 0;
-  std::istringstream head(message.substr(0, message.find('\n')));
-  head >> r.status >> ran_through >> r.leaked >> out_size;
-  r.ran_through = ran_through != 0;
-  const std::string rest = message.substr(message.find('\n') + 1);
-  r.out = rest.substr(0, out_size);
-  r.err = rest.substr(out_size);
+  ::munmap(memory, sizeof(Shared));
   return r;
 }
 
