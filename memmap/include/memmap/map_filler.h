@@ -36,7 +36,7 @@ class MapFiller : public BlockSink {
               const FillProgress& progress = {});
 
   // The map of every byte taken so far, over the whole address space from the first record's address on; nothing
-  // before the first record. It stays the filler's, valid until the next Take or Finish.
+  // before the first record. It stays the filler's, valid until the next Take, Finish or FinishWhole.
   const MapGrid* Taken();
   // Hands the map of every byte taken over to `grid` without copying a byte: the whole address space from the first
   // record's address on, or from 0 when no record came. The filler is empty afterwards.
