@@ -47,7 +47,7 @@ int RunDiff(const ScanOptions& options, const ScanContext& context, std::ostream
   }
   if (status != kDiffSame) return status;
   std::ostream nowhere(nullptr);
-  return WriteDiff(options.quiet ? nowhere : out, *reports[0], *reports[1], options.layout.json) ? kDiffSame
+  return WriteDiff(options.quiet ? nowhere : out, *reports[0], *reports[1], options.layout) ? kDiffSame
                                                                                                    : kDiffDifferent;
 }
 

@@ -37,7 +37,11 @@ constexpr const char* kUsage =
     "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
     "  --strict       a file with a warning fails (status 1)\n"
     "  --diff A B     compare the images the two files load: the ranges only in A, only in B and\n"
-    "                 different, or \"Same image\"; status 0 same, 1 different, 2 trouble\n"
+    "                 different, or \"Same image\", then a count line; status 0 same, 1 different,\n"
+    "                 2 trouble\n"
+    "  --bytes, -v    with --diff: under each different range, the bytes of A and B, 16 a line\n"
+    "  --limit N      with --diff: at most N lines of differences (default 1000), then how many\n"
+    "                 differing bytes they left out\n"
     "  --json         print each summary as a JSON object (one line each with several files)\n"
     "  -j, --jobs N   analyse N files at a time (default: the number of cores); a large file\n"
     "                 also uses the cores the other files leave free\n"
@@ -122,6 +126,7 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
                                           int& status) {
   ScanOptions options;
   bool options_end = false;
+  bool diff_only = false;  // an option that only --diff takes was given
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_end || arg == kStandardInput || arg.empty() || arg[0] != '-') {
@@ -150,9 +155,13 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
       options.layout.digest = true;
     } else if (arg == "--diff") {
       options.diff = true;
+    } else if (arg == "--bytes" || arg == "-v") {
+      options.layout.diff_bytes = true;
+      diff_only = true;
     } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
                                                  ValueOption(args, i, "--memory", given) ||
-                                                 ValueOption(args, i, "--fill", given)) {
+                                                 ValueOption(args, i, "--fill", given) ||
+                                                 ValueOption(args, i, "--limit", given)) {
       const std::string name = arg.substr(0, arg.find('='));
       if (!given) {
         status = UsageError(err, "option '" + name + "' needs a value");
@@ -170,6 +179,15 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
           return std::nullopt;
         }
         options.layout.regions.push_back(std::move(*region));
+      } else if (name == "--limit") {
+        NumberFormat format;
+        const std::optional<std::uint64_t> limit = NumberValue(*given, format);
+        if (!limit) {
+          status = UsageError(err, "the limit is a whole number of lines, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.diff_limit = *limit;
+        diff_only = true;
       } else {
         const std::optional<std::uint8_t> fill = ParseFill(*given);
         if (!fill) {
@@ -207,6 +225,10 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
   }
   if (std::count(options.files.begin(), options.files.end(), kStandardInput) > 1) {
     status = UsageError(err, "standard input (-) can be read only once");
+    return std::nullopt;
+  }
+  if (diff_only && !options.diff) {
+    status = UsageError(err, "--bytes, -v and --limit go with --diff");
     return std::nullopt;
   }
   if (options.diff && options.files.size() != 2) {

@@ -351,12 +351,87 @@ std::string ProblemText(const FileReport& report) {
   return text.empty() ? text : name + ": " + text;
 }
 
-bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool json) {
+// The bytes of a map from an address on, as "3A 00 ..", padded to the width of `width` bytes.
+std::string BytesText(const MapGrid& grid, std::uint32_t address, std::uint32_t count, std::uint32_t width) {
+  std::string text;
+  for (std::uint32_t i = 0; i < width; ++i) {
+    if (i > 0) text += ' ';
+    if (i >= count) {
+      text += "  ";
+      continue;
+    }
+    const CellPos cell = grid.AddressToCell(address + i);
+    text += HexText(grid.ByteAt(cell.column, cell.row).value, 2);
+  }
+  return text;
+}
+
+// Prints the lines of the differing ranges up to the limit, then how many differing bytes they left unshown, and
+// adds them up for the count line.
+class DiffLister {
+ public:
+  DiffLister(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout)
+      : out_(out), a_(*a.grid), b_(*b.grid), layout_(layout) {}
+
+  void Add(const DiffRange& diff) {
+    const std::uint64_t size = diff.range.Size();
+    bytes_ += size;
+    ++ranges_;
+    if (!Room()) return;
+    WriteDiffText(out_, diff.kind, diff.range);
+    if (!layout_.diff_bytes || diff.kind != DiffKind::Different) {
+      shown_ += size;
+      return;
+    }
+    // Both images hold every byte of a range that differs.
+    for (std::uint64_t at = 0; at < size && Room(); at += kBytesPerLine) {
+      const std::uint32_t address = diff.range.first + static_cast<std::uint32_t>(at);
+      const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBytesPerLine, size - at));
+      out_ << "  " << AddressText(address) << "  A: " << BytesText(a_, address, count, kBytesPerLine)
+           << "  B: " << BytesText(b_, address, count, count) << '\n';
+      shown_ += count;
+    }
+  }
+
+  void Finish(bool same_exec) {
+    if (shown_ < bytes_) out_ << "... and " << bytes_ - shown_ << " more differing bytes\n";
+    if (bytes_ == 0 && same_exec) out_ << "Same image\n";
+  }
+
+  void WriteCount() const {
+    out_ << "Differences: " << bytes_ << " bytes in " << ranges_ << " ranges (A: " << LoadedBytes(a_)
+         << " bytes, B: " << LoadedBytes(b_) << " bytes)\n";
+  }
+
+  std::uint64_t Bytes() const { return bytes_; }
+
+ private:
+  static constexpr std::uint32_t kBytesPerLine = 16;
+
+  // Whether one more line of differences may be printed; counts it when so.
+  bool Room() {
+    if (lines_ >= layout_.diff_limit) return false;
+    ++lines_;
+    return true;
+  }
+
+  std::ostream& out_;
+  const MapGrid& a_;
+  const MapGrid& b_;
+  const ReportLayout& layout_;
+  std::uint64_t lines_ = 0;
+  std::uint64_t bytes_ = 0;   // differing bytes
+  std::uint64_t ranges_ = 0;  // differing ranges
+  std::uint64_t shown_ = 0;   // differing bytes that the printed lines account for
+};
+
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout) {
   const std::optional<std::uint32_t>& exec_a = a.result.totals.exec;
   const std::optional<std::uint32_t>& exec_b = b.result.totals.exec;
   bool same = exec_a == exec_b;
-  if (json) {
+  if (layout.json) {
     JsonWriter writer(out, true);
+    std::uint64_t differing = 0;
     writer.BeginObject().Key("file_a");
     FileName(writer, a.name);
     writer.Key("file_b");
@@ -366,24 +441,28 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool
       writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(diff.kind));
       writer.Key("start").Number(diff.range.first).Key("end").Number(diff.range.last).EndObject();
       same = false;
+      differing += diff.range.Size();
       return true;
     });
     writer.EndArray().Key("execution_address").BeginObject(JsonWriter::Layout::kInline).Key("a");
     NumberOrNull(writer, exec_a);
     writer.Key("b");
     NumberOrNull(writer, exec_b);
-    writer.EndObject().Key("same").Bool(same).EndObject();
+    writer.EndObject().Key("same").Bool(same).Key("differing_bytes").Number(differing);
+    writer.Key("loaded_bytes").BeginObject(JsonWriter::Layout::kInline).Key("a").Number(LoadedBytes(*a.grid));
+    writer.Key("b").Number(LoadedBytes(*b.grid)).EndObject().EndObject();
     out << '\n';
     return same;
   }
+  DiffLister lister(out, a, b, layout);
   CompareImages(*a.grid, *b.grid, [&](const DiffRange& diff) {
-    WriteDiffText(out, diff.kind, diff.range);
-    same = false;
+    lister.Add(diff);
     return true;
   });
+  lister.Finish(same);
   if (exec_a != exec_b) out << "Execution address: " << ExecText(exec_a) << " in A, " << ExecText(exec_b) << " in B\n";
-  if (same) out << "Same image\n";
-  return same;
+  lister.WriteCount();
+  return same && lister.Bytes() == 0;
 }
 
 }  // namespace varnok

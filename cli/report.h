@@ -38,6 +38,8 @@ struct ReportLayout {
   std::uint8_t fill = 0xFF;  // the digest's gap fill
   std::vector<MemoryRegion> regions;
   unsigned cores = 1;  // the threads that make the map's text
+  bool diff_bytes = false;          // --diff lists the bytes of each differing range
+  std::uint64_t diff_limit = 1000;  // --diff prints at most this many lines of differences
 };
 
 // Writes the report of one input.
@@ -49,6 +51,6 @@ std::string ProblemText(const FileReport& report);
 
 // Compares the images of two valid files (both with their grids) and writes the ranges where they differ as it
 // finds them; returns whether the images are the same.
-bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, bool json);
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout);
 
 }  // namespace varnok

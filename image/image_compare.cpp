@@ -80,4 +80,13 @@ void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(
   joiner.Flush();
 }
 
+std::uint64_t LoadedBytes(const MapGrid& grid) {
+  AddressSpans spans(grid);
+  std::uint64_t bytes = 0;
+  for (std::optional<FilledSpan> span = spans.From(0); span; span = spans.From(span->offset + span->length)) {
+    bytes += span->length;
+  }
+  return bytes;
+}
+
 }  // namespace varnok

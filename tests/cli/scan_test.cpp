@@ -582,36 +582,42 @@ TEST(Scan, DiffComparesWhatTheFilesLoad) {
   const std::string bytes = "0123456789abcdef";
   const std::string a = test::Record(0, 0, "A") + "\n" + test::Record(1, 0x1000, bytes) + "\n" +
                         test::Record(1, 0x1010, bytes) + "\n" + test::Record(9, 0x1000) + "\n";
+  const std::string one_byte = test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, bytes) + "\n" +
+                               test::Record(1, 0x1013, "X") + "\n" + test::Record(9, 0x1000) + "\n";
+  const std::string shorter = test::Record(1, 0x0F00, "z") + "\n" + test::Record(1, 0x1000, bytes) + "\n" +
+                              test::Record(1, 0x1010, "01") + "\n" + test::Record(9, 0x0F00) + "\n";
   const struct {
     const char* name;
+    std::vector<std::string> options;
     std::string b;
     int status;
     std::string out;
   } cases[] = {
-      {"other records",
+      {"other records", {},
        test::Record(3, 0x1018, bytes.substr(8)) + "\n" + test::Record(3, 0x1000, bytes + bytes.substr(0, 8)) + "\n" +
            test::Record(7, 0x1000) + "\n",
-       kDiffSame, "Same image\n"},
-      {"one byte",
-       test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, bytes) + "\n" + test::Record(1, 0x1013, "X") +
-           "\n" + test::Record(9, 0x1000) + "\n",
-       kDiffDifferent, "Different: 0x00001013 - 0x00001013\n"},
-      {"shorter, more, other start",
-       test::Record(1, 0x0F00, "z") + "\n" + test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, "01") +
-           "\n" + test::Record(9, 0x0F00) + "\n",
-       kDiffDifferent,
+       kDiffSame, "Same image\nDifferences: 0 bytes in 0 ranges (A: 32 bytes, B: 32 bytes)\n"},
+      {"one byte", {"-v"}, one_byte, kDiffDifferent,
+       "Different: 0x00001013 - 0x00001013\n  0x00001013  A: 33" + std::string(45, ' ') + "  B: 58\n"
+       "Differences: 1 bytes in 1 ranges (A: 32 bytes, B: 32 bytes)\n"},
+      {"shorter, more, other start", {}, shorter, kDiffDifferent,
        "Only in B: 0x00000F00 - 0x00000F00\nOnly in A: 0x00001012 - 0x0000101F\n"
-       "Execution address: 0x00001000 in A, 0x00000F00 in B\n"},
-      {"invalid", "S9030000FD\n", kDiffTrouble, "File: B\nAnalyser status: Checksum error @ line 1\n"},
+       "Execution address: 0x00001000 in A, 0x00000F00 in B\nDifferences: 15 bytes in 2 ranges (A: 32 bytes, B: 19 bytes)\n"},
+      {"limited", {"--limit", "1"}, shorter, kDiffDifferent,
+       "Only in B: 0x00000F00 - 0x00000F00\n... and 14 more differing bytes\n"
+       "Execution address: 0x00001000 in A, 0x00000F00 in B\nDifferences: 15 bytes in 2 ranges (A: 32 bytes, B: 19 bytes)\n"},
+      {"invalid", {}, "S9030000FD\n", kDiffTrouble, "File: B\nAnalyser status: Checksum error @ line 1\n"},
   };
   const std::string path_a = WriteFile("diff_a.s", a);
   for (const auto& c : cases) {
     const std::string path_b = WriteFile("diff_b.s", c.b);
-    const Result r = Scan({"--diff", path_a, path_b});
+    std::vector<std::string> args = {"--diff", path_a, path_b};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Result r = Scan(args);
     EXPECT_EQ(r.status, c.status) << c.name;
     std::string out = c.out;
     if (const std::size_t at = out.find("File: B"); at != std::string::npos) out.replace(at + 6, 1, path_b);
-    EXPECT_EQ(r.out.substr(0, out.size()), out) << c.name;
+    EXPECT_EQ(c.status == kDiffTrouble ? r.out.substr(0, out.size()) : r.out, out) << c.name;
     EXPECT_EQ(r.err.empty(), c.status != kDiffTrouble) << c.name;
   }
 }
@@ -645,6 +651,8 @@ TEST(Scan, JsonCarriesTheFindings) {
   const nlohmann::json diff = nlohmann::json::parse(Scan({"--diff", "--json", file, file}).out);
   EXPECT_EQ(diff["differences"], nlohmann::json::array());
   EXPECT_EQ(diff["same"], true);
+  EXPECT_EQ(diff["differing_bytes"], 0);
+  EXPECT_EQ(diff["loaded_bytes"], nlohmann::json::parse(R"({"a": 10, "b": 10})"));
 }
 
 }  // namespace

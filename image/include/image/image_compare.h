@@ -24,4 +24,7 @@ struct DiffRange {
 // by span, copying nothing.
 void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report);
 
+// The number of addresses a map holds a byte for.
+std::uint64_t LoadedBytes(const MapGrid& grid);
+
 }  // namespace varnok
