@@ -114,6 +114,7 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
       }
       if (!layout.regions.empty()) {
         r.regions = MeasureRegions(layout.regions, r.state.Ranges);
+        r.breaches = RegionBreaches(*r.regions, layout);
         if (!layout.ranges) r.state.Ranges.Clear();
       }
     }
@@ -137,7 +138,7 @@ std::uint64_t InputBytes(const std::vector<std::string>& files) {
 int FileStatus(const FileReport* report, bool strict) {
   if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
   if (!report->result.Parsed()) return kScanAnalysisError;
-  if (report->regions && !report->regions->outside.empty()) return kScanOutsideRegions;
+  if (report->regions && (!report->regions->outside.empty() || !report->breaches.empty())) return kScanOutsideRegions;
   return strict && report->warnings.Any() ? kScanAnalysisError : kScanSuccess;
 }
 

@@ -32,6 +32,9 @@ constexpr const char* kUsage =
     "                 a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
     "                 and the data outside every region\n"
     "  --memory FILE  the memory regions of the MEMORY command of a GNU ld linker script\n"
+    "  --max-use [NAME=]PERCENT\n"
+    "                 a region (every region without NAME) used above PERCENT fails (status 5)\n"
+    "  --require NAME the region NAME must hold data, else the file fails (status 5)\n"
     "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
     "                 address, gaps filled with 0xFF\n"
     "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
@@ -120,6 +123,75 @@ bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions,
   return true;
 }
 
+// A share from 0 to 100 with at most two decimals, in hundredths.
+std::optional<std::uint32_t> ParsePercent(std::string_view text) {
+  const std::size_t dot = text.find('.');
+  NumberFormat whole_format;
+  whole_format.max = 100;
+  const std::optional<std::uint64_t> whole = NumberValue(text.substr(0, dot), whole_format);
+  if (!whole) return std::nullopt;
+  std::uint64_t hundredths = *whole * 100;
+  if (dot != std::string_view::npos) {
+    const std::string_view decimals = text.substr(dot + 1);
+    NumberFormat decimal_format;
+    decimal_format.max_digits = 2;
+    const std::optional<std::uint64_t> part = NumberValue(decimals, decimal_format);
+    if (!part) return std::nullopt;
+    hundredths += decimals.size() == 1 ? *part * 10 : *part;
+  }
+  if (hundredths > 10000) return std::nullopt;
+  return static_cast<std::uint32_t>(hundredths);
+}
+
+// Turns --max-use and --require into each region's demands; false with a usage error on err.
+bool DemandRegions(const std::vector<std::string>& max_uses, const std::vector<std::string>& requires_data,
+                   ReportLayout& layout, std::ostream& err, int& status) {
+  if (max_uses.empty() && requires_data.empty()) return true;
+  if (layout.regions.empty()) {
+    status = UsageError(err, "--max-use and --require need regions (--region or --memory)");
+    return false;
+  }
+  layout.demands.assign(layout.regions.size(), RegionDemand{});
+  const auto region_named = [&](std::string_view name) -> RegionDemand* {
+    for (std::size_t i = 0; i < layout.regions.size(); ++i) {
+      if (layout.regions[i].name == name) return &layout.demands[i];
+    }
+    status = UsageError(err, "no region named '" + EscapeValue(std::string(name)) + "'");
+    return nullptr;
+  };
+  // A limit for every region first, so that a region's own limit wins whatever the order.
+  for (const bool named : {false, true}) {
+    for (const std::string& given : max_uses) {
+      const std::size_t equals = given.find('=');
+      if ((equals != std::string::npos) != named) continue;
+      const std::string text = named ? given.substr(equals + 1) : given;
+      const std::optional<std::uint32_t> percent = ParsePercent(text);
+      if (!percent) {
+        status = UsageError(err, "the limit is a share from 0 to 100, not '" + EscapeValue(text) + "'");
+        return false;
+      }
+      std::vector<RegionDemand*> targets;
+      if (named) {
+        RegionDemand* demand = region_named(given.substr(0, equals));
+        if (demand == nullptr) return false;
+        targets.push_back(demand);
+      } else {
+        for (RegionDemand& demand : layout.demands) targets.push_back(&demand);
+      }
+      for (RegionDemand* demand : targets) {
+        demand->max_use = percent;
+        demand->max_use_text = text;
+      }
+    }
+  }
+  for (const std::string& name : requires_data) {
+    RegionDemand* demand = region_named(name);
+    if (demand == nullptr) return false;
+    demand->required = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -127,6 +199,8 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
   ScanOptions options;
   bool options_end = false;
   bool diff_only = false;  // an option that only --diff takes was given
+  std::vector<std::string> max_uses;       // the --max-use values, checked once the regions are known
+  std::vector<std::string> requires_data;  // the --require values
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_end || arg == kStandardInput || arg.empty() || arg[0] != '-') {
@@ -161,7 +235,9 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
                                                  ValueOption(args, i, "--memory", given) ||
                                                  ValueOption(args, i, "--fill", given) ||
-                                                 ValueOption(args, i, "--limit", given)) {
+                                                 ValueOption(args, i, "--limit", given) ||
+                                                 ValueOption(args, i, "--max-use", given) ||
+                                                 ValueOption(args, i, "--require", given)) {
       const std::string name = arg.substr(0, arg.find('='));
       if (!given) {
         status = UsageError(err, "option '" + name + "' needs a value");
@@ -179,6 +255,8 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
           return std::nullopt;
         }
         options.layout.regions.push_back(std::move(*region));
+      } else if (name == "--max-use" || name == "--require") {
+        (name == "--max-use" ? max_uses : requires_data).push_back(*given);
       } else if (name == "--limit") {
         NumberFormat format;
         const std::optional<std::uint64_t> limit = NumberValue(*given, format);
@@ -240,6 +318,7 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
     return std::nullopt;
   }
+  if (!DemandRegions(max_uses, requires_data, options.layout, err, status)) return std::nullopt;
   options.layout.several = options.files.size() > 1;
   options.cores = UsableCores();
   options.layout.cores = options.cores;

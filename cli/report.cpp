@@ -92,6 +92,26 @@ std::string Sha256Text(const Digest& digest) {
   return text;
 }
 
+}  // namespace
+
+std::vector<std::string> RegionBreaches(const RegionUsage& usage, const ReportLayout& layout) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < layout.demands.size() && i < layout.regions.size(); ++i) {
+    const RegionDemand& demand = layout.demands[i];
+    const MemoryRegion& region = layout.regions[i];
+    const std::uint64_t used = usage.used[i];
+    const std::string name = "Region " + EscapeValue(region.name) + ": ";
+    // Exact: used / length > limit / 10000, without the rounding of the printed share.
+    if (demand.max_use && used * 10000 > std::uint64_t{*demand.max_use} * region.length) {
+      lines.push_back(name + PercentText(used, region.length) + " % used, limit " + demand.max_use_text + " %");
+    }
+    if (demand.required && used == 0) lines.push_back(name + "no data, required");
+  }
+  return lines;
+}
+
+namespace {
+
 // The region lines, the digest lines and the warnings that follow the summary and the data ranges. Each line's
 // texts are made before it goes out, so that running out of memory never cuts a line.
 void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayout& layout) {
@@ -113,6 +133,7 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
     for (const AddressRange& range : report.regions->outside) {
       out << "Outside regions: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
     }
+    for (const std::string& breach : report.breaches) out << breach << '\n';
   }
   if (report.digest) {
     const std::string sha256 = Sha256Text(report.digest->image);
@@ -172,7 +193,8 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
         json.BeginObject(JsonWriter::Layout::kInline).Key("name").Latin1String(region.name);
         json.Key("start").Number(region.origin).Key("end");
         NumberOrNull(json, region.length == 0 ? std::nullopt : std::optional<std::uint32_t>(RegionLast(region)));
-        json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]).EndObject();
+        json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]);
+        json.Key("free").Number(region.length - report.regions->used[i]).EndObject();
       }
       json.EndArray().Key("outside_regions").BeginArray();
       for (const AddressRange& range : report.regions->outside) {
@@ -180,6 +202,11 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
         json.EndObject();
       }
       json.EndArray();
+      if (!report.breaches.empty()) {
+        json.Key("region_failures").BeginArray();
+        for (const std::string& breach : report.breaches) json.Latin1String(breach);
+        json.EndArray();
+      }
     } else {
       json.Null().Key("outside_regions").Null();
     }
@@ -342,6 +369,7 @@ std::string ProblemText(const FileReport& report) {
   if (report.regions && !report.regions->outside.empty()) {
     text = "data outside every region @ " + AddressText(report.regions->outside.front().first);
   }
+  for (const std::string& breach : report.breaches) text += (text.empty() ? "" : "; ") + breach;
   const std::vector<std::string> warnings = WarningTexts(report.warnings);
   for (std::size_t i = 0; i < warnings.size(); ++i) {
     text += text.empty() ? "" : "; ";

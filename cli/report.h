@@ -14,6 +14,13 @@
 
 namespace varnok {
 
+// What a region must satisfy for its file to pass: at most a share used, or to hold data at all.
+struct RegionDemand {
+  std::optional<std::uint32_t> max_use;  // in hundredths of a per cent
+  std::string max_use_text;              // the limit as the option gave it
+  bool required = false;
+};
+
 // What varnok-scan found in one input, kept until its report is written.
 struct FileReport {
   std::string name;  // the FILE argument; "-" for standard input
@@ -26,6 +33,7 @@ struct FileReport {
   FileWarnings warnings;                   // after a successful run
   std::optional<ImageDigest> digest;       // with the digest option, after a successful run with data
   std::optional<RegionUsage> regions;      // with regions given, after a successful run
+  std::vector<std::string> breaches;       // the region demands the data fails, as the report's lines say them
 };
 
 // What the report of one input holds and how it is laid out.
@@ -38,9 +46,15 @@ struct ReportLayout {
   std::uint8_t fill = 0xFF;  // the digest's gap fill
   std::vector<MemoryRegion> regions;
   unsigned cores = 1;  // the threads that make the map's text
+  // What a release review asks of each region, in the regions' order (empty when nothing is asked).
+  std::vector<RegionDemand> demands;
   bool diff_bytes = false;          // --diff lists the bytes of each differing range
   std::uint64_t diff_limit = 1000;  // --diff prints at most this many lines of differences
 };
+
+// The lines of the region demands that the usage fails, in the regions' order: "Region FLASH: 91.20 % used, limit
+// 90 %", "Region BOOT: no data, required".
+std::vector<std::string> RegionBreaches(const RegionUsage& usage, const ReportLayout& layout);
 
 // Writes the report of one input.
 void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout& layout);

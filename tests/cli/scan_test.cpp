@@ -110,6 +110,8 @@ TEST(Scan, UsageAndFileErrors) {
       {{file, "--region"}, kScanUsageError, "", true},
       {{"--fill=0x100", "--digest", file}, kScanUsageError, "", true},
       {{"--diff", file}, kScanUsageError, "", true},
+      {{"--region", "ROM=0,1", "--require", "RAM", file}, kScanUsageError, "", true},
+      {{"--region", "ROM=0,1", "--max-use", "100.5", file}, kScanUsageError, "", true},
       {{"--diff", "--digest", file, file}, kScanUsageError, "", true},
       {{"--memory", TestDir() + "/missing.ld", file}, kScanUsageError, "", false},
   };
@@ -556,6 +558,10 @@ TEST(Scan, FindingsFollowTheSummary) {
        ""},
       {{"--region", "ROM=0x100,8", "--region=RAM=0x2000,1K", file}, kScanOutsideRegions, regions, outside},
       {{"--memory", script, "-q", file}, kScanOutsideRegions, "", outside},
+      // A region's own limit wins over the one for every region, whatever their order.
+      {{"--max-use", "ROM=40", "--max-use=60", "--require", "RAM", "--memory", script, file}, kScanOutsideRegions,
+       regions + "Region ROM: 50.00 % used, limit 40 %\nRegion RAM: no data, required\n",
+       outside.substr(0, outside.size() - 1) + "; Region ROM: 50.00 % used, limit 40 %; Region RAM: no data, required\n"},
       {{"--region", "ROM=0x100,16", "--region", "NONE=0x104,0", cut}, kScanSuccess,
        "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nRegion NONE: 0x00000104, empty (0 bytes)\n"
        "Warning: no termination record\n",
@@ -639,8 +645,8 @@ TEST(Scan, JsonCarriesTheFindings) {
                 "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"},
                {"start": 4294967294, "end": 4294967295, "crc32": 2138637504,
                 "sha256": "2eb0f31d74a9c43844d3dfd59208eabe5dd5d59cc84c565485f11af676f0e740"}],
-    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4},
-                {"name": "NONE", "start": 260, "end": null, "size": 0, "used": 0}],
+    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4, "free": 4},
+                {"name": "NONE", "start": 260, "end": null, "size": 0, "used": 0, "free": 0}],
     "outside_regions": [{"start": 0, "end": 1}, {"start": 264, "end": 265}, {"start": 4294967294, "end": 4294967295}],
     "image": {"start": 0, "end": 4294967295, "fill": 255, "crc32": 3631695925,
               "sha256": "c87c58276dbc54fcc7dc10d4b40e976061cb7fda2cfdeeb4796221130001a126"},
