@@ -105,7 +105,16 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
       // The digest and the comparison read every byte the file loads; the map that is printed shows the range from
       // the lowest to the highest address, which misses the bytes of a record that runs past 0xFFFFFFFF.
       if (filler && layout.digest) {
-        if (const MapGrid* taken = filler->Taken()) r.digest = DigestImage(*taken, layout.fill, per_range);
+        if (const MapGrid* taken = filler->Taken()) {
+          r.digest = DigestImage(*taken, layout.fill, per_range, layout.crc);
+          r.region_digests.resize(layout.regions.size());
+          for (std::size_t i = 0; i < layout.regions.size(); ++i) {
+            const MemoryRegion& region = layout.regions[i];
+            if (!layout.digest_regions.empty() && !layout.digest_regions[i]) continue;
+            r.region_digests[i] = DigestRegion(*taken, region.origin, region.length, layout.fill, layout.crc);
+          }
+        }
+        r.mismatches = DigestMismatches(r, layout);
       }
       if (filler && options.diff) filler->FinishWhole(r.grid.emplace());
       if (filler && layout.map) {
@@ -137,7 +146,7 @@ std::uint64_t InputBytes(const std::vector<std::string>& files) {
 
 int FileStatus(const FileReport* report, bool strict) {
   if (report == nullptr || report->result.kind == RunKind::OutOfMemory) return kScanOutOfMemory;
-  if (!report->result.Parsed()) return kScanAnalysisError;
+  if (!report->result.Parsed() || !report->mismatches.empty()) return kScanAnalysisError;
   if (report->regions && (!report->regions->outside.empty() || !report->breaches.empty())) return kScanOutsideRegions;
   return strict && report->warnings.Any() ? kScanAnalysisError : kScanSuccess;
 }

@@ -38,6 +38,14 @@ constexpr const char* kUsage =
     "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
     "                 address, gaps filled with 0xFF\n"
     "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
+    "                 with regions, also each region's digest from its start to its end\n"
+    "  --digest-region NAME\n"
+    "                 the regions' digests only of the regions named (repeatable)\n"
+    "  --crc NAME     the CRC of the digests: crc32 (the default), crc32c, crc32-mpeg2 (32-bit\n"
+    "                 little-endian words, as a 32-bit CRC unit reads memory) or crc16-ccitt\n"
+    "  --expect [REGION:]DIGEST\n"
+    "                 the image (or the region) must have this CRC (hex) or SHA-256, else the file\n"
+    "                 fails (status 1); repeatable; implies --digest\n"
     "  --strict       a file with a warning fails (status 1)\n"
     "  --diff A B     compare the images the two files load: the ranges only in A, only in B and\n"
     "                 different, or \"Same image\", then a count line; status 0 same, 1 different,\n"
@@ -123,6 +131,16 @@ bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions,
   return true;
 }
 
+// The index of the region named; none with a usage error on err.
+std::optional<std::size_t> RegionIndex(const ReportLayout& layout, std::string_view name, std::ostream& err,
+                                       int& status) {
+  for (std::size_t i = 0; i < layout.regions.size(); ++i) {
+    if (layout.regions[i].name == name) return i;
+  }
+  status = UsageError(err, "no region named '" + EscapeValue(std::string(name)) + "'");
+  return std::nullopt;
+}
+
 // A share from 0 to 100 with at most two decimals, in hundredths.
 std::optional<std::uint32_t> ParsePercent(std::string_view text) {
   const std::size_t dot = text.find('.');
@@ -153,11 +171,8 @@ bool DemandRegions(const std::vector<std::string>& max_uses, const std::vector<s
   }
   layout.demands.assign(layout.regions.size(), RegionDemand{});
   const auto region_named = [&](std::string_view name) -> RegionDemand* {
-    for (std::size_t i = 0; i < layout.regions.size(); ++i) {
-      if (layout.regions[i].name == name) return &layout.demands[i];
-    }
-    status = UsageError(err, "no region named '" + EscapeValue(std::string(name)) + "'");
-    return nullptr;
+    const std::optional<std::size_t> index = RegionIndex(layout, name, err, status);
+    return index ? &layout.demands[*index] : nullptr;
   };
   // A limit for every region first, so that a region's own limit wins whatever the order.
   for (const bool named : {false, true}) {
@@ -192,6 +207,60 @@ bool DemandRegions(const std::vector<std::string>& max_uses, const std::vector<s
   return true;
 }
 
+// "[REGION:]DIGEST": a SHA-256 in 64 hex digits, else a CRC in hex (0x optional) as wide as the CRC at most.
+std::optional<DigestExpectation> ParseExpectation(std::string_view text, const ReportLayout& layout,
+                                                  std::ostream& err, int& status) {
+  DigestExpectation expectation;
+  const std::size_t colon = text.rfind(':');
+  if (colon != std::string_view::npos) {
+    expectation.region = RegionIndex(layout, text.substr(0, colon), err, status);
+    if (!expectation.region) return std::nullopt;
+    text.remove_prefix(colon + 1);
+  }
+  NumberFormat hex;
+  hex.base = 16;
+  hex.max_digits = 2;
+  if (text.size() == 64) {
+    for (std::size_t i = 0; i < 32; ++i) {
+      const std::optional<std::uint64_t> byte = NumberValue(text.substr(2 * i, 2), hex);
+      if (!byte) break;
+      expectation.sha256[i] = static_cast<std::uint8_t>(*byte);
+      if (i == 31) return expectation;
+    }
+  }
+  hex.hex_prefix = true;
+  hex.max_digits = layout.crc == CrcKind::kCrc16Ccitt ? 4 : 8;
+  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+  if (const std::optional<std::uint64_t> crc = NumberValue(text, hex)) {
+    expectation.crc = static_cast<std::uint32_t>(*crc);
+    return expectation;
+  }
+  status = UsageError(err, "an expected digest is a SHA-256 (64 hex digits) or a " +
+                               std::string(CrcKindName(layout.crc)) + " in hex, not '" + EscapeValue(std::string(text)) + "'");
+  return std::nullopt;
+}
+
+// Turns --digest-region and --expect into the layout's region digests and expectations; false with a usage error.
+bool ExpectDigests(const std::vector<std::string>& digest_regions, const std::vector<std::string>& expectations,
+                   ReportLayout& layout, std::ostream& err, int& status) {
+  if (!digest_regions.empty()) {
+    layout.digest_regions.assign(layout.regions.size(), false);
+    for (const std::string& name : digest_regions) {
+      const std::optional<std::size_t> index = RegionIndex(layout, name, err, status);
+      if (!index) return false;
+      layout.digest_regions[*index] = true;
+    }
+  }
+  for (const std::string& text : expectations) {
+    std::optional<DigestExpectation> expectation = ParseExpectation(text, layout, err, status);
+    if (!expectation) return false;
+    // A region's expected digest needs the region's digest.
+    if (expectation->region && !layout.digest_regions.empty()) layout.digest_regions[*expectation->region] = true;
+    layout.expectations.push_back(*expectation);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -201,6 +270,8 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
   bool diff_only = false;  // an option that only --diff takes was given
   std::vector<std::string> max_uses;       // the --max-use values, checked once the regions are known
   std::vector<std::string> requires_data;  // the --require values
+  std::vector<std::string> digest_regions;  // the --digest-region values
+  std::vector<std::string> expectations;    // the --expect values
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_end || arg == kStandardInput || arg.empty() || arg[0] != '-') {
@@ -237,7 +308,10 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
                                                  ValueOption(args, i, "--fill", given) ||
                                                  ValueOption(args, i, "--limit", given) ||
                                                  ValueOption(args, i, "--max-use", given) ||
-                                                 ValueOption(args, i, "--require", given)) {
+                                                 ValueOption(args, i, "--require", given) ||
+                                                 ValueOption(args, i, "--crc", given) ||
+                                                 ValueOption(args, i, "--digest-region", given) ||
+                                                 ValueOption(args, i, "--expect", given)) {
       const std::string name = arg.substr(0, arg.find('='));
       if (!given) {
         status = UsageError(err, "option '" + name + "' needs a value");
@@ -255,6 +329,16 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
           return std::nullopt;
         }
         options.layout.regions.push_back(std::move(*region));
+      } else if (name == "--crc") {
+        const std::optional<CrcKind> crc = CrcKindNamed(*given);
+        if (!crc) {
+          status = UsageError(err, "the CRC is crc32, crc32c, crc32-mpeg2 or crc16-ccitt, not '" + EscapeValue(*given) + "'");
+          return std::nullopt;
+        }
+        options.layout.crc = *crc;
+      } else if (name == "--digest-region" || name == "--expect") {
+        (name == "--expect" ? expectations : digest_regions).push_back(*given);
+        options.layout.digest = true;
       } else if (name == "--max-use" || name == "--require") {
         (name == "--max-use" ? max_uses : requires_data).push_back(*given);
       } else if (name == "--limit") {
@@ -318,7 +402,10 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
     return std::nullopt;
   }
-  if (!DemandRegions(max_uses, requires_data, options.layout, err, status)) return std::nullopt;
+  if (!DemandRegions(max_uses, requires_data, options.layout, err, status) ||
+      !ExpectDigests(digest_regions, expectations, options.layout, err, status)) {
+    return std::nullopt;
+  }
   options.layout.several = options.files.size() > 1;
   options.cores = UsableCores();
   options.layout.cores = options.cores;

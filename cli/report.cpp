@@ -82,6 +82,29 @@ std::uint32_t RegionLast(const MemoryRegion& region) {
   return region.origin + static_cast<std::uint32_t>(region.length - 1);
 }
 
+// "CRC-32", "CRC-32C", "CRC-32/MPEG-2", "CRC-16/CCITT": the CRC's name in the text report.
+std::string CrcLabel(CrcKind kind) {
+  switch (kind) {
+    case CrcKind::kCrc32: return "CRC-32";
+    case CrcKind::kCrc32c: return "CRC-32C";
+    case CrcKind::kCrc32Mpeg2: return "CRC-32/MPEG-2";
+    case CrcKind::kCrc16Ccitt: return "CRC-16/CCITT";
+  }
+  return {};
+}
+
+// "0x1C291CA3": a CRC in hex, as wide as the CRC.
+std::string CrcText(CrcKind kind, std::uint32_t crc) {
+  return "0x" + HexText(crc, kind == CrcKind::kCrc16Ccitt ? 4 : 8);
+}
+
+// The CRC's JSON key: "crc32", "crc32c", "crc32_mpeg2", "crc16_ccitt".
+std::string CrcKey(CrcKind kind) {
+  std::string key(CrcKindName(kind));
+  std::replace(key.begin(), key.end(), '-', '_');
+  return key;
+}
+
 std::string Sha256Text(const Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
@@ -106,6 +129,34 @@ std::vector<std::string> RegionBreaches(const RegionUsage& usage, const ReportLa
       lines.push_back(name + PercentText(used, region.length) + " % used, limit " + demand.max_use_text + " %");
     }
     if (demand.required && used == 0) lines.push_back(name + "no data, required");
+  }
+  return lines;
+}
+
+std::vector<std::string> DigestMismatches(const FileReport& report, const ReportLayout& layout) {
+  std::vector<std::string> lines;
+  for (const DigestExpectation& expected : layout.expectations) {
+    std::string what;
+    const Digest* digest = report.digest ? &report.digest->image : nullptr;
+    if (expected.region) {
+      what = "Region " + EscapeValue(layout.regions[*expected.region].name) + " ";
+      const std::optional<Digest>* region =
+          *expected.region < report.region_digests.size() ? &report.region_digests[*expected.region] : nullptr;
+      digest = region != nullptr && *region ? &**region : nullptr;
+    }
+    Digest wanted;
+    wanted.sha256 = expected.sha256;
+    if (expected.crc) {
+      what += CrcLabel(layout.crc);
+      if (digest != nullptr && digest->crc == *expected.crc) continue;
+      lines.push_back("Digest mismatch: " + what + " is " + (digest ? CrcText(layout.crc, digest->crc) : "none") +
+                      ", expected " + CrcText(layout.crc, *expected.crc));
+    } else {
+      what += "SHA-256";
+      if (digest != nullptr && digest->sha256 == expected.sha256) continue;
+      lines.push_back("Digest mismatch: " + what + " is " + (digest ? Sha256Text(*digest) : "none") + ", expected " +
+                      Sha256Text(wanted));
+    }
   }
   return lines;
 }
@@ -139,9 +190,17 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
     const std::string sha256 = Sha256Text(report.digest->image);
     out << "Image: " << AddressText(report.digest->range.first) << " - " << AddressText(report.digest->range.last)
         << ", gaps filled with 0x" << HexText(layout.fill, 2) << '\n';
-    out << "CRC-32: 0x" << HexText(report.digest->image.crc32, 8) << '\n';
+    out << CrcLabel(layout.crc) << ": " << CrcText(layout.crc, report.digest->image.crc) << '\n';
     out << "SHA-256: " << sha256 << '\n';
   }
+  for (std::size_t i = 0; i < report.region_digests.size(); ++i) {
+    if (!report.region_digests[i]) continue;
+    const std::string name = "Region " + EscapeValue(layout.regions[i].name) + " ";
+    const std::string sha256 = Sha256Text(*report.region_digests[i]);
+    out << name << CrcLabel(layout.crc) << ": " << CrcText(layout.crc, report.region_digests[i]->crc) << '\n';
+    out << name << "SHA-256: " << sha256 << '\n';
+  }
+  for (const std::string& mismatch : report.mismatches) out << mismatch << '\n';
   out << WarningLines(warnings);
 }
 
@@ -194,7 +253,12 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
         json.Key("start").Number(region.origin).Key("end");
         NumberOrNull(json, region.length == 0 ? std::nullopt : std::optional<std::uint32_t>(RegionLast(region)));
         json.Key("size").Number(region.length).Key("used").Number(report.regions->used[i]);
-        json.Key("free").Number(region.length - report.regions->used[i]).EndObject();
+        json.Key("free").Number(region.length - report.regions->used[i]);
+        if (i < report.region_digests.size() && report.region_digests[i]) {
+          const Digest& digest = *report.region_digests[i];
+          json.Key(CrcKey(layout.crc)).Number(digest.crc).Key("sha256").String(Sha256Text(digest));
+        }
+        json.EndObject();
       }
       json.EndArray().Key("outside_regions").BeginArray();
       for (const AddressRange& range : report.regions->outside) {
@@ -216,11 +280,16 @@ void WriteFindingsJson(JsonWriter& json, const FileReport& report, const ReportL
     if (report.digest) {
       const AddressRange& image = report.digest->range;
       json.BeginObject().Key("start").Number(image.first).Key("end").Number(image.last);
-      json.Key("fill").Number(layout.fill).Key("crc32").Number(report.digest->image.crc32);
+      json.Key("fill").Number(layout.fill).Key(CrcKey(layout.crc)).Number(report.digest->image.crc);
       json.Key("sha256").String(Sha256Text(report.digest->image)).EndObject();
     } else {
       json.Null();
     }
+  }
+  if (!report.mismatches.empty()) {
+    json.Key("digest_mismatches").BeginArray();
+    for (const std::string& mismatch : report.mismatches) json.Latin1String(mismatch);
+    json.EndArray();
   }
   const std::vector<std::string> warnings = WarningTexts(report.warnings);
   if (!warnings.empty()) {
@@ -299,7 +368,7 @@ void WriteJsonObject(JsonWriter& json, const FileReport& report, const ReportLay
         if (report.digest && digested < report.digest->ranges.size() &&
             report.digest->ranges[digested].range.first == range.first) {
           const Digest& digest = report.digest->ranges[digested++].digest;
-          json.Key("crc32").Number(digest.crc32).Key("sha256").String(Sha256Text(digest));
+          json.Key(CrcKey(layout.crc)).Number(digest.crc).Key("sha256").String(Sha256Text(digest));
         }
         json.EndObject();
       });
@@ -370,6 +439,7 @@ std::string ProblemText(const FileReport& report) {
     text = "data outside every region @ " + AddressText(report.regions->outside.front().first);
   }
   for (const std::string& breach : report.breaches) text += (text.empty() ? "" : "; ") + breach;
+  for (const std::string& mismatch : report.mismatches) text += (text.empty() ? "" : "; ") + mismatch;
   const std::vector<std::string> warnings = WarningTexts(report.warnings);
   for (std::size_t i = 0; i < warnings.size(); ++i) {
     text += text.empty() ? "" : "; ";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -21,6 +22,13 @@ struct RegionDemand {
   bool required = false;
 };
 
+// A digest the file must have: of the image, or of a region; a CRC of the chosen kind, or a SHA-256.
+struct DigestExpectation {
+  std::optional<std::size_t> region;  // the region's index; none for the image
+  std::optional<std::uint32_t> crc;   // the CRC expected, else
+  std::array<std::uint8_t, 32> sha256{};  // the SHA-256 expected
+};
+
 // What varnok-scan found in one input, kept until its report is written.
 struct FileReport {
   std::string name;  // the FILE argument; "-" for standard input
@@ -34,6 +42,9 @@ struct FileReport {
   std::optional<ImageDigest> digest;       // with the digest option, after a successful run with data
   std::optional<RegionUsage> regions;      // with regions given, after a successful run
   std::vector<std::string> breaches;       // the region demands the data fails, as the report's lines say them
+  // With the digest option and regions: each region's digest, none for a region left out or without data.
+  std::vector<std::optional<Digest>> region_digests;
+  std::vector<std::string> mismatches;     // the expected digests the file does not have, as the report says them
 };
 
 // What the report of one input holds and how it is laid out.
@@ -44,6 +55,9 @@ struct ReportLayout {
   bool several = false;  // one of several inputs: a "File:" line and an empty line around it, or one JSON line
   bool digest = false;
   std::uint8_t fill = 0xFF;  // the digest's gap fill
+  CrcKind crc = CrcKind::kCrc32;
+  std::vector<bool> digest_regions;  // which regions get their own digest, in the regions' order
+  std::vector<DigestExpectation> expectations;
   std::vector<MemoryRegion> regions;
   unsigned cores = 1;  // the threads that make the map's text
   // What a release review asks of each region, in the regions' order (empty when nothing is asked).
@@ -55,6 +69,10 @@ struct ReportLayout {
 // The lines of the region demands that the usage fails, in the regions' order: "Region FLASH: 91.20 % used, limit
 // 90 %", "Region BOOT: no data, required".
 std::vector<std::string> RegionBreaches(const RegionUsage& usage, const ReportLayout& layout);
+
+// The lines of the expected digests that the report's digests differ from: "Digest mismatch: SHA-256 is ...,
+// expected ...".
+std::vector<std::string> DigestMismatches(const FileReport& report, const ReportLayout& layout);
 
 // Writes the report of one input.
 void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout& layout);

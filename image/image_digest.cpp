@@ -1,6 +1,5 @@
 #include "image/image_digest.h"
 
-#include <libdeflate.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
@@ -51,14 +50,14 @@ EVP_MD_CTX* NewSha256Context() {
 
 void PrepareDigests() { Sha256(); }
 
-DigestStream::DigestStream() : sha_(NewSha256Context()) {}
+DigestStream::DigestStream(CrcKind crc, std::uint8_t pad) : sha_(NewSha256Context()), crc_(crc, pad) {}
 
 DigestStream::~DigestStream() { EVP_MD_CTX_free(sha_); }
 
 void DigestStream::Update(const std::uint8_t* data, std::size_t length) {
   while (length > 0) {
     const std::size_t piece = std::min(length, kPiece);
-    crc_ = libdeflate_crc32(crc_, data, piece);
+    crc_.Update(data, piece);
     if (EVP_DigestUpdate(sha_, data, piece) != 1) throw std::bad_alloc();
     data += piece;
     length -= piece;
@@ -77,23 +76,23 @@ void DigestStream::Fill(std::uint8_t byte, std::uint64_t count) {
 
 Digest DigestStream::Finish() {
   Digest digest;
-  digest.crc32 = crc_;
+  digest.crc = crc_.Value();
   unsigned int size = 0;
   if (EVP_DigestFinal_ex(sha_, digest.sha256.data(), &size) != 1 || EVP_DigestInit_ex(sha_, Sha256(), nullptr) != 1) {
     throw std::bad_alloc();
   }
-  crc_ = 0;
+  crc_.Restart();
   return digest;
 }
 
-std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range) {
+std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range, CrcKind crc) {
   AddressSpans spans(grid);
   std::optional<FilledSpan> span = spans.From(0);
   if (!span) return std::nullopt;
   ImageDigest result;
-  DigestStream image;
+  DigestStream image(crc, fill);
   std::optional<DigestStream> range;
-  if (per_range) range.emplace();
+  if (per_range) range.emplace(crc, fill);
   const std::uint64_t first = span->offset;
   std::uint64_t run = first;  // the first address of the run of loaded addresses being digested
   std::uint64_t end = first;  // the address after the last byte digested
@@ -114,6 +113,25 @@ std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, b
   result.range = Range(first, end);
   result.image = image.Finish();
   return result;
+}
+
+std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, std::uint64_t length, std::uint8_t fill,
+                                   CrcKind crc) {
+  AddressSpans spans(grid);
+  const std::uint64_t end = std::uint64_t{origin} + length;
+  std::uint64_t at = origin;  // the address after the last byte digested
+  bool holds = false;
+  DigestStream stream(crc, fill);
+  for (std::optional<FilledSpan> span = spans.From(at); span && span->offset < end; span = spans.From(at)) {
+    stream.Fill(fill, span->offset - at);
+    const std::uint64_t taken = std::min<std::uint64_t>(span->length, end - span->offset);
+    stream.Update(span->data, static_cast<std::size_t>(taken));
+    at = span->offset + taken;
+    holds = true;
+  }
+  if (!holds) return std::nullopt;
+  stream.Fill(fill, end - at);
+  return stream.Finish();
 }
 
 }  // namespace varnok

@@ -112,6 +112,7 @@ TEST(Scan, UsageAndFileErrors) {
       {{"--diff", file}, kScanUsageError, "", true},
       {{"--region", "ROM=0,1", "--require", "RAM", file}, kScanUsageError, "", true},
       {{"--region", "ROM=0,1", "--max-use", "100.5", file}, kScanUsageError, "", true},
+      {{"--crc", "crc16-ccitt", "--expect", "0x12345", file}, kScanUsageError, "", true},
       {{"--diff", "--digest", file, file}, kScanUsageError, "", true},
       {{"--memory", TestDir() + "/missing.ld", file}, kScanUsageError, "", false},
   };
@@ -562,6 +563,15 @@ TEST(Scan, FindingsFollowTheSummary) {
       {{"--max-use", "ROM=40", "--max-use=60", "--require", "RAM", "--memory", script, file}, kScanOutsideRegions,
        regions + "Region ROM: 50.00 % used, limit 40 %\nRegion RAM: no data, required\n",
        outside.substr(0, outside.size() - 1) + "; Region ROM: 50.00 % used, limit 40 %; Region RAM: no data, required\n"},
+      // The region padded to its end: "abcd" and four 0xFF; an expected digest that differs fails the file.
+      {{"--region", "ROM=0x100,8", "--expect", "ROM:5923ae1a", "--expect", "0x7CC16466", file}, kScanAnalysisError,
+       "Region ROM: 0x00000100 - 0x00000107, 4 of 8 bytes used (50.00 %)\nOutside regions: 0x00000108 - 0x00000109\n"
+       "Image: 0x00000100 - 0x00000109, gaps filled with 0xFF\nCRC-32: 0x7CC16467\n"
+       "SHA-256: 79720b4f286c096bf52e5fa4fb4c47c7fbed5f70e8ff4319b1fd1bfc2a59c5df\nRegion ROM CRC-32: 0x5923AE1A\n"
+       "Region ROM SHA-256: 887b18d104dfa0362c91087385da4f526d11e96043f54fac42644baed2905666\n"
+       "Digest mismatch: CRC-32 is 0x7CC16467, expected 0x7CC16466\n",
+       "varnok-scan: FILE: data outside every region @ 0x00000108; Digest mismatch: CRC-32 is 0x7CC16467, expected "
+       "0x7CC16466\n"},
       {{"--region", "ROM=0x100,16", "--region", "NONE=0x104,0", cut}, kScanSuccess,
        "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nRegion NONE: 0x00000104, empty (0 bytes)\n"
        "Warning: no termination record\n",
@@ -645,7 +655,8 @@ TEST(Scan, JsonCarriesTheFindings) {
                 "sha256": "4ca669ac3713d1f4aea07dae8dcc0d1c9867d27ea82a3ba4e6158a42206f959b"},
                {"start": 4294967294, "end": 4294967295, "crc32": 2138637504,
                 "sha256": "2eb0f31d74a9c43844d3dfd59208eabe5dd5d59cc84c565485f11af676f0e740"}],
-    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4, "free": 4},
+    "regions": [{"name": "ROM", "start": 256, "end": 263, "size": 8, "used": 4, "free": 4, "crc32": 1495510554,
+                 "sha256": "887b18d104dfa0362c91087385da4f526d11e96043f54fac42644baed2905666"},
                 {"name": "NONE", "start": 260, "end": null, "size": 0, "used": 0, "free": 0}],
     "outside_regions": [{"start": 0, "end": 1}, {"start": 264, "end": 265}, {"start": 4294967294, "end": 4294967295}],
     "image": {"start": 0, "end": 4294967295, "fill": 255, "crc32": 3631695925,

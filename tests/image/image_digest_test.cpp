@@ -46,7 +46,7 @@ TEST(DigestStream, MatchesPublishedValues) {
     stream.Update(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
     stream.Fill('a', c.fill);
     const Digest digest = stream.Finish();
-    EXPECT_EQ(digest.crc32, c.crc32) << c.name;
+    EXPECT_EQ(digest.crc, c.crc32) << c.name;
     EXPECT_EQ(Hex(digest.sha256), c.sha256) << c.name;
   }
 }
@@ -92,6 +92,32 @@ TEST(DigestImage, DigestsTheImageWithItsGapsFilled) {
     }
   }
   EXPECT_FALSE(DigestImage(MapGrid(), 0xFF, false)) << "no data";
+}
+
+// A region is digested from its start to its end, the bytes outside it left out and its gaps filled.
+TEST(DigestRegion, DigestsTheRegionPaddedToItsEnd) {
+  const std::vector<Block> blocks = {{0x10, "abcd"}, {0x20, "ef"}};
+  const struct {
+    std::uint32_t origin;
+    std::uint64_t length;
+    std::vector<std::pair<std::string, std::uint64_t>> image;  // bytes, then as many fill bytes; none: no data
+  } cases[] = {
+      {0x12, 0x10, {{"cd", 12}, {"ef", 0}}},
+      {0x00, 0x40, {{"", 0x10}, {"abcd", 12}, {"ef", 0x1E}}},
+      {0x22, 0x100, {}},
+  };
+  const MapGrid grid = GridOf(blocks);
+  for (const auto& c : cases) {
+    const std::optional<Digest> digest = DigestRegion(grid, c.origin, c.length, 0x5A, CrcKind::kCrc32c);
+    ASSERT_EQ(digest.has_value(), !c.image.empty()) << c.origin;
+    if (!digest) continue;
+    DigestStream expected(CrcKind::kCrc32c);
+    for (const auto& [bytes, gap] : c.image) {
+      expected.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+      expected.Fill(0x5A, gap);
+    }
+    EXPECT_EQ(*digest, expected.Finish()) << c.origin;
+  }
 }
 
 }  // namespace

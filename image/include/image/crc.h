@@ -30,6 +30,8 @@ class CrcStream {
   void Update(const std::uint8_t* data, std::size_t length);
   // The CRC of everything handed over so far; the stream goes on unchanged.
   std::uint32_t Value() const;
+  // Starts anew, as before the first byte.
+  void Restart() { *this = CrcStream(kind_, pad_); }
   CrcKind Kind() const { return kind_; }
 
  private:

@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "analysis/address_range.h"
+#include "image/crc.h"
 #include "memmap/map_grid.h"
 
 struct evp_md_ctx_st;
 
 namespace varnok {
 
-// The CRC-32 (as zlib and crc32 compute it) and the SHA-256 of a sequence of bytes.
+// The CRC (CRC-32 as zlib and crc32 compute it, unless another was asked for) and the SHA-256 of a sequence of
+// bytes.
 struct Digest {
-  std::uint32_t crc32 = 0;
+  std::uint32_t crc = 0;
   std::array<std::uint8_t, 32> sha256{};
 
   bool operator==(const Digest&) const = default;
@@ -29,7 +31,8 @@ void PrepareDigests();
 // Every member throws std::bad_alloc when the library finds no memory; the stream is then of no further use.
 class DigestStream {
  public:
-  DigestStream();
+  // `pad` completes the last word of a CRC that reads words.
+  explicit DigestStream(CrcKind crc = CrcKind::kCrc32, std::uint8_t pad = 0xFF);
   ~DigestStream();
   DigestStream(const DigestStream&) = delete;
   DigestStream& operator=(const DigestStream&) = delete;
@@ -42,7 +45,7 @@ class DigestStream {
 
  private:
   evp_md_ctx_st* sha_;
-  std::uint32_t crc_ = 0;
+  CrcStream crc_;
   std::vector<std::uint8_t> fill_block_;  // filled with fill_byte_, once a fill asks for it
   std::uint8_t fill_byte_ = 0;
 };
@@ -64,6 +67,12 @@ struct ImageDigest {
 
 // The digest of every byte the grid holds, in address order from 0x00000000 to 0xFFFFFFFF whatever its base
 // address, read span by span from its store; nothing when it holds no byte.
-std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range);
+std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range,
+                                       CrcKind crc = CrcKind::kCrc32);
+
+// The digest of the `length` addresses from `origin` on, as a bootloader checks a region: what the grid holds there,
+// every other address filled; nothing when the grid holds no byte there.
+std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, std::uint64_t length, std::uint8_t fill,
+                                   CrcKind crc = CrcKind::kCrc32);
 
 }  // namespace varnok
