@@ -1,11 +1,8 @@
 #include "options.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -14,6 +11,7 @@
 #include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
+#include "image/linker_script.h"
 #include "image/memory_regions.h"
 #include "text/number_reader.h"
 #include "varnok/version.h"
@@ -31,7 +29,11 @@ constexpr const char* kUsage =
     "  --region NAME=START,SIZE\n"
     "                 a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
     "                 and the data outside every region\n"
-    "  --memory FILE  the memory regions of the MEMORY command of a GNU ld linker script\n"
+    "  --memory FILE  the memory regions of the MEMORY commands of a GNU ld linker script, read as\n"
+    "                 ld reads them (symbol assignments, expressions, INCLUDE); repeatable\n"
+    "  -L DIR         a folder where INCLUDE looks after the current folder, as ld's -L; repeatable\n"
+    "  --defsym NAME=EXPRESSION\n"
+    "                 assign a symbol before every script is read, as ld's --defsym; repeatable\n"
     "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
     "                 address, gaps filled with 0xFF\n"
     "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
@@ -98,21 +100,41 @@ bool IsJobsOption(const std::string& arg) {
   return !((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z'));
 }
 
-// Adds the regions of a linker script; false with the message on err when it cannot be read.
-bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) text.assign(std::istreambuf_iterator<char>(in), {});
-  if (!in && !in.eof()) {
-    err << "varnok-scan: " << EscapeValue(path) << ": cannot read: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
-    return false;
+// Where regions come from, in the order of the options: a --memory script's path or a --region's region.
+using RegionSource = std::variant<std::string, MemoryRegion>;
+
+// Reads the scripts (their warnings go to err) and adds every region, refusing a name given twice; false with
+// the message on err.
+bool CollectRegions(const std::vector<RegionSource>& sources, const ScriptSettings& settings,
+                    std::vector<MemoryRegion>& regions, std::ostream& err) {
+  const DiskScriptFiles files;
+  for (const RegionSource& source : sources) {
+    std::vector<MemoryRegion> found;
+    if (const std::string* path = std::get_if<std::string>(&source)) {
+      ScriptRead read = ReadLinkerScript(*path, settings, files);
+      if (read.error) {
+        err << "varnok-scan: " << ScriptErrorText(*read.error) << '\n';
+        return false;
+      }
+      for (const ScriptWarning& warning : read.warnings) {
+        err << "varnok-scan: " << PlaceText(warning.place.file, warning.place.line) << ": warning: " << warning.message
+            << '\n';
+      }
+      found = std::move(read.regions);
+    } else {
+      found.push_back(std::get<MemoryRegion>(source));
+    }
+    for (MemoryRegion& region : found) {
+      for (const MemoryRegion& earlier : regions) {
+        if (earlier.name == region.name) {
+          err << "varnok-scan: " << PlaceText(region.source, region.line) << ": region '" << EscapeValue(region.name)
+              << "' defined twice, first at " << PlaceText(earlier.source, earlier.line) << '\n';
+          return false;
+        }
+      }
+      regions.push_back(std::move(region));
+    }
   }
-  auto read = ReadMemoryCommand(text);
-  if (const ScriptError* error = std::get_if<ScriptError>(&read)) {
-    err << "varnok-scan: " << EscapeValue(path) << ':' << error->line << ": " << error->message << '\n';
-    return false;
-  }
-  for (MemoryRegion& region : std::get<std::vector<MemoryRegion>>(read)) regions.push_back(std::move(region));
   return true;
 }
 
@@ -121,6 +143,8 @@ bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions,
 std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                                           int& status) {
   ScanOptions options;
+  std::vector<RegionSource> region_sources;
+  ScriptSettings script_settings;
   bool options_end = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -150,8 +174,15 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
       options.layout.digest = true;
     } else if (arg == "--diff") {
       options.diff = true;
+    } else if (arg.starts_with("-L")) {
+      if (arg.size() == 2 && i + 1 == args.size()) {
+        status = UsageError(err, "option '-L' needs a value");
+        return std::nullopt;
+      }
+      script_settings.search_dirs.push_back(arg.size() == 2 ? args[++i] : arg.substr(2));
     } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
                                                  ValueOption(args, i, "--memory", given) ||
+                                                 ValueOption(args, i, "--defsym", given) ||
                                                  ValueOption(args, i, "--fill", given)) {
       const std::string name = arg.substr(0, arg.find('='));
       if (!given) {
@@ -159,17 +190,21 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
         return std::nullopt;
       }
       if (name == "--memory") {
-        if (!ReadMemoryFile(*given, options.layout.regions, err)) {
-          status = kScanUsageError;
+        region_sources.emplace_back(*given);
+      } else if (name == "--defsym") {
+        if (given->find('=') == 0 || given->find('=') == std::string::npos) {
+          status = UsageError(err, "a --defsym is NAME=EXPRESSION, not '" + EscapeValue(*given) + "'");
           return std::nullopt;
         }
+        script_settings.defsyms.push_back(*given);
       } else if (name == "--region") {
         std::optional<MemoryRegion> region = ParseRegionOption(*given);
         if (!region) {
           status = UsageError(err, "a region is NAME=START,SIZE below 0x100000000, not '" + EscapeValue(*given) + "'");
           return std::nullopt;
         }
-        options.layout.regions.push_back(std::move(*region));
+        region->source = "--region " + *given;
+        region_sources.emplace_back(std::move(*region));
       } else {
         const std::optional<std::uint8_t> fill = ParseFill(*given);
         if (!fill) {
@@ -214,8 +249,13 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     return std::nullopt;
   }
   if (options.diff && (options.layout.map || options.layout.ranges || options.layout.digest ||
-                       !options.layout.regions.empty())) {
+                       !region_sources.empty())) {
     status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
+    return std::nullopt;
+  }
+  // Read after every option, so that -L and --defsym apply to each script wherever they stand.
+  if (!CollectRegions(region_sources, script_settings, options.layout.regions, err)) {
+    status = kScanUsageError;
     return std::nullopt;
   }
   options.layout.several = options.files.size() > 1;
