@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
@@ -108,6 +109,7 @@ using RegionSource = std::variant<std::string, MemoryRegion>;
 bool CollectRegions(const std::vector<RegionSource>& sources, const ScriptSettings& settings,
                     std::vector<MemoryRegion>& regions, std::ostream& err) {
   const DiskScriptFiles files;
+  std::unordered_map<std::string, std::size_t> by_name;
   for (const RegionSource& source : sources) {
     std::vector<MemoryRegion> found;
     if (const std::string* path = std::get_if<std::string>(&source)) {
@@ -125,13 +127,13 @@ bool CollectRegions(const std::vector<RegionSource>& sources, const ScriptSettin
       found.push_back(std::get<MemoryRegion>(source));
     }
     for (MemoryRegion& region : found) {
-      for (const MemoryRegion& earlier : regions) {
-        if (earlier.name == region.name) {
-          err << "varnok-scan: " << PlaceText(region.source, region.line) << ": region '" << EscapeValue(region.name)
-              << "' defined twice, first at " << PlaceText(earlier.source, earlier.line) << '\n';
-          return false;
-        }
+      if (const auto earlier = by_name.find(region.name); earlier != by_name.end()) {
+        const MemoryRegion& first = regions[earlier->second];
+        err << "varnok-scan: " << PlaceText(region.source, region.line) << ": region '" << EscapeValue(region.name)
+            << "' defined twice, first at " << PlaceText(first.source, first.line) << '\n';
+        return false;
       }
+      by_name.emplace(region.name, regions.size());
       regions.push_back(std::move(region));
     }
   }

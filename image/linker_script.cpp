@@ -376,7 +376,7 @@ class Reader {
       }
     }
     const auto consider_punct = [&](std::string_view op) {
-      if (s.substr(p).starts_with(op)) consider(op.size(), Kind::kPunct, 0);
+      if (op[0] == c && s.substr(p, op.size()) == op) consider(op.size(), Kind::kPunct, 0);
     };
     if (state == Lex::kScript) {
       for (const std::string_view op : kScriptPuncts) consider_punct(op);
@@ -515,6 +515,7 @@ class Reader {
     const Token end = Next(Lex::kExpression);
     if (!IsPunct(end, ";") && !IsPunct(end, ",")) Unexpected(end, "';' after the assignment to " + Quote(name.text));
     statements_.push_back(Statement{std::string(name.text), *assignment, false, value, Here(name.line)});
+    assigned_.insert(statements_.back().name);
   }
 
   // PROVIDE(NAME = EXPRESSION), PROVIDE_HIDDEN(...) or HIDDEN(...), then ';'.
@@ -529,6 +530,7 @@ class Reader {
     if (!IsPunct(end, ";") && !IsPunct(end, ",")) Unexpected(end, "';' after " + std::string(keyword.text) + "(...)");
     const bool provide = !IsWord(keyword, "HIDDEN");
     statements_.push_back(Statement{std::string(name.text), std::nullopt, provide, value, Here(name.line)});
+    assigned_.insert(statements_.back().name);
   }
 
   // NAME=EXPRESSION of a --defsym, read as ld reads the option.
@@ -540,6 +542,7 @@ class Reader {
     const Token end = Next(Lex::kExpression);
     if (end.kind != Kind::kEnd) Unexpected(end, "the end of the expression");
     statements_.push_back(Statement{std::string(name.text), std::nullopt, false, value, Here(name.line)});
+    assigned_.insert(statements_.back().name);
   }
 
   void Include(bool in_memory) {
@@ -605,11 +608,10 @@ class Reader {
   void ParseRegion(const Token& name_token) {
     RegionSpec region{std::string(name_token.text), 0, 0, Here(name_token.line)};
     const std::string name = Quote(region.name);
-    for (const RegionSpec& other : regions_) {
-      if (other.name == region.name) {
-        const ScriptPlace first = PlaceOf(other.place.frame, other.place.line);
-        Fail(region.place, "region " + name + " defined twice, first at " + PlaceText(first.file, first.line));
-      }
+    if (const auto other = region_index_.find(region.name); other != region_index_.end()) {
+      const Place at = regions_[other->second].place;
+      const ScriptPlace first = PlaceOf(at.frame, at.line);
+      Fail(region.place, "region " + name + " defined twice, first at " + PlaceText(first.file, first.line));
     }
     Token token = Next(Lex::kScript);
     if (IsPunct(token, "(")) {
@@ -649,6 +651,7 @@ class Reader {
     // ld reads the next region's name as an expression's token first and takes it back only when it is a name.
     token = Peek(Lex::kExpression);
     if (token.kind == Kind::kNumber) Unexpected(token, "a region or '}'");
+    region_index_.emplace(region.name, regions_.size());
     regions_.push_back(std::move(region));
   }
 
@@ -881,18 +884,16 @@ class Reader {
     if (elsewhere_.contains(name)) {
       return Why(place, "symbol " + Quote(name) + " gets its value inside SECTIONS, which is not evaluated");
     }
-    const auto assigned = [&name](const Statement& statement) { return statement.name == name; };
-    if (std::any_of(statements_.begin(), statements_.end(), assigned)) {
+    if (assigned_.contains(name)) {
       return Why(place, "symbol " + Quote(name) + " is used before its assignment");
     }
     Fail(place, "symbol " + Quote(name) + " is not defined");
   }
 
   std::size_t RegionIndex(const std::string& name, Place place) const {
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
-      if (regions_[i].name == name) return i;
-    }
-    Fail(place, "memory region " + Quote(name) + " is not declared");
+    const auto found = region_index_.find(name);
+    if (found == region_index_.end()) Fail(place, "memory region " + Quote(name) + " is not declared");
+    return found->second;
   }
 
   // ld's arithmetic on its 64-bit addresses: wrapping; / and % signed, every comparison unsigned, shifts by the
@@ -1044,8 +1045,10 @@ class Reader {
   std::vector<Node> nodes_;
   std::vector<Statement> statements_;
   std::vector<RegionSpec> regions_;
+  std::unordered_map<std::string, std::size_t> region_index_;  // by name
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
   std::unordered_map<std::string, Value> symbols_;  // those assigned so far
+  std::unordered_set<std::string> assigned_;   // by the statements, wherever they stand
   std::unordered_set<std::string> elsewhere_;  // assigned inside SECTIONS or another skipped command
   std::vector<std::pair<Place, std::string>> unknowns_;
   int nesting_ = 0;
