@@ -537,6 +537,8 @@ TEST(Scan, FindingsFollowTheSummary) {
   const std::string bad = WriteFile("findings_bad.s", image + "S9030000FD\n");
   const std::string script = WriteFile("findings.ld", "MEMORY\n{\n  ROM (rx) : ORIGIN = 0x100, LENGTH = 8\n"
                                                       "  RAM (rw) : ORIGIN = 0x2000, LENGTH = 1K\n}\n");
+  const std::string sized = WriteFile("findings_sized.ld", "MEMORY\n{\n  ROM (rx) : ORIGIN = 0x100, LENGTH = ROM_SIZE\n"
+                                                          "  RAM (rw) : ORIGIN = 0x2000, LENGTH = 1K\n}\n");
   const std::string top = WriteFile("findings_top.ld", "MEMORY\n{\n  ROM : ORIGIN = 0x100, LENGTH = 16\n"
                                                         "  TOP : ORIGIN = 0xFFFFFF00, LENGTH = 1K\n}\n");
   const std::string regions =
@@ -559,6 +561,7 @@ TEST(Scan, FindingsFollowTheSummary) {
        ""},
       {{"--region", "ROM=0x100,8", "--region=RAM=0x2000,1K", file}, kScanOutsideRegions, regions, outside},
       {{"--memory", script, "-q", file}, kScanOutsideRegions, "", outside},
+      {{"--memory", sized, "--defsym", "ROM_SIZE=4 * 2", "-q", file}, kScanOutsideRegions, "", outside},
       {{"--region", "ROM=0x100,16", "--region", "NONE=0x104,0", cut}, kScanSuccess,
        "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nRegion NONE: 0x00000104, empty (0 bytes)\n"
        "Warning: no termination record\n",
