@@ -1,6 +1,6 @@
 // The MEMORY commands of a GNU ld linker script, read as ld 2.40 on a 64-bit host reads them: its lexer (two
 // states, longest match), its grammar for what MEMORY needs, and its order of evaluation: every top-level
-// assignment in script order first, then the PROVIDEs still wanted, then the regions in order.
+// assignment in script order first, then the regions in order.
 #include "image/linker_script.h"
 
 #include <fcntl.h>
@@ -52,7 +52,7 @@ constexpr std::array<std::string_view, 36> kExpressionPuncts = {
     "&",   "|",   "~",  "!",  "?",  "*",  "+",  "-",  "/",  "%",  "<",  "=",  "}",  "{",  ")",  "(",  ":",  ";"};
 
 // Words the lexer gives as keywords, not as names, in each state.
-constexpr std::array<std::string_view, 69> kScriptKeywords = {
+constexpr std::array<std::string_view, 65> kScriptKeywords = {
     "MEMORY", "REGION_ALIAS", "LD_FEATURE", "ORIGIN", "VERSION", "BLOCK", "BIND", "LENGTH", "ALIGN",
     "DATA_SEGMENT_ALIGN", "DATA_SEGMENT_RELRO_END", "DATA_SEGMENT_END", "ADDR", "LOADADDR", "ALIGNOF", "ABSOLUTE",
     "MAX", "MIN", "LOG2CEIL", "ASSERT", "ENTRY", "EXTERN", "NEXT", "SIZEOF_HEADERS", "SEGMENT_START", "SIZEOF",
@@ -60,8 +60,7 @@ constexpr std::array<std::string_view, 69> kScriptKeywords = {
     "FORCE_GROUP_ALLOCATION", "INHIBIT_COMMON_ALLOCATION", "SECTIONS", "INSERT", "AFTER", "BEFORE", "STARTUP",
     "OUTPUT_FORMAT", "OUTPUT_ARCH", "HLL", "SYSLIB", "FLOAT", "NOFLOAT", "NOCROSSREFS", "NOCROSSREFS_TO",
     "OVERLAY", "ONLY_IF_RO", "ONLY_IF_RW", "SPECIAL", "o", "org", "l", "len", "INCLUDE", "PHDRS", "AT",
-    "ALIGN_WITH_INPUT", "SUBALIGN", "HIDDEN", "PROVIDE", "PROVIDE_HIDDEN", "CONSTANT", "MAP", "sizeof_headers",
-    "SORT", "KEEP"};
+    "ALIGN_WITH_INPUT", "SUBALIGN", "HIDDEN", "PROVIDE", "PROVIDE_HIDDEN", "CONSTANT"};
 constexpr std::array<std::string_view, 41> kExpressionKeywords = {
     "ORIGIN", "BLOCK", "BIND", "LENGTH", "ALIGN", "DATA_SEGMENT_ALIGN", "DATA_SEGMENT_RELRO_END",
     "DATA_SEGMENT_END", "ADDR", "LOADADDR", "ALIGNOF", "ABSOLUTE", "MAX", "MIN", "LOG2CEIL", "ASSERT", "NEXT",
@@ -119,34 +118,18 @@ struct BinaryOperator {
   Bin op;
 };
 
-constexpr std::array<BinaryOperator, 17> kBinaryOperators = {{{"||", 1, Bin::kOrOr},
-                                                              {"&&", 2, Bin::kAndAnd},
-                                                              {"|", 3, Bin::kOr},
-                                                              {"&", 4, Bin::kAnd},
-                                                              {"==", 5, Bin::kEq},
-                                                              {"!=", 5, Bin::kNe},
-                                                              {"<", 6, Bin::kLt},
-                                                              {">", 6, Bin::kGt},
-                                                              {"<=", 6, Bin::kLe},
-                                                              {">=", 6, Bin::kGe},
-                                                              {"<<", 7, Bin::kShl},
-                                                              {">>", 7, Bin::kShr},
-                                                              {"+", 8, Bin::kAdd},
-                                                              {"-", 8, Bin::kSub},
-                                                              {"*", 9, Bin::kMul},
-                                                              {"/", 9, Bin::kDiv},
-                                                              {"%", 9, Bin::kMod}}};
+// ld's precedence, from the loosest; every one of them groups from the left.
+constexpr std::array<BinaryOperator, 17> kBinaryOperators = {{
+    {"||", 1, Bin::kOrOr}, {"&&", 2, Bin::kAndAnd}, {"|", 3, Bin::kOr}, {"&", 4, Bin::kAnd}, {"==", 5, Bin::kEq},
+    {"!=", 5, Bin::kNe}, {"<", 6, Bin::kLt}, {">", 6, Bin::kGt}, {"<=", 6, Bin::kLe}, {">=", 6, Bin::kGe},
+    {"<<", 7, Bin::kShl}, {">>", 7, Bin::kShr}, {"+", 8, Bin::kAdd}, {"-", 8, Bin::kSub}, {"*", 9, Bin::kMul},
+    {"/", 9, Bin::kDiv}, {"%", 9, Bin::kMod}}};
 
 // The operator of an assignment ("=" has none).
 std::optional<std::optional<Bin>> AssignmentOperator(std::string_view text) {
   static constexpr std::array<std::pair<std::string_view, Bin>, 8> kCompound = {{{"+=", Bin::kAdd},
-                                                                                 {"-=", Bin::kSub},
-                                                                                 {"*=", Bin::kMul},
-                                                                                 {"/=", Bin::kDiv},
-                                                                                 {"<<=", Bin::kShl},
-                                                                                 {">>=", Bin::kShr},
-                                                                                 {"&=", Bin::kAnd},
-                                                                                 {"|=", Bin::kOr}}};
+      {"-=", Bin::kSub}, {"*=", Bin::kMul}, {"/=", Bin::kDiv}, {"<<=", Bin::kShl}, {">>=", Bin::kShr},
+      {"&=", Bin::kAnd}, {"|=", Bin::kOr}}};
   if (text == "=") return std::optional<Bin>();
   for (const auto& [spelling, op] : kCompound) {
     if (text == spelling) return std::optional<Bin>(op);
@@ -180,6 +163,7 @@ struct Value {
   int unknown = -1;
 };
 
+// A failure that ends the reading; thrown only inside this file and caught at its entry point.
 struct Failure {
   ScriptError error;
 };
