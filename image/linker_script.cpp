@@ -655,7 +655,40 @@ class Reader {
       Fail(node.place, "expression nested more than " + std::to_string(kMaxNesting) + " deep");
     }
     nodes_.push_back(std::move(node));
-    return static_cast<std::uint32_t>(nodes_.size() - 1);
+    const auto id = static_cast<std::uint32_t>(nodes_.size() - 1);
+    Fold(id);
+    return id;
+  }
+
+  // ld folds an operation on numbers as it reads it, so that a division by zero is an error even where the value
+  // is never used, in a branch of ?: not taken for instance.
+  void Fold(std::uint32_t id) {
+    const Node& n = nodes_[id];
+    const auto is_number = [this](std::uint32_t child) { return nodes_[child].op == Op::kNumber; };
+    switch (n.op) {
+      case Op::kNumber:
+      case Op::kSymbol:
+      case Op::kDefined:
+      case Op::kOrigin:
+      case Op::kLength:
+      case Op::kAlign:  // ld aligns only once it lays out
+      case Op::kAssert:
+      case Op::kUnknown:
+        return;
+      case Op::kTernary:
+        if (!is_number(n.a) || !is_number(nodes_[n.a].number != 0 ? n.b : n.c)) return;
+        break;
+      default:
+        for (const std::uint32_t child : {n.a, n.b}) {
+          if (child != 0 && !is_number(child)) return;
+        }
+    }
+    const std::uint64_t value = Eval(id).number;
+    Node& folded = nodes_[id];
+    folded.op = Op::kNumber;
+    folded.number = value;
+    folded.a = folded.b = folded.c = 0;
+    folded.depth = 1;
   }
 
   std::uint32_t ParseExpression() {
@@ -864,6 +897,7 @@ class Reader {
   // A name that nothing in the script assigns is an error at once, as ld makes it; one that is assigned later,
   // or only where the script is not evaluated, is an error only where a region needs it.
   Value Lookup(const std::string& name, Place place) {
+    if (early_) return Why(place, "");
     if (const auto found = symbols_.find(name); found != symbols_.end()) return found->second;
     if (elsewhere_.contains(name)) {
       return Why(place, "symbol " + Quote(name) + " gets its value inside SECTIONS, which is not evaluated");
@@ -917,7 +951,8 @@ class Reader {
     switch (n.op) {
       case Op::kNumber: return Value{n.number};
       case Op::kSymbol: return Lookup(n.text, n.place);
-      case Op::kDefined: return Value{symbols_.contains(n.text) || elsewhere_.contains(n.text) ? 1u : 0u};
+      case Op::kDefined:
+        return Value{!early_ && (symbols_.contains(n.text) || elsewhere_.contains(n.text)) ? 1u : 0u};
       case Op::kOrigin: return Value{region_values_[RegionIndex(n.text, n.place)].first};
       case Op::kLength: return Value{region_values_[RegionIndex(n.text, n.place)].second};
       case Op::kNegate:
@@ -960,7 +995,7 @@ class Reader {
       }
       case Op::kAssert: {
         const Value v = Eval(n.a);
-        if (v.unknown < 0 && v.number == 0) Fail(n.place, "ASSERT failed: " + EscapeValue(n.text));
+        if (!early_ && v.unknown < 0 && v.number == 0) Fail(n.place, "ASSERT failed: " + EscapeValue(n.text));
         return v;
       }
       case Op::kUnknown: return Why(n.place, n.text);
@@ -980,6 +1015,14 @@ class Reader {
   void Evaluate(ScriptRead& read) {
     // Until its MEMORY command is evaluated, a region has ld's initial origin 0 and length ~0.
     region_values_.assign(regions_.size(), {0, UINT64_MAX});
+    // ld evaluates the regions once before any assignment, with no symbol defined (DEFINED is 0 even for a
+    // --defsym); a division by zero there ends the link.
+    early_ = true;
+    for (const RegionSpec& region : regions_) {
+      Eval(region.origin);
+      Eval(region.length);
+    }
+    early_ = false;
     // A PROVIDE defines its symbol where it stands when the symbol is not defined there and something refers to
     // it: a region, or a statement before it.
     std::unordered_set<std::string> referenced;
@@ -1036,6 +1079,7 @@ class Reader {
   std::unordered_set<std::string> elsewhere_;  // assigned inside SECTIONS or another skipped command
   std::vector<std::pair<Place, std::string>> unknowns_;
   int nesting_ = 0;
+  bool early_ = false;  // in ld's evaluation of the regions before the assignments
   bool memory_seen_ = false;
 };
 

@@ -405,6 +405,18 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
        "  A : ORIGIN = 0, LENGTH = 2\n"}},
        {}, {},
        {}, "a.ld:3: MEMORY command without its closing '}'"},  // ld: ld:a.ld:0: syntax error
+      {"a division by zero where its value is never used",
+       {{"a.ld", "MEMORY { A : ORIGIN = 0, LENGTH = 4 }\n"
+       "x = 1 ? 2 : 4 / (3 - 3);\n"}},
+       {}, {},
+       {}, "a.ld:2: division by zero"},  // ld: ld:a.ld:2 / by zero
+      {"a division by DEFINED, which is 0 when ld first evaluates the regions",
+       {{"a.ld", "x = 1;\n"
+       "MEMORY {\n"
+       "  A : ORIGIN = 0, LENGTH = 4 / DEFINED(x)\n"
+       "}\n"}},
+       {}, {},
+       {}, "a.ld:3: division by zero"},  // ld: ld:a.ld:3 / by zero
       {"no MEMORY command",
        {{"a.ld", "SECTIONS { .text : { *(.text) } }\n"}},
        {}, {},
