@@ -216,6 +216,11 @@ class Reader {
     std::uint32_t value = 0;
     Place place;
   };
+  struct UnknownValue {
+    Place place;
+    std::string reason;
+    bool undefined = false;  // a symbol without a value, not something only the link knows
+  };
   struct RegionSpec {
     std::string name;
     std::uint32_t origin = 0, length = 0;
@@ -884,28 +889,28 @@ class Reader {
 
   // Evaluation -------------------------------------------------------------------------------------------------
 
-  Value Why(Place place, std::string reason) {
-    unknowns_.emplace_back(place, std::move(reason));
+  Value Why(Place place, std::string reason, bool undefined = false) {
+    unknowns_.push_back(UnknownValue{place, std::move(reason), undefined});
     return Value{0, static_cast<int>(unknowns_.size() - 1)};
   }
 
   [[noreturn]] void FailUnknown(const Value& value) const {
-    const auto& [place, reason] = unknowns_[static_cast<std::size_t>(value.unknown)];
-    Fail(place, reason);
+    const UnknownValue& why = unknowns_[static_cast<std::size_t>(value.unknown)];
+    Fail(why.place, why.reason);
   }
 
-  // A name that nothing in the script assigns is an error at once, as ld makes it; one that is assigned later,
-  // or only where the script is not evaluated, is an error only where a region needs it.
+  // A name without a value is an error where a region needs it, and in ld's last pass over the assignments.
   Value Lookup(const std::string& name, Place place) {
+    referenced_.insert(name);
     if (early_) return Why(place, "");
-    if (const auto found = symbols_.find(name); found != symbols_.end()) return found->second;
+    const auto found = symbols_.find(name);
+    if (found != symbols_.end() && (!Undefined(found->second) || !last_pass_)) return found->second;
     if (elsewhere_.contains(name)) {
       return Why(place, "symbol " + Quote(name) + " gets its value inside SECTIONS, which is not evaluated");
     }
-    if (assigned_.contains(name)) {
-      return Why(place, "symbol " + Quote(name) + " is used before its assignment");
-    }
-    Fail(place, "symbol " + Quote(name) + " is not defined");
+    if (last_pass_) Fail(place, "symbol " + Quote(name) + " is not defined");
+    const bool later = assigned_.contains(name);
+    return Why(place, "symbol " + Quote(name) + (later ? " is used before its assignment" : " is not defined"), true);
   }
 
   std::size_t RegionIndex(const std::string& name, Place place) const {
@@ -952,7 +957,7 @@ class Reader {
       case Op::kNumber: return Value{n.number};
       case Op::kSymbol: return Lookup(n.text, n.place);
       case Op::kDefined:
-        return Value{!early_ && (symbols_.contains(n.text) || elsewhere_.contains(n.text)) ? 1u : 0u};
+        return Value{!early_ && (defined_.contains(n.text) || elsewhere_.contains(n.text)) ? 1u : 0u};
       case Op::kOrigin: return Value{region_values_[RegionIndex(n.text, n.place)].first};
       case Op::kLength: return Value{region_values_[RegionIndex(n.text, n.place)].second};
       case Op::kNegate:
@@ -964,9 +969,10 @@ class Reader {
         return v;
       }
       case Op::kBinary: {
+        // Both sides are evaluated, as ld does, so that both count as used.
         const Value l = Eval(n.a);
-        if (l.unknown >= 0) return l;
         const Value r = Eval(n.b);
+        if (l.unknown >= 0) return l;
         if (r.unknown >= 0) return r;
         return Value{Compute(n.bin, l.number, r.number, n.place)};
       }
@@ -979,8 +985,8 @@ class Reader {
       case Op::kMin:
       case Op::kMax: {
         const Value l = Eval(n.a);
-        if (l.unknown >= 0) return l;
         const Value r = Eval(n.b);
+        if (l.unknown >= 0) return l;
         if (r.unknown >= 0) return r;
         if (n.op == Op::kMin) return Value{std::min(l.number, r.number)};
         if (n.op == Op::kMax) return Value{std::max(l.number, r.number)};
@@ -1003,15 +1009,6 @@ class Reader {
     return Value{};
   }
 
-  // The symbols whose values the expression uses (DEFINED only asks).
-  void CollectReferences(std::uint32_t id, std::unordered_set<std::string>& names) const {
-    const Node& n = nodes_[id];
-    if (n.op == Op::kSymbol) names.insert(n.text);
-    for (const std::uint32_t child : {n.a, n.b, n.c}) {
-      if (child != 0) CollectReferences(child, names);
-    }
-  }
-
   void Evaluate(ScriptRead& read) {
     // Until its MEMORY command is evaluated, a region has ld's initial origin 0 and length ~0.
     region_values_.assign(regions_.size(), {0, UINT64_MAX});
@@ -1023,25 +1020,7 @@ class Reader {
       Eval(region.length);
     }
     early_ = false;
-    // A PROVIDE defines its symbol where it stands when the symbol is not defined there and something refers to
-    // it: a region, or a statement before it.
-    std::unordered_set<std::string> referenced;
-    for (const RegionSpec& region : regions_) {
-      CollectReferences(region.origin, referenced);
-      CollectReferences(region.length, referenced);
-    }
-    for (const Statement& statement : statements_) {
-      if (statement.provide) {
-        if (symbols_.contains(statement.name) || !referenced.contains(statement.name)) continue;
-      }
-      CollectReferences(statement.value, referenced);
-      Value value = Eval(statement.value);
-      if (statement.op && value.unknown < 0) {
-        const Value old = Lookup(statement.name, statement.place);
-        value = old.unknown >= 0 ? old : Value{Compute(*statement.op, old.number, value.number, statement.place)};
-      }
-      symbols_[statement.name] = value;
-    }
+    Assign();
     for (std::size_t i = 0; i < regions_.size(); ++i) {
       const RegionSpec& spec = regions_[i];
       const Value origin = Eval(spec.origin);
@@ -1063,6 +1042,47 @@ class Reader {
       }
       read.regions.push_back(std::move(region));
     }
+    // ld goes over the assignments twice more as it lays the sections out, then a last time, where a symbol still
+    // without a value is an error.
+    Assign();
+    Assign();
+    last_pass_ = true;
+    Assign();
+  }
+
+  // One pass over the assignments in order. An assignment whose value needs a symbol without one leaves its
+  // symbol as it was, as in ld. A PROVIDE defines its symbol where it stands when nothing else gave the symbol a
+  // value and something evaluated before used its value.
+  void Assign() {
+    defined_.clear();
+    for (const Statement& statement : statements_) {
+      if (statement.provide && ((HasValue(statement.name) && !provided_.contains(statement.name)) ||
+                                !referenced_.contains(statement.name))) {
+        continue;
+      }
+      const Value old = statement.op ? Lookup(statement.name, statement.place) : Value{};
+      Value value = Eval(statement.value);
+      if (statement.op && value.unknown < 0) {
+        value = old.unknown >= 0 ? old : Value{Compute(*statement.op, old.number, value.number, statement.place)};
+      }
+      if (Undefined(value)) {
+        symbols_.try_emplace(statement.name, value);
+        continue;
+      }
+      symbols_[statement.name] = value;
+      defined_.insert(statement.name);
+      if (statement.provide) provided_.insert(statement.name);
+    }
+  }
+
+  // Whether the value is missing because a symbol has none (not because only the link knows it).
+  bool Undefined(const Value& value) const {
+    return value.unknown >= 0 && unknowns_[static_cast<std::size_t>(value.unknown)].undefined;
+  }
+
+  bool HasValue(const std::string& name) const {
+    const auto found = symbols_.find(name);
+    return found != symbols_.end() && !Undefined(found->second);
   }
 
   const ScriptSettings& settings_;
@@ -1074,12 +1094,16 @@ class Reader {
   std::vector<RegionSpec> regions_;
   std::unordered_map<std::string, std::size_t> region_index_;  // by name
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
-  std::unordered_map<std::string, Value> symbols_;  // those assigned so far
+  std::unordered_map<std::string, Value> symbols_;  // their values, kept from one pass to the next
+  std::unordered_set<std::string> defined_;          // assigned so far in this pass, as DEFINED sees them
+  std::unordered_set<std::string> provided_;         // defined by a PROVIDE
   std::unordered_set<std::string> assigned_;   // by the statements, wherever they stand
-  std::unordered_set<std::string> elsewhere_;  // assigned inside SECTIONS or another skipped command
-  std::vector<std::pair<Place, std::string>> unknowns_;
+  std::unordered_set<std::string> elsewhere_;
+  std::unordered_set<std::string> referenced_;  // whose values an evaluation has asked for  // assigned inside SECTIONS or another skipped command
+  std::vector<UnknownValue> unknowns_;
   int nesting_ = 0;
-  bool early_ = false;  // in ld's evaluation of the regions before the assignments
+  bool early_ = false;      // in ld's evaluation of the regions before the assignments
+  bool last_pass_ = false;  // in ld's last pass over the assignments
   bool memory_seen_ = false;
 };
 
