@@ -405,6 +405,18 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
        "  A : ORIGIN = 0, LENGTH = 2\n"}},
        {}, {},
        {}, "a.ld:3: MEMORY command without its closing '}'"},  // ld: ld:a.ld:0: syntax error
+      {"0b is no prefix to ld: 0b101 is the number 0b, then 101",
+       {{"a.ld", "MEMORY {\n"
+       "  A : ORIGIN = 0b101, LENGTH = 4\n"
+       "}\n"}},
+       {}, {},
+       {}, "a.ld:2: expected ',' or LENGTH of region 'A', not '101'"},  // ld: ld:a.ld:2: syntax error
+      {"no G suffix: G is read as the next region's name",
+       {{"a.ld", "MEMORY {\n"
+       "  A : ORIGIN = 0, LENGTH = 1G\n"
+       "}\n"}},
+       {}, {},
+       {}, "a.ld:3: expected ':' after region 'G', not '}'"},  // ld: ld:a.ld:3: syntax error
       {"a division by zero where its value is never used",
        {{"a.ld", "MEMORY { A : ORIGIN = 0, LENGTH = 4 }\n"
        "x = 1 ? 2 : 4 / (3 - 3);\n"}},
