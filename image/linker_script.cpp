@@ -472,6 +472,7 @@ class Reader {
         while (f.pos < s.size() && IsSymbolChar(s[f.pos]) && s[f.pos] != '/') ++f.pos;
         word_end = f.pos;
       } else if (c == '=') {
+        // "=" after a name, or a compound operator after it, assigns the name; "==", "!=", "<=", ">=" compare.
         if (f.pos + 1 < s.size() && s[f.pos + 1] == '=') {
           f.pos += 2;
           continue;
