@@ -419,6 +419,8 @@ class Reader {
         Include(false);
       } else if (IsWord(token, "PROVIDE") || IsWord(token, "PROVIDE_HIDDEN") || IsWord(token, "HIDDEN")) {
         ParseWrappedAssignment(token);
+      } else if (IsWord(token, "REGION_ALIAS")) {
+        ParseRegionAlias();
       } else if (IsKeyword(token, Lex::kScript)) {
         SkipCommand(token);
       } else if (token.kind == Kind::kName) {
@@ -521,6 +523,25 @@ class Reader {
     const bool provide = !IsWord(keyword, "HIDDEN");
     statements_.push_back(Statement{std::string(name.text), std::nullopt, provide, value, Here(name.line)});
     assigned_.insert(statements_.back().name);
+  }
+
+  // REGION_ALIAS(ALIAS, REGION): another name of a region declared before, for ORIGIN() and LENGTH().
+  void ParseRegionAlias() {
+    Expect(Lex::kScript, "(", " after REGION_ALIAS");
+    const Token alias = Next(Lex::kScript);
+    if (alias.kind != Kind::kName) Unexpected(alias, "the alias of REGION_ALIAS");
+    Expect(Lex::kScript, ",", " after the alias");
+    const Token region = Next(Lex::kScript);
+    if (region.kind != Kind::kName) Unexpected(region, "the region of REGION_ALIAS");
+    Expect(Lex::kScript, ")", " to close REGION_ALIAS(");
+    const auto found = region_index_.find(std::string(region.text));
+    if (found == region_index_.end()) {
+      Fail(Here(region.line), "memory region " + Quote(region.text) + " for alias " + Quote(alias.text) +
+                                  " is not declared before");
+    }
+    if (!region_index_.emplace(std::string(alias.text), found->second).second) {
+      Fail(Here(alias.line), "alias " + Quote(alias.text) + " names a region or an alias already");
+    }
   }
 
   // NAME=EXPRESSION of a --defsym, read as ld reads the option.
@@ -1093,7 +1114,7 @@ class Reader {
   std::vector<Node> nodes_;
   std::vector<Statement> statements_;
   std::vector<RegionSpec> regions_;
-  std::unordered_map<std::string, std::size_t> region_index_;  // by name
+  std::unordered_map<std::string, std::size_t> region_index_;  // by name or alias
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
   std::unordered_map<std::string, Value> symbols_;  // their values, kept from one pass to the next
   std::unordered_set<std::string> defined_;          // assigned so far in this pass, as DEFINED sees them

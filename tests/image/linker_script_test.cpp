@@ -315,6 +315,12 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
        " }\n"}},
        {}, {},
        {{"FLASH AREA", 0x100, 0x100}, {"RAM", 0x200, 0x10}}, ""},
+      {"REGION_ALIAS names a region for ORIGIN and LENGTH",
+       {{"a.ld", "MEMORY { ROM (rx) : ORIGIN = 0x10000, LENGTH = 64K }\n"
+       "REGION_ALIAS(\"REGION_TEXT\", ROM);\n"
+       "MEMORY { CONFIG (r) : ORIGIN = ORIGIN(REGION_TEXT) + LENGTH(REGION_TEXT), LENGTH = 4K }\n"}},
+       {}, {},
+       {{"ROM", 0x10000, 0x10000}, {"CONFIG", 0x20000, 0x1000}}, ""},
       {"a comma-less region and several MEMORY commands",
        {{"a.ld", "MEMORY { A : ORIGIN = 0 LENGTH = 4K B(rx):org = 8K LENGTH = 4K, C : o = 16K, len = 1K }\n"}},
        {}, {},
