@@ -262,8 +262,10 @@ class Reader {
   // Lexer ------------------------------------------------------------------------------------------------------
 
   void Push(std::string file, std::string text, int parent, std::int64_t include_line, bool lines) {
+    // A UTF-8 byte-order mark, which editors on Windows write, is passed over (ld ignores its bytes with warnings).
+    const std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     infos_.push_back(FrameInfo{std::move(file), parent, include_line, lines});
-    frames_.push_back(Frame{static_cast<int>(infos_.size() - 1), std::move(text), 0, 1});
+    frames_.push_back(Frame{static_cast<int>(infos_.size() - 1), std::move(text), start, 1});
   }
 
   // Skips blanks, newlines and comments: /* */ and, as in ld 2.40, # to the end of the line.
