@@ -221,7 +221,7 @@ class Reader {
     std::string reason;
     bool undefined = false;  // a symbol without a value, not something only the link knows
   };
-  struct RegionSpec {
+  struct RegionDecl {
     std::string name;
     std::uint32_t origin = 0, length = 0;
     Place place;
@@ -597,13 +597,13 @@ class Reader {
     ParseRegions(false);
   }
 
-  // Region specifications, one comma allowed between two: up to the '}' of MEMORY, or to the end of the file that
+  // Region declarations, one comma allowed between two: up to the '}' of MEMORY, or to the end of the file that
   // an INCLUDE inside MEMORY opened.
   void ParseRegions(bool included) {
-    bool after_spec = false;
+    bool after_region = false;
     for (;;) {
       Token token = Next(Lex::kScript);
-      const bool comma = after_spec && IsPunct(token, ",");
+      const bool comma = after_region && IsPunct(token, ",");
       if (comma) token = Next(Lex::kScript);
       if (!comma && (included ? token.kind == Kind::kEnd : IsPunct(token, "}"))) return;
       if (!comma && token.kind == Kind::kEnd) Fail(Here(token.line), "MEMORY command without its closing '}'");
@@ -614,12 +614,12 @@ class Reader {
       } else {
         Unexpected(token, comma ? "a region after ','" : included ? "a region" : "a region or '}'");
       }
-      after_spec = true;
+      after_region = true;
     }
   }
 
   void ParseRegion(const Token& name_token) {
-    RegionSpec region{std::string(name_token.text), 0, 0, Here(name_token.line)};
+    RegionDecl region{std::string(name_token.text), 0, 0, Here(name_token.line)};
     const std::string name = Quote(region.name);
     if (const auto other = region_index_.find(region.name); other != region_index_.end()) {
       const Place at = regions_[other->second].place;
@@ -1039,26 +1039,26 @@ class Reader {
     // ld evaluates the regions once before any assignment, with no symbol defined (DEFINED is 0 even for a
     // --defsym); a division by zero there ends the link.
     early_ = true;
-    for (const RegionSpec& region : regions_) {
+    for (const RegionDecl& region : regions_) {
       Eval(region.origin);
       Eval(region.length);
     }
     early_ = false;
     Assign();
     for (std::size_t i = 0; i < regions_.size(); ++i) {
-      const RegionSpec& spec = regions_[i];
-      const Value origin = Eval(spec.origin);
+      const RegionDecl& declared = regions_[i];
+      const Value origin = Eval(declared.origin);
       if (origin.unknown >= 0) FailUnknown(origin);
       region_values_[i].first = origin.number;
-      const Value length = Eval(spec.length);
+      const Value length = Eval(declared.length);
       if (length.unknown >= 0) FailUnknown(length);
       region_values_[i].second = length.number;
-      const std::string name = Quote(spec.name);
+      const std::string name = Quote(declared.name);
       if (origin.number >= kAddressSpace) {
-        Fail(spec.place, "ORIGIN of region " + name + " is not an address from 0 to 0xFFFFFFFF");
+        Fail(declared.place, "ORIGIN of region " + name + " is not an address from 0 to 0xFFFFFFFF");
       }
-      const ScriptPlace place = PlaceOf(spec.place.frame, spec.place.line);
-      MemoryRegion region{spec.name, static_cast<std::uint32_t>(origin.number), length.number, place.file, place.line};
+      const ScriptPlace place = PlaceOf(declared.place.frame, declared.place.line);
+      MemoryRegion region{declared.name, static_cast<std::uint32_t>(origin.number), length.number, place.file, place.line};
       if (length.number > kAddressSpace - origin.number) {
         region.length = kAddressSpace - origin.number;
         read.warnings.push_back(
@@ -1115,7 +1115,7 @@ class Reader {
   std::vector<Frame> frames_;
   std::vector<Node> nodes_;
   std::vector<Statement> statements_;
-  std::vector<RegionSpec> regions_;
+  std::vector<RegionDecl> regions_;
   std::unordered_map<std::string, std::size_t> region_index_;  // by name or alias
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
   std::unordered_map<std::string, Value> symbols_;  // their values, kept from one pass to the next
