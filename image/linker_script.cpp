@@ -281,7 +281,8 @@ class Reader {
       } else if (c == '/' && f.pos + 1 < s.size() && s[f.pos + 1] == '*') {
         const std::size_t close = s.find("*/", f.pos + 2);
         if (close == std::string_view::npos) Fail(Place{f.info, f.line}, "comment without its closing */");
-        f.line += std::count(s.begin() + static_cast<std::ptrdiff_t>(f.pos), s.begin() + static_cast<std::ptrdiff_t>(close), '\n');
+        const std::string_view comment = s.substr(f.pos, close - f.pos);
+        f.line += std::count(comment.begin(), comment.end(), '\n');
         f.pos = close + 2;
       } else if (c == '#') {
         const std::size_t end = s.find('\n', f.pos);
@@ -635,7 +636,8 @@ class Reader {
         if (flag.kind != Kind::kName) Unexpected(flag, "attributes of region " + name);
         for (const char c : flag.text) {
           if (!In("aArRwWxXlLiI", c)) {
-            Fail(Here(flag.line), "invalid character " + Quote(std::string_view(&c, 1)) + " in the attributes of region " + name);
+            Fail(Here(flag.line),
+                 "invalid character " + Quote(std::string_view(&c, 1)) + " in the attributes of region " + name);
           }
         }
         any = true;
@@ -1058,7 +1060,8 @@ class Reader {
         Fail(declared.place, "ORIGIN of region " + name + " is not an address from 0 to 0xFFFFFFFF");
       }
       const ScriptPlace place = PlaceOf(declared.place.frame, declared.place.line);
-      MemoryRegion region{declared.name, static_cast<std::uint32_t>(origin.number), length.number, place.file, place.line};
+      MemoryRegion region{declared.name, static_cast<std::uint32_t>(origin.number), length.number, place.file,
+                          place.line};
       if (length.number > kAddressSpace - origin.number) {
         region.length = kAddressSpace - origin.number;
         read.warnings.push_back(
@@ -1119,11 +1122,11 @@ class Reader {
   std::unordered_map<std::string, std::size_t> region_index_;  // by name or alias
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
   std::unordered_map<std::string, Value> symbols_;  // their values, kept from one pass to the next
-  std::unordered_set<std::string> defined_;          // assigned so far in this pass, as DEFINED sees them
-  std::unordered_set<std::string> provided_;         // defined by a PROVIDE
-  std::unordered_set<std::string> assigned_;   // by the statements, wherever they stand
-  std::unordered_set<std::string> elsewhere_;
-  std::unordered_set<std::string> referenced_;  // whose values an evaluation has asked for  // assigned inside SECTIONS or another skipped command
+  std::unordered_set<std::string> defined_;         // assigned so far in this pass, as DEFINED sees them
+  std::unordered_set<std::string> provided_;        // defined by a PROVIDE
+  std::unordered_set<std::string> assigned_;        // by the statements, wherever they stand
+  std::unordered_set<std::string> elsewhere_;       // assigned inside SECTIONS or another skipped command
+  std::unordered_set<std::string> referenced_;      // whose values an evaluation has asked for
   std::vector<UnknownValue> unknowns_;
   int nesting_ = 0;
   bool early_ = false;      // in ld's evaluation of the regions before the assignments
