@@ -1,19 +1,18 @@
 #include "options.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
 #include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
+#include "image/linker_script.h"
 #include "image/memory_regions.h"
 #include "text/number_reader.h"
 #include "varnok/version.h"
@@ -31,14 +30,18 @@ constexpr const char* kUsage =
     "  --region NAME=START,SIZE\n"
     "                 a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
     "                 and the data outside every region\n"
-    "  --memory FILE  the memory regions of the MEMORY command of a GNU ld linker script\n"
+    "  --memory FILE  the memory regions of the MEMORY commands of a GNU ld linker script, read as\n"
+    "                 ld reads them (symbol assignments, expressions, INCLUDE); repeatable\n"
+    "  -L DIR         a folder where INCLUDE looks after the current folder, as ld's -L; repeatable\n"
+    "  --defsym NAME=EXPRESSION\n"
+    "                 assign a symbol before every script is read, as ld's --defsym; repeatable\n"
     "  --max-use [NAME=]PERCENT\n"
     "                 a region (every region without NAME) used above PERCENT fails (status 5)\n"
     "  --require NAME the region NAME must hold data, else the file fails (status 5)\n"
     "  --digest       also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
-    "                 address, gaps filled with 0xFF\n"
+    "                 address, gaps filled with 0xFF; with regions, also each region's digest from\n"
+    "                 its start to its end\n"
     "  --fill 0xNN    fill the digest's gaps with this byte instead\n"
-    "                 with regions, also each region's digest from its start to its end\n"
     "  --digest-region NAME\n"
     "                 the regions' digests only of the regions named (repeatable)\n"
     "  --crc NAME     the CRC of the digests: crc32 (the default), crc32c, crc32-mpeg2 (32-bit\n"
@@ -113,21 +116,42 @@ bool IsJobsOption(const std::string& arg) {
   return !((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z'));
 }
 
-// Adds the regions of a linker script; false with the message on err when it cannot be read.
-bool ReadMemoryFile(const std::string& path, std::vector<MemoryRegion>& regions, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) text.assign(std::istreambuf_iterator<char>(in), {});
-  if (!in && !in.eof()) {
-    err << "varnok-scan: " << EscapeValue(path) << ": cannot read: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
-    return false;
+// Where regions come from, in the order of the options: a --memory script's path or a --region's region.
+using RegionSource = std::variant<std::string, MemoryRegion>;
+
+// Reads the scripts (their warnings go to err) and adds every region, refusing a name given twice; false with
+// the message on err.
+bool CollectRegions(const std::vector<RegionSource>& sources, const ScriptSettings& settings,
+                    std::vector<MemoryRegion>& regions, std::ostream& err) {
+  const DiskScriptFiles files;
+  std::unordered_map<std::string, std::size_t> by_name;
+  for (const RegionSource& source : sources) {
+    std::vector<MemoryRegion> found;
+    if (const std::string* path = std::get_if<std::string>(&source)) {
+      ScriptRead read = ReadLinkerScript(*path, settings, files);
+      if (read.error) {
+        err << "varnok-scan: " << ScriptErrorText(*read.error) << '\n';
+        return false;
+      }
+      for (const ScriptWarning& warning : read.warnings) {
+        err << "varnok-scan: " << PlaceText(warning.place.file, warning.place.line) << ": warning: " << warning.message
+            << '\n';
+      }
+      found = std::move(read.regions);
+    } else {
+      found.push_back(std::get<MemoryRegion>(source));
+    }
+    for (MemoryRegion& region : found) {
+      if (const auto earlier = by_name.find(region.name); earlier != by_name.end()) {
+        const MemoryRegion& first = regions[earlier->second];
+        err << "varnok-scan: " << PlaceText(region.source, region.line) << ": region '" << EscapeValue(region.name)
+            << "' defined twice, first at " << PlaceText(first.source, first.line) << '\n';
+        return false;
+      }
+      by_name.emplace(region.name, regions.size());
+      regions.push_back(std::move(region));
+    }
   }
-  auto read = ReadMemoryCommand(text);
-  if (const ScriptError* error = std::get_if<ScriptError>(&read)) {
-    err << "varnok-scan: " << EscapeValue(path) << ':' << error->line << ": " << error->message << '\n';
-    return false;
-  }
-  for (MemoryRegion& region : std::get<std::vector<MemoryRegion>>(read)) regions.push_back(std::move(region));
   return true;
 }
 
@@ -266,6 +290,8 @@ bool ExpectDigests(const std::vector<std::string>& digest_regions, const std::ve
 std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                                           int& status) {
   ScanOptions options;
+  std::vector<RegionSource> region_sources;
+  ScriptSettings script_settings;
   bool options_end = false;
   bool diff_only = false;  // an option that only --diff takes was given
   std::vector<std::string> max_uses;       // the --max-use values, checked once the regions are known
@@ -303,8 +329,15 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     } else if (arg == "--bytes" || arg == "-v") {
       options.layout.diff_bytes = true;
       diff_only = true;
+    } else if (arg.starts_with("-L")) {
+      if (arg.size() == 2 && i + 1 == args.size()) {
+        status = UsageError(err, "option '-L' needs a value");
+        return std::nullopt;
+      }
+      script_settings.search_dirs.push_back(arg.size() == 2 ? args[++i] : arg.substr(2));
     } else if (std::optional<std::string> given; ValueOption(args, i, "--region", given) ||
                                                  ValueOption(args, i, "--memory", given) ||
+                                                 ValueOption(args, i, "--defsym", given) ||
                                                  ValueOption(args, i, "--fill", given) ||
                                                  ValueOption(args, i, "--limit", given) ||
                                                  ValueOption(args, i, "--max-use", given) ||
@@ -318,17 +351,21 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
         return std::nullopt;
       }
       if (name == "--memory") {
-        if (!ReadMemoryFile(*given, options.layout.regions, err)) {
-          status = kScanUsageError;
+        region_sources.emplace_back(*given);
+      } else if (name == "--defsym") {
+        if (given->find('=') == 0 || given->find('=') == std::string::npos) {
+          status = UsageError(err, "a --defsym is NAME=EXPRESSION, not '" + EscapeValue(*given) + "'");
           return std::nullopt;
         }
+        script_settings.defsyms.push_back(*given);
       } else if (name == "--region") {
         std::optional<MemoryRegion> region = ParseRegionOption(*given);
         if (!region) {
           status = UsageError(err, "a region is NAME=START,SIZE below 0x100000000, not '" + EscapeValue(*given) + "'");
           return std::nullopt;
         }
-        options.layout.regions.push_back(std::move(*region));
+        region->source = "--region " + *given;
+        region_sources.emplace_back(std::move(*region));
       } else if (name == "--crc") {
         const std::optional<CrcKind> crc = CrcKindNamed(*given);
         if (!crc) {
@@ -398,8 +435,13 @@ std::optional<ScanOptions> ParseArguments(const std::vector<std::string>& args, 
     return std::nullopt;
   }
   if (options.diff && (options.layout.map || options.layout.ranges || options.layout.digest ||
-                       !options.layout.regions.empty())) {
+                       !region_sources.empty())) {
     status = UsageError(err, "--diff takes no --map, --ranges, --digest, --region or --memory");
+    return std::nullopt;
+  }
+  // Read after every option, so that -L and --defsym apply to each script wherever they stand.
+  if (!CollectRegions(region_sources, script_settings, options.layout.regions, err)) {
+    status = kScanUsageError;
     return std::nullopt;
   }
   if (!DemandRegions(max_uses, requires_data, options.layout, err, status) ||

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -539,6 +540,10 @@ TEST(Scan, FindingsFollowTheSummary) {
   const std::string bad = WriteFile("findings_bad.s", image + "S9030000FD\n");
   const std::string script = WriteFile("findings.ld", "MEMORY\n{\n  ROM (rx) : ORIGIN = 0x100, LENGTH = 8\n"
                                                       "  RAM (rw) : ORIGIN = 0x2000, LENGTH = 1K\n}\n");
+  const std::string sized = WriteFile("findings_sized.ld", "MEMORY\n{\n  ROM (rx) : ORIGIN = 0x100, LENGTH = ROM_SIZE\n"
+                                                          "  RAM (rw) : ORIGIN = 0x2000, LENGTH = 1K\n}\n");
+  const std::string top = WriteFile("findings_top.ld", "MEMORY\n{\n  ROM : ORIGIN = 0x100, LENGTH = 16\n"
+                                                        "  TOP : ORIGIN = 0xFFFFFF00, LENGTH = 1K\n}\n");
   const std::string regions =
       "Region ROM: 0x00000100 - 0x00000107, 4 of 8 bytes used (50.00 %)\n"
       "Region RAM: 0x00002000 - 0x000023FF, 0 of 1024 bytes used (0.00 %)\nOutside regions: 0x00000108 - 0x00000109\n";
@@ -559,6 +564,7 @@ TEST(Scan, FindingsFollowTheSummary) {
        ""},
       {{"--region", "ROM=0x100,8", "--region=RAM=0x2000,1K", file}, kScanOutsideRegions, regions, outside},
       {{"--memory", script, "-q", file}, kScanOutsideRegions, "", outside},
+      {{"--memory", sized, "--defsym", "ROM_SIZE=4 * 2", "-q", file}, kScanOutsideRegions, "", outside},
       // A region's own limit wins over the one for every region, whatever their order.
       {{"--max-use", "ROM=40", "--max-use=60", "--require", "RAM", "--memory", script, file}, kScanOutsideRegions,
        regions + "Region ROM: 50.00 % used, limit 40 %\nRegion RAM: no data, required\n",
@@ -576,6 +582,8 @@ TEST(Scan, FindingsFollowTheSummary) {
        "Region ROM: 0x00000100 - 0x0000010F, 6 of 16 bytes used (37.50 %)\nRegion NONE: 0x00000104, empty (0 bytes)\n"
        "Warning: no termination record\n",
        "varnok-scan: FILE: warning: no termination record\n"},
+      {{"--memory", top, "-q", file}, kScanSuccess, "",
+       "varnok-scan: SCRIPT:4: warning: region 'TOP' runs past 0xFFFFFFFF; only its part below 4 GiB is counted\n"},
       {{"--strict", cut}, kScanAnalysisError, "Warning: no termination record\n",
        "varnok-scan: FILE: warning: no termination record\n"},
       {{"--digest", "--region", "ROM=0,1", bad}, kScanAnalysisError, "", "varnok-scan: FILE:3: Checksum error\n"},
@@ -589,8 +597,76 @@ TEST(Scan, FindingsFollowTheSummary) {
     EXPECT_EQ(tail, c.tail) << path;
     std::string err = c.err;
     if (const std::size_t at = err.find("FILE"); at != std::string::npos) err.replace(at, 4, path);
+    if (const std::size_t at = err.find("SCRIPT"); at != std::string::npos) err.replace(at, 6, top);
     EXPECT_EQ(r.err, err) << path;
   }
+}
+
+// A script that cannot be read ends the command before any file with one line and status 2, never a signal, and
+// within a second however large or endless it is.
+TEST(Scan, RefusesHostileScripts) {
+  const std::string file = WriteFile("hostile.s", kThreeLines);
+  const std::string dir = TestDir();
+  const auto script = [](const std::string& name, const std::string& text) { return WriteFile(name, text); };
+  const std::string deep = script("deep.ld", "MEMORY { A : ORIGIN = " + std::string(1000000, '(') + "1" +
+                                                 std::string(1000000, ')') + ", LENGTH = 4 }");
+  const std::string huge = script("huge.ld", "");
+  ASSERT_EQ(::truncate(huge.c_str(), off_t{200} << 20), 0);
+  const std::string endless = dir + "/endless.ld";
+  ASSERT_EQ(::mkfifo(endless.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread writer([&endless] {
+    const int fd = ::open(endless.c_str(), O_WRONLY);
+    const std::string blanks(65536, ' ');
+    while (::write(fd, blanks.data(), blanks.size()) > 0) {
+    }
+    ::close(fd);
+  });
+  for (int i = 1; i <= 17; ++i) {
+    std::string name = "d";
+    name += std::to_string(i);
+    std::string next = "INCLUDE d";
+    next += std::to_string(i + 1);
+    script(name + ".ld", next + ".ld\n");
+  }
+  const std::string a = script("a.ld", "MEMORY { FLASH : ORIGIN = 0, LENGTH = 4K }\n");
+  const std::string b = script("b.ld", "MEMORY { FLASH : ORIGIN = 8K, LENGTH = 4K }\n");
+  const auto region = [&script](const std::string& name, const std::string& origin) {
+    return script(name, "MEMORY {\n  A : ORIGIN = " + origin + ", LENGTH = 4\n}\n");
+  };
+  const std::string not_address = ":2: ORIGIN of region 'A' is not an address from 0 to 0xFFFFFFFF";
+  const struct {
+    std::vector<std::string> args;
+    std::string start;  // of what standard error begins with, after "varnok-scan: "
+  } cases[] = {
+      {{"--memory", deep}, deep + ":1: expression nested more than 128 deep"},
+      {{"--memory", huge}, huge + ": cannot read: larger than 16 MiB"},
+      {{"--memory", endless}, endless + ": cannot read: larger than 16 MiB"},
+      {{"--memory", "/dev/zero"}, "/dev/zero: cannot read: larger than 16 MiB"},
+      {{"--memory", dir}, dir + ": cannot read: Is a directory"},
+      {{"--memory", region("nul.ld", std::string("0,\0", 3))}, dir + "/nul.ld:2: unexpected character '\\x00'"},
+      {{"--memory", region("escape.ld", "\x1B[2J0")}, dir + "/escape.ld:2: unexpected character '\\x1B'"},
+      {{"--memory", region("comment.ld", "0 /* 4")}, dir + "/comment.ld:2: comment without its closing */"},
+      {{"--memory", region("string.ld", "\"0")}, dir + "/string.ld:2: string without its closing quote"},
+      {{"-L", dir, "--memory", script("self.ld", "INCLUDE self.ld\n")},
+       dir + "/self.ld:1: INCLUDE '" + dir + "/self.ld' while it is being read\n"},
+      {{"-L" + dir, "--memory", dir + "/d1.ld"},
+       dir + "/d10.ld:1: INCLUDE nested too deeply: more than 10 files open; included from " + dir + "/d9.ld:1"},
+      {{"--memory", region("min.ld", "0x8000000000000000 / -1")}, dir + "/min.ld" + not_address},
+      {{"--memory", region("rem.ld", "(0x8000000000000000 % -1) - 1")}, dir + "/rem.ld" + not_address},
+      {{"--memory", region("zero.ld", "1 / (2 - 2)")}, dir + "/zero.ld:2: division by zero"},
+      {{"--memory", a, "--memory", b}, b + ":1: region 'FLASH' defined twice, first at " + a + ":1"},
+      {{"--memory", a, "--region", "FLASH=0,4K"}, "--region FLASH=0,4K: region 'FLASH' defined twice, first at " + a + ":1"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(file);
+    const Result r = Scan(args);
+    EXPECT_EQ(r.status, kScanUsageError) << c.start;
+    EXPECT_EQ(r.err.substr(0, 13 + c.start.size()), "varnok-scan: " + c.start);
+    EXPECT_EQ(r.out, "") << c.start;
+  }
+  writer.join();
 }
 
 // The same image written with other record types, lengths and order is the same; "A"/"B" stand for the files.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace varnok {
@@ -25,36 +24,6 @@ TEST(ParseRegionOption, ReadsNameStartAndSize) {
       {"BAD=1K,1", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseRegionOption(c.text), c.region) << c.text;
-}
-
-TEST(ReadMemoryCommand, ReadsTheRegionsAsLdDoes) {
-  using Result = std::variant<Regions, ScriptError>;
-  const struct {
-    const char* name;
-    const char* script;
-    Result result;
-  } cases[] = {
-      {"vendor style",
-       "/* Entry Point */\nENTRY(Reset_Handler)\n_estack = ORIGIN(RAM) + LENGTH(RAM);\n"
-       "/* Memories definition */\nMEMORY\n{\n  RAM    (xrw)    : ORIGIN = 0x20000000,   LENGTH = 128K\n"
-       "  FLASH    (rx)    : ORIGIN = 0x8000000,   LENGTH = 512K - 16K /* the top keeps settings */\n"
-       "  SETTINGS (r) : org = ORIGIN(FLASH) + LENGTH(FLASH), len = 16K\n}\n"
-       "SECTIONS\n{\n  .text : { *(.text*) } >FLASH\n  .data : { \"x.o\"(.data) } >RAM AT> FLASH\n}\n",
-       Regions{{"RAM", 0x20000000, 128 * 1024}, {"FLASH", 0x08000000, 496 * 1024}, {"SETTINGS", 0x0807C000, 16 * 1024}}},
-      {"short keywords, octal, arithmetic", "MEMORY { rom : o = 010, l = (2 + 3) * 4 - 8 / 2 }",
-       Regions{{"rom", 8, 16}}},
-      {"M suffix", "MEMORY\n{\n  ext(rwx): ORIGIN = 0x60000000, LENGTH = 0x4M\n}\n",
-       Regions{{"ext", 0x60000000, 4 << 20}}},
-      {"no MEMORY", "SECTIONS { }", ScriptError{1, "no MEMORY command"}},
-      {"undefined region", "MEMORY\n{\n  A : ORIGIN = ORIGIN(B), LENGTH = 1\n}",
-       ScriptError{3, "ORIGIN(B) names no region defined before"}},
-      {"missing =", "MEMORY {\n A : ORIGIN 0, LENGTH = 1 }", ScriptError{2, "expected '=' after ORIGIN"}},
-      {"open comment", "MEMORY {\n /* RAM\n", ScriptError{2, "comment without its closing */"}},
-      {"past the top", "MEMORY {\n A : ORIGIN = 0xFFFFFFFF, LENGTH = 2\n}", ScriptError{2, "region A does not end by 0xFFFFFFFF"}},
-      {"division by zero", "MEMORY {\n A : ORIGIN = 4 / (2 - 2), LENGTH = 2\n}", ScriptError{2, "division by zero"}},
-      {"unclosed", "MEMORY {\n A : ORIGIN = 0, LENGTH = 2\n", ScriptError{3, "MEMORY command without its closing '}'"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ReadMemoryCommand(c.script), c.result) << c.name;
 }
 
 TEST(MeasureRegions, CountsUsedBytesAndWhatLiesOutside) {

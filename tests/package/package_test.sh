@@ -139,7 +139,7 @@ completions=$(cd "$tmp" && bash -c '
   complete_line varnok-scan --jobs ""
   complete_line varnok-scan -- -f
 ' - "$root/usr/share/bash-completion/completions/varnok-scan" 2>&1)
-expected="--map --ranges --region --memory --digest --fill --strict --diff --json --jobs --quiet --help --version --
+expected="--map --ranges --region --memory --defsym --max-use --require --digest --digest-region --crc --expect --fill --strict --diff --bytes --limit --json --jobs --quiet --help --version --
 --json --jobs
 1 2 4 8
 -firmware.s19"

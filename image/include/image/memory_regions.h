@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+#include <utility>
 #include <vector>
 
 #include "analysis/data_ranges.h"
@@ -13,29 +13,30 @@ namespace varnok {
 
 // A named range of the target's memory, such as its flash or its RAM.
 struct MemoryRegion {
+  MemoryRegion() = default;
+  MemoryRegion(std::string region_name, std::uint32_t region_origin, std::uint64_t region_length,
+               std::string region_source = {}, std::int64_t region_line = 0)
+      : name(std::move(region_name)),
+        origin(region_origin),
+        length(region_length),
+        source(std::move(region_source)),
+        line(region_line) {}
+
   std::string name;
   std::uint32_t origin = 0;
   std::uint64_t length = 0;  // up to 2^32 - origin
+  // Where it is defined, for messages: a script file (with its line) or an option; not part of ==.
+  std::string source;
+  std::int64_t line = 0;  // 0 when the source has no lines
 
-  bool operator==(const MemoryRegion&) const = default;
+  bool operator==(const MemoryRegion& other) const {
+    return name == other.name && origin == other.origin && length == other.length;
+  }
 };
 
 // The region of a "NAME=START,SIZE" option: numbers in hex (0x) or decimal, SIZE with an optional K or M suffix;
 // nothing when the text is not one or the region does not fit below 2^32.
 std::optional<MemoryRegion> ParseRegionOption(std::string_view text);
-
-// Why a linker script gives no regions, and on which line.
-struct ScriptError {
-  std::int64_t line = 0;
-  std::string message;
-
-  bool operator==(const ScriptError&) const = default;
-};
-
-// The regions of the MEMORY commands of a GNU ld linker script, in their order; whatever else the script says is
-// skipped. Reads comments, attributes, ORIGIN/org/o and LENGTH/len/l, numbers in hex, octal and decimal with K
-// and M suffixes, + - * / and parentheses, and ORIGIN(NAME) and LENGTH(NAME) of regions named before.
-std::variant<std::vector<MemoryRegion>, ScriptError> ReadMemoryCommand(std::string_view script);
 
 // How loaded data falls into the regions.
 struct RegionUsage {
