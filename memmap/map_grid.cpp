@@ -150,6 +150,42 @@ void MapGrid::MarkStartVector(std::uint32_t address) {
   if (at == marks_.end() || *at != offset) marks_.insert(at, offset);
 }
 
+void MapGrid::Widen(std::uint32_t lowest, std::uint32_t highest) {
+  const std::uint32_t rows = ((highest - lowest) >> 5) + 1;
+  if (lowest == base_) {
+    store_->Grow(std::uint64_t{rows} * kBytesPerRow);
+    data_rows_ = std::max(data_rows_, rows);
+    return;
+  }
+  MapGrid wider;
+  wider.Build(lowest, highest);
+  for (std::size_t leaf = 0; leaf < store_->LeafCount(); ++leaf) {
+    store_->TakeLeaf(leaf, [&](std::uint64_t offset, const std::uint8_t* data, std::uint32_t length) {
+      wider.FillBlock(base_ + static_cast<std::uint32_t>(offset), static_cast<std::int32_t>(length), data);
+    });
+  }
+  for (const std::uint32_t mark : marks_) wider.MarkStartVector(base_ + mark);
+  wider.regions_ = std::move(regions_);
+  *this = std::move(wider);
+}
+
+std::optional<AddressRange> RowsRange(const MapGrid& grid) {
+  if (grid.Regions().empty()) return std::nullopt;
+  const std::uint64_t last = std::min<std::uint64_t>(std::uint64_t{grid.BaseAddress()} + grid.Span() - 1, 0xFFFFFFFFu);
+  return AddressRange{grid.BaseAddress(), static_cast<std::uint32_t>(last)};
+}
+
+AddressRange CoveringRange(const std::optional<AddressRange>& rows, std::uint32_t lowest, std::uint32_t highest) {
+  if (!rows) return AddressRange{lowest, highest};
+  const std::uint64_t base = rows->first;
+  // A lower first address keeps the rows: it steps down from the base a whole row at a time, unless that would pass
+  // below 0.
+  const std::uint64_t step =
+      lowest >= base ? 0 : (base - lowest + MapGrid::kBytesPerRow - 1) / MapGrid::kBytesPerRow * MapGrid::kBytesPerRow;
+  const std::uint64_t first = step <= base ? base - step : lowest;
+  return AddressRange{static_cast<std::uint32_t>(first), std::max(rows->last, highest)};
+}
+
 void MapGrid::ForEachWrittenRow(const std::function<bool(std::uint32_t, const RowCells&)>& visit) const {
   ForEachWrittenRowBetween(0, Span(), visit);
 }

@@ -80,6 +80,10 @@ class MapStore {
   template <typename Visit>
   void TakeLeaf(std::size_t index, Visit&& visit);
   std::size_t LeafCount() const { return leaves_.size(); }
+  // Makes room for offsets up to `span`, which is at least the span it has.
+  void Grow(std::uint64_t span) {
+    leaves_.resize(static_cast<std::size_t>((span + (std::uint64_t{1} << kLeafShift) - 1) >> kLeafShift), nullptr);
+  }
 
  private:
   struct Content;

@@ -100,6 +100,10 @@ class MapGrid {
   void FillBlock(std::uint32_t address, std::int32_t length, const std::uint8_t* data);
   // Marks the start vector; an address without a cell changes nothing.
   void MarkStartVector(std::uint32_t address);
+  // Lays the grid out anew over lowest..highest, which holds every row it has, keeping its bytes, marks and regions.
+  // Where lowest is the base address the rows are only added; otherwise the bytes move a leaf at a time, so that
+  // they are held twice for one leaf only.
+  void Widen(std::uint32_t lowest, std::uint32_t highest);
 
   // Appends the row's text as the map's text gives it (map_text.h); nothing for a row outside the table.
   void AppendRowText(std::int32_t row, std::string& out) const;
@@ -173,6 +177,13 @@ class MapGrid {
   std::vector<std::uint32_t> marks_;  // map offsets of start vector marks, ascending
   std::vector<AddressRange> regions_;
 };
+
+// The range that rows laid out from rows->first on (a grid's data rows, their addresses up to 0xFFFFFFFF) cover once
+// they also hold lowest..highest: its first address lies a whole number of rows below rows->first where that stays
+// at or above 0, and nothing wraps past 0xFFFFFFFF. Without rows, lowest..highest itself.
+AddressRange CoveringRange(const std::optional<AddressRange>& rows, std::uint32_t lowest, std::uint32_t highest);
+// The addresses of a grid's data rows, up to 0xFFFFFFFF; nothing for a grid without data.
+std::optional<AddressRange> RowsRange(const MapGrid& grid);
 
 // Told how far a fill has got and how far it goes; returning false cancels the fill.
 using FillProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
