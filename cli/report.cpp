@@ -396,11 +396,6 @@ void WriteJson(std::ostream& out, const FileReport& report, const ReportLayout& 
   out << '\n';
 }
 
-void WriteDiffText(std::ostream& out, DiffKind kind, const AddressRange& range) {
-  out << (kind == DiffKind::OnlyInA ? "Only in A: " : kind == DiffKind::OnlyInB ? "Only in B: " : "Different: ")
-      << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
-}
-
 const char* DiffKindKey(DiffKind kind) {
   switch (kind) {
     case DiffKind::OnlyInA: return "only_in_a";
@@ -409,8 +404,6 @@ const char* DiffKindKey(DiffKind kind) {
   }
   return "";
 }
-
-std::string ExecText(const std::optional<std::uint32_t>& exec) { return exec ? AddressText(*exec) : "none"; }
 
 }  // namespace
 
@@ -476,7 +469,7 @@ class DiffLister {
     bytes_ += size;
     ++ranges_;
     if (!Room()) return;
-    WriteDiffText(out_, diff.kind, diff.range);
+    out_ << DiffLine(diff) << '\n';
     if (!layout_.diff_bytes || diff.kind != DiffKind::Different) {
       shown_ += size;
       return;
@@ -492,13 +485,12 @@ class DiffLister {
   }
 
   void Finish(bool same_exec) {
-    if (shown_ < bytes_) out_ << "... and " << bytes_ - shown_ << " more differing bytes\n";
-    if (bytes_ == 0 && same_exec) out_ << "Same image\n";
+    if (shown_ < bytes_) out_ << MoreDifferencesLine(bytes_ - shown_) << '\n';
+    if (bytes_ == 0 && same_exec) out_ << kSameImageLine << '\n';
   }
 
   void WriteCount() const {
-    out_ << "Differences: " << bytes_ << " bytes in " << ranges_ << " ranges (A: " << LoadedBytes(a_)
-         << " bytes, B: " << LoadedBytes(b_) << " bytes)\n";
+    out_ << DiffCountLine(bytes_, ranges_, LoadedBytes(a_), LoadedBytes(b_)) << '\n';
   }
 
   std::uint64_t Bytes() const { return bytes_; }
@@ -558,7 +550,7 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, cons
     return true;
   });
   lister.Finish(same);
-  if (exec_a != exec_b) out << "Execution address: " << ExecText(exec_a) << " in A, " << ExecText(exec_b) << " in B\n";
+  if (exec_a != exec_b) out << ExecutionDiffLine(exec_a, exec_b) << '\n';
   lister.WriteCount();
   return same && lister.Bytes() == 0;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "address_spans.h"
+#include "analysis/hex_text.h"
 
 namespace varnok {
 namespace {
@@ -38,11 +39,12 @@ class DiffJoiner {
 
 }  // namespace
 
-void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report) {
+void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report,
+                   std::uint32_t from) {
   AddressSpans cursor_a(a);
   AddressSpans cursor_b(b);
   DiffJoiner joiner(report);
-  std::uint64_t at = 0;
+  std::uint64_t at = from;
   for (;;) {
     const std::optional<FilledSpan> span_a = cursor_a.From(at);
     const std::optional<FilledSpan> span_b = cursor_b.From(at);
@@ -87,6 +89,92 @@ std::uint64_t LoadedBytes(const MapGrid& grid) {
     bytes += span->length;
   }
   return bytes;
+}
+
+RowDiff CompareRow(const RowCells& a, const RowCells& b) {
+  RowDiff diff;
+  diff.only_in_a = a.filled & ~b.filled;
+  diff.only_in_b = b.filled & ~a.filled;
+  const std::uint32_t both = a.filled & b.filled;
+  for (std::uint32_t c = 0; c < MapGrid::kBytesPerRow; ++c) {
+    if ((both & (1u << c)) && a.bytes[c] != b.bytes[c]) diff.different |= 1u << c;
+  }
+  return diff;
+}
+
+DiffList ListDifferences(const MapGrid& a, const MapGrid& b, std::size_t most) {
+  DiffList list;
+  CompareImages(a, b, [&](const DiffRange& diff) {
+    list.bytes += diff.range.Size();
+    ++list.count;
+    if (list.ranges.size() < most) {
+      list.ranges.push_back(diff);
+    } else {
+      list.more_bytes += diff.range.Size();
+    }
+    return true;
+  });
+  return list;
+}
+
+std::vector<std::uint8_t> DifferenceMarks(const MapGrid& a, const MapGrid& b, int pixels, std::uint8_t mark) {
+  if (pixels <= 0) return {};
+  const auto count = static_cast<std::size_t>(pixels);
+  std::vector<std::uint8_t> marks(count, 0);
+  const std::uint64_t rows = static_cast<std::uint64_t>(a.RowCount() - 1);
+  // Pixel i stands for the rows from i * rows / count on, and for at least its first one.
+  const auto start = [&](std::size_t i) { return i * rows / count; };
+  const auto end_of = [&](std::size_t i) { return std::max(start(i + 1), start(i) + 1); };
+  const std::uint32_t base = a.BaseAddress();
+  std::size_t pixel = 0;
+  CompareImages(a, b, [&](const DiffRange& diff) {
+    const std::uint64_t first = (diff.range.first - base) / MapGrid::kBytesPerRow;
+    const std::uint64_t last = (diff.range.last - base) / MapGrid::kBytesPerRow;
+    if (first >= rows || last < first) return true;  // outside a's rows
+    // Differences come in address order, so the first pixel of interest only moves forward.
+    while (pixel < count && end_of(pixel) <= first) ++pixel;
+    for (std::size_t i = pixel; i < count && start(i) <= last; ++i) marks[i] = mark;
+    return pixel < count;
+  });
+  return marks;
+}
+
+std::string DiffLine(const DiffRange& diff) {
+  std::string line = diff.kind == DiffKind::OnlyInA   ? "Only in A: "
+                     : diff.kind == DiffKind::OnlyInB ? "Only in B: "
+                                                      : "Different: ";
+  line += AddressText(diff.range.first);
+  line += " - ";
+  line += AddressText(diff.range.last);
+  return line;
+}
+
+std::string ExecutionDiffLine(const std::optional<std::uint32_t>& exec_a, const std::optional<std::uint32_t>& exec_b) {
+  std::string line = "Execution address: ";
+  line += exec_a ? AddressText(*exec_a) : "none";
+  line += " in A, ";
+  line += exec_b ? AddressText(*exec_b) : "none";
+  line += " in B";
+  return line;
+}
+
+std::string MoreDifferencesLine(std::uint64_t bytes) {
+  return "... and " + std::to_string(bytes) + " more differing bytes";
+}
+
+std::string DiffCountLine(std::uint64_t bytes, std::uint64_t ranges, std::uint64_t loaded_a, std::uint64_t loaded_b) {
+  return "Differences: " + std::to_string(bytes) + " bytes in " + std::to_string(ranges) + " ranges (A: " +
+         std::to_string(loaded_a) + " bytes, B: " + std::to_string(loaded_b) + " bytes)";
+}
+
+std::string CompareReadout(std::uint32_t address, const ByteCell& a, const ByteCell& b) {
+  std::string text = AddressText(address);
+  text += ": ";
+  text += a.filled ? HexText(a.value, 2) : "none";
+  text += " in A, ";
+  text += b.filled ? HexText(b.value, 2) : "none";
+  text += " in B";
+  return text;
 }
 
 }  // namespace varnok
