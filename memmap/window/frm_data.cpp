@@ -1,6 +1,7 @@
 #include "memmap/frm_data.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
@@ -34,6 +35,16 @@ constexpr int kInitialOuterHeight = 261;
 // The string grid adds this many pixels to the sum of its columns and grid lines.
 constexpr int kGridSlack = 5;
 
+// The most differences the regions list names; the rest are counted.
+constexpr std::size_t kMostListedDiffs = 10000;
+constexpr std::uint8_t kDifferenceMark = 4;
+
+QString RunCompareFileDialog(QWidget* parent) {
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("Compare with"), QString(),
+                                      QStringLiteral("Motorola S-Record (*.s *.mot *.s19 *.s28 *.s37 *.srec *.sx "
+                                                     "*.mhx);;All files (*)"));
+}
+
 // A window title shows "[*]" as the modified mark; doubling it makes a file name's own "[*]" appear.
 QString LiteralWindowTitle(QString title) {
   return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
@@ -56,12 +67,23 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       img_Warnings(NewPanelLabel(Panel, "img_Warnings", QRect(480, 5, 16, 17), QString())),
       lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 272, 13), QString())),
       lbl_Note(NewPanelLabel(Panel, "lbl_Note", QRect(780, 8, 92, 13), QString())),
+      ComparePanel(new QFrame(this)),
+      lbl_Compare(NewPanelLabel(ComparePanel, "lbl_Compare", QRect(8, 8, 205, 13), QString())),
+      Panel4(NewLegendPanel(ComparePanel, "Panel4", QRect(216, 5, 73, 17), QStringLiteral("Only in A"),
+                            map_colours::kOnlyInA)),
+      Panel5(NewLegendPanel(ComparePanel, "Panel5", QRect(304, 5, 73, 17), QStringLiteral("Only in B"),
+                            map_colours::kOnlyInB)),
+      Panel6(NewLegendPanel(ComparePanel, "Panel6", QRect(392, 5, 73, 17), QStringLiteral("Different"),
+                            map_colours::kDifferent)),
+      lbl_Same(NewPanelLabel(ComparePanel, "lbl_Same", QRect(480, 8, 392, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
       find_(std::make_unique<FindCommand>(MapCommandContext{this, map_, Grid}, lbl_Note)),
       saver_(new MapSaver(this)),
-      stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
+      stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
+      compare_file_dialog_(RunCompareFileDialog),
+      stop_compare_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
@@ -73,6 +95,13 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   stop_save_->setContext(Qt::WindowShortcut);
   stop_save_->setEnabled(false);
   connect(stop_save_, &QShortcut::activated, this, &Tfrm_Data::StopSaving);
+  stop_compare_->setContext(Qt::WindowShortcut);
+  stop_compare_->setEnabled(false);
+  connect(stop_compare_, &QShortcut::activated, this, &Tfrm_Data::compareCancelled);
+  ComparePanel->setObjectName(QStringLiteral("ComparePanel"));
+  ComparePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  ComparePanel->setLineWidth(1);
+  ComparePanel->hide();
   connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
   connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
@@ -83,7 +112,14 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   Grid->SetOnDrawCell([this](QPainter& painter, std::int32_t column, std::int32_t row, const QRect& rect,
                              GridDrawState state) { GridDrawCell(painter, column, row, rect, state); });
   Grid->SetOnMouseMove([this](Qt::KeyboardModifiers shift, int x, int y) { GridMouseMove(shift, x, y); });
-  Grid->SetMarksSource([this](int pixels) { return map_.ScrollMarks(pixels); });
+  Grid->SetMarksSource([this](int pixels) {
+    std::vector<std::uint8_t> marks = map_.ScrollMarks(pixels);
+    if (other_) {
+      const std::vector<std::uint8_t> diffs = DifferenceMarks(map_, *other_, pixels, kDifferenceMark);
+      for (std::size_t i = 0; i < marks.size(); ++i) marks[i] |= diffs[i];
+    }
+    return marks;
+  });
   // The grid's font is the window's design font from here on.
   row_painter_ = std::make_unique<MapRowPainter>(
       map_, Grid->font(), Grid->viewport(),
@@ -105,7 +141,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
              [context] { NextRegion(context); });
   AddCommand(QStringLiteral("Previous region"), QKeySequence(Qt::CTRL | Qt::Key_Up),
              [context] { PreviousRegion(context); });
-  AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R), [context] { ListRegions(context); });
+  AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
+             [this, context] { ListRegions(context, DiffLines()); });
   AddCommand(QStringLiteral("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { find_->Find(); });
   AddCommand(QStringLiteral("Find next"), QKeySequence(Qt::Key_F3), [this] { find_->FindNext(); });
   AddCommand(QStringLiteral("Find previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
@@ -113,11 +150,20 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   AddCommand(QStringLiteral("Copy row"), QKeySequence(Qt::CTRL | Qt::Key_C), [context] { CopyRow(context); });
   AddCommand(QStringLiteral("Copy as hex"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
              [context] { CopyHex(context); });
+  AddCommand(QStringLiteral("Compare with..."), QKeySequence(Qt::CTRL | Qt::Key_D), [this] {
+    if (saver_->Saving() || compare_reading_) return;
+    const QString path = compare_file_dialog_(this);
+    if (!path.isEmpty()) CompareWith(path);
+  });
+  AddCommand(QStringLiteral("Next difference"), QKeySequence(Qt::Key_F8), [this] { NextDifference(); });
+  AddCommand(QStringLiteral("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
+             [this] { PreviousDifference(); });
   auto* separator = new QAction(this);
   separator->setSeparator(true);
   Grid->addAction(separator);
   AddCommand(QStringLiteral("Save map as text..."), QKeySequence(),
              [this, context] {
+               if (compare_reading_) return;
                SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
                if (!saver_->Saving()) return;
                lbl_Note->clear();
@@ -222,7 +268,10 @@ void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {
 
 void Tfrm_Data::FormResize() {
   const int client_height = height();
-  Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight));
+  // While comparing, the comparison's panel sits between the grid and the panel, which keeps its place.
+  const int compare_height = other_ ? kPanelHeight : 0;
+  Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight - compare_height));
+  ComparePanel->setGeometry(0, client_height - kPanelHeight - compare_height, width(), kPanelHeight);
   Panel->setGeometry(0, client_height - kPanelHeight, width(), kPanelHeight);
 }
 
@@ -230,7 +279,117 @@ void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
   const CellPos cell = Grid->MouseCoord(X, Y);
   if (const std::optional<std::uint32_t> address = map_.CellAddress(cell.column, cell.row)) {
     lbl_Adr->setText(ui::ToQt(AddressText(*address)));
+    if (other_) {
+      lbl_Compare->setText(ui::ToQt(
+          CompareReadout(*address, map_.ByteAt(cell.column, cell.row), other_->ByteAt(cell.column, cell.row))));
+    }
   }
+}
+
+void Tfrm_Data::SetCompareFileDialog(CompareFileDialog dialog) { compare_file_dialog_ = std::move(dialog); }
+
+void Tfrm_Data::CompareWith(const QString& path) {
+  if (saver_->Saving() || compare_reading_) return;
+  compare_reading_ = true;
+  stop_compare_->setEnabled(true);
+  lbl_Note->clear();
+  ShowCompareProgress(0);
+  emit compareRequested(path);
+}
+
+void Tfrm_Data::ShowCompareProgress(int percent) {
+  if (compare_reading_) setWindowTitle(title_ + QStringLiteral(" - Comparing... %1 %").arg(percent));
+}
+
+void Tfrm_Data::EndCompareRead(bool cancelled) {
+  compare_reading_ = false;
+  stop_compare_->setEnabled(false);
+  setWindowTitle(title_);
+  if (cancelled) lbl_Note->setText(QStringLiteral("Compare cancelled"));
+}
+
+void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> other_exec) {
+  EndCompareRead(false);
+  // The selected row keeps its address, wherever the widened rows put it.
+  const std::uint32_t selected = map_.RowAddress(Grid->Row());
+  row_painter_->SetOther(nullptr);
+  other_.reset();
+  const std::uint32_t first = other.BaseAddress();
+  map_.Widen(first, first + static_cast<std::uint32_t>(other.Span() - 1));
+  other_ = std::move(other);
+  other_exec_ = other_exec;
+  DiffList diffs = ListDifferences(map_, *other_, kMostListedDiffs);
+  diffs_ = std::move(diffs.ranges);
+  more_diffs_ = diffs.count - diffs_.size();
+  diff_bytes_ = diffs.bytes;
+  more_diff_bytes_ = diffs.more_bytes;
+  row_painter_->SetOther(&*other_);
+  const bool same = diffs_.empty() && exec_ == other_exec_;
+  lbl_Same->setText(same ? QString::fromLatin1(kSameImageLine) : QString());
+  lbl_Compare->clear();
+  ComparePanel->show();
+  FormResize();
+  Grid->Reset();
+  Grid->SelectRowCentred(map_.AddressToCell(selected).row);
+}
+
+void Tfrm_Data::NextDifference() {
+  if (!other_) return;
+  const std::int32_t current = Grid->Row();
+  const auto row_of = [this](const DiffRange& diff) { return map_.AddressToCell(diff.range.first).row; };
+  const auto next = std::upper_bound(diffs_.begin(), diffs_.end(), current,
+                                     [&](std::int32_t row, const DiffRange& diff) { return row < row_of(diff); });
+  if (next != diffs_.end()) {
+    ShowFoundRow(MapCommandContext{this, map_, Grid}, row_of(*next));
+    return;
+  }
+  if (more_diffs_ == 0) return;
+  // Past the listed differences the images are compared on from the last one listed.
+  std::optional<std::int32_t> found;
+  CompareImages(
+      map_, *other_,
+      [&](const DiffRange& diff) {
+        if (row_of(diff) > current) found = row_of(diff);
+        return !found;
+      },
+      diffs_.back().range.last + 1);
+  if (found) ShowFoundRow(MapCommandContext{this, map_, Grid}, *found);
+}
+
+void Tfrm_Data::PreviousDifference() {
+  if (!other_) return;
+  const std::int32_t current = Grid->Row();
+  const auto row_of = [this](const DiffRange& diff) { return map_.AddressToCell(diff.range.first).row; };
+  std::optional<std::int32_t> found;
+  if (more_diffs_ > 0 && !diffs_.empty() && row_of(diffs_.back()) < current) {
+    CompareImages(
+        map_, *other_,
+        [&](const DiffRange& diff) {
+          if (row_of(diff) >= current) return false;
+          found = row_of(diff);
+          return true;
+        },
+        diffs_.back().range.last + 1);
+  }
+  if (!found) {
+    const auto at = std::lower_bound(diffs_.begin(), diffs_.end(), current,
+                                     [&](const DiffRange& diff, std::int32_t row) { return row_of(diff) < row; });
+    if (at != diffs_.begin()) found = row_of(*std::prev(at));
+  }
+  if (found) ShowFoundRow(MapCommandContext{this, map_, Grid}, *found);
+}
+
+std::vector<ListedLine> Tfrm_Data::DiffLines() const {
+  std::vector<ListedLine> lines;
+  if (!other_) return lines;
+  // In the order varnok-scan --diff prints them.
+  for (const DiffRange& diff : diffs_) lines.push_back({DiffLine(diff), map_.AddressToCell(diff.range.first).row});
+  if (more_diff_bytes_ > 0) lines.push_back({MoreDifferencesLine(more_diff_bytes_), std::nullopt});
+  if (diff_bytes_ == 0 && exec_ == other_exec_) lines.push_back({kSameImageLine, std::nullopt});
+  if (exec_ != other_exec_) lines.push_back({ExecutionDiffLine(exec_, other_exec_), std::nullopt});
+  lines.push_back({DiffCountLine(diff_bytes_, diffs_.size() + more_diffs_, LoadedBytes(map_), LoadedBytes(*other_)),
+                   std::nullopt});
+  return lines;
 }
 
 QSize Tfrm_Data::OwnerFrameExtra() const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "map_dialogs.h"
 #include "map_saver.h"
 #include "map_text_file.h"
 #include "memmap/map_grid.h"
@@ -39,7 +40,8 @@ void GoToAddress(const MapCommandContext& context);
 // Next region, Previous region and Regions...: show the first row of a region.
 void NextRegion(const MapCommandContext& context);
 void PreviousRegion(const MapCommandContext& context);
-void ListRegions(const MapCommandContext& context);
+// Regions... lists the lines after the regions; a map without data lists them alone.
+void ListRegions(const MapCommandContext& context, const std::vector<ListedLine>& lines = {});
 
 // Copy row: puts the selected rows' text on the clipboard, one row a line as the map's text gives it.
 void CopyRow(const MapCommandContext& context);

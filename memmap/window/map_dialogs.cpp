@@ -108,21 +108,25 @@ std::string RegionText(const AddressRange& region) {
   return text;
 }
 
-RegionListModel::RegionListModel(const std::vector<AddressRange>& regions, QObject* parent)
-    : QAbstractListModel(parent), regions_(regions) {}
+RegionListModel::RegionListModel(const std::vector<AddressRange>& regions, const std::vector<ListedLine>& lines,
+                                 QObject* parent)
+    : QAbstractListModel(parent), regions_(regions), lines_(lines) {}
 
 int RegionListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
   // A list view counts its rows in int.
-  return static_cast<int>(std::min<std::size_t>(regions_.size(), INT_MAX));
+  return static_cast<int>(std::min<std::size_t>(regions_.size() + lines_.size(), INT_MAX));
 }
 
 QVariant RegionListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount({})) return {};
-  return ui::ToQt(RegionText(regions_[static_cast<std::size_t>(index.row())]));
+  const auto row = static_cast<std::size_t>(index.row());
+  if (row >= regions_.size()) return ui::ToQt(lines_[row - regions_.size()].text);
+  return ui::ToQt(RegionText(regions_[row]));
 }
 
-RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions, std::size_t current)
+RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions,
+                             const std::vector<ListedLine>& lines, std::size_t current)
     : QDialog(parent), list_(new QListView(this)) {
   setWindowTitle(QStringLiteral("Regions"));
   setFont(ui::DesignFont());
@@ -132,7 +136,7 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
   // Every row has the same height, so the view lays out 100,000 regions without measuring them.
   list_->setUniformItemSizes(true);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setModel(new RegionListModel(regions, list_));
+  list_->setModel(new RegionListModel(regions, lines, list_));
   list_->setCurrentIndex(list_->model()->index(static_cast<int>(std::min<std::size_t>(current, INT_MAX)), 0));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);

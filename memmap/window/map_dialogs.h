@@ -66,26 +66,34 @@ class FindDialog : public CheckedInputDialog {
 // A region as the regions list shows it: "0x08000000 - 0x0801FFFF  131,072 bytes" ("1 byte" for one).
 std::string RegionText(const AddressRange& region);
 
-// The map's regions as a list model; it formats a row's text only when the view asks for it.
+// A line the regions list shows after the regions, and the data row Enter on it goes to, if any.
+struct ListedLine {
+  std::string text;
+  std::optional<std::int32_t> row;
+};
+
+// The map's regions as a list model, then the lines; it formats a region's text only when the view asks for it.
 class RegionListModel : public QAbstractListModel {
  public:
-  // Keeps a reference to regions, which must outlive the model.
-  RegionListModel(const std::vector<AddressRange>& regions, QObject* parent);
+  // Keeps references to regions and lines, which must outlive the model.
+  RegionListModel(const std::vector<AddressRange>& regions, const std::vector<ListedLine>& lines, QObject* parent);
 
   int rowCount(const QModelIndex& parent) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
   const std::vector<AddressRange>& regions_;
+  const std::vector<ListedLine>& lines_;
 };
 
-// The list of every region in map order; double-click or Enter on one chooses it.
+// The list of every region in map order, then the lines; double-click or Enter on an entry chooses it.
 class RegionsDialog : public QDialog {
  public:
-  // Keeps a reference to regions, which must outlive the dialog; the list starts at region `current`.
-  RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions, std::size_t current);
+  // Keeps references to regions and lines, which must outlive the dialog; the list starts at entry `current`.
+  RegionsDialog(QWidget* parent, const std::vector<AddressRange>& regions, const std::vector<ListedLine>& lines,
+                std::size_t current);
 
-  // The index of the chosen region.
+  // The index of the chosen entry: a region's, or the regions' count plus a line's.
   std::size_t Chosen() const { return chosen_; }
 
  private:

@@ -14,6 +14,10 @@ namespace map_colours {
 inline const QColor kUnused(0, 255, 0);
 inline const QColor kFilled(255, 255, 0);
 inline const QColor kStartVector(255, 0, 255);
+// The comparison's cells: three colours that readers with any common colour blindness tell apart, unlike the ones above.
+inline const QColor kOnlyInA(86, 180, 233);
+inline const QColor kOnlyInB(230, 159, 0);
+inline const QColor kDifferent(213, 94, 0);
 }  // namespace map_colours
 
 // A plain-text label at geometry: the caption and the address read-out of the map window's panel.

@@ -47,6 +47,7 @@ MapRowPainter::MapRowPainter(const MapGrid& map, const QFont& cell_font, const Q
 const RowCells& MapRowPainter::CachedRow(std::int32_t row) {
   if (row != cached_row_) {
     cached_cells_ = map_.Row(row);
+    cached_diff_ = other_ != nullptr ? CompareRow(cached_cells_, other_->Row(row)) : RowDiff{};
     cached_row_ = row;
   }
   return cached_cells_;
@@ -66,6 +67,7 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
                               GridDrawState state, const QPalette& pal) {
   const bool byte_column = column >= 1 && column <= 32;
   CellKind kind = CellKind::UnusedByte;
+  const QColor* diff_colour = nullptr;
   std::uint8_t value = static_cast<std::uint8_t>(column - 1);  // a header cell shows its column's offset
   if (byte_column && row > 0) {
     const RowCells& cells = CachedRow(row);
@@ -74,6 +76,10 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
     kind = (cells.start_vector & bit) ? CellKind::StartVectorByte
            : (cells.filled & bit)    ? CellKind::FilledByte
                                      : CellKind::UnusedByte;
+    diff_colour = (cached_diff_.only_in_a & bit)   ? &map_colours::kOnlyInA
+                  : (cached_diff_.only_in_b & bit) ? &map_colours::kOnlyInB
+                  : (cached_diff_.different & bit) ? &map_colours::kDifferent
+                                                   : nullptr;
   }
 
   const QFont* font = &cell_font_;
@@ -98,6 +104,10 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
     metrics = &ascii_metrics_;
   } else if (byte_column && in_match_ && in_match_(column, row)) {
     brush = kAqua;
+    pen = kBlack;
+  } else if (diff_colour != nullptr) {
+    // A difference keeps its colour on the selected row too: the focus frame marks that row.
+    brush = *diff_colour;
     pen = kBlack;
   } else if (state.selected) {
     brush = kind == CellKind::FilledByte ? kBlue : kind == CellKind::StartVectorByte ? kRed : kBlack;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "image/image_compare.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -33,6 +34,12 @@ class MapRowPainter {
                  const QPalette& palette);
   // Drops the kept row after the map's data changed.
   void ForgetRow() { cached_row_ = -1; }
+  // Paints the cells that differ from other (laid out over the same rows) in the comparison's colours; null ends it.
+  // Keeps a reference to other, which must outlive the painter or the next call.
+  void SetOther(const MapGrid* other) {
+    other_ = other;
+    ForgetRow();
+  }
 
  private:
   // The bytes and marks of a data row, kept from one cell to the next while a row is painted.
@@ -47,8 +54,10 @@ class MapRowPainter {
   QFontMetrics ascii_metrics_;
   // The laid-out two-digit texts "00" to "FF", made when first drawn.
   std::array<std::optional<QStaticText>, 256> byte_texts_;
+  const MapGrid* other_ = nullptr;
   std::int32_t cached_row_ = -1;
   RowCells cached_cells_;
+  RowDiff cached_diff_;  // of the kept row, while comparing
 };
 
 }  // namespace varnok

@@ -19,8 +19,8 @@ void PreviousRegion(const MapCommandContext& context) {
   }
 }
 
-void ListRegions(const MapCommandContext& context) {
-  if (!HasData(context)) return;
+void ListRegions(const MapCommandContext& context, const std::vector<ListedLine>& lines) {
+  if (lines.empty() && !HasData(context)) return;
   const std::vector<AddressRange>& regions = context.map.Regions();
   const std::uint32_t base = context.map.BaseAddress();
   // The list opens at the last region that starts at or before the selected row's last address.
@@ -29,9 +29,14 @@ void ListRegions(const MapCommandContext& context) {
       regions.begin(), regions.end(), row_end,
       [base](std::uint32_t end, const AddressRange& region) { return end < region.first - base; });
   const auto current = static_cast<std::size_t>(after == regions.begin() ? 0 : after - regions.begin() - 1);
-  RegionsDialog dialog(context.window, regions, current);
+  RegionsDialog dialog(context.window, regions, lines, current);
   if (dialog.exec() != QDialog::Accepted) return;
-  ShowFoundRow(context, context.map.AddressToCell(regions[dialog.Chosen()].first).row);
+  const std::size_t chosen = dialog.Chosen();
+  if (chosen < regions.size()) {
+    ShowFoundRow(context, context.map.AddressToCell(regions[chosen].first).row);
+  } else if (const std::optional<std::int32_t> row = lines[chosen - regions.size()].row) {
+    ShowFoundRow(context, *row);
+  }
 }
 
 }  // namespace varnok

@@ -103,7 +103,9 @@ void ScrollMarksBar::PaintMarks(QPainter& painter, const QRect& groove, const QR
     int end = y + 1;
     while (end < rows && marks_[static_cast<std::size_t>(end)] == mark && here(groove.top() + end) == shown) ++end;
     if (mark != 0 && shown) {
-      const QColor colour = (mark & 2) ? map_colours::kStartVector : map_colours::kFilled;
+      const QColor colour = (mark & 2)   ? map_colours::kStartVector
+                            : (mark & 4) ? map_colours::kDifferent
+                                         : map_colours::kFilled;
       painter.fillRect(QRect(across.left(), groove.top() + y, across.width(), end - y), colour);
     }
     y = end;

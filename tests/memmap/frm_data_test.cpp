@@ -127,6 +127,7 @@ class MessageRecorder {
 const QColor kAqua(0, 255, 255);
 const QColor kYellow(255, 255, 0);
 const QColor kFuchsia(255, 0, 255);
+const QColor kLime(0, 255, 0);
 
 // Three regions in a 256 KiB map: rows 9 and 10, row 129, rows 1025 to 3072.
 void FillThreeRegions(varnok::MapGrid& map) {
@@ -594,7 +595,120 @@ class FrmDataTest : public QObject {
     }
     QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
                                  "Regions...\tCtrl+R", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
-                                 "Copy row\tCtrl+C", "Copy as hex\tCtrl+Shift+C", "-", "Save map as text...\t"}));
+                                 "Copy row\tCtrl+C", "Copy as hex\tCtrl+Shift+C", "Compare with...\tCtrl+D",
+                                 "Next difference\tF8", "Previous difference\tShift+F8", "-",
+                                 "Save map as text...\t"}));
+  }
+
+  // Ctrl+D asks for the file to compare with and hands it to the owner, whose image B (here one byte other, a block
+  // below A's rows and one above) widens the map to B's rows: the cells that differ take the comparison's colours,
+  // F8 and Shift+F8 visit the differences in order, the read-out tells both bytes and Ctrl+R adds the --diff lines.
+  void compare_data() {
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<int>("row");
+    const QKeyCombination home(Qt::Key_Home);
+    const QKeyCombination end(Qt::Key_End);
+    const QKeyCombination next(Qt::Key_F8);
+    const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F8);
+    QTest::newRow("the selected row keeps its address") << Keys{} << 9;
+    QTest::newRow("first") << Keys{home, next} << 9;
+    QTest::newRow("second") << Keys{home, next, next} << 25;
+    QTest::newRow("past the last") << Keys{home, next, next, next} << 25;
+    QTest::newRow("back from the end") << Keys{end, previous} << 9;
+    QTest::newRow("forth and back") << Keys{home, next, next, previous} << 9;
+    QTest::newRow("back to the first") << Keys{end, previous, previous, previous} << 1;
+  }
+  void compare() {
+    QFETCH(Keys, keys);
+    QFETCH(int, row);
+    Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1000, "abcd");
+      Fill(grid, 0x1080, "efgh");
+    });
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    map->SetCompareFileDialog([](QWidget*) { return QStringLiteral("b.s19"); });
+    QStringList asked;
+    connect(map, &Tfrm_Data::compareRequested, map, [&asked](const QString& path) { asked << path; });
+    QTest::keyClick(GridOf(*map), Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(asked, QStringList({"b.s19"}));
+    QVERIFY(map->CompareReading());
+    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19' - Comparing... 0 %"));
+    varnok::MapGrid other;
+    other.Build(0x0F00, 0x121F);
+    Fill(other, 0x0F00, "low");
+    Fill(other, 0x1000, "abXd");
+    Fill(other, 0x1080, "efgh");
+    Fill(other, 0x1200, "new");
+    other.FindRegions();
+    map->SetComparison(std::move(other), 0x1000);
+    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
+    QCOMPARE(GridOf(*map)->RowCount(), 25 + 1);
+    Type(*map, keys);
+    QCOMPARE(GridOf(*map)->Row(), row);
+    if (!keys.empty()) return;
+
+    GridOf(*map)->SelectRow(1);
+    QCOMPARE(CellFill(*map, 1, 1), QColor(230, 159, 0).rgb());  // only in B, on the selected row too
+    GridOf(*map)->SelectRow(10);
+    QCOMPARE(CellFill(*map, 3, 9), QColor(213, 94, 0).rgb());  // different
+    QCOMPARE(CellFill(*map, 2, 9), kYellow.rgb());
+    QCOMPARE(CellFill(*map, 5, 9), kLime.rgb());
+    MoveMouse(*map, CellCentre(*map, 3, 9));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Compare")->text(), QStringLiteral("0x00001002: 63 in A, 58 in B"));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Adr")->text(), QStringLiteral("0x00001002"));
+    MoveMouse(*map, CellCentre(*map, 5, 9));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Compare")->text(), QStringLiteral("0x00001004: none in A, none in B"));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Same")->text(), QString());
+
+    QStringList texts;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* list = dialog.findChild<QListView*>("Regions");
+      if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
+      for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
+      list->setCurrentIndex(list->model()->index(4, 0));
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    map->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    QTest::keyClick(GridOf(*map), Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(texts, QStringList({"0x00001000 - 0x00001003  4 bytes", "0x00001080 - 0x00001083  4 bytes",
+                                 "Only in B: 0x00000F00 - 0x00000F02", "Different: 0x00001002 - 0x00001002",
+                                 "Only in B: 0x00001200 - 0x00001202",
+                                 "Execution address: none in A, 0x00001000 in B",
+                                 "Differences: 7 bytes in 3 ranges (A: 8 bytes, B: 14 bytes)"}));
+    QCOMPARE(GridOf(*map)->Row(), 25);
+  }
+
+  // Escape while the image to compare with is read asks the owner to stop; the map stays as it was, and an equal
+  // image says "Same image".
+  void compareCancelledOrSame() {
+    Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) { Fill(grid, 0x1000, "abcd"); });
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    map->SetCompareFileDialog([](QWidget*) { return QStringLiteral("b.s19"); });
+    int cancels = 0;
+    connect(map, &Tfrm_Data::compareCancelled, map, [&cancels] { ++cancels; });
+    QTest::keyClick(GridOf(*map), Qt::Key_D, Qt::ControlModifier);
+    QTest::keyClick(GridOf(*map), Qt::Key_Escape);
+    QCOMPARE(cancels, 1);
+    map->EndCompareRead(true);
+    QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
+    QCOMPARE(Child<QLabel>(*map, "lbl_Note")->text(), QStringLiteral("Compare cancelled"));
+    QVERIFY(map->Other() == nullptr);
+    QVERIFY(!Child<QFrame>(*map, "ComparePanel")->isVisible());
+    QCOMPARE(GridOf(*map)->RowCount(), 8 + 1);
+
+    QTest::keyClick(GridOf(*map), Qt::Key_D, Qt::ControlModifier);
+    varnok::MapGrid same;
+    same.Build(0x1000, 0x10FF);
+    Fill(same, 0x1000, "abcd");
+    map->SetComparison(std::move(same), std::nullopt);
+    QVERIFY(Child<QFrame>(*map, "ComparePanel")->isVisible());
+    QCOMPARE(Child<QLabel>(*map, "lbl_Same")->text(), QStringLiteral("Same image"));
+    // The panel keeps its place at the bottom; the comparison's panel sits right above it.
+    QCOMPARE(Child<QFrame>(*map, "Panel")->geometry().bottom(), map->height() - 1);
+    QCOMPARE(Child<QFrame>(*map, "ComparePanel")->geometry().bottom() + 1, Child<QFrame>(*map, "Panel")->y());
   }
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the

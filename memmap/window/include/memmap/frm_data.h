@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/image_compare.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -27,6 +28,7 @@ namespace varnok {
 
 class FindCommand;
 class MapRowPainter;
+struct ListedLine;
 class MapSaver;
 struct MapTextSave;
 
@@ -45,6 +47,9 @@ class Tfrm_Data : public QWidget {
   // Runs the save-file dialog over parent with the preset file name; returns the chosen full path, or an empty
   // text when the user cancels.
   using SaveFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
+  // Runs the open-file dialog of "Compare with..." over parent; returns the chosen path, or an empty text when the
+  // user cancels.
+  using CompareFileDialog = std::function<QString(QWidget* parent)>;
 
   // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
   Tfrm_Data(QWidget* owner, const std::string& name);
@@ -75,9 +80,32 @@ class Tfrm_Data : public QWidget {
 
   const MapGrid& Map() const { return map_; }
 
+  // The execution address of the map's image, which the comparison tells beside its bytes.
+  void SetExecutionAddress(std::optional<std::uint32_t> exec) { exec_ = exec; }
+  // Replaces the file dialog that "Compare with..." runs.
+  void SetCompareFileDialog(CompareFileDialog dialog);
+  // Asks for the image at path to be read and compared (compareRequested); the title shows the read's progress
+  // and Escape cancels it. Ignored while a save or another read goes on.
+  void CompareWith(const QString& path);
+  // Whether the image to compare with is being read.
+  bool CompareReading() const { return compare_reading_; }
+  void ShowCompareProgress(int percent);
+  // Ends a read that brought no image to compare with; the map stays as it was. A cancelled one says so.
+  void EndCompareRead(bool cancelled);
+  // Compares the map with `other`, the second image laid out over rows that cover the map's (its first row's
+  // address a whole number of rows from the map's, or the same): the map is widened to the same rows, the cells
+  // that differ take the comparison's colours, and F8, the scroll bar and the regions list show the differences.
+  void SetComparison(MapGrid&& other, std::optional<std::uint32_t> other_exec);
+  // The second image while the map is compared with one.
+  const MapGrid* Other() const { return other_ ? &*other_ : nullptr; }
+
  signals:
   // A save began or ended.
   void savingChanged(bool saving);
+  // "Compare with..." chose a file; the owner reads it and answers with SetComparison or EndCompareRead.
+  void compareRequested(const QString& path);
+  // Escape during a comparison's read.
+  void compareCancelled();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -99,6 +127,11 @@ class Tfrm_Data : public QWidget {
   void StopSaving();
   void SaveProgressed(int percent);
   void SaveFinished(const MapTextSave& save, const QString& path);
+  // F8 and Shift+F8: select the first row of the next or previous difference.
+  void NextDifference();
+  void PreviousDifference();
+  // The lines the regions list adds while comparing.
+  std::vector<ListedLine> DiffLines() const;
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -111,6 +144,12 @@ class Tfrm_Data : public QWidget {
   QLabel* const img_Warnings;  // the warning sign
   QLabel* const lbl_Warnings;
   QLabel* const lbl_Note;  // what the last search or save has to say ("Search wrapped", "Save cancelled")
+  QFrame* const ComparePanel;  // above Panel while comparing: the comparison's legend and read-out
+  QLabel* const lbl_Compare;   // what the address under the mouse holds in each image
+  QLabel* const Panel4;
+  QLabel* const Panel5;
+  QLabel* const Panel6;
+  QLabel* const lbl_Same;  // "Same image"
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
@@ -126,6 +165,16 @@ class Tfrm_Data : public QWidget {
   MapSaver* const saver_;   // a child: stops and waits for its thread before the map goes
   QShortcut* const stop_save_;  // Escape, while a save goes on
   bool quiet_save_end_ = false;  // the owner closes once the save is over
+  std::optional<std::uint32_t> exec_;
+  CompareFileDialog compare_file_dialog_;
+  QShortcut* const stop_compare_;  // Escape, while the image to compare with is read
+  bool compare_reading_ = false;
+  std::optional<MapGrid> other_;  // the image compared with, laid out over the same rows
+  std::optional<std::uint32_t> other_exec_;
+  std::vector<DiffRange> diffs_;  // the first differences, in address order
+  std::uint64_t more_diffs_ = 0;  // how many more there are
+  std::uint64_t diff_bytes_ = 0;  // of every difference
+  std::uint64_t more_diff_bytes_ = 0;  // of those past the listed ones
 };
 
 }  // namespace varnok
