@@ -8,9 +8,11 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: varnok [--map] [FILE]\n"
+    "       varnok --diff A B\n"
     "Opens the main window; with FILE, chooses that Motorola S-record file and analyses it at once.\n"
     "\n"
     "  --map      tick \"Generate graphical memory map\" first\n"
+    "  --diff     analyse A with its memory map and compare it with the image of B\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
     "\n"
@@ -28,6 +30,7 @@ CommandLine UsageError(std::string error) {
 CommandLine ParseCommandLine(const std::vector<std::string>& args, bool toolkit_options_pending) {
   CommandLine command;
   bool options_end = false;
+  bool diff = false;
   for (const std::string& arg : args) {
     if (!options_end && arg == "--") {
       options_end = true;
@@ -39,18 +42,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool toolkit_
       return command;
     } else if (!options_end && arg == "--map") {
       command.map = true;
+    } else if (!options_end && arg == "--diff") {
+      diff = true;
     } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
       // Single-dash options are the toolkit's until it has taken those it knows.
       if (toolkit_options_pending && arg[1] != '-') continue;
       return UsageError("unknown option '" + arg + "'");
     } else if (toolkit_options_pending) {
       continue;
+    } else if (diff && command.file && !command.diff) {
+      command.diff = arg;
     } else if (command.file) {
-      return UsageError("only one FILE can be opened");
+      return UsageError(diff ? "--diff compares two files, A and B" : "only one FILE can be opened");
     } else {
       command.file = arg;
     }
   }
+  if (diff && !toolkit_options_pending && !command.diff) return UsageError("--diff compares two files, A and B");
+  if (diff) command.map = true;
   return command;
 }
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "about/frm_about.h"
 #include "analysis/progress_percent.h"
@@ -254,6 +255,67 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
 
 void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
 
+void Tfrm_GUI::OpenFileAndCompare(const std::string& file, const std::string& other) {
+  if (busy_) return;
+  TickMapOption();
+  compare_next_ = AbsolutePath(other, CurrentFolder());
+  OpenFile(file);
+}
+
+void Tfrm_GUI::StartCompare(const QString& path) {
+  if (!frm_Data) return;
+  if (busy_) {
+    frm_Data->EndCompareRead(false);
+    return;
+  }
+  RunRequest request;
+  request.path = PathBytes(path);
+  request.regular_only = true;
+  request.parallel.threads = UsableCores();
+  auto job = std::make_unique<RunJob>(std::move(request), true, allocate_, deallocate_);
+  job->CoverRows(RowsRange(frm_Data->Map()));
+  connect(job.get(), &RunJob::progressed, this, [this](RunJob::Phase, quint64 done, quint64 total) {
+    if (frm_Data) frm_Data->ShowCompareProgress(static_cast<int>(ProgressPercent(done, total)));
+  });
+  connect(job.get(), &RunJob::finished, this, &Tfrm_GUI::CompareFinished);
+  try {
+    job->Start(thread_start_);
+  } catch (const std::system_error&) {
+    frm_Data->EndCompareRead(false);
+    ReportOutOfMemory(this);
+    return;
+  }
+  job_ = std::move(job);
+  SetBusy(true);
+}
+
+void Tfrm_GUI::CompareFinished(const RunOutcome& outcome) {
+  job_.reset();
+  SetBusy(false);
+  const bool cancelled = outcome.map_cancelled || outcome.result.kind == RunKind::Cancelled;
+  if (frm_Data) {
+    if (outcome.map != nullptr && !outcome.failure) {
+      try {
+        frm_Data->SetComparison(std::move(*outcome.map), outcome.result.totals.exec);
+      } catch (const std::bad_alloc&) {
+        ReportOutOfMemory(this);
+      }
+    } else {
+      frm_Data->EndCompareRead(cancelled);
+      // The map stays as it was; what went wrong with the other file is told over it.
+      if (outcome.failure) {
+        ui::ShowExceptionReport(frm_Data, *outcome.failure);
+      } else if (!cancelled) {
+        ui::ShowMessage(frm_Data, ui::ToQt(StatusText(outcome.result)));
+      }
+    }
+  }
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
 void Tfrm_GUI::OpenFile(const std::string& file) {
   // The command line and a drop come here without the greyed buttons.
   if (busy_) return;
@@ -342,6 +404,10 @@ void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
   wait_cursor_.reset();
   if (outcome.failure) ui::ShowExceptionReport(this, *outcome.failure);
   if (out_of_memory) ReportOutOfMemory(this);
+  // The comparison that the command line asks for follows once this run is over.
+  if (std::optional<std::string> other = std::exchange(compare_next_, std::nullopt); other && frm_Data) {
+    frm_Data->CompareWith(ShownName(*other));
+  }
   if (close_pending_) {
     close_pending_ = false;
     close();
@@ -355,6 +421,12 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   // The saved map reads as varnok-scan --map prints it.
   window->SetReportHead(SummaryText(result) + WarningLines(warnings) + '\n');
   window->SetWarnings(warnings);
+  window->SetExecutionAddress(result.totals.exec);
+  window->SetCompareFileDialog([](QWidget* parent) { return RunOpenFileDialog(parent, QString()); });
+  connect(window.get(), &Tfrm_Data::compareRequested, this, &Tfrm_GUI::StartCompare);
+  connect(window.get(), &Tfrm_Data::compareCancelled, this, [this] {
+    if (job_ != nullptr) job_->Stop();
+  });
   // A save of the map keeps the commands greyed as a run does; a close that came during it follows its end.
   connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
     SetBusy(saving);

@@ -74,7 +74,13 @@ int main(int argc, char** argv) {
     frm_GUI.show();
     if (command.file) {
       // The analysis starts once the window is on the screen, as after a click.
-      QTimer::singleShot(0, &frm_GUI, [&frm_GUI, file = *command.file] { frm_GUI.OpenFile(file); });
+      QTimer::singleShot(0, &frm_GUI, [&frm_GUI, file = *command.file, diff = command.diff] {
+        if (diff) {
+          frm_GUI.OpenFileAndCompare(file, *diff);
+        } else {
+          frm_GUI.OpenFile(file);
+        }
+      });
     }
     application.exec();
   } catch (...) {

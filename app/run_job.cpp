@@ -82,7 +82,11 @@ void RunJob::Fill(RunOutcome& outcome) {
   last_percent_ = ~std::uint64_t{0};
   const RunTotals& totals = outcome.result.totals;
   auto map = std::make_shared<MapGrid>();
-  const bool filled = filler_->Finish(*map, totals.lowest, totals.highest, totals.exec,
+  AddressRange range{totals.lowest, totals.highest};
+  if (cover_) range = totals.HasLowest() ? CoveringRange(cover_rows_, totals.lowest, totals.highest)
+                      : cover_rows_    ? *cover_rows_
+                                       : range;
+  const bool filled = filler_->Finish(*map, range.first, range.last, totals.exec,
                                       [this](std::uint64_t done, std::uint64_t total) {
                                         return Report(Phase::Filling, done, total);
                                       });

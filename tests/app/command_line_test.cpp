@@ -50,6 +50,8 @@ TEST(CommandLine, AnswersHelpVersionAndUsageErrors) {
       {"-x", 2, "", "varnok: unknown option '-x'\n" + usage},
       {"-platform offscreen -style Windows -x", 2, "", "varnok: unknown option '-x'\n" + usage},
       {"a.s19 b.s19", 2, "", "varnok: only one FILE can be opened\n" + usage},
+      {"--diff a.s19", 2, "", "varnok: --diff compares two files, A and B\n" + usage},
+      {"--diff a.s19 b.s19 c.s19", 2, "", "varnok: --diff compares two files, A and B\n" + usage},
   };
   for (const auto& c : cases) {
     const Outcome outcome = RunProgram(c.args);

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLabel>
+#include <QListView>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -1018,6 +1019,54 @@ class FrmGuiTest : public QObject {
       QFile written(saved);
       QVERIFY(written.open(QIODevice::ReadOnly));
       QCOMPARE(written.readAll(), QByteArray::fromStdString(out.str()));
+    }
+  }
+
+  // varnok --diff A B opens A's map and compares it with B, read as a run is: the regions list then ends in the lines
+  // varnok-scan --diff prints. A B that is not valid is told in a box over the map, which stays as it was.
+  void compareIsWhatTheScanPrints() {
+    const std::string a = Line(1, 0x1000, "abcd") + Line(1, 0x1080, "efgh") + Line(9, 0x1000);
+    const struct {
+      const char* name;
+      std::string b;
+      int boxes;
+    } cases[] = {
+        {"other", Line(1, 0x0F00, "low") + Line(1, 0x1000, "abXd") + Line(1, 0x1080, "efgh") + Line(9, 0x1001), 0},
+        {"same", a, 0},
+        {"invalid", Line(1, 0x1000, "ab") + "S1zz\n", 1},
+    };
+    for (const auto& c : cases) {
+      const QString file_a = Sample(QStringLiteral("a.s19"), QByteArray::fromStdString(a));
+      const QString file_b = Sample(QStringLiteral("b.s19"), QByteArray::fromStdString(c.b));
+      Tfrm_GUI frm(Ini().toStdString());
+      std::size_t boxes = 0;
+      {
+        ModalCatcher catcher;
+        frm.OpenFileAndCompare(file_a.toStdString(), file_b.toStdString());
+        QTRY_VERIFY_WITH_TIMEOUT(frm.MapWindow() != nullptr && !frm.MapWindow()->CompareReading() && !frm.Busy(),
+                                 60000);
+        boxes = catcher.seen.size();
+      }
+      Tfrm_Data& map = *frm.MapWindow();
+      QCOMPARE(boxes, std::size_t(c.boxes));
+      QCOMPARE(map.Other() != nullptr, c.boxes == 0);
+      if (c.boxes > 0) continue;
+
+      std::ostringstream out;
+      std::ostringstream err;
+      RunScan({"--diff", file_a.toStdString(), file_b.toStdString()}, out, err);
+      QStringList listed;
+      const test::ModalAnswerer answer([&](QDialog& dialog) {
+        auto* list = dialog.findChild<QListView*>("Regions");
+        if (list == nullptr || !listed.isEmpty()) return;
+        for (int i = 0; i < list->model()->rowCount(); ++i) listed << list->model()->index(i, 0).data().toString();
+        dialog.reject();
+      });
+      for (QAction* action : map.findChildren<QAction*>()) {
+        if (action->text() == QStringLiteral("Regions...")) action->trigger();
+      }
+      const QStringList scan = QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts);
+      QCOMPARE(listed.mid(static_cast<int>(map.Map().Regions().size())), scan);
     }
   }
 

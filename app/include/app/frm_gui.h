@@ -61,6 +61,8 @@ class Tfrm_GUI : public QWidget {
   void OpenFile(const std::string& file);
   // Ticks "Generate graphical memory map" (--map on the command line).
   void TickMapOption();
+  // Opens `file` with its map and compares the map with the image of `other` (--diff on the command line).
+  void OpenFileAndCompare(const std::string& file, const std::string& other);
   // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
   // ("Parsing... 37 %"); 500 ms unless changed.
   void SetProgressDelay(std::chrono::milliseconds delay) { progress_delay_ = delay; }
@@ -115,6 +117,9 @@ class Tfrm_GUI : public QWidget {
   void ShowFile(std::string name, std::string folder);
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
+  // Reads the image that the map window compares with, as a run with the map option, laid out over the map's rows.
+  void StartCompare(const QString& path);
+  void CompareFinished(const RunOutcome& outcome);
   // Shows the filled map of a run in a new map window.
   void OpenMapWindow(MapGrid&& map, const RunResult& result, const std::vector<std::string>& warnings);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
@@ -168,6 +173,7 @@ class Tfrm_GUI : public QWidget {
   QElapsedTimer phase_clock_;  // since the current phase began
   std::unique_ptr<ui::BusyCursor> wait_cursor_;  // while a run goes on
   std::unique_ptr<RunJob> job_;                 // while a run goes on
+  std::optional<std::string> compare_next_;     // what the map of the run that goes on is compared with
 };
 
 // The open-file dialog "Choose the s-record file to parse:" with its three designed file types and one for the

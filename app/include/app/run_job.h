@@ -59,6 +59,12 @@ class RunJob : public QObject {
   void Start(const ThreadStart& start);
   // Asks the run to stop at its next progress report; any thread may ask.
   void Stop() { stop_ = true; }
+  // Lays the map out so that its rows also cover `rows` (the rows of the map it is compared with, laid out alike;
+  // none for a map without data) instead of the run's range alone. Called before Start.
+  void CoverRows(std::optional<AddressRange> rows) {
+    cover_ = true;
+    cover_rows_ = rows;
+  }
 
  signals:
   // done of total for the phase, at most once per whole percent.
@@ -77,6 +83,8 @@ class RunJob : public QObject {
   RunRequest request_;
   AnalysisState state_;
   std::unique_ptr<MapFiller> filler_;  // with the map option
+  bool cover_ = false;
+  std::optional<AddressRange> cover_rows_;
   WarningCollector collector_;
   std::atomic<bool> stop_ = false;
   std::uint64_t last_percent_ = ~std::uint64_t{0};
