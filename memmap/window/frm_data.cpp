@@ -315,6 +315,8 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   row_painter_->SetOther(nullptr);
   other_.reset();
   const std::uint32_t first = other.BaseAddress();
+  // The rows move down by as many bytes as the first address moves up, and the highlighted match with them.
+  find_->ShiftMatch(map_.BaseAddress() - first);
   map_.Widen(first, first + static_cast<std::uint32_t>(other.Span() - 1));
   other_ = std::move(other);
   other_exec_ = other_exec;

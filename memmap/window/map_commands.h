@@ -70,6 +70,10 @@ class FindCommand {
   void FindPrevious();
   // Whether a byte cell lies in the highlighted match.
   bool InMatch(std::int32_t column, std::int32_t row) const;
+  // Moves the highlighted match by `shift` map offsets, after the map's rows moved by as much.
+  void ShiftMatch(std::uint32_t shift) {
+    if (match_) *match_ += shift;
+  }
 
  private:
   // Selects the match at offset and highlights it, or says that there is none; repeat is true for a step from the
