@@ -164,6 +164,33 @@ void BM_PaintScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_PaintScreen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
+// One full paint of a grid 1080 pixels high, every byte on screen filled, compared with an image in which every
+// other byte differs (the most the colouring can cost), at the top of a 4 GiB map.
+void BM_PaintComparedScreen(benchmark::State& state) {
+  const auto filled = [](std::uint8_t step) {
+    return FullGrid([step](varnok::MapGrid& grid) {
+      std::vector<std::uint8_t> bytes(64 * 1024);
+      for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * step * (i % 2));
+      grid.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    });
+  };
+  varnok::Tfrm_Data map(&Owner(), "bench.s19");
+  map.SetMap(filled(7));
+  map.SetComparison(filled(5), std::nullopt);
+  map.ShowMap();
+  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
+  map.resize(map.width(), kScreenHeight + 2 * kPanelHeight);
+  grid->SelectRow(1);
+  QWidget* viewport = grid->viewport();
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  for (auto _ : state) viewport->repaint();
+  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+}
+BENCHMARK(BM_PaintComparedScreen)->Unit(benchmark::kMillisecond);
+
 // One repaint of the scroll bar of a 4 GiB map with a byte in each of its 1,048,576 pages, a screen high: the
 // marks were taken from the map once, before the loop, as the bar keeps them until the map or its height changes.
 void BM_RepaintMarkedScrollBar(benchmark::State& state) {
