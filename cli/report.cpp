@@ -8,6 +8,7 @@
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "image/image_compare.h"
+#include "image/region_cover.h"
 #include "json_writer.h"
 #include "memmap/map_text.h"
 
@@ -169,21 +170,9 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
   const std::vector<std::string> warnings = WarningTexts(report.warnings);
   if (report.regions) {
     for (std::size_t i = 0; i < layout.regions.size(); ++i) {
-      const MemoryRegion& region = layout.regions[i];
-      const std::uint64_t used = report.regions->used[i];
-      const std::string name = EscapeValue(region.name);
-      if (region.length == 0) {
-        // A region of no bytes has no last address, and no share of it can be used.
-        out << "Region " << name << ": " << AddressText(region.origin) << ", empty (0 bytes)\n";
-        continue;
-      }
-      const std::string percent = PercentText(used, region.length);
-      out << "Region " << name << ": " << AddressText(region.origin) << " - " << AddressText(RegionLast(region))
-          << ", " << used << " of " << region.length << " bytes used (" << percent << " %)\n";
+      out << RegionUsageLine(layout.regions[i], report.regions->used[i]) << '\n';
     }
-    for (const AddressRange& range : report.regions->outside) {
-      out << "Outside regions: " << AddressText(range.first) << " - " << AddressText(range.last) << '\n';
-    }
+    for (const AddressRange& range : report.regions->outside) out << OutsideRegionsLine(range) << '\n';
     for (const std::string& breach : report.breaches) out << breach << '\n';
   }
   if (report.digest) {

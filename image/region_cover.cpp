@@ -1,0 +1,121 @@
+#include "image/region_cover.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+#include "analysis/hex_text.h"
+#include "analysis/run_summary.h"
+#include "image/linker_script.h"
+
+namespace varnok {
+namespace {
+
+// "11.74" for 61552 of 524288: hundredths, rounded half up.
+std::string PercentText(std::uint64_t part, std::uint64_t whole) {
+  const std::uint64_t hundredths = whole == 0 ? 0 : (part * 20000 / whole + 1) / 2;
+  std::string text = std::to_string(hundredths / 100) + ".";
+  text += static_cast<char>('0' + hundredths / 10 % 10);
+  text += static_cast<char>('0' + hundredths % 10);
+  return text;
+}
+
+}  // namespace
+
+std::string RegionUsageLine(const MemoryRegion& region, std::uint64_t used) {
+  std::string line = "Region " + EscapeValue(region.name) + ": " + AddressText(region.origin);
+  if (region.length == 0) {
+    // A region of no bytes has no last address, and no share of it can be used.
+    line += ", empty (0 bytes)";
+    return line;
+  }
+  line += " - ";
+  line += AddressText(region.origin + static_cast<std::uint32_t>(region.length - 1));
+  line += ", " + std::to_string(used) + " of " + std::to_string(region.length) + " bytes used (" +
+          PercentText(used, region.length) + " %)";
+  return line;
+}
+
+std::string OutsideRegionsLine(const AddressRange& range) {
+  return "Outside regions: " + AddressText(range.first) + " - " + AddressText(range.last);
+}
+
+std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path) {
+  ScriptRead read = ReadLinkerScript(path, ScriptSettings{}, DiskScriptFiles{});
+  if (read.error) return ScriptErrorText(*read.error);
+  // A name given twice is refused as varnok-scan --memory refuses it.
+  std::unordered_map<std::string, std::size_t> by_name;
+  for (std::size_t i = 0; i < read.regions.size(); ++i) {
+    const MemoryRegion& region = read.regions[i];
+    const auto [earlier, added] = by_name.emplace(region.name, i);
+    if (!added) {
+      const MemoryRegion& first = read.regions[earlier->second];
+      return PlaceText(region.source, region.line) + ": region '" + EscapeValue(region.name) +
+             "' defined twice, first at " + PlaceText(first.source, first.line);
+    }
+  }
+  return std::move(read.regions);
+}
+
+RegionCover::RegionCover(const std::vector<MemoryRegion>& regions) : regions_(regions) {}
+
+std::uint32_t RegionCover::InsideMask(std::uint32_t first) const {
+  const std::uint64_t row_first = first;
+  const std::uint64_t row_end = std::min<std::uint64_t>(row_first + MapGrid::kBytesPerRow, std::uint64_t{1} << 32);
+  std::uint32_t mask = 0;
+  for (const MemoryRegion& region : regions_) {
+    const std::uint64_t from = std::max<std::uint64_t>(row_first, region.origin);
+    const std::uint64_t to = std::min<std::uint64_t>(row_end, std::uint64_t{region.origin} + region.length);
+    for (std::uint64_t address = from; address < to; ++address) mask |= 1u << (address - row_first);
+  }
+  return mask;
+}
+
+std::optional<std::size_t> RegionCover::RegionOfRow(std::uint32_t first) const {
+  const std::uint64_t row_first = first;
+  const std::uint64_t row_end = std::min<std::uint64_t>(row_first + MapGrid::kBytesPerRow, std::uint64_t{1} << 32);
+  std::optional<std::size_t> found;
+  std::uint64_t found_from = row_end;
+  for (std::size_t i = 0; i < regions_.size(); ++i) {
+    const std::uint64_t from = std::max<std::uint64_t>(row_first, regions_[i].origin);
+    const std::uint64_t to = std::min<std::uint64_t>(row_end, std::uint64_t{regions_[i].origin} + regions_[i].length);
+    // Regions that overlap leave the row to the first of them in the regions' order.
+    if (from < to && from < found_from) {
+      found = i;
+      found_from = from;
+    }
+  }
+  return found;
+}
+
+std::vector<std::uint8_t> RangeMarks(const MapGrid& grid, const std::vector<AddressRange>& ranges, int pixels,
+                                     std::uint8_t mark) {
+  if (pixels <= 0) return {};
+  const auto count = static_cast<std::size_t>(pixels);
+  std::vector<std::uint8_t> marks(count, 0);
+  const std::uint64_t rows = static_cast<std::uint64_t>(grid.RowCount() - 1);
+  // Pixel i stands for the rows from i * rows / count on, and for at least its first one.
+  const auto start = [&](std::size_t i) { return i * rows / count; };
+  const auto end_of = [&](std::size_t i) { return std::max(start(i + 1), start(i) + 1); };
+  for (const AddressRange& range : ranges) {
+    const std::uint64_t first = (range.first - grid.BaseAddress()) / MapGrid::kBytesPerRow;
+    const std::uint64_t last = std::min<std::uint64_t>((range.last - grid.BaseAddress()) / MapGrid::kBytesPerRow,
+                                                       rows - 1);
+    if (first >= rows) continue;
+    // The first pixel that does not end before the range's first row, found by halving.
+    std::size_t low = 0;
+    std::size_t high = count;
+    while (low < high) {
+      const std::size_t middle = (low + high) / 2;
+      if (end_of(middle) <= first) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    for (std::size_t i = low; i < count && start(i) <= last; ++i) marks[i] = mark;
+  }
+  return marks;
+}
+
+}  // namespace varnok
