@@ -10,10 +10,12 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <initializer_list>
 #include <new>
 #include <optional>
 #include <utility>
 
+#include "analysis/data_ranges.h"
 #include "analysis/hex_text.h"
 #include "map_commands.h"
 #include "map_legend.h"
@@ -38,6 +40,12 @@ constexpr int kGridSlack = 5;
 // The most differences the regions list names; the rest are counted.
 constexpr std::size_t kMostListedDiffs = 10000;
 constexpr std::uint8_t kDifferenceMark = 4;
+constexpr std::uint8_t kOutsideMark = 8;
+
+QString RunScriptFileDialog(QWidget* parent) {
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("Memory regions"), QString(),
+                                      QStringLiteral("Linker scripts (*.ld);;All files (*)"));
+}
 
 QString RunCompareFileDialog(QWidget* parent) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("Compare with"), QString(),
@@ -67,15 +75,17 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       img_Warnings(NewPanelLabel(Panel, "img_Warnings", QRect(480, 5, 16, 17), QString())),
       lbl_Warnings(NewPanelLabel(Panel, "lbl_Warnings", QRect(500, 8, 272, 13), QString())),
       lbl_Note(NewPanelLabel(Panel, "lbl_Note", QRect(780, 8, 92, 13), QString())),
-      ComparePanel(new QFrame(this)),
-      lbl_Compare(NewPanelLabel(ComparePanel, "lbl_Compare", QRect(8, 8, 205, 13), QString())),
-      Panel4(NewLegendPanel(ComparePanel, "Panel4", QRect(216, 5, 73, 17), QStringLiteral("Only in A"),
+      ExtraPanel(new QFrame(this)),
+      lbl_Compare(NewPanelLabel(ExtraPanel, "lbl_Compare", QRect(8, 8, 205, 13), QString())),
+      Panel4(NewLegendPanel(ExtraPanel, "Panel4", QRect(216, 5, 73, 17), QStringLiteral("Only in A"),
                             map_colours::kOnlyInA)),
-      Panel5(NewLegendPanel(ComparePanel, "Panel5", QRect(304, 5, 73, 17), QStringLiteral("Only in B"),
+      Panel5(NewLegendPanel(ExtraPanel, "Panel5", QRect(304, 5, 73, 17), QStringLiteral("Only in B"),
                             map_colours::kOnlyInB)),
-      Panel6(NewLegendPanel(ComparePanel, "Panel6", QRect(392, 5, 73, 17), QStringLiteral("Different"),
+      Panel6(NewLegendPanel(ExtraPanel, "Panel6", QRect(392, 5, 73, 17), QStringLiteral("Different"),
                             map_colours::kDifferent)),
-      lbl_Same(NewPanelLabel(ComparePanel, "lbl_Same", QRect(480, 8, 392, 13), QString())),
+      lbl_Same(NewPanelLabel(ExtraPanel, "lbl_Same", QRect(580, 8, 292, 13), QString())),
+      Panel7(NewLegendPanel(ExtraPanel, "Panel7", QRect(480, 5, 90, 17), QStringLiteral("Outside regions"),
+                            map_colours::kOutside)),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
@@ -83,7 +93,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       saver_(new MapSaver(this)),
       stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
       compare_file_dialog_(RunCompareFileDialog),
-      stop_compare_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
+      stop_compare_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
+      script_file_dialog_(RunScriptFileDialog) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
@@ -98,10 +109,11 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   stop_compare_->setContext(Qt::WindowShortcut);
   stop_compare_->setEnabled(false);
   connect(stop_compare_, &QShortcut::activated, this, &Tfrm_Data::compareCancelled);
-  ComparePanel->setObjectName(QStringLiteral("ComparePanel"));
-  ComparePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  ComparePanel->setLineWidth(1);
-  ComparePanel->hide();
+  ExtraPanel->setObjectName(QStringLiteral("ExtraPanel"));
+  ExtraPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  ExtraPanel->setLineWidth(1);
+  ExtraPanel->hide();
+  Panel7->hide();
   connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
   connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
@@ -117,6 +129,10 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     if (other_) {
       const std::vector<std::uint8_t> diffs = DifferenceMarks(map_, *other_, pixels, kDifferenceMark);
       for (std::size_t i = 0; i < marks.size(); ++i) marks[i] |= diffs[i];
+    }
+    if (cover_) {
+      const std::vector<std::uint8_t> outside = RangeMarks(map_, usage_.outside, pixels, kOutsideMark);
+      for (std::size_t i = 0; i < marks.size(); ++i) marks[i] |= outside[i];
     }
     return marks;
   });
@@ -142,7 +158,13 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   AddCommand(QStringLiteral("Previous region"), QKeySequence(Qt::CTRL | Qt::Key_Up),
              [context] { PreviousRegion(context); });
   AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
-             [this, context] { ListRegions(context, DiffLines()); });
+             [this, context] { ListRegions(context, ListedLines()); });
+  AddCommand(QStringLiteral("Memory regions..."), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
+    const QString path = script_file_dialog_(this);
+    if (path.isEmpty()) return;
+    const std::string script = ui::FromQt(path);
+    if (ReadRegions(script)) emit scriptChosen(path);
+  });
   AddCommand(QStringLiteral("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { find_->Find(); });
   AddCommand(QStringLiteral("Find next"), QKeySequence(Qt::Key_F3), [this] { find_->FindNext(); });
   AddCommand(QStringLiteral("Find previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
@@ -269,9 +291,9 @@ void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {
 void Tfrm_Data::FormResize() {
   const int client_height = height();
   // While comparing, the comparison's panel sits between the grid and the panel, which keeps its place.
-  const int compare_height = other_ ? kPanelHeight : 0;
+  const int compare_height = ExtraPanel->isVisibleTo(this) ? kPanelHeight : 0;
   Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight - compare_height));
-  ComparePanel->setGeometry(0, client_height - kPanelHeight - compare_height, width(), kPanelHeight);
+  ExtraPanel->setGeometry(0, client_height - kPanelHeight - compare_height, width(), kPanelHeight);
   Panel->setGeometry(0, client_height - kPanelHeight, width(), kPanelHeight);
 }
 
@@ -329,8 +351,7 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   const bool same = diffs_.empty() && exec_ == other_exec_;
   lbl_Same->setText(same ? QString::fromLatin1(kSameImageLine) : QString());
   lbl_Compare->clear();
-  ComparePanel->show();
-  FormResize();
+  ShowExtraPanel();
   Grid->Reset();
   Grid->SelectRowCentred(map_.AddressToCell(selected).row);
 }
@@ -381,8 +402,55 @@ void Tfrm_Data::PreviousDifference() {
   if (found) ShowFoundRow(MapCommandContext{this, map_, Grid}, *found);
 }
 
-std::vector<ListedLine> Tfrm_Data::DiffLines() const {
+void Tfrm_Data::ShowExtraPanel() {
+  for (QWidget* compared : {static_cast<QWidget*>(lbl_Compare), static_cast<QWidget*>(Panel4),
+                            static_cast<QWidget*>(Panel5), static_cast<QWidget*>(Panel6),
+                            static_cast<QWidget*>(lbl_Same)}) {
+    compared->setVisible(other_.has_value());
+  }
+  Panel7->setVisible(cover_.has_value());
+  ExtraPanel->setVisible(other_ || cover_);
+  FormResize();
+}
+
+bool Tfrm_Data::ReadRegions(const std::string& path) {
+  auto read = ReadRegionsScript(path);
+  if (const std::string* problem = std::get_if<std::string>(&read)) {
+    ui::ShowMessage(this, ui::ToQt(*problem));
+    return false;
+  }
+  target_regions_ = std::get<std::vector<MemoryRegion>>(std::move(read));
+  // The same measure as varnok-scan's, over the runs of filled addresses the map holds.
+  DataRanges loaded;
+  for (const AddressRange& region : map_.Regions()) loaded.AddRange(region.first, region.last);
+  usage_ = MeasureRegions(target_regions_, loaded);
+  cover_.emplace(target_regions_);
+  row_painter_->SetCover(&*cover_);
+  ShowExtraPanel();
+  Grid->viewport()->update();
+  Grid->InvalidateMarks();
+  return true;
+}
+
+std::vector<ListedLine> Tfrm_Data::ListedLines() const {
   std::vector<ListedLine> lines;
+  if (cover_) {
+    for (std::size_t i = 0; i < target_regions_.size(); ++i) {
+      const MemoryRegion& region = target_regions_[i];
+      // A region's line goes to its first data row; a region without data has none.
+      std::optional<std::int32_t> row;
+      const std::uint64_t region_end = std::uint64_t{region.origin} + region.length;
+      for (const AddressRange& run : map_.Regions()) {
+        if (run.last < region.origin || run.first >= region_end) continue;
+        row = map_.AddressToCell(std::max(run.first, region.origin)).row;
+        break;
+      }
+      lines.push_back({RegionUsageLine(region, usage_.used[i]), row});
+    }
+    for (const AddressRange& range : usage_.outside) {
+      lines.push_back({OutsideRegionsLine(range), map_.AddressToCell(range.first).row});
+    }
+  }
   if (!other_) return lines;
   // In the order varnok-scan --diff prints them.
   for (const DiffRange& diff : diffs_) lines.push_back({DiffLine(diff), map_.AddressToCell(diff.range.first).row});

@@ -130,7 +130,8 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
     : QDialog(parent), list_(new QListView(this)) {
   setWindowTitle(QStringLiteral("Regions"));
   setFont(ui::DesignFont());
-  resize(330, 300);
+  // The lines after the regions (a region's use, a difference) are longer than a region's.
+  resize(lines.empty() ? 330 : 520, 300);
   list_->setObjectName(QStringLiteral("Regions"));
   list_->setFont(ui::FixedFont());
   // Every row has the same height, so the view lays out 100,000 regions without measuring them.

@@ -47,6 +47,8 @@ void MapGridView::SetOnMouseMove(MouseMoveHandler handler) { on_mouse_move_ = st
 
 void MapGridView::SetMarksSource(MarksSource source) { marks_bar_->SetMarksSource(std::move(source)); }
 
+void MapGridView::InvalidateMarks() { marks_bar_->InvalidateMarks(); }
+
 void MapGridView::Reset() {
   row_ = 1;
   anchor_ = 1;

@@ -18,6 +18,11 @@ inline const QColor kStartVector(255, 0, 255);
 inline const QColor kOnlyInA(86, 180, 233);
 inline const QColor kOnlyInB(230, 159, 0);
 inline const QColor kDifferent(213, 94, 0);
+// Filled cells outside every region of the target, and the bands of the regions in the address column, one colour
+// per region in turn; from the same colour-blind-safe set.
+inline const QColor kOutside(0, 158, 115);
+inline const QColor kRegionBands[] = {{0, 114, 178}, {230, 159, 0}, {204, 121, 167}, {86, 180, 233},
+                                      {213, 94, 0},  {240, 228, 66}, {0, 0, 0}};
 }  // namespace map_colours
 
 // A plain-text label at geometry: the caption and the address read-out of the map window's panel.

@@ -19,6 +19,8 @@ const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
+// The band of a row's region in the address column: as wide as the room before the address's first digit.
+constexpr int kBandWidth = 2;
 // The cells of the last match of Find: a colour of its own beside the legend's and the selected row's.
 const QColor kAqua(0, 255, 255);
 
@@ -44,10 +46,18 @@ MapRowPainter::MapRowPainter(const MapGrid& map, const QFont& cell_font, const Q
       cell_metrics_(cell_font_, device),
       ascii_metrics_(ascii_font_, device) {}
 
+std::optional<std::size_t> MapRowPainter::CachedBand(std::int32_t row) {
+  CachedRow(row);
+  return cached_band_;
+}
+
 const RowCells& MapRowPainter::CachedRow(std::int32_t row) {
   if (row != cached_row_) {
     cached_cells_ = map_.Row(row);
     cached_diff_ = other_ != nullptr ? CompareRow(cached_cells_, other_->Row(row)) : RowDiff{};
+    const std::uint32_t address = map_.RowAddress(row);
+    cached_inside_ = cover_ != nullptr ? cover_->InsideMask(address) : ~0u;
+    cached_band_ = cover_ != nullptr ? cover_->RegionOfRow(address) : std::nullopt;
     cached_row_ = row;
   }
   return cached_cells_;
@@ -79,7 +89,8 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
     diff_colour = (cached_diff_.only_in_a & bit)   ? &map_colours::kOnlyInA
                   : (cached_diff_.only_in_b & bit) ? &map_colours::kOnlyInB
                   : (cached_diff_.different & bit) ? &map_colours::kDifferent
-                                                   : nullptr;
+                  : ((cells.filled & bit) && !(cached_inside_ & bit)) ? &map_colours::kOutside
+                                                                      : nullptr;
   }
 
   const QFont* font = &cell_font_;
@@ -97,6 +108,17 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
     painter.fillRect(QRect(rect.right(), rect.top(), 1, rect.height()), shadow);
     painter.fillRect(QRect(rect.left(), rect.bottom(), rect.width(), 1), shadow);
     fill = rect.adjusted(1, 1, -1, -1);
+    if (column == 0 && row > 0 && cover_ != nullptr) {
+      painter.fillRect(fill, brush);
+      // The band of the row's region along the cell's left edge, over the frame's light edge, so that it ends
+      // before the address's first digit.
+      if (const std::optional<std::size_t> band = CachedBand(row)) {
+        constexpr std::size_t kBands = std::size(map_colours::kRegionBands);
+        painter.fillRect(QRect(rect.left(), fill.top(), kBandWidth, fill.height()),
+                         map_colours::kRegionBands[*band % kBands]);
+      }
+      fill = QRect();
+    }
   } else if (column == MapGrid::AsciiColumn) {
     brush = pal.color(QPalette::Window);
     pen = pal.color(QPalette::ButtonText);

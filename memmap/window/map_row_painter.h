@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "image/image_compare.h"
+#include "image/region_cover.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -40,10 +41,17 @@ class MapRowPainter {
     other_ = other;
     ForgetRow();
   }
+  // Paints a band of each row's region in the address column and the filled cells outside every region in their
+  // colour; null ends it. Keeps a reference to cover, which must outlive the painter or the next call.
+  void SetCover(const RegionCover* cover) {
+    cover_ = cover;
+    ForgetRow();
+  }
 
  private:
   // The bytes and marks of a data row, kept from one cell to the next while a row is painted.
   const RowCells& CachedRow(std::int32_t row);
+  std::optional<std::size_t> CachedBand(std::int32_t row);
   const QStaticText& ByteText(std::uint8_t value);
 
   const MapGrid& map_;
@@ -55,9 +63,12 @@ class MapRowPainter {
   // The laid-out two-digit texts "00" to "FF", made when first drawn.
   std::array<std::optional<QStaticText>, 256> byte_texts_;
   const MapGrid* other_ = nullptr;
+  const RegionCover* cover_ = nullptr;
   std::int32_t cached_row_ = -1;
   RowCells cached_cells_;
   RowDiff cached_diff_;  // of the kept row, while comparing
+  std::uint32_t cached_inside_ = ~0u;  // the kept row's byte columns inside a region, or all without regions
+  std::optional<std::size_t> cached_band_;  // the kept row's region
 };
 
 }  // namespace varnok

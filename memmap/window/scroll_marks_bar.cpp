@@ -105,6 +105,7 @@ void ScrollMarksBar::PaintMarks(QPainter& painter, const QRect& groove, const QR
     if (mark != 0 && shown) {
       const QColor colour = (mark & 2)   ? map_colours::kStartVector
                             : (mark & 4) ? map_colours::kDifferent
+                            : (mark & 8) ? map_colours::kOutside
                                          : map_colours::kFilled;
       painter.fillRect(QRect(across.left(), groove.top() + y, across.width(), end - y), colour);
     }

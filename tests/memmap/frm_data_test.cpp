@@ -594,7 +594,7 @@ class FrmDataTest : public QObject {
       shown << (action->isSeparator() ? QString("-") : action->text() + "\t" + action->shortcut().toString());
     }
     QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
-                                 "Regions...\tCtrl+R", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
+                                 "Regions...\tCtrl+R", "Memory regions...\tCtrl+M", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
                                  "Copy row\tCtrl+C", "Copy as hex\tCtrl+Shift+C", "Compare with...\tCtrl+D",
                                  "Next difference\tF8", "Previous difference\tShift+F8", "-",
                                  "Save map as text...\t"}));
@@ -680,6 +680,74 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), 25);
   }
 
+  // Ctrl+M reads a linker script's regions: a band of each row's region in the address column, the filled cells
+  // outside every region in their own colour with a legend entry, and Ctrl+R adds the regions' use and the ranges
+  // outside them as varnok-scan prints them. A script that cannot be read is told in a box; the map stays as it was.
+  void memoryRegions_data() {
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("regions")
+        << QByteArray("MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x1000, LENGTH = 0x40\n  RAM : ORIGIN = 0x8000, LENGTH = 0\n}\n")
+        << QString();
+    QTest::newRow("bad script") << QByteArray("MEMORY {\n A : ORIGIN 0, LENGTH = 1 }") << QString(":2: expected '=' after ORIGIN, not '0'");
+  }
+  void memoryRegions() {
+    QFETCH(QByteArray, script);
+    QFETCH(QString, box);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath("target.ld");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(script) == script.size());
+    file.close();
+    Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) {
+      Fill(grid, 0x1000, "abcd");
+      Fill(grid, 0x1040, "out");
+    });
+    QVERIFY(map);
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    map->SetScriptFileDialog([&path](QWidget*) { return path; });
+    QStringList chosen;
+    connect(map, &Tfrm_Data::scriptChosen, map, [&chosen](const QString& script_path) { chosen << script_path; });
+    const QRgb band_before = CellFill(*map, 0, 1);
+    {
+      MessageRecorder boxes;
+      QTest::keyClick(GridOf(*map), Qt::Key_M, Qt::ControlModifier);
+      QCOMPARE(boxes.texts, box.isEmpty() ? QStringList() : QStringList({path + box}));
+    }
+    QCOMPARE(chosen, box.isEmpty() ? QStringList({path}) : QStringList());
+    QCOMPARE(Child<QLabel>(*map, "Panel7")->isVisible(), box.isEmpty());
+    const QRect address = GridOf(*map)->CellRect(0, 1);
+    const QImage image = GridOf(*map)->grab().toImage();
+    GridOf(*map)->SelectRow(4);
+    if (!box.isEmpty()) {
+      QCOMPARE(CellFill(*map, 0, 1), band_before);
+      QCOMPARE(CellFill(*map, 1, 3), kYellow.rgb());
+      return;
+    }
+    QCOMPARE(image.pixel(address.left() + 1, address.center().y()), QColor(0, 114, 178).rgb());  // FLASH's band
+    QCOMPARE(image.pixel(address.left() + 4, address.center().y()), QColor(255, 251, 240).rgb());
+    QCOMPARE(CellFill(*map, 1, 3), QColor(0, 158, 115).rgb());  // outside every region
+    QCOMPARE(CellFill(*map, 4, 3), kLime.rgb());
+    QCOMPARE(CellFill(*map, 1, 1), kYellow.rgb());
+
+    QStringList texts;
+    const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
+      auto* list = dialog.findChild<QListView*>("Regions");
+      if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
+      for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
+      list->setCurrentIndex(list->model()->index(4, 0));
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    map->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(map));
+    QTest::keyClick(GridOf(*map), Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(texts, QStringList({"0x00001000 - 0x00001003  4 bytes", "0x00001040 - 0x00001042  3 bytes",
+                                 "Region FLASH: 0x00001000 - 0x0000103F, 4 of 64 bytes used (6.25 %)",
+                                 "Region RAM: 0x00008000, empty (0 bytes)",
+                                 "Outside regions: 0x00001040 - 0x00001042"}));
+    QCOMPARE(GridOf(*map)->Row(), 3);
+  }
+
   // Escape while the image to compare with is read asks the owner to stop; the map stays as it was, and an equal
   // image says "Same image".
   void compareCancelledOrSame() {
@@ -696,7 +764,7 @@ class FrmDataTest : public QObject {
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
     QCOMPARE(Child<QLabel>(*map, "lbl_Note")->text(), QStringLiteral("Compare cancelled"));
     QVERIFY(map->Other() == nullptr);
-    QVERIFY(!Child<QFrame>(*map, "ComparePanel")->isVisible());
+    QVERIFY(!Child<QFrame>(*map, "ExtraPanel")->isVisible());
     QCOMPARE(GridOf(*map)->RowCount(), 8 + 1);
 
     QTest::keyClick(GridOf(*map), Qt::Key_D, Qt::ControlModifier);
@@ -704,11 +772,11 @@ class FrmDataTest : public QObject {
     same.Build(0x1000, 0x10FF);
     Fill(same, 0x1000, "abcd");
     map->SetComparison(std::move(same), std::nullopt);
-    QVERIFY(Child<QFrame>(*map, "ComparePanel")->isVisible());
+    QVERIFY(Child<QFrame>(*map, "ExtraPanel")->isVisible());
     QCOMPARE(Child<QLabel>(*map, "lbl_Same")->text(), QStringLiteral("Same image"));
     // The panel keeps its place at the bottom; the comparison's panel sits right above it.
     QCOMPARE(Child<QFrame>(*map, "Panel")->geometry().bottom(), map->height() - 1);
-    QCOMPARE(Child<QFrame>(*map, "ComparePanel")->geometry().bottom() + 1, Child<QFrame>(*map, "Panel")->y());
+    QCOMPARE(Child<QFrame>(*map, "ExtraPanel")->geometry().bottom() + 1, Child<QFrame>(*map, "Panel")->y());
   }
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the

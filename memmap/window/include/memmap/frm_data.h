@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "image/image_compare.h"
+#include "image/memory_regions.h"
+#include "image/region_cover.h"
 #include "memmap/map_grid.h"
 #include "memmap/map_grid_view.h"
 
@@ -50,6 +52,8 @@ class Tfrm_Data : public QWidget {
   // Runs the open-file dialog of "Compare with..." over parent; returns the chosen path, or an empty text when the
   // user cancels.
   using CompareFileDialog = std::function<QString(QWidget* parent)>;
+  // Runs the open-file dialog of "Memory regions..." over parent; returns the chosen path, or an empty text.
+  using ScriptFileDialog = std::function<QString(QWidget* parent)>;
 
   // Creates the hidden window over owner, captioned with the file name (8-bit text, taken up to its first byte 0).
   Tfrm_Data(QWidget* owner, const std::string& name);
@@ -99,6 +103,16 @@ class Tfrm_Data : public QWidget {
   // The second image while the map is compared with one.
   const MapGrid* Other() const { return other_ ? &*other_ : nullptr; }
 
+  // Replaces the file dialog that "Memory regions..." runs.
+  void SetScriptFileDialog(ScriptFileDialog dialog) { script_file_dialog_ = std::move(dialog); }
+  // Reads the regions of the linker script at path and shows them over the map: a band in the address column of
+  // every row in a region, the filled cells outside every region in a colour of their own, their rows marked on the
+  // scroll bar, and the regions' use in the regions list. A script that cannot be read is told in a box
+  // ("FILE:LINE: what") and the map stays as it was. True when the regions are shown.
+  bool ReadRegions(const std::string& path);
+  // The regions shown over the map; none before ReadRegions.
+  const std::vector<MemoryRegion>& TargetRegions() const { return target_regions_; }
+
  signals:
   // A save began or ended.
   void savingChanged(bool saving);
@@ -106,6 +120,8 @@ class Tfrm_Data : public QWidget {
   void compareRequested(const QString& path);
   // Escape during a comparison's read.
   void compareCancelled();
+  // "Memory regions..." read the regions of the script at path.
+  void scriptChosen(const QString& path);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -130,8 +146,10 @@ class Tfrm_Data : public QWidget {
   // F8 and Shift+F8: select the first row of the next or previous difference.
   void NextDifference();
   void PreviousDifference();
-  // The lines the regions list adds while comparing.
-  std::vector<ListedLine> DiffLines() const;
+  // The lines the regions list adds after the map's regions: the target's regions, then the comparison's.
+  std::vector<ListedLine> ListedLines() const;
+  // Shows the extra panel when a comparison or regions need it, and lays the window out again.
+  void ShowExtraPanel();
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -144,12 +162,13 @@ class Tfrm_Data : public QWidget {
   QLabel* const img_Warnings;  // the warning sign
   QLabel* const lbl_Warnings;
   QLabel* const lbl_Note;  // what the last search or save has to say ("Search wrapped", "Save cancelled")
-  QFrame* const ComparePanel;  // above Panel while comparing: the comparison's legend and read-out
+  QFrame* const ExtraPanel;  // above Panel while comparing or showing regions: their legend and read-out
   QLabel* const lbl_Compare;   // what the address under the mouse holds in each image
   QLabel* const Panel4;
   QLabel* const Panel5;
   QLabel* const Panel6;
   QLabel* const lbl_Same;  // "Same image"
+  QLabel* const Panel7;    // "Outside regions"
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
@@ -175,6 +194,10 @@ class Tfrm_Data : public QWidget {
   std::uint64_t more_diffs_ = 0;  // how many more there are
   std::uint64_t diff_bytes_ = 0;  // of every difference
   std::uint64_t more_diff_bytes_ = 0;  // of those past the listed ones
+  ScriptFileDialog script_file_dialog_;
+  std::vector<MemoryRegion> target_regions_;
+  std::optional<RegionCover> cover_;
+  RegionUsage usage_;  // of the map's data in target_regions_
 };
 
 }  // namespace varnok

@@ -40,7 +40,7 @@ class MapGridView : public QAbstractScrollArea {
   // Receives every mouse movement over the grid, in viewport coordinates.
   using MouseMoveHandler = std::function<void(Qt::KeyboardModifiers shift, int x, int y)>;
   // The scroll bar's marks for a groove of `pixels` pixel rows, one entry each: bit 0 filled cells, bit 1 the
-  // start vector.
+  // start vector, bit 2 a difference, bit 3 data outside the target's regions.
   using MarksSource = std::function<std::vector<std::uint8_t>(int pixels)>;
 
   static constexpr int kDefaultColumnWidth = GridLayout::kDefaultColumnWidth;
@@ -56,6 +56,8 @@ class MapGridView : public QAbstractScrollArea {
   void SetOnDrawCell(DrawCellHandler handler);
   void SetOnMouseMove(MouseMoveHandler handler);
   void SetMarksSource(MarksSource source);
+  // Asks the marks' source again before the scroll bar's next paint.
+  void InvalidateMarks();
 
   // Rereads the row count after the model was built and makes the first data row current and topmost.
   void Reset();
