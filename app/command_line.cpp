@@ -8,11 +8,14 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: varnok [--map] [FILE]\n"
+    "       varnok --memory SCRIPT [--map] FILE\n"
     "       varnok --diff A B\n"
     "Opens the main window; with FILE, chooses that Motorola S-record file and analyses it at once.\n"
     "\n"
     "  --map      tick \"Generate graphical memory map\" first\n"
     "  --diff     analyse A with its memory map and compare it with the image of B\n"
+    "  --memory SCRIPT\n"
+    "             show the memory regions of the linker script SCRIPT over the map (and keep it for the next)\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
     "\n"
@@ -31,7 +34,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool toolkit_
   CommandLine command;
   bool options_end = false;
   bool diff = false;
-  for (const std::string& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (!options_end && arg == "--") {
       options_end = true;
     } else if (!options_end && arg == "--help") {
@@ -44,6 +48,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool toolkit_
       command.map = true;
     } else if (!options_end && arg == "--diff") {
       diff = true;
+    } else if (!options_end && arg == "--memory") {
+      if (i + 1 == args.size()) return UsageError("--memory needs a SCRIPT");
+      command.memory = args[++i];
+      command.map = true;
     } else if (!options_end && arg.size() > 1 && arg[0] == '-') {
       // Single-dash options are the toolkit's until it has taken those it knows.
       if (toolkit_options_pending && arg[1] != '-') continue;

@@ -255,6 +255,8 @@ void Tfrm_GUI::ChooseFile(const std::string& chosen) {
 
 void Tfrm_GUI::TickMapOption() { chk_GenMap->setChecked(true); }
 
+std::string Tfrm_GUI::AbsolutePathOf(const std::string& path) { return AbsolutePath(path, CurrentFolder()); }
+
 void Tfrm_GUI::OpenFileAndCompare(const std::string& file, const std::string& other) {
   if (busy_) return;
   TickMapOption();
@@ -424,6 +426,7 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   window->SetExecutionAddress(result.totals.exec);
   window->SetCompareFileDialog([](QWidget* parent) { return RunOpenFileDialog(parent, QString()); });
   connect(window.get(), &Tfrm_Data::compareRequested, this, &Tfrm_GUI::StartCompare);
+  connect(window.get(), &Tfrm_Data::scriptChosen, this, [this](const QString& path) { script_ = PathBytes(path); });
   connect(window.get(), &Tfrm_Data::compareCancelled, this, [this] {
     if (job_ != nullptr) job_->Stop();
   });
@@ -437,6 +440,8 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   });
   frm_Data = window.release();
   frm_Data->ShowMap();
+  // The script chosen last is read again for every new map; one that cannot be read now is told over the map.
+  if (!script_.empty()) frm_Data->ReadRegions(script_);
   // A dialog opened while the run went on ("About") holds every window modal, so it stays in front of the new map.
   if (QWidget* modal = QApplication::activeModalWidget()) modal->raise();
 }

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     varnok::Tfrm_GUI frm_GUI;
     const varnok::CloseOnSignal close_on_signal(&frm_GUI);
     if (command.map) frm_GUI.TickMapOption();
+    if (command.memory) frm_GUI.SetRegionsScript(*command.memory);
     frm_GUI.show();
     if (command.file) {
       // The analysis starts once the window is on the screen, as after a click.

@@ -34,6 +34,7 @@ void Tfrm_GUI::LoadSettings() {
   if (map_top != kNone && map_left != kNone && map_width > 0 && map_height > 0) {
     map_placement_ = QRect(map_left, map_top, map_width, map_height);
   }
+  script_ = ini.ReadString("map", "script", "");
   // File names are stored as the file system's bytes, so that a name in any encoding opens after a restart.
   ShowFile(ini.ReadString("file", "name", "No file selected yet..."), ini.ReadString("file", "path", ""));
 }
@@ -57,6 +58,7 @@ void Tfrm_GUI::SaveSettings() {
     entries.push_back({"map", "width", map_values[2]});
     entries.push_back({"map", "height", map_values[3]});
   }
+  if (!script_.empty() && !HasLineBreak(script_)) entries.push_back({"map", "script", script_});
   // A line of the file cannot hold a line break: such a name is not stored, and the file stored before stays.
   if (!HasLineBreak(file_name_) && !HasLineBreak(file_folder_)) {
     entries.push_back({"file", "name", file_name_});

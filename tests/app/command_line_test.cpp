@@ -52,6 +52,7 @@ TEST(CommandLine, AnswersHelpVersionAndUsageErrors) {
       {"a.s19 b.s19", 2, "", "varnok: only one FILE can be opened\n" + usage},
       {"--diff a.s19", 2, "", "varnok: --diff compares two files, A and B\n" + usage},
       {"--diff a.s19 b.s19 c.s19", 2, "", "varnok: --diff compares two files, A and B\n" + usage},
+      {"a.s19 --memory", 2, "", "varnok: --memory needs a SCRIPT\n" + usage},
   };
   for (const auto& c : cases) {
     const Outcome outcome = RunProgram(c.args);

@@ -1022,6 +1022,42 @@ class FrmGuiTest : public QObject {
     }
   }
 
+  // varnok --memory SCRIPT shows the script's regions over the map, its lines as varnok-scan --memory prints them;
+  // the script is kept in the settings ([map] script=) and read again for the next start's map.
+  void regionsScriptIsKept() {
+    const QString script = Sample(QStringLiteral("target.ld"), "MEMORY { FLASH : ORIGIN = 0x0, LENGTH = 0x100 }\n");
+    const QString file = Sample(QStringLiteral("out.s19"), QByteArray::fromStdString(Line(1, 0xF0, "abcdefghijklmnopqrstuvwxyz") + Line(9, 0)));
+    std::ostringstream out;
+    std::ostringstream err;
+    RunScan({"--memory", script.toStdString(), file.toStdString()}, out, err);
+    QStringList scan;
+    for (const QString& line : QString::fromStdString(out.str()).split('\n')) {
+      if (line.startsWith("Region ") || line.startsWith("Outside regions: ")) scan << line;
+    }
+    QCOMPARE(scan.size(), 2);
+    for (const bool from_settings : {false, true}) {
+      Tfrm_GUI frm(Ini().toStdString());
+      if (!from_settings) frm.SetRegionsScript(script.toStdString());
+      frm.TickMapOption();
+      frm.OpenFile(file.toStdString());
+      WaitForRun(frm);
+      QVERIFY(frm.MapWindow() != nullptr);
+      QStringList listed;
+      const test::ModalAnswerer answer([&](QDialog& dialog) {
+        auto* list = dialog.findChild<QListView*>("Regions");
+        if (list == nullptr || !listed.isEmpty()) return;
+        for (int i = 0; i < list->model()->rowCount(); ++i) listed << list->model()->index(i, 0).data().toString();
+        dialog.reject();
+      });
+      for (QAction* action : frm.MapWindow()->findChildren<QAction*>()) {
+        if (action->text() == QStringLiteral("Regions...")) action->trigger();
+      }
+      QCOMPARE(listed.mid(1), scan);
+      frm.close();
+    }
+    QVERIFY(Read(Ini()).contains("\nscript=" + script + "\n"));
+  }
+
   // varnok --diff A B opens A's map and compares it with B, read as a run is: the regions list then ends in the lines
   // varnok-scan --diff prints. A B that is not valid is told in a box over the map, which stays as it was.
   void compareIsWhatTheScanPrints() {

@@ -7,13 +7,15 @@
 
 namespace varnok {
 
-// What the command line `varnok [--map] [FILE]` or `varnok --diff A B` asks of the desktop program.
+// What the command line `varnok [--memory SCRIPT] [--map] [FILE]` or `varnok --diff A B` asks of the desktop
+// program.
 struct CommandLine {
   enum class Action { Run, Help, Version, UsageError };
   Action action = Action::Run;
   bool map = false;                 // --map: tick "Generate graphical memory map"
   std::optional<std::string> file;  // FILE: choose it and start the analysis
   std::optional<std::string> diff;  // --diff: B, whose image the map of FILE (A) is compared with
+  std::optional<std::string> memory;  // --memory: the linker script whose regions the map shows
   std::string error;                // what was wrong, for a usage error
 };
 

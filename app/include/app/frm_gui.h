@@ -61,6 +61,9 @@ class Tfrm_GUI : public QWidget {
   void OpenFile(const std::string& file);
   // Ticks "Generate graphical memory map" (--map on the command line).
   void TickMapOption();
+  // Shows the regions of the linker script at path over every map from the next on, and keeps it in the settings
+  // (--memory on the command line).
+  void SetRegionsScript(const std::string& path) { script_ = AbsolutePathOf(path); }
   // Opens `file` with its map and compares the map with the image of `other` (--diff on the command line).
   void OpenFileAndCompare(const std::string& file, const std::string& other);
   // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
@@ -117,6 +120,8 @@ class Tfrm_GUI : public QWidget {
   void ShowFile(std::string name, std::string folder);
   // The input path: the folder that mem_Path shows followed directly by the name that lbl_Name shows, in bytes.
   std::string InputPath() const;
+  // The path made absolute from the current folder.
+  static std::string AbsolutePathOf(const std::string& path);
   // Reads the image that the map window compares with, as a run with the map option, laid out over the map's rows.
   void StartCompare(const QString& path);
   void CompareFinished(const RunOutcome& outcome);
@@ -169,6 +174,7 @@ class Tfrm_GUI : public QWidget {
   bool closing_ = false;  // FormClose is running (its write error may be on the screen)
   bool closed_ = false;   // FormClose has run: the settings are written and the map window is gone
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
+  std::string script_;  // the linker script whose regions every map shows ([map] script); empty for none
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
   std::unique_ptr<ui::BusyCursor> wait_cursor_;  // while a run goes on
