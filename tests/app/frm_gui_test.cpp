@@ -249,6 +249,21 @@ QAction* SaveAction(Tfrm_Data& map) {
   return nullptr;
 }
 
+// The entries of the map window's regions list (Ctrl+R).
+QStringList ListedLines(Tfrm_Data& map) {
+  QStringList listed;
+  const test::ModalAnswerer answer([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QListView*>("Regions");
+    if (list == nullptr || !listed.isEmpty()) return;
+    for (int i = 0; i < list->model()->rowCount(); ++i) listed << list->model()->index(i, 0).data().toString();
+    dialog.reject();
+  });
+  for (QAction* action : map.findChildren<QAction*>()) {
+    if (action->text() == QStringLiteral("Regions...")) action->trigger();
+  }
+  return listed;
+}
+
 // Waits until the window's run is over.
 void WaitForRun(const Tfrm_GUI& frm) { QTRY_VERIFY_WITH_TIMEOUT(!frm.Busy(), 60000); }
 
@@ -552,11 +567,13 @@ class FrmGuiTest : public QObject {
       Tfrm_GUI frm(Ini().toStdString());
       Choose(frm, file);
       frm.move(-20, 16);
+      frm.SetRegionsScript("target.ld");
       frm.show();
       QVERIFY(frm.close());
     }
     const QString path = dir_.path() + QLatin1Char('/');
-    QCOMPARE(Read(Ini()), QStringLiteral("[app]\ntop=16\nleft=-20\n[file]\nname=") +
+    QCOMPARE(Read(Ini()), QStringLiteral("[app]\ntop=16\nleft=-20\n[map]\nscript=") + QDir::currentPath() +
+                              QStringLiteral("/target.ld\n[file]\nname=") +
                               QString::fromLatin1(QFile::encodeName(QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"))) +
                               QStringLiteral("\npath=") + QString::fromLatin1(QFile::encodeName(path)) +
                               QStringLiteral("\n"));
@@ -1022,42 +1039,6 @@ class FrmGuiTest : public QObject {
     }
   }
 
-  // varnok --memory SCRIPT shows the script's regions over the map, its lines as varnok-scan --memory prints them;
-  // the script is kept in the settings ([map] script=) and read again for the next start's map.
-  void regionsScriptIsKept() {
-    const QString script = Sample(QStringLiteral("target.ld"), "MEMORY { FLASH : ORIGIN = 0x0, LENGTH = 0x100 }\n");
-    const QString file = Sample(QStringLiteral("out.s19"), QByteArray::fromStdString(Line(1, 0xF0, "abcdefghijklmnopqrstuvwxyz") + Line(9, 0)));
-    std::ostringstream out;
-    std::ostringstream err;
-    RunScan({"--memory", script.toStdString(), file.toStdString()}, out, err);
-    QStringList scan;
-    for (const QString& line : QString::fromStdString(out.str()).split('\n')) {
-      if (line.startsWith("Region ") || line.startsWith("Outside regions: ")) scan << line;
-    }
-    QCOMPARE(scan.size(), 2);
-    for (const bool from_settings : {false, true}) {
-      Tfrm_GUI frm(Ini().toStdString());
-      if (!from_settings) frm.SetRegionsScript(script.toStdString());
-      frm.TickMapOption();
-      frm.OpenFile(file.toStdString());
-      WaitForRun(frm);
-      QVERIFY(frm.MapWindow() != nullptr);
-      QStringList listed;
-      const test::ModalAnswerer answer([&](QDialog& dialog) {
-        auto* list = dialog.findChild<QListView*>("Regions");
-        if (list == nullptr || !listed.isEmpty()) return;
-        for (int i = 0; i < list->model()->rowCount(); ++i) listed << list->model()->index(i, 0).data().toString();
-        dialog.reject();
-      });
-      for (QAction* action : frm.MapWindow()->findChildren<QAction*>()) {
-        if (action->text() == QStringLiteral("Regions...")) action->trigger();
-      }
-      QCOMPARE(listed.mid(1), scan);
-      frm.close();
-    }
-    QVERIFY(Read(Ini()).contains("\nscript=" + script + "\n"));
-  }
-
   // varnok --diff A B opens A's map and compares it with B, read as a run is: the regions list then ends in the lines
   // varnok-scan --diff prints. A B that is not valid is told in a box over the map, which stays as it was.
   void compareIsWhatTheScanPrints() {
@@ -1091,18 +1072,9 @@ class FrmGuiTest : public QObject {
       std::ostringstream out;
       std::ostringstream err;
       RunScan({"--diff", file_a.toStdString(), file_b.toStdString()}, out, err);
-      QStringList listed;
-      const test::ModalAnswerer answer([&](QDialog& dialog) {
-        auto* list = dialog.findChild<QListView*>("Regions");
-        if (list == nullptr || !listed.isEmpty()) return;
-        for (int i = 0; i < list->model()->rowCount(); ++i) listed << list->model()->index(i, 0).data().toString();
-        dialog.reject();
-      });
-      for (QAction* action : map.findChildren<QAction*>()) {
-        if (action->text() == QStringLiteral("Regions...")) action->trigger();
-      }
       const QStringList scan = QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts);
-      QCOMPARE(listed.mid(static_cast<int>(map.Map().Regions().size())), scan);
+      QCOMPARE(ListedLines(map).mid(static_cast<int>(map.Map().Regions().size())), scan);
+      QCOMPARE(map.findChild<QLabel*>("lbl_Same")->text(), QString(c.b == a ? "Same image" : ""));
     }
   }
 
