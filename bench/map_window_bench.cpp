@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QAction>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -190,6 +191,44 @@ void BM_PaintComparedScreen(benchmark::State& state) {
   state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
 }
 BENCHMARK(BM_PaintComparedScreen)->Unit(benchmark::kMillisecond);
+
+// One full paint of a grid 1080 pixels high, every byte on screen filled, under the regions of a linker script that
+// split every row: each address cell gets a band, half of each row's cells lie outside every region.
+void BM_PaintRegionsScreen(benchmark::State& state) {
+  QTemporaryDir dir;
+  QFile script(dir.filePath(QStringLiteral("target.ld")));
+  QByteArray text = "MEMORY\n{\n";
+  for (int i = 0; i < 64; ++i) {
+    text += QByteArray("  R") + QByteArray::number(i) + " : ORIGIN = " + QByteArray::number(i * 64) + ", LENGTH = 16\n";
+  }
+  text += "}\n";
+  if (!script.open(QIODevice::WriteOnly) || script.write(text) != text.size()) {
+    state.SkipWithError("the script could not be written");
+    return;
+  }
+  script.close();
+  varnok::Tfrm_Data map(&Owner(), "bench.s19");
+  map.SetMap(FullGrid([](varnok::MapGrid& grid) {
+    std::vector<std::uint8_t> bytes(64 * 1024, 0x5A);
+    grid.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
+  }));
+  if (!map.ReadRegions(script.fileName().toStdString())) {
+    state.SkipWithError("the script could not be read");
+    return;
+  }
+  map.ShowMap();
+  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
+  map.resize(map.width(), kScreenHeight + 2 * kPanelHeight);
+  grid->SelectRow(1);
+  QWidget* viewport = grid->viewport();
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  for (auto _ : state) viewport->repaint();
+  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+}
+BENCHMARK(BM_PaintRegionsScreen)->Unit(benchmark::kMillisecond);
 
 // One repaint of the scroll bar of a 4 GiB map with a byte in each of its 1,048,576 pages, a screen high: the
 // marks were taken from the map once, before the loop, as the bar keeps them until the map or its height changes.
