@@ -290,10 +290,10 @@ void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {
 
 void Tfrm_Data::FormResize() {
   const int client_height = height();
-  // While comparing, the comparison's panel sits between the grid and the panel, which keeps its place.
-  const int compare_height = ExtraPanel->isVisibleTo(this) ? kPanelHeight : 0;
-  Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight - compare_height));
-  ExtraPanel->setGeometry(0, client_height - kPanelHeight - compare_height, width(), kPanelHeight);
+  // The extra panel of a comparison or of regions sits between the grid and the panel, which keeps its place.
+  const int extra_height = ExtraPanel->isVisibleTo(this) ? kPanelHeight : 0;
+  Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight - extra_height));
+  ExtraPanel->setGeometry(0, client_height - kPanelHeight - extra_height, width(), kPanelHeight);
   Panel->setGeometry(0, client_height - kPanelHeight, width(), kPanelHeight);
 }
 

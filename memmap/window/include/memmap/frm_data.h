@@ -41,7 +41,8 @@ class FramePlacement;
 // The memory map window: a MapGrid shown in a colour-coded grid of 32 bytes per row, with a legend and a
 // read-out of the address under the mouse. It is a top-level window destroyed with its owner; closing it
 // only hides it. Its width is fixed once it has been shown; the user can change its height only. The grid's context
-// menu holds the window's commands, each with its shortcut.
+// menu holds the window's commands, each with its shortcut. A second image compared with the map, and the target's
+// memory regions, show over the map with a legend of their own in a panel above the legend.
 class Tfrm_Data : public QWidget {
   Q_OBJECT
 
