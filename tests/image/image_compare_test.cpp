@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,40 +59,36 @@ TEST(CompareRow, TellsEachAddressItsKind) {
     std::uint32_t lowest;  // of A's rows
     std::uint32_t highest;
     std::vector<Block> a;
-    std::vector<Block> b;
+    std::vector<Block> b;  // the lowest first
+    std::uint32_t b_highest;
     std::uint32_t first_row;  // of the rows both are laid out over
     std::vector<std::pair<std::uint32_t, Kind>> cells;
   } cases[] = {
-      {"one byte differs", 0x1000, 0x103F, {{0x1000, "abcd"}}, {{0x1000, "abXd"}}, 0x1000,
+      {"one byte differs", 0x1000, 0x103F, {{0x1000, "abcd"}}, {{0x1000, "abXd"}}, 0x1003, 0x1000,
        {{0x1000, kSame}, {0x1002, kDifferent}, {0x1003, kSame}, {0x1004, kNeither}}},
-      {"a block added above", 0x1000, 0x1003, {{0x1000, "ab"}}, {{0x1000, "ab"}, {0x2000, "z"}}, 0x1000,
+      {"a block added above", 0x1000, 0x1003, {{0x1000, "ab"}}, {{0x1000, "ab"}, {0x2000, "z"}}, 0x2000, 0x1000,
        {{0x1001, kSame}, {0x1002, kNeither}, {0x2000, kOnlyB}}},
-      {"a block added below, rows kept", 0x1005, 0x1008, {{0x1005, "ab"}}, {{0x0FF0, "y"}, {0x1006, "b"}}, 0x0FE5,
+      {"a block added below, rows kept", 0x1005, 0x1008, {{0x1005, "ab"}}, {{0x0FF0, "y"}, {0x1006, "b"}}, 0x1006, 0x0FE5,
        {{0x0FF0, kOnlyB}, {0x1005, kOnlyA}, {0x1006, kSame}}},
-      {"below 0: the rows start at B's", 0x10, 0x13, {{0x10, "a"}}, {{0x2, "q"}, {0x10, "b"}}, 0x2,
+      {"below 0: the rows start at B's", 0x10, 0x13, {{0x10, "a"}}, {{0x2, "q"}, {0x10, "b"}}, 0x10, 0x2,
        {{0x2, kOnlyB}, {0x10, kDifferent}}},
   };
   for (const auto& c : cases) {
+    MapFiller fill_a;
+    MapFiller fill_b;
+    for (const auto& [filler, blocks] : {std::pair{&fill_a, &c.a}, std::pair{&fill_b, &c.b}}) {
+      for (const Block& block : *blocks) {
+        filler->Take(block.address, static_cast<std::int32_t>(block.bytes.size()),
+                     reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
+      }
+    }
     MapGrid a;
-    a.Build(c.lowest, c.highest);
-    for (const Block& block : c.a) {
-      a.FillBlock(block.address, static_cast<std::int32_t>(block.bytes.size()),
-                  reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
-    }
+    fill_a.Finish(a, c.lowest, c.highest, std::nullopt);
     a.FindRegions();
-    MapFiller filler;
-    std::uint32_t b_lowest = 0xFFFFFFFF;
-    std::uint32_t b_highest = 0;
-    for (const Block& block : c.b) {
-      filler.Take(block.address, static_cast<std::int32_t>(block.bytes.size()),
-                  reinterpret_cast<const std::uint8_t*>(block.bytes.data()));
-      b_lowest = std::min(b_lowest, block.address);
-      b_highest = std::max(b_highest, block.address + static_cast<std::uint32_t>(block.bytes.size()) - 1);
-    }
-    const AddressRange rows = CoveringRange(RowsRange(a), b_lowest, b_highest);
+    const AddressRange rows = CoveringRange(RowsRange(a), c.b.front().address, c.b_highest);
     EXPECT_EQ(rows.first, c.first_row) << c.name;
     MapGrid b;
-    filler.Finish(b, rows.first, rows.last, std::nullopt);
+    fill_b.Finish(b, rows.first, rows.last, std::nullopt);
     a.Widen(rows.first, rows.last);
     EXPECT_EQ(a.RowCount(), b.RowCount()) << c.name;
     for (const auto& [address, kind] : c.cells) {
