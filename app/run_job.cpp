@@ -91,8 +91,9 @@ void RunJob::Fill(RunOutcome& outcome) {
                                         return Report(Phase::Filling, done, total);
                                       });
   if (filled) {
-    // On this thread, so that the map window is handed a map whose regions are known.
-    map->FindRegions();
+    // On this thread, so that the map window is handed a map whose regions are known; the image a map is compared
+    // with needs none.
+    if (!cover_) map->FindRegions();
     outcome.map = std::move(map);
   } else {
     outcome.map_cancelled = true;
