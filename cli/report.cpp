@@ -69,15 +69,6 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// "11.74" for 61552 of 524288: hundredths, rounded half up.
-std::string PercentText(std::uint64_t part, std::uint64_t whole) {
-  const std::uint64_t hundredths = whole == 0 ? 0 : (part * 20000 / whole + 1) / 2;
-  std::string text = std::to_string(hundredths / 100) + ".";
-  text += static_cast<char>('0' + hundredths / 10 % 10);
-  text += static_cast<char>('0' + hundredths % 10);
-  return text;
-}
-
 // The last address of a region that holds at least one byte.
 std::uint32_t RegionLast(const MemoryRegion& region) {
   return region.origin + static_cast<std::uint32_t>(region.length - 1);

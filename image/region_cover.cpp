@@ -9,9 +9,7 @@
 #include "image/linker_script.h"
 
 namespace varnok {
-namespace {
 
-// "11.74" for 61552 of 524288: hundredths, rounded half up.
 std::string PercentText(std::uint64_t part, std::uint64_t whole) {
   const std::uint64_t hundredths = whole == 0 ? 0 : (part * 20000 / whole + 1) / 2;
   std::string text = std::to_string(hundredths / 100) + ".";
@@ -19,8 +17,6 @@ std::string PercentText(std::uint64_t part, std::uint64_t whole) {
   text += static_cast<char>('0' + hundredths % 10);
   return text;
 }
-
-}  // namespace
 
 std::string RegionUsageLine(const MemoryRegion& region, std::uint64_t used) {
   std::string line = "Region " + EscapeValue(region.name) + ": " + AddressText(region.origin);
