@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,24 @@ void BM_PeakRss4GiBMapOverEmptyWindow(benchmark::State& state) {
 }
 BENCHMARK(BM_PeakRss4GiBMapOverEmptyWindow)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Shows the map window with a grid `panels` panels short of 1080 pixels plus them, its row `row` selected, and
+// times full paints of the grid's viewport; the counters tell what was painted.
+void TimeFullPaints(benchmark::State& state, varnok::Tfrm_Data& map, int panels, std::optional<std::int32_t> row) {
+  map.ShowMap();
+  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
+  map.resize(map.width(), kScreenHeight + panels * kPanelHeight);
+  if (row) grid->SelectRow(*row < 0 ? grid->RowCount() - 1 : *row);
+  QWidget* viewport = grid->viewport();
+  if (!Expose(map)) {
+    state.SkipWithError("the map window was not exposed");
+    return;
+  }
+  for (auto _ : state) viewport->repaint();
+  state.counters["viewport_height"] = viewport->height();
+  state.counters["top_row"] = grid->TopRow();
+  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+}
+
 // One full paint of a grid 1080 pixels high: at the top (arg 0) or scrolled to the last row (arg 1);
 // arg 2 is the top with every byte on screen filled.
 void BM_PaintScreen(benchmark::State& state) {
@@ -149,19 +168,7 @@ void BM_PaintScreen(benchmark::State& state) {
     grid.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
     grid.MarkStartVector(0x40);
   }));
-  map.ShowMap();
-  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
-  map.resize(map.width(), kScreenHeight + kPanelHeight);
-  if (state.range(0) == 1) grid->SelectRow(grid->RowCount() - 1);
-  QWidget* viewport = grid->viewport();
-  if (!Expose(map)) {
-    state.SkipWithError("the map window was not exposed");
-    return;
-  }
-  for (auto _ : state) viewport->repaint();
-  state.counters["viewport_height"] = viewport->height();
-  state.counters["top_row"] = grid->TopRow();
-  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+  TimeFullPaints(state, map, 1, state.range(0) == 1 ? std::optional<std::int32_t>(-1) : std::nullopt);
 }
 BENCHMARK(BM_PaintScreen)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
@@ -178,20 +185,7 @@ void BM_PaintComparedScreen(benchmark::State& state) {
   varnok::Tfrm_Data map(&Owner(), "bench.s19");
   map.SetMap(filled(7));
   map.SetComparison(filled(5), std::nullopt);
-  map.ShowMap();
-  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
-  map.resize(map.width(), kScreenHeight + 2 * kPanelHeight);
-  grid->SelectRow(1);
-  QWidget* viewport = grid->viewport();
-  if (!Expose(map)) {
-    state.SkipWithError("the map window was not exposed");
-    return;
-  }
-  for (auto _ : state) viewport->repaint();
-  // The counters of BM_PaintScreen, so that a CSV report can hold them all.
-  state.counters["viewport_height"] = viewport->height();
-  state.counters["top_row"] = grid->TopRow();
-  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+  TimeFullPaints(state, map, 2, 1);
 }
 BENCHMARK(BM_PaintComparedScreen)->Unit(benchmark::kMillisecond);
 
@@ -219,20 +213,7 @@ void BM_PaintRegionsScreen(benchmark::State& state) {
     state.SkipWithError("the script could not be read");
     return;
   }
-  map.ShowMap();
-  auto* grid = map.findChild<varnok::MapGridView*>(QStringLiteral("Grid"));
-  map.resize(map.width(), kScreenHeight + 2 * kPanelHeight);
-  grid->SelectRow(1);
-  QWidget* viewport = grid->viewport();
-  if (!Expose(map)) {
-    state.SkipWithError("the map window was not exposed");
-    return;
-  }
-  for (auto _ : state) viewport->repaint();
-  // The counters of BM_PaintScreen, so that a CSV report can hold them all.
-  state.counters["viewport_height"] = viewport->height();
-  state.counters["top_row"] = grid->TopRow();
-  state.counters["rows_in_view"] = grid->VisibleRowCount() + 1;
+  TimeFullPaints(state, map, 2, 1);
 }
 BENCHMARK(BM_PaintRegionsScreen)->Unit(benchmark::kMillisecond);
 
