@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "address_spans.h"
+#include "row_marks.h"
 #include "analysis/hex_text.h"
 
 namespace varnok {
@@ -119,24 +120,12 @@ DiffList ListDifferences(const MapGrid& a, const MapGrid& b, std::size_t most) {
 
 std::vector<std::uint8_t> DifferenceMarks(const MapGrid& a, const MapGrid& b, int pixels, std::uint8_t mark) {
   if (pixels <= 0) return {};
-  const auto count = static_cast<std::size_t>(pixels);
-  std::vector<std::uint8_t> marks(count, 0);
-  const std::uint64_t rows = static_cast<std::uint64_t>(a.RowCount() - 1);
-  // Pixel i stands for the rows from i * rows / count on, and for at least its first one.
-  const auto start = [&](std::size_t i) { return i * rows / count; };
-  const auto end_of = [&](std::size_t i) { return std::max(start(i + 1), start(i) + 1); };
-  const std::uint32_t base = a.BaseAddress();
-  std::size_t pixel = 0;
+  RowMarks marks(a, pixels, mark);
   CompareImages(a, b, [&](const DiffRange& diff) {
-    const std::uint64_t first = (diff.range.first - base) / MapGrid::kBytesPerRow;
-    const std::uint64_t last = (diff.range.last - base) / MapGrid::kBytesPerRow;
-    if (first >= rows || last < first) return true;  // outside a's rows
-    // Differences come in address order, so the first pixel of interest only moves forward.
-    while (pixel < count && end_of(pixel) <= first) ++pixel;
-    for (std::size_t i = pixel; i < count && start(i) <= last; ++i) marks[i] = mark;
-    return pixel < count;
+    marks.Add(diff.range);
+    return true;
   });
-  return marks;
+  return marks.Take();
 }
 
 std::string DiffLine(const DiffRange& diff) {

@@ -7,6 +7,7 @@
 #include "analysis/hex_text.h"
 #include "analysis/run_summary.h"
 #include "image/linker_script.h"
+#include "row_marks.h"
 
 namespace varnok {
 
@@ -87,31 +88,9 @@ std::optional<std::size_t> RegionCover::RegionOfRow(std::uint32_t first) const {
 std::vector<std::uint8_t> RangeMarks(const MapGrid& grid, const std::vector<AddressRange>& ranges, int pixels,
                                      std::uint8_t mark) {
   if (pixels <= 0) return {};
-  const auto count = static_cast<std::size_t>(pixels);
-  std::vector<std::uint8_t> marks(count, 0);
-  const std::uint64_t rows = static_cast<std::uint64_t>(grid.RowCount() - 1);
-  // Pixel i stands for the rows from i * rows / count on, and for at least its first one.
-  const auto start = [&](std::size_t i) { return i * rows / count; };
-  const auto end_of = [&](std::size_t i) { return std::max(start(i + 1), start(i) + 1); };
-  for (const AddressRange& range : ranges) {
-    const std::uint64_t first = (range.first - grid.BaseAddress()) / MapGrid::kBytesPerRow;
-    const std::uint64_t last = std::min<std::uint64_t>((range.last - grid.BaseAddress()) / MapGrid::kBytesPerRow,
-                                                       rows - 1);
-    if (first >= rows) continue;
-    // The first pixel that does not end before the range's first row, found by halving.
-    std::size_t low = 0;
-    std::size_t high = count;
-    while (low < high) {
-      const std::size_t middle = (low + high) / 2;
-      if (end_of(middle) <= first) {
-        low = middle + 1;
-      } else {
-        high = middle;
-      }
-    }
-    for (std::size_t i = low; i < count && start(i) <= last; ++i) marks[i] = mark;
-  }
-  return marks;
+  RowMarks marks(grid, pixels, mark);
+  for (const AddressRange& range : ranges) marks.Add(range);
+  return marks.Take();
 }
 
 }  // namespace varnok
