@@ -220,8 +220,4 @@ std::uint32_t CrcStream::Value() const {
   return Finished(kind_, rest.state_);
 }
 
-std::uint32_t CrcOfBytes(CrcKind kind, const std::uint8_t* data, std::size_t length) {
-  return Finished(kind, UpdateInOrder(kind, Start(kind), data, length));
-}
-
 }  // namespace varnok

@@ -44,8 +44,4 @@ class CrcStream {
   std::size_t word_bytes_ = 0;
 };
 
-// The CRC of one buffer, without the word order of crc32-mpeg2: the catalogue's algorithm over the bytes as they
-// come. For the check values and the word-order reference.
-std::uint32_t CrcOfBytes(CrcKind kind, const std::uint8_t* data, std::size_t length);
-
 }  // namespace varnok
