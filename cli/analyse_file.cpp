@@ -51,6 +51,26 @@ class ScanDisplay : public AnalysisDisplay {
   bool updated_ = false;
 };
 
+// Passes the progress on; cancels the run once the digests taken while reading meet a record that goes back, since
+// only a map can digest that file.
+class OrderWatch : public AnalysisDisplay {
+ public:
+  OrderWatch(AnalysisDisplay& display, const DigestSink* streamed) : display_(display), streamed_(streamed) {}
+
+  bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
+    return (streamed_ == nullptr || streamed_->InOrder()) && display_.ShowProgress(read, size);
+  }
+
+ private:
+  AnalysisDisplay& display_;
+  const DigestSink* const streamed_;
+};
+
+bool IsRegularFile(const std::string& name) {
+  struct stat st {};
+  return name != kStandardInput && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
 // is not printed at all; the header read stays.
 void MarkOutOfMemory(FileReport& report) {
@@ -79,29 +99,48 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
   try {
     ScanDisplay display(progress, index, r.name);
     const ReportLayout& layout = options.layout;
-    WarningCollector warnings;
-    RunRequest request;
-    request.path = r.name;
-    request.ranges = layout.ranges || !layout.regions.empty();
-    request.warnings = &warnings;
-    // The map that is printed, compared or digested fills while the file is read.
+    const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
+    // The digest alone is taken while the file is read, without a map, as long as the records come up the
+    // addresses; a file whose records go back is read again into a map, so only a file can be digested that way.
+    bool stream = layout.digest && !layout.map && !options.diff && IsRegularFile(r.name);
+    std::optional<WarningCollector> warnings;
     std::optional<MapFiller> filler;
-    if (layout.map || layout.digest || options.diff) {
-      request.sink = &filler.emplace(context.allocate, context.deallocate);
+    std::optional<DigestSink> streamed;
+    for (;;) {
+      RunRequest request;
+      request.path = r.name;
+      request.ranges = layout.ranges || !layout.regions.empty();
+      request.warnings = &warnings.emplace();
+      // The map that is printed, compared or digested fills while the file is read.
+      if (stream) {
+        request.sink = &streamed.emplace(layout.fill, per_range, layout.crc, layout.regions, layout.digest_regions);
+      } else if (layout.map || layout.digest || options.diff) {
+        request.sink = &filler.emplace(context.allocate, context.deallocate);
+      }
+      // The cores are shared among the files analysed at a time; the last ones in line share them among fewer, but
+      // the two files compared are read side by side to the end.
+      const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - (options.diff ? 0 : index));
+      request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
+      OrderWatch watch(display, stream ? &*streamed : nullptr);
+      r.result = r.name == kStandardInput
+                     ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, watch)
+                     : RunAnalysis(request, r.state, watch);
+      if (!stream || streamed->InOrder()) break;
+      streamed.reset();
+      stream = false;
     }
-    // The cores are shared among the files analysed at a time; the last ones in line share them among fewer.
-    const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - index);
-    request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
-    r.result = r.name == kStandardInput
-                   ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, display)
-                   : RunAnalysis(request, r.state, display);
     if (r.result.kind != RunKind::Parsed && r.result.kind != RunKind::MissingFile &&
         r.result.kind != RunKind::OpenFailed) {
       r.error_line = r.result.line;
     }
     if (r.result.Parsed()) {
-      r.warnings = warnings.Result();
-      const bool per_range = layout.ranges && layout.json;  // each range's own digest is shown only in JSON
+      r.warnings = warnings->Result();
+      if (streamed && layout.digest) {
+        DigestSink::Result digests = streamed->Finish();
+        r.digest = std::move(digests.image);
+        r.region_digests = std::move(digests.regions);
+        r.mismatches = DigestMismatches(r, layout);
+      }
       // The digest and the comparison read every byte the file loads; the map that is printed shows the range from
       // the lowest to the highest address, which misses the bytes of a record that runs past 0xFFFFFFFF.
       if (filler && layout.digest) {

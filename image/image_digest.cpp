@@ -4,7 +4,10 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "address_spans.h"
 
@@ -85,6 +88,13 @@ Digest DigestStream::Finish() {
   return digest;
 }
 
+std::unique_ptr<DigestStream> DigestStream::Fork() const {
+  auto fork = std::make_unique<DigestStream>(crc_.Kind());
+  if (EVP_MD_CTX_copy_ex(fork->sha_, sha_) != 1) throw std::bad_alloc();
+  fork->crc_ = crc_;
+  return fork;
+}
+
 std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range, CrcKind crc) {
   AddressSpans spans(grid);
   std::optional<FilledSpan> span = spans.From(0);
@@ -132,6 +142,126 @@ std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, st
   if (!holds) return std::nullopt;
   stream.Fill(fill, end - at);
   return stream.Finish();
+}
+
+DigestSink::DigestSink(std::uint8_t fill, bool per_range, CrcKind crc, std::vector<MemoryRegion> regions,
+                       std::vector<bool> wanted)
+    : fill_(fill), crc_(crc), image_(crc, fill) {
+  if (per_range) range_.emplace(crc, fill);
+  regions_.reserve(regions.size());
+  for (std::size_t i = 0; i < regions.size(); ++i) {
+    RegionStream& region = regions_.emplace_back();
+    region.origin = regions[i].origin;
+    region.end = std::uint64_t{regions[i].origin} + regions[i].length;
+    region.wanted = wanted.empty() || wanted[i];
+  }
+}
+
+DigestSink::~DigestSink() = default;
+
+void DigestSink::EndRun() {
+  if (range_) ranges_.push_back(RangeDigest{Range(run_, end_), range_->Finish()});
+}
+
+bool DigestSink::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
+  if (length <= 0 || !in_order_) return true;
+  const auto size = static_cast<std::size_t>(length);
+  const std::uint64_t end = std::uint64_t{address} + size;
+  if ((taken_ && address < taken_end_) || end > (std::uint64_t{1} << 32)) {
+    in_order_ = false;
+    return true;
+  }
+  taken_ = true;
+  taken_end_ = end;
+  try {
+    // The digests' per-call costs would outweigh records of a few dozen bytes: those that follow one another are
+    // digested together.
+    if (gathered_ > 0 && address == gathered_at_ + gathered_ && gathered_ + size <= kGather) {
+      std::memcpy(gather_.data() + gathered_, data, size);
+      gathered_ += size;
+      return true;
+    }
+    Flush();
+    if (size >= kGather) {
+      DigestBlock(address, size, data);
+    } else {
+      if (gather_.empty()) gather_.resize(kGather);
+      std::memcpy(gather_.data(), data, size);
+      gathered_at_ = address;
+      gathered_ = size;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void DigestSink::Flush() {
+  if (gathered_ == 0) return;
+  const std::size_t size = gathered_;
+  gathered_ = 0;
+  DigestBlock(gathered_at_, size, gather_.data());
+}
+
+void DigestSink::DigestBlock(std::uint32_t address, std::size_t size, const std::uint8_t* data) {
+  const std::uint64_t end = std::uint64_t{address} + size;
+  // A region that shares the image's stream goes apart where the image leaves it, before the gap up to this
+  // block is filled.
+  for (RegionStream& region : regions_) {
+    if (!region.shares_image || end <= region.end) continue;
+    region.shares_image = false;
+    region.stream = image_.Fork();
+    region.at = end_;
+  }
+  const bool first = !started_;
+  if (first) {
+    started_ = true;
+    first_ = run_ = end_ = address;
+  } else if (address != end_) {
+    EndRun();
+    image_.Fill(fill_, address - end_);
+    run_ = address;
+  }
+  for (RegionStream& region : regions_) {
+    if (!region.wanted || region.shares_image) continue;
+    const std::uint64_t from = std::max<std::uint64_t>(address, region.origin);
+    const std::uint64_t to = std::min(end, region.end);
+    if (from >= to) continue;
+    if (!region.stream) {
+      if (first && address == region.origin && end <= region.end) {
+        region.shares_image = true;
+        continue;
+      }
+      region.stream = std::make_unique<DigestStream>(crc_, fill_);
+      region.at = region.origin;
+    }
+    region.stream->Fill(fill_, from - region.at);
+    region.stream->Update(data + (from - address), static_cast<std::size_t>(to - from));
+    region.at = to;
+  }
+  image_.Update(data, size);
+  if (range_) range_->Update(data, size);
+  end_ = end;
+}
+
+DigestSink::Result DigestSink::Finish() {
+  Flush();
+  Result result;
+  result.regions.resize(regions_.size());
+  if (!started_) return result;
+  for (std::size_t i = 0; i < regions_.size(); ++i) {
+    RegionStream& region = regions_[i];
+    if (region.shares_image) {
+      region.stream = image_.Fork();
+      region.at = end_;
+    }
+    if (!region.stream) continue;
+    region.stream->Fill(fill_, region.end - region.at);
+    result.regions[i] = region.stream->Finish();
+  }
+  EndRun();
+  result.image = ImageDigest{Range(first_, end_), image_.Finish(), std::move(ranges_)};
+  return result;
 }
 
 }  // namespace varnok

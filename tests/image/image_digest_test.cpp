@@ -120,5 +120,55 @@ TEST(DigestRegion, DigestsTheRegionPaddedToItsEnd) {
   }
 }
 
+// The sink digests what the map does while the records come up the addresses, and gives up on any it cannot place.
+TEST(DigestSink, AgreesWithTheMapOrGivesUp) {
+  const std::vector<MemoryRegion> regions = {{"ROM", 0x10, 0x20}, {"LOW", 0, 0x12}, {"HIGH", 0xF0, 0x20},
+                                             {"NONE", 0x40, 0x10}};
+  const struct {
+    const char* name;
+    std::vector<Block> blocks;
+    bool in_order;
+  } cases[] = {
+      {"runs, gaps, regions cut", {{0x08, "abcdefghij"}, {0x12, "kl"}, {0x20, "mn"}, {0x3F, "op"}}, true},
+      {"a region read as the image is", {{0x10, "ab"}, {0x14, "cd"}}, true},
+      {"the image leaves a region read as it", {{0x10, "ab"}, {0x100, "yz"}}, true},
+      {"up to 0xFFFFFFFF", {{0xFFFFFFF0, "ab"}, {0xFFFFFFFE, "yz"}}, true},
+      {"nothing", {}, true},
+      {"back", {{0x20, "ab"}, {0x10, "cd"}}, false},
+      {"overlap", {{0x20, "ab"}, {0x21, "cd"}}, false},
+      {"past 0xFFFFFFFF", {{0xFFFFFFFE, "wxyz"}}, false},
+  };
+  for (const auto& c : cases) {
+    DigestSink sink(0x5A, true, CrcKind::kCrc32Mpeg2, regions, {true, true, true, false});
+    for (const Block& block : c.blocks) {
+      ASSERT_TRUE(sink.Take(block.address, static_cast<std::int32_t>(block.bytes.size()),
+                            reinterpret_cast<const std::uint8_t*>(block.bytes.data())));
+    }
+    ASSERT_EQ(sink.InOrder(), c.in_order) << c.name;
+    if (!c.in_order) continue;
+    const MapGrid grid = GridOf(c.blocks);
+    const DigestSink::Result result = sink.Finish();
+    const std::optional<ImageDigest>& image = result.image;
+    const std::optional<ImageDigest> expected = DigestImage(grid, 0x5A, true, CrcKind::kCrc32Mpeg2);
+    ASSERT_EQ(image.has_value(), expected.has_value()) << c.name;
+    if (image) {
+      EXPECT_EQ(image->image, expected->image) << c.name;
+      EXPECT_EQ(image->range, expected->range) << c.name;
+      ASSERT_EQ(image->ranges.size(), expected->ranges.size()) << c.name;
+      for (std::size_t i = 0; i < image->ranges.size(); ++i) {
+        EXPECT_EQ(image->ranges[i].range, expected->ranges[i].range) << c.name << " range " << i;
+        EXPECT_EQ(image->ranges[i].digest, expected->ranges[i].digest) << c.name << " range " << i;
+      }
+    }
+    const std::vector<std::optional<Digest>>& digests = result.regions;
+    ASSERT_EQ(digests.size(), regions.size()) << c.name;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+      const std::optional<Digest> region =
+          i == 3 ? std::nullopt : DigestRegion(grid, regions[i].origin, regions[i].length, 0x5A, CrcKind::kCrc32Mpeg2);
+      EXPECT_EQ(digests[i], region) << c.name << " region " << regions[i].name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnok

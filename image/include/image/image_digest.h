@@ -3,11 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "analysis/address_range.h"
+#include "analysis/block_sink.h"
 #include "image/crc.h"
+#include "image/memory_regions.h"
 #include "memmap/map_grid.h"
 
 struct evp_md_ctx_st;
@@ -42,6 +45,8 @@ class DigestStream {
   void Fill(std::uint8_t byte, std::uint64_t count);
   // The digest of everything handed over since the start or the last Finish; starts anew.
   Digest Finish();
+  // A stream that has taken what this one has and goes on apart from it.
+  std::unique_ptr<DigestStream> Fork() const;
 
  private:
   evp_md_ctx_st* sha_;
@@ -74,5 +79,65 @@ std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, b
 // every other address filled; nothing when the grid holds no byte there.
 std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, std::uint64_t length, std::uint8_t fill,
                                    CrcKind crc = CrcKind::kCrc32);
+
+// The digests of DigestImage and DigestRegion, taken while the run hands the records over and without a map, as long
+// as each record lies above the ones before it, which is how linkers and converters write images. A record that goes
+// back or overlaps one before it, or runs past 0xFFFFFFFF, can be placed only by a map: from then on the sink takes
+// nothing more and InOrder is false, so that the caller digests a map of the input instead.
+class DigestSink : public BlockSink {
+ public:
+  // The digests of the image (with `per_range`, also of its runs of loaded addresses) and of the regions `wanted`
+  // (every one when it is empty).
+  DigestSink(std::uint8_t fill, bool per_range, CrcKind crc, std::vector<MemoryRegion> regions,
+             std::vector<bool> wanted);
+  ~DigestSink() override;
+  DigestSink(const DigestSink&) = delete;
+  DigestSink& operator=(const DigestSink&) = delete;
+
+  // False only when memory for a digest cannot be had.
+  bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
+  bool InOrder() const { return in_order_; }
+
+  struct Result {
+    std::optional<ImageDigest> image;  // what DigestImage gives for a map of every record taken
+    std::vector<std::optional<Digest>> regions;  // what DigestRegion gives, none for a region not wanted
+  };
+  // Only while InOrder, and once.
+  Result Finish();
+
+ private:
+  struct RegionStream {
+    std::uint32_t origin = 0;
+    std::uint64_t end = 0;
+    bool wanted = false;
+    // A region that begins with the image's first byte reads as the image does until the image leaves it, and
+    // shares its stream until then.
+    bool shares_image = false;
+    std::unique_ptr<DigestStream> stream;  // from the region's first loaded byte on, once apart from the image's
+    std::uint64_t at = 0;  // the address after the last byte digested; with `stream` only
+  };
+  // Digests a block that lies above the ones before it.
+  void DigestBlock(std::uint32_t address, std::size_t size, const std::uint8_t* data);
+  void Flush();
+  void EndRun();
+
+  static constexpr std::size_t kGather = std::size_t{64} << 10;
+  const std::uint8_t fill_;
+  const CrcKind crc_;
+  bool in_order_ = true;
+  bool taken_ = false;
+  std::uint64_t taken_end_ = 0;  // the address after the last byte taken
+  std::vector<std::uint8_t> gather_;  // records that follow one another, not yet digested
+  std::uint32_t gathered_at_ = 0;
+  std::size_t gathered_ = 0;
+  bool started_ = false;
+  std::uint64_t first_ = 0;  // the lowest address taken
+  std::uint64_t run_ = 0;    // the first address of the run of loaded addresses being digested
+  std::uint64_t end_ = 0;    // the address after the last byte digested
+  DigestStream image_;
+  std::optional<DigestStream> range_;  // with per-range digests
+  std::vector<RangeDigest> ranges_;  // with per-range digests, of the runs ended
+  std::vector<RegionStream> regions_;
+};
 
 }  // namespace varnok
