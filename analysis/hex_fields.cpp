@@ -95,12 +95,18 @@ __attribute__((target("avx2"), always_inline)) inline __m256i DigitValues(const 
 }
 
 // Adds the characters of one 32-character load whose bytes are selected by keep (all ones or zero).
+// With `out`, also writes the 16 bytes the load's pairs make there, whatever keep says.
 __attribute__((target("avx2"), always_inline)) inline void AddChunk(const char* at, const __m256i& keep,
-                                                                  PairSums& sums) {
+                                                                  PairSums& sums, std::uint8_t* out) {
   __m256i fine;
   const __m256i value = DigitValues(at, fine);
   sums.invalid |= static_cast<int>(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_andnot_si256(fine, keep))));
   sums.digits = _mm256_add_epi8(sums.digits, _mm256_and_si256(value, keep));
+  if (out != nullptr) {
+    const __m256i pairs = _mm256_maddubs_epi16(value, _mm256_set1_epi16(0x0110));
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(pairs, pairs), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+  }
 }
 
 // Decodes the pairs of 32 hex digits into 16 bytes; false, with nothing written, when one is not a hex digit.
@@ -122,22 +128,24 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t Total(const 
 }
 
 // Sums the bytes of an all-hex run of `chars` characters (32 to 520, even) as 16 times the sum of
-// the high digits plus the sum of the low digits. Returns false when a character is not a hex digit,
-// so that the caller takes the character-by-character path with its rules for such characters.
-// Every load stays inside the run.
+// the high digits plus the sum of the low digits, and with `out` writes the bytes there. Returns false when a
+// character is not a hex digit, so that the caller takes the character-by-character path with its rules for such
+// characters. Every load stays inside the run.
 __attribute__((target("avx2"), always_inline)) inline bool SumHexPairsInline(const char* p, std::size_t chars,
-                                                                           std::uint32_t& sum) {
+                                                                           std::uint32_t& sum,
+                                                                           std::uint8_t* out = nullptr) {
   PairSums sums{_mm256_setzero_si256(), 0};
   const __m256i all = _mm256_set1_epi8(-1);
   std::size_t offset = 0;
-  for (; offset + 32 <= chars; offset += 32) AddChunk(p + offset, all, sums);
+  for (; offset + 32 <= chars; offset += 32) AddChunk(p + offset, all, sums, out != nullptr ? out + offset / 2 : out);
   if (offset < chars) {
     // The rest in one load that ends at the last character; the part already summed is masked off.
     const std::size_t start = chars - 32;
     const __m256i positions = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
                                                19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
     const __m256i first_new = _mm256_set1_epi8(static_cast<char>(offset - start - 1));
-    AddChunk(p + start, _mm256_cmpgt_epi8(positions, first_new), sums);
+    // The bytes it writes again are the same.
+    AddChunk(p + start, _mm256_cmpgt_epi8(positions, first_new), sums, out != nullptr ? out + start / 2 : out);
   }
   if (sums.invalid != 0) return false;
   const __m256i first_places = _mm256_set1_epi16(0x00FF);
@@ -161,7 +169,8 @@ RecordChecksum ChecksumOf(const char* p, std::int32_t m) {
   return RecordChecksum{static_cast<std::uint8_t>(Pair(p + 2 * (m - 1))), static_cast<std::uint8_t>(0xFF - (sum & 0xFF))};
 }
 
-std::size_t WholeDataRecordsScalar(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
+std::size_t WholeDataRecordsScalar(const char* p, std::size_t n, WholeRecord* records, std::size_t max,
+                                   std::uint8_t* bytes) {
   std::size_t count = 0;
   std::size_t at = 0;
   while (count < max) {
@@ -176,6 +185,9 @@ std::size_t WholeDataRecordsScalar(const char* p, std::size_t n, WholeRecord* re
       sum += Pair(line + k);
     }
     if (!digits || (sum & 0xFF) != 0xFF) break;
+    if (bytes != nullptr) {
+      DecodeHexBytesScalar(line + 2, static_cast<std::int32_t>(length / 2 - 1), bytes + count * kWholeRecordBytes);
+    }
     records[count++] = Whole(line, length);
     at += length + 1;
   }
@@ -194,19 +206,36 @@ __attribute__((target("avx2"))) bool ChecksumOkAvx2(const char* p, std::int32_t 
   return ChecksumOkScalar(p, m);
 }
 
-__attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, std::size_t n, WholeRecord* records,
-                                                                  std::size_t max) {
+namespace {
+
+template <bool kDecode>
+__attribute__((target("avx2"), always_inline)) inline std::size_t WholeRecordsAvx2(const char* p, std::size_t n,
+                                                                                  WholeRecord* records,
+                                                                                  std::size_t max,
+                                                                                  std::uint8_t* bytes) {
   std::size_t count = 0;
   std::size_t at = 0;
   while (count < max) {
     const char* line = p + at;
     const std::size_t length = WholeRecordLength(line, n - at);
     std::uint32_t sum = 0;
-    if (length == 0 || !SumHexPairsInline(line + 2, length - 2, sum) || (sum & 0xFF) != 0xFF) break;
+    if (length == 0 ||
+        !SumHexPairsInline(line + 2, length - 2, sum, kDecode ? bytes + count * kWholeRecordBytes : nullptr) ||
+        (sum & 0xFF) != 0xFF) {
+      break;
+    }
     records[count++] = Whole(line, length);
     at += length + 1;
   }
   return count;
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::size_t WholeDataRecordsAvx2(const char* p, std::size_t n, WholeRecord* records,
+                                                                  std::size_t max, std::uint8_t* bytes) {
+  return bytes != nullptr ? WholeRecordsAvx2<true>(p, n, records, max, bytes)
+                          : WholeRecordsAvx2<false>(p, n, records, max, nullptr);
 }
 
 // DecodeHexBytes for count bytes: 32 at a time, then 16; a group with a character that is not a hex digit, and the
@@ -242,12 +271,13 @@ bool ChecksumOk(const char* p, std::int32_t m) {
   return ChecksumOkScalar(p, m);
 }
 
-std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max) {
+std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max,
+                             std::uint8_t* bytes) {
 #if defined(__x86_64__)
   static const bool avx2 = CpuHasAvx2();
-  if (avx2) return WholeDataRecordsAvx2(p, n, records, max);
+  if (avx2) return WholeDataRecordsAvx2(p, n, records, max, bytes);
 #endif
-  return WholeDataRecordsScalar(p, n, records, max);
+  return WholeDataRecordsScalar(p, n, records, max, bytes);
 }
 
 void DecodeHexBytes(const char* p, std::int32_t count, std::uint8_t* out) {

@@ -86,17 +86,19 @@ class LineParser {
   // records need no search for their line end, and no new input is read. False when storing a record fails.
   bool TakeWholeDataRecords(TextModeInput& input) {
     const std::string_view text = input.Buffered();
-    std::array<WholeRecord, 64> records;
+    std::array<WholeRecord, kWholeRecords> records;
     std::size_t at = 0;
     for (;;) {
-      const std::size_t count = WholeDataRecords(text.data() + at, text.size() - at, records.data(), records.size());
+      const std::size_t count = WholeDataRecords(text.data() + at, text.size() - at, records.data(), records.size(),
+                                                 map_option_ ? decoded_.data() : nullptr);
       for (std::size_t i = 0; i < count; ++i) {
         line_ = text.data() + at;
         at += records[i].length + 1;
         ++totals_.records;
         length_ = static_cast<int>(records[i].length);
         byte_count_ = static_cast<std::int32_t>((records[i].length - 4) / 2);
-        if (!StoreDataRecord(records[i].address, line_[1] - '0' + 1)) {
+        const std::uint8_t* bytes = map_option_ ? decoded_.data() + i * kWholeRecordBytes : nullptr;
+        if (!StoreDataRecord(records[i].address, line_[1] - '0' + 1, bytes)) {
           input.Skip(at);
           return false;
         }
@@ -153,7 +155,8 @@ class LineParser {
     return true;
   }
 
-  bool StoreDataRecord(std::uint32_t address, int address_width) {
+  // `decoded`, when the record's bytes are at hand already: its byte count to its checksum.
+  bool StoreDataRecord(std::uint32_t address, int address_width, const std::uint8_t* decoded = nullptr) {
     if (address < totals_.lowest) totals_.lowest = address;
     const std::uint32_t end =
         address + static_cast<std::uint32_t>(byte_count_) - 2u - static_cast<std::uint32_t>(address_width);
@@ -166,7 +169,11 @@ class LineParser {
     if (ranges_) output_.Range(address, static_cast<std::uint32_t>(length));
     if (!map_option_) return true;
     std::uint8_t* data = output_.Keep(address, length, totals_.records);
-    DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
+    if (decoded != nullptr) {
+      std::memcpy(data, decoded + 1 + address_width, static_cast<std::size_t>(length));
+    } else {
+      DecodeHexBytes(line_ + 4 + 2 * address_width, length, data);
+    }
     if (!output_.Kept(address, length, data)) return Fail(RunKind::OutOfMemory);
     return true;
   }
@@ -191,6 +198,9 @@ class LineParser {
   const bool map_option_;
   const bool ranges_;
   const bool facts_;
+  static constexpr std::size_t kWholeRecords = 64;  // taken at a time
+  // With the map option: the bytes of the whole records taken at a time, decoded while they are checked.
+  std::array<std::uint8_t, kWholeRecords * kWholeRecordBytes> decoded_;
   LineBuffer buffer_;
   const char* line_ = buffer_.text;
   int length_ = 0;

@@ -48,6 +48,8 @@ void CompareVariants(std::string_view text) {
   padded.resize(text.size() + 2 * 256 + 32, '0');
   varnok::WholeRecord scalar_records[4];
   varnok::WholeRecord avx2_records[4];
+  std::uint8_t scalar_record_bytes[4 * varnok::kWholeRecordBytes];
+  std::uint8_t avx2_record_bytes[4 * varnok::kWholeRecordBytes];
   std::uint8_t scalar_bytes[256];
   std::uint8_t avx2_bytes[256];
   for (std::size_t at = 0; at < text.size();) {
@@ -55,10 +57,14 @@ void CompareVariants(std::string_view text) {
     const std::size_t n = text.size() - at;
     if (varnok::FindEitherByteScalar(p, n, '\n', '\r') != varnok::FindEitherByteAvx2(p, n, '\n', '\r')) __builtin_trap();
     if (varnok::FindEitherByteScalar(p, n, '\r', 0x1A) != varnok::FindEitherByteAvx2(p, n, '\r', 0x1A)) __builtin_trap();
-    const std::size_t count = varnok::WholeDataRecordsScalar(p, n, scalar_records, 4);
-    if (count != varnok::WholeDataRecordsAvx2(p, n, avx2_records, 4)) __builtin_trap();
+    const std::size_t count = varnok::WholeDataRecordsScalar(p, n, scalar_records, 4, scalar_record_bytes);
+    if (count != varnok::WholeDataRecordsAvx2(p, n, avx2_records, 4, avx2_record_bytes)) __builtin_trap();
     for (std::size_t i = 0; i < count; ++i) {
       if (scalar_records[i].address != avx2_records[i].address || scalar_records[i].length != avx2_records[i].length) {
+        __builtin_trap();
+      }
+      const std::uint8_t* scalar = scalar_record_bytes + i * varnok::kWholeRecordBytes;
+      if (!std::equal(scalar, scalar + scalar_records[i].length / 2 - 1, avx2_record_bytes + i * varnok::kWholeRecordBytes)) {
         __builtin_trap();
       }
     }

@@ -45,7 +45,7 @@ struct Variant {
   const char* name;
   bool available;
   bool (*checksum_ok)(const char*, std::int32_t);
-  std::size_t (*whole_data_records)(const char*, std::size_t, WholeRecord*, std::size_t);
+  std::size_t (*whole_data_records)(const char*, std::size_t, WholeRecord*, std::size_t, std::uint8_t*);
   void (*decode_hex_bytes)(const char*, std::int32_t, std::uint8_t*);
   std::size_t (*find_either_byte)(const char*, std::size_t, char, char);
 
@@ -173,11 +173,21 @@ TEST_P(Vectorised, WholeDataRecordsStopWhereTheGeneralReadingDiffers) {
   };
   for (const auto& t : cases) {
     std::vector<WholeRecord> records(t.max);
-    records.resize(GetParam().whole_data_records(t.text.data(), t.text.size(), records.data(), t.max));
+    records.resize(GetParam().whole_data_records(t.text.data(), t.text.size(), records.data(), t.max, nullptr));
     ASSERT_EQ(records.size(), t.records.size()) << t.name;
+    // Asked to, they decode each record they vouch for, its byte count to its checksum.
+    std::vector<std::uint8_t> bytes(t.max * kWholeRecordBytes);
+    EXPECT_EQ(GetParam().whole_data_records(t.text.data(), t.text.size(), records.data(), t.max, bytes.data()),
+              records.size()) << t.name;
+    std::size_t line = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
       EXPECT_EQ(records[i].address, t.records[i].address) << t.name << " " << i;
       EXPECT_EQ(records[i].length, t.records[i].length) << t.name << " " << i;
+      std::vector<std::uint8_t> expected(records[i].length / 2 - 1);
+      DecodeHexBytesScalar(t.text.data() + line + 2, static_cast<std::int32_t>(expected.size()), expected.data());
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin() + i * kWholeRecordBytes))
+          << t.name << " " << i;
+      line += records[i].length + 1;
     }
   }
 }

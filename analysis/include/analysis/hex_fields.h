@@ -32,8 +32,12 @@ struct WholeRecord {
 // The S1, S2 and S3 records one after the other from p, at most `max` of them, for as long as each reads, within the
 // n characters there, exactly as the general reading of a line reads it and passes its checks: a line feed stands
 // where its byte count puts the line's end, every character after the type is a hex digit, the checksum holds and
-// the line is long enough for the fast checks (a byte count of 15 or more). Returns how many.
-std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max);
+// the line is long enough for the fast checks (a byte count of 15 or more). Returns how many. With `bytes`, also
+// decodes each of them on the way: the bytes of record i, its byte count to its checksum, from
+// bytes + i * kWholeRecordBytes on.
+inline constexpr std::size_t kWholeRecordBytes = 256;
+std::size_t WholeDataRecords(const char* p, std::size_t n, WholeRecord* records, std::size_t max,
+                             std::uint8_t* bytes = nullptr);
 
 // Low byte of the two-character field at p.
 inline std::uint8_t HexByte(const char* p) { return static_cast<std::uint8_t>(HexToInt(p, 2)); }
