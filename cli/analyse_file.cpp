@@ -51,25 +51,21 @@ class ScanDisplay : public AnalysisDisplay {
   bool updated_ = false;
 };
 
-// Passes the progress on; cancels the run once the digests taken while reading meet a record that goes back, since
-// only a map can digest that file.
+// Passes the progress on; cancels the run once its sink gives up, as one that places the records only in address
+// order does at the first that goes back.
 class OrderWatch : public AnalysisDisplay {
  public:
-  OrderWatch(AnalysisDisplay& display, const DigestSink* streamed) : display_(display), streamed_(streamed) {}
+  OrderWatch(AnalysisDisplay& display, const BlockSink* sink) : display_(display), sink_(sink) {}
 
   bool ShowProgress(std::uint64_t read, std::uint64_t size) override {
-    return (streamed_ == nullptr || streamed_->InOrder()) && display_.ShowProgress(read, size);
+    return (sink_ == nullptr || !sink_->GaveUp()) && display_.ShowProgress(read, size);
   }
 
  private:
   AnalysisDisplay& display_;
-  const DigestSink* const streamed_;
+  const BlockSink* const sink_;
 };
 
-bool IsRegularFile(const std::string& name) {
-  struct stat st {};
-  return name != kStandardInput && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 // Ends a report whose memory ran out after its run as one whose run did: the summary that cannot be printed whole
 // is not printed at all; the header read stays.
@@ -86,7 +82,7 @@ void MarkOutOfMemory(FileReport& report) {
 }  // namespace
 
 std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& options, const ScanContext& context,
-                                        ProgressLine& progress) {
+                                        ProgressLine& progress, BlockSink* compared) {
   std::unique_ptr<FileReport> report;
   try {
     report = std::make_unique<FileReport>();
@@ -112,7 +108,9 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
       request.ranges = layout.ranges || !layout.regions.empty();
       request.warnings = &warnings.emplace();
       // The map that is printed, compared or digested fills while the file is read.
-      if (stream) {
+      if (compared != nullptr) {
+        request.sink = compared;
+      } else if (stream) {
         request.sink = &streamed.emplace(layout.fill, per_range, layout.crc, layout.regions, layout.digest_regions);
       } else if (layout.map || layout.digest || options.diff) {
         request.sink = &filler.emplace(context.allocate, context.deallocate);
@@ -121,11 +119,11 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
       // the two files compared are read side by side to the end.
       const std::size_t at_a_time = std::min<std::size_t>(options.jobs, options.files.size() - (options.diff ? 0 : index));
       request.parallel.threads = static_cast<unsigned>(std::max<std::size_t>(1, options.cores / at_a_time));
-      OrderWatch watch(display, stream ? &*streamed : nullptr);
+      OrderWatch watch(display, request.sink);
       r.result = r.name == kStandardInput
                      ? RunAnalysisOn(TextModeInput::FromDescriptor(context.stdin_fd), request, r.state, watch)
                      : RunAnalysis(request, r.state, watch);
-      if (!stream || streamed->InOrder()) break;
+      if (!stream || !streamed->GaveUp()) break;
       streamed.reset();
       stream = false;
     }
@@ -170,6 +168,11 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
     MarkOutOfMemory(r);
   }
   return report;
+}
+
+bool IsRegularFile(const std::string& name) {
+  struct stat st {};
+  return name != kStandardInput && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::uint64_t InputBytes(const std::vector<std::string>& files) {

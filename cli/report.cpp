@@ -441,8 +441,9 @@ std::string BytesText(const MapGrid& grid, std::uint32_t address, std::uint32_t 
 // adds them up for the count line.
 class DiffLister {
  public:
-  DiffLister(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout)
-      : out_(out), a_(*a.grid), b_(*b.grid), layout_(layout) {}
+  // The grids hold at least the bytes of the differing ranges that are listed.
+  DiffLister(std::ostream& out, const MapGrid& a, const MapGrid& b, const ReportLayout& layout)
+      : out_(out), a_(a), b_(b), layout_(layout) {}
 
   void Add(const DiffRange& diff) {
     const std::uint64_t size = diff.range.Size();
@@ -469,8 +470,8 @@ class DiffLister {
     if (bytes_ == 0 && same_exec) out_ << kSameImageLine << '\n';
   }
 
-  void WriteCount() const {
-    out_ << DiffCountLine(bytes_, ranges_, LoadedBytes(a_), LoadedBytes(b_)) << '\n';
+  void WriteCount(std::uint64_t loaded_a, std::uint64_t loaded_b) const {
+    out_ << DiffCountLine(bytes_, ranges_, loaded_a, loaded_b) << '\n';
   }
 
   std::uint64_t Bytes() const { return bytes_; }
@@ -495,9 +496,20 @@ class DiffLister {
   std::uint64_t shown_ = 0;   // differing bytes that the printed lines account for
 };
 
-bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout) {
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout,
+               const StreamedDiff* streamed) {
   const std::optional<std::uint32_t>& exec_a = a.result.totals.exec;
   const std::optional<std::uint32_t>& exec_b = b.result.totals.exec;
+  const MapGrid& grid_a = streamed != nullptr ? streamed->a : *a.grid;
+  const MapGrid& grid_b = streamed != nullptr ? streamed->b : *b.grid;
+  const auto for_each_range = [&](const std::function<bool(const DiffRange&)>& report) {
+    if (streamed == nullptr) return CompareImages(grid_a, grid_b, report);
+    for (const DiffRange& range : streamed->ranges) {
+      if (!report(range)) return;
+    }
+  };
+  const std::uint64_t loaded_a = streamed != nullptr ? streamed->loaded_a : LoadedBytes(grid_a);
+  const std::uint64_t loaded_b = streamed != nullptr ? streamed->loaded_b : LoadedBytes(grid_b);
   bool same = exec_a == exec_b;
   if (layout.json) {
     JsonWriter writer(out, true);
@@ -507,7 +519,7 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, cons
     writer.Key("file_b");
     FileName(writer, b.name);
     writer.Key("differences").BeginArray();
-    CompareImages(*a.grid, *b.grid, [&](const DiffRange& diff) {
+    for_each_range([&](const DiffRange& diff) {
       writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(diff.kind));
       writer.Key("start").Number(diff.range.first).Key("end").Number(diff.range.last).EndObject();
       same = false;
@@ -519,19 +531,19 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, cons
     writer.Key("b");
     NumberOrNull(writer, exec_b);
     writer.EndObject().Key("same").Bool(same).Key("differing_bytes").Number(differing);
-    writer.Key("loaded_bytes").BeginObject(JsonWriter::Layout::kInline).Key("a").Number(LoadedBytes(*a.grid));
-    writer.Key("b").Number(LoadedBytes(*b.grid)).EndObject().EndObject();
+    writer.Key("loaded_bytes").BeginObject(JsonWriter::Layout::kInline).Key("a").Number(loaded_a);
+    writer.Key("b").Number(loaded_b).EndObject().EndObject();
     out << '\n';
     return same;
   }
-  DiffLister lister(out, a, b, layout);
-  CompareImages(*a.grid, *b.grid, [&](const DiffRange& diff) {
+  DiffLister lister(out, grid_a, grid_b, layout);
+  for_each_range([&](const DiffRange& diff) {
     lister.Add(diff);
     return true;
   });
   lister.Finish(same);
   if (exec_a != exec_b) out << ExecutionDiffLine(exec_a, exec_b) << '\n';
-  lister.WriteCount();
+  lister.WriteCount(loaded_a, loaded_b);
   return same && lister.Bytes() == 0;
 }
 

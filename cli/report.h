@@ -9,6 +9,7 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/record_warnings.h"
+#include "image/image_compare.h"
 #include "image/image_digest.h"
 #include "image/memory_regions.h"
 #include "memmap/map_grid.h"
@@ -81,8 +82,9 @@ void WriteReport(std::ostream& out, const FileReport& report, const ReportLayout
 // for a failure that names a line, else "FILE: what"; empty for a file that did neither.
 std::string ProblemText(const FileReport& report);
 
-// Compares the images of two valid files (both with their grids) and writes the ranges where they differ as it
-// finds them; returns whether the images are the same.
-bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout);
+// Writes how the images of two valid files differ, as `streamed` found it while they were read, or else comparing
+// their grids as it goes; returns whether the images are the same.
+bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout,
+               const StreamedDiff* streamed = nullptr);
 
 }  // namespace varnok

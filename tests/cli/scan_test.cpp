@@ -692,6 +692,12 @@ TEST(Scan, DiffComparesWhatTheFilesLoad) {
       {"one byte", {"-v"}, one_byte, kDiffDifferent,
        "Different: 0x00001013 - 0x00001013\n  0x00001013  A: 33" + std::string(45, ' ') + "  B: 58\n"
        "Differences: 1 bytes in 1 ranges (A: 32 bytes, B: 32 bytes)\n"},
+      {"one byte, read side by side", {"--bytes"},
+       test::Record(1, 0x1000, bytes) + "\n" + test::Record(1, 0x1010, "012X456789abcdef") + "\n" +
+           test::Record(9, 0x1000) + "\n",
+       kDiffDifferent,
+       "Different: 0x00001013 - 0x00001013\n  0x00001013  A: 33" + std::string(45, ' ') + "  B: 58\n"
+       "Differences: 1 bytes in 1 ranges (A: 32 bytes, B: 32 bytes)\n"},
       {"shorter, more, other start", {}, shorter, kDiffDifferent,
        "Only in B: 0x00000F00 - 0x00000F00\nOnly in A: 0x00001012 - 0x0000101F\n"
        "Execution address: 0x00001000 in A, 0x00000F00 in B\nDifferences: 15 bytes in 2 ranges (A: 32 bytes, B: 19 bytes)\n"},

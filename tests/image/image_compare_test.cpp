@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,34 +22,76 @@ TEST(CompareImages, ReportsEveryDifferingRangeInAddressOrder) {
   constexpr DiffKind kB = DiffKind::OnlyInB;
   constexpr DiffKind kDiff = DiffKind::Different;
   const std::string page(4096, 'p');
+  const std::string big(40 << 20, 'b');
   const struct {
     const char* name;
     std::vector<Block> a;
     std::vector<Block> b;
     std::vector<DiffRange> ranges;
+    bool streams;  // both come up the addresses: StreamCompare finds the ranges too
   } cases[] = {
-      {"same bytes, other records", {{0x100, "abcdef"}}, {{0x103, "def"}, {0x100, "abc"}}, {}},
-      {"last write wins in both", {{0x100, "abcd"}, {0x101, "X"}}, {{0x100, "aXcd"}}, {}},
-      {"one byte", {{0x100, "abcd"}}, {{0x100, "abXd"}}, {{kDiff, {0x102, 0x102}}}},
+      {"same bytes, other records", {{0x100, "abcdef"}}, {{0x103, "def"}, {0x100, "abc"}}, {}, false},
+      {"last write wins in both", {{0x100, "abcd"}, {0x101, "X"}}, {{0x100, "aXcd"}}, {}, false},
+      {"one byte", {{0x100, "abcd"}}, {{0x100, "abXd"}}, {{kDiff, {0x102, 0x102}}}, true},
       {"two runs apart", {{0x100, "abcdef"}}, {{0x100, "XbcdYY"}},
-       {{kDiff, {0x100, 0x100}}, {kDiff, {0x104, 0x105}}}},
+       {{kDiff, {0x100, 0x100}}, {kDiff, {0x104, 0x105}}}, true},
       {"only in one", {{0x10, "ab"}, {0x40, "cd"}}, {{0x11, "b"}, {0x80, "e"}},
-       {{kA, {0x10, 0x10}}, {kA, {0x40, 0x41}}, {kB, {0x80, 0x80}}}},
-      {"other bases", {{0x1000, "abc"}}, {{0x0, "z"}, {0x1001, "bc"}}, {{kB, {0, 0}}, {kA, {0x1000, 0x1000}}}},
-      {"across a page border", {{0xF00, page}}, {{0xF00, std::string(4096, 'q')}}, {{kDiff, {0xF00, 0x1EFF}}}},
-      {"a longer than b", {{0x0, page}}, {{0x0, page.substr(0, 10)}}, {{kA, {10, 0xFFF}}}},
+       {{kA, {0x10, 0x10}}, {kA, {0x40, 0x41}}, {kB, {0x80, 0x80}}}, true},
+      {"other bases", {{0x1000, "abc"}}, {{0x0, "z"}, {0x1001, "bc"}}, {{kB, {0, 0}}, {kA, {0x1000, 0x1000}}}, true},
+      {"across a page border", {{0xF00, page}}, {{0xF00, std::string(4096, 'q')}}, {{kDiff, {0xF00, 0x1EFF}}}, true},
+      {"a longer than b", {{0x0, page}}, {{0x0, page.substr(0, 10)}}, {{kA, {10, 0xFFF}}}, true},
       {"a record past 0xFFFFFFFF against none", {{0x100, "ab"}, {0xFFFFFFFC, "wxyz1234"}}, {{0x100, "ab"}},
-       {{kA, {0x0, 0x3}}, {kA, {0xFFFFFFFC, 0xFFFFFFFF}}}},
+       {{kA, {0x0, 0x3}}, {kA, {0xFFFFFFFC, 0xFFFFFFFF}}}, false},
       {"one record past 0xFFFFFFFF against two", {{0x100, "ab"}, {0xFFFFFFFC, "wxyz1234"}},
-       {{0x0, "1234"}, {0x100, "ab"}, {0xFFFFFFFC, "wxyz"}}, {}},
+       {{0x0, "1234"}, {0x100, "ab"}, {0xFFFFFFFC, "wxyz"}}, {}, false},
+      // Far more than the comparison holds for the image that gets ahead: its run waits for the other's.
+      {"40 MiB", {{0x0, big}}, {{0x0, big.substr(0, 30 << 20) + "X" + big.substr((30 << 20) + 1)}},
+       {{kDiff, {30 << 20, 30 << 20}}}, true},
   };
   for (const auto& c : cases) {
     std::vector<DiffRange> found;
-    CompareImages(GridOf(c.a), GridOf(c.b), [&](const DiffRange& range) {
+    const MapGrid a = GridOf(c.a);
+    const MapGrid b = GridOf(c.b);
+    CompareImages(a, b, [&](const DiffRange& range) {
       found.push_back(range);
       return true;
     });
     EXPECT_EQ(found, c.ranges) << c.name;
+    // The same images handed over side by side, each by its own thread, in pieces of at most 64 KiB.
+    StreamCompare compare(4);
+    const auto run = [&](int side, const std::vector<Block>& blocks) {
+      for (const Block& block : blocks) {
+        for (std::size_t at = 0; at < block.bytes.size(); at += 64 << 10) {
+          const std::size_t size = std::min<std::size_t>(64 << 10, block.bytes.size() - at);
+          ASSERT_TRUE(compare.Side(side).Take(block.address + static_cast<std::uint32_t>(at),
+                                              static_cast<std::int32_t>(size),
+                                              reinterpret_cast<const std::uint8_t*>(block.bytes.data() + at)));
+        }
+      }
+      compare.End(side, true);
+    };
+    std::thread second([&] { run(1, c.b); });
+    run(0, c.a);
+    second.join();
+    const std::optional<StreamedDiff> streamed = compare.Finish();
+    ASSERT_EQ(streamed.has_value(), c.streams) << c.name;
+    if (!streamed) continue;
+    EXPECT_EQ(streamed->ranges, c.ranges) << c.name;
+    EXPECT_EQ(streamed->loaded_a, LoadedBytes(a)) << c.name;
+    EXPECT_EQ(streamed->loaded_b, LoadedBytes(b)) << c.name;
+    // It keeps the first four differing bytes of each image.
+    const auto byte_at = [](const MapGrid& grid, std::uint64_t at) {
+      const CellPos cell = grid.AddressToCell(static_cast<std::uint32_t>(at));
+      return grid.ByteAt(cell.column, cell.row).value;
+    };
+    std::size_t kept = 0;
+    for (const DiffRange& range : c.ranges) {
+      if (range.kind != kDiff) continue;
+      for (std::uint64_t at = range.range.first; at <= range.range.last && kept < 4; ++at, ++kept) {
+        EXPECT_EQ(byte_at(streamed->a, at), byte_at(a, at)) << c.name;
+        EXPECT_EQ(byte_at(streamed->b, at), byte_at(b, at)) << c.name;
+      }
+    }
   }
 }
 

@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/address_range.h"
+#include "analysis/block_sink.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {
@@ -28,6 +30,42 @@ struct DiffRange {
 // span, copying nothing. A range that begins before `from` is reported from `from` on.
 void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(const DiffRange&)>& report,
                    std::uint32_t from = 0);
+
+// What a StreamCompare found: every range where the images differ, in address order, the bytes each image loads,
+// and maps of the bytes that the first differing ranges hold in each image, as many as it was asked to keep.
+struct StreamedDiff {
+  std::vector<DiffRange> ranges;
+  std::uint64_t loaded_a = 0;
+  std::uint64_t loaded_b = 0;
+  MapGrid a;
+  MapGrid b;
+};
+
+// Compares two images while two runs, side by side, hand their records over, without a map of either: what both
+// runs have passed is compared and let go. The run that gets ahead waits while it holds more than a few MiB that the
+// other has not reached. This works as long as each run's records come up the addresses; at the first that goes back
+// or overlaps one before it, or that runs past 0xFFFFFFFF, the comparison gives up, and so it does at more differing
+// ranges than it keeps in memory: the caller then compares maps of the two images instead.
+class StreamCompare {
+ public:
+  // Keeps the bytes of the first `kept` differing bytes of ranges that both images hold.
+  explicit StreamCompare(std::uint64_t kept);
+  ~StreamCompare();
+  StreamCompare(const StreamCompare&) = delete;
+  StreamCompare& operator=(const StreamCompare&) = delete;
+
+  // Where the run of image `side` (0 for A, 1 for B) hands its records, on one thread.
+  BlockSink& Side(int side);
+  // Tells that the run of image `side` has ended, on the thread that ran it; a failed run ends the comparison.
+  void End(int side, bool parsed);
+  bool GaveUp() const;
+  // After both runs ended and parsed; nothing when the comparison gave up.
+  std::optional<StreamedDiff> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // The byte cells of one data row of two maps laid out alike, as masks of byte columns (bit c - 1 for column c).
 struct RowDiff {

@@ -83,7 +83,7 @@ std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, st
 // The digests of DigestImage and DigestRegion, taken while the run hands the records over and without a map, as long
 // as each record lies above the ones before it, which is how linkers and converters write images. A record that goes
 // back or overlaps one before it, or runs past 0xFFFFFFFF, can be placed only by a map: from then on the sink takes
-// nothing more and InOrder is false, so that the caller digests a map of the input instead.
+// nothing more and GaveUp is true, so that the caller digests a map of the input instead.
 class DigestSink : public BlockSink {
  public:
   // The digests of the image (with `per_range`, also of its runs of loaded addresses) and of the regions `wanted`
@@ -96,13 +96,13 @@ class DigestSink : public BlockSink {
 
   // False only when memory for a digest cannot be had.
   bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
-  bool InOrder() const { return in_order_; }
+  bool GaveUp() const override { return !in_order_; }
 
   struct Result {
     std::optional<ImageDigest> image;  // what DigestImage gives for a map of every record taken
     std::vector<std::optional<Digest>> regions;  // what DigestRegion gives, none for a region not wanted
   };
-  // Only while InOrder, and once.
+  // Unless it gave up, and once.
   Result Finish();
 
  private:
