@@ -52,8 +52,10 @@ int RunDiff(const ScanOptions& options, const ScanContext& context, std::ostream
   std::unique_ptr<FileReport> reports[2];
   std::optional<StreamedDiff> streamed;
   // Where a file could not be read again should the comparison while reading give up, its map is made instead.
-  bool analysed = options.jobs > 1 && IsRegularFile(options.files[0]) && IsRegularFile(options.files[1]) &&
-                  CompareWhileReading(options, context, progress, reports, streamed);
+  const bool side_by_side = options.jobs > 1 && IsRegularFile(options.files[0]) && IsRegularFile(options.files[1]);
+  bool analysed = side_by_side && CompareWhileReading(options, context, progress, reports, streamed);
+  // The files of a comparison that gave up are read again from their start.
+  if (side_by_side && !analysed) progress.StartRun(2, InputBytes(options.files));
   if (!analysed && options.jobs > 1) {
     try {
       std::thread second([&] { reports[1] = AnalyseFile(1, options, context, progress); });

@@ -35,8 +35,11 @@ void ProgressLine::Show(std::size_t input, const std::string& name, std::uint64_
 void ProgressLine::StartRun(std::size_t files, std::uint64_t bytes) {
   // Runs as small as one small input finish too soon to need the line.
   if (!Enabled() || files < 2 || bytes <= kMinSize) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
   run_files_ = files;
   run_bytes_ = bytes;
+  files_done_ = 0;
+  bytes_read_ = 0;
   read_.assign(files, 0);
   run_start_ = std::chrono::steady_clock::now();
 }

@@ -23,7 +23,8 @@ class ProgressLine {
   bool Enabled() const { return columns_ > 0; }
 
   // Makes the line show the whole run of `files` inputs, `bytes` in all (what their sizes tell beforehand), when
-  // there are several and bytes is over kMinSize: files done of all and bytes read.
+  // there are several and bytes is over kMinSize: files done of all and bytes read. Called again, it starts over, as
+  // for inputs read again.
   void StartRun(std::size_t files, std::uint64_t bytes);
   bool ShowsRun() const { return run_files_ > 1; }
   // Tells that input number `input` has read `read` bytes, for the line of the whole run.
