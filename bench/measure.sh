@@ -15,6 +15,27 @@ measure() {
     END { printf "%s %d\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), m }'
 }
 
+# Times commands in rounds, each round running every command once, so that the machine's drift over the minutes
+# touches every command alike and their ratios hold; a command is one string of shell words, as printf %q quotes
+# them. Prints "median-seconds peak-rss-kb" a line, in the commands' order.
+#   measure_rounds N COMMAND...
+measure_rounds() {
+  local n=$1; shift
+  local commands=("$@") samples=() peaks=() i r start end rss
+  for ((r = 0; r < n; r++)); do
+    for i in "${!commands[@]}"; do
+      start=$EPOCHREALTIME
+      rss=$(eval "/usr/bin/time -f '%M' ${commands[i]}" 2>&1 >/dev/null | tail -n 1) || true
+      end=$EPOCHREALTIME
+      samples[i]+="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') "
+      ((rss > ${peaks[i]:-0})) && peaks[i]=$rss
+    done
+  done
+  for i in "${!commands[@]}"; do
+    echo "$(tr ' ' '\n' <<<"${samples[i]}" | sed '/^$/d' | median) ${peaks[i]}"
+  done
+}
+
 # The median of the numbers on standard input, one a line.
 median() { sort -n | awk '{ t[NR] = $1 } END { print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'; }
 
