@@ -34,7 +34,7 @@
 #include "analysis/run_summary.h"
 #include "app/application.h"
 #include "app/file_name.h"
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 #include "settings/ini_file.h"
 #include "settings/paths.h"
 #include "ui/dialogs.h"

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "app/frm_gui.h"
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 
 namespace {
 

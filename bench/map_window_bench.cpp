@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "map_text_file.h"
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 #include "memmap/map_text.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "analysis/hex_text.h"
 #include "analysis/record_warnings.h"
 #include "image/image_digest.h"
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 #include "memmap/map_filler.h"
 
 namespace varnok {

@@ -12,8 +12,8 @@
 #include "analysis/analysis_run.h"
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
-#include "image/linker_script.h"
-#include "image/memory_regions.h"
+#include "regions/linker_script.h"
+#include "regions/memory_regions.h"
 #include "text/number_reader.h"
 #include "varnok/version.h"
 

@@ -8,7 +8,7 @@
 #include "analysis/hex_text.h"
 #include "cli/scan.h"
 #include "image/image_compare.h"
-#include "image/region_cover.h"
+#include "regions/region_cover.h"
 #include "json_writer.h"
 #include "memmap/map_text.h"
 

@@ -11,7 +11,7 @@
 #include "analysis/record_warnings.h"
 #include "image/image_compare.h"
 #include "image/image_digest.h"
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "image/linker_script.h"
-#include "image/memory_regions.h"
+#include "regions/linker_script.h"
+#include "regions/memory_regions.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "address_spans.h"
-#include "row_marks.h"
+#include "memmap/row_marks.h"
 #include "analysis/hex_text.h"
 #include "memmap/map_filler.h"
 

@@ -16,7 +16,7 @@
 
 #include "analysis/analysis_run.h"
 #include "app/run_job.h"
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 
 class QCheckBox;
 class QCloseEvent;

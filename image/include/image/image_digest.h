@@ -10,7 +10,7 @@
 #include "analysis/address_range.h"
 #include "analysis/block_sink.h"
 #include "image/crc.h"
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 #include "memmap/map_grid.h"
 
 struct evp_md_ctx_st;

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "image/image_compare.h"
-#include "image/memory_regions.h"
-#include "image/region_cover.h"
+#include "regions/memory_regions.h"
+#include "regions/region_cover.h"
 #include "memmap/map_grid.h"
-#include "memmap/map_grid_view.h"
+#include "mapwindow/map_grid_view.h"
 
 class QAction;
 class QFrame;

@@ -1,4 +1,4 @@
-#include "image/region_cover.h"
+#include "regions/region_cover.h"
 
 #include <gtest/gtest.h>
 

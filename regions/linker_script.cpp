@@ -1,7 +1,7 @@
 // The MEMORY commands of a GNU ld linker script, read as ld 2.40 on a 64-bit host reads them: its lexer (two
 // states, longest match), its grammar for what MEMORY needs, and its order of evaluation: every top-level
 // assignment in script order first, then the regions in order.
-#include "image/linker_script.h"
+#include "regions/linker_script.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

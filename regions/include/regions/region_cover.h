@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/address_range.h"
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 #include "memmap/map_grid.h"
 
 namespace varnok {

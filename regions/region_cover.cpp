@@ -1,4 +1,4 @@
-#include "image/region_cover.h"
+#include "regions/region_cover.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -6,8 +6,8 @@
 
 #include "analysis/hex_text.h"
 #include "analysis/run_summary.h"
-#include "image/linker_script.h"
-#include "row_marks.h"
+#include "regions/linker_script.h"
+#include "memmap/row_marks.h"
 
 namespace varnok {
 

@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 #include "support/file_size_cap.h"
 #include "support/modal_answerer.h"
 

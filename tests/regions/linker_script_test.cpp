@@ -1,4 +1,4 @@
-#include "image/linker_script.h"
+#include "regions/linker_script.h"
 
 #include <gtest/gtest.h>
 

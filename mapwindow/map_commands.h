@@ -12,7 +12,7 @@
 #include "map_saver.h"
 #include "map_text_file.h"
 #include "memmap/map_grid.h"
-#include "memmap/map_grid_view.h"
+#include "mapwindow/map_grid_view.h"
 
 class QLabel;
 class QWidget;

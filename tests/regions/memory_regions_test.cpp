@@ -1,4 +1,4 @@
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "memmap/map_grid_view.h"
+#include "mapwindow/map_grid_view.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/memory_regions.h"
+#include "regions/memory_regions.h"
 
 namespace varnok {
 

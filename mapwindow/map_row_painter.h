@@ -10,9 +10,9 @@
 #include <optional>
 
 #include "image/image_compare.h"
-#include "image/region_cover.h"
+#include "regions/region_cover.h"
 #include "memmap/map_grid.h"
-#include "memmap/map_grid_view.h"
+#include "mapwindow/map_grid_view.h"
 
 class QPaintDevice;
 class QPainter;

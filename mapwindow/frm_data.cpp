@@ -1,4 +1,4 @@
-#include "memmap/frm_data.h"
+#include "mapwindow/frm_data.h"
 
 #include <QAction>
 #include <QFileDialog>
