@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "line_parser.h"
 #include "run_steps.h"
 

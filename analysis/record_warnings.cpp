@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 
 namespace varnok {
 

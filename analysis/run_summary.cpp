@@ -1,23 +1,8 @@
 #include "analysis/run_summary.h"
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 
 namespace varnok {
-
-std::string EscapeValue(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte > 0x7E || ch == '\\') {
-      out += "\\x";
-      AppendHex(out, byte, 2);
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
 
 std::string SummaryText(const RunResult& result) {
   std::string text;

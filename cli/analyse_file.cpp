@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "analysis/analysis_run.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "analysis/record_warnings.h"
 #include "image/image_digest.h"
 #include "regions/memory_regions.h"

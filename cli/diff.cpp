@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "analyse_file.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "image/image_compare.h"
 #include "progress_line.h"
 #include "report.h"

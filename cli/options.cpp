@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "analysis/analysis_run.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "cli/scan.h"
 #include "regions/linker_script.h"
 #include "regions/memory_regions.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "cli/scan.h"
 #include "image/image_compare.h"
 #include "regions/region_cover.h"
@@ -97,15 +97,7 @@ std::string CrcKey(CrcKind kind) {
   return key;
 }
 
-std::string Sha256Text(const Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : digest.sha256) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
+std::string Sha256Text(const Digest& digest) { return LowerHexText(digest.sha256); }
 
 }  // namespace
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analyse_file.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "diff.h"
 #include "image/image_digest.h"
 #include "options.h"

@@ -13,7 +13,7 @@
 
 #include "address_spans.h"
 #include "memmap/row_marks.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "memmap/map_filler.h"
 
 namespace varnok {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "map_commands.h"
 #include "ui/dialogs.h"
 #include "ui/text.h"

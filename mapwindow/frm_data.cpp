@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "analysis/data_ranges.h"
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "map_commands.h"
 #include "map_legend.h"
 #include "map_row_painter.h"

@@ -1,4 +1,4 @@
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "map_commands.h"
 #include "map_dialogs.h"
 #include "ui/text.h"

@@ -7,7 +7,7 @@
 #include <climits>
 #include <string_view>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "memmap/find_text.h"
 #include "text/number_reader.h"
 #include "ui/fonts.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "map_legend.h"
 #include "ui/fonts.h"
 #include "ui/text.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 #include "map_store.h"
 #include "memmap/map_text.h"
 

@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "analysis/run_summary.h"
+#include "text/line_text.h"
 
 namespace varnok {
 namespace {

@@ -4,20 +4,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "analysis/hex_text.h"
-#include "analysis/run_summary.h"
+#include "text/line_text.h"
 #include "regions/linker_script.h"
 #include "memmap/row_marks.h"
 
 namespace varnok {
-
-std::string PercentText(std::uint64_t part, std::uint64_t whole) {
-  const std::uint64_t hundredths = whole == 0 ? 0 : (part * 20000 / whole + 1) / 2;
-  std::string text = std::to_string(hundredths / 100) + ".";
-  text += static_cast<char>('0' + hundredths / 10 % 10);
-  text += static_cast<char>('0' + hundredths % 10);
-  return text;
-}
 
 std::string RegionUsageLine(const MemoryRegion& region, std::uint64_t used) {
   std::string line = "Region " + EscapeValue(region.name) + ": " + AddressText(region.origin);

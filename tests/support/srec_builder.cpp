@@ -1,6 +1,6 @@
 #include "support/srec_builder.h"
 
-#include "analysis/hex_text.h"
+#include "text/line_text.h"
 
 namespace varnok::test {
 

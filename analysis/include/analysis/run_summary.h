@@ -28,9 +28,6 @@ inline constexpr SummaryCaption kSummaryCaptions[] = {
     {"Execution address:", DisplayField::Exec, "execution_address"},
 };
 
-// A field value as a text report prints it: bytes outside 0x20..0x7E and the backslash as \xNN.
-std::string EscapeValue(const std::string& text);
-
 // The summary a text report of a run begins with: one line per caption, its value escaped after one blank (the
 // blank left out when the value is empty).
 std::string SummaryText(const RunResult& result);

@@ -13,9 +13,6 @@
 
 namespace varnok {
 
-// "11.74" for 61552 of 524288: a share in per cent with two decimals, rounded half up.
-std::string PercentText(std::uint64_t part, std::uint64_t whole);
-
 // The line varnok-scan prints of a region's use: "Region FLASH: 0x08000000 - 0x0807FFFF, 61552 of 524288 bytes used
 // (11.74 %)", or "Region NAME: 0x20000000, empty (0 bytes)" for a region of no bytes.
 std::string RegionUsageLine(const MemoryRegion& region, std::uint64_t used);
