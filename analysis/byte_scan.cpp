@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cpu_features.h"
+#include "analysis/cpu_features.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "cpu_features.h"
+#include "analysis/cpu_features.h"
 #include "hex_fields_variants.h"
 #include "text/hex_digit.h"
 

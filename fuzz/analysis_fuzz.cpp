@@ -13,7 +13,7 @@
 
 #include "analysis/analysis_run.h"
 #include "byte_scan.h"
-#include "cpu_features.h"
+#include "analysis/cpu_features.h"
 #include "hex_fields_variants.h"
 #include "memmap/map_filler.h"
 #include "memmap/map_grid.h"

@@ -10,6 +10,9 @@
 #include <nmmintrin.h>
 #endif
 
+#include "analysis/cpu_features.h"
+#include "crc_variants.h"
+
 namespace varnok {
 namespace {
 
@@ -73,7 +76,9 @@ std::uint32_t MsbFirstBytes(const Tables& t, std::uint32_t crc, const std::uint8
   return crc;
 }
 
-std::uint32_t CastagnoliTable(std::uint32_t crc, const std::uint8_t* p, std::size_t length) {
+}  // namespace
+
+std::uint32_t Crc32cTable(std::uint32_t crc, const std::uint8_t* p, std::size_t length) {
   const Tables& t = kCastagnoli;
   for (; length >= 8; length -= 8, p += 8) {
     crc ^= LoadLittle(p);
@@ -86,8 +91,8 @@ std::uint32_t CastagnoliTable(std::uint32_t crc, const std::uint8_t* p, std::siz
 }
 
 #if defined(__x86_64__)
-__attribute__((target("sse4.2"))) std::uint32_t CastagnoliSse42(std::uint32_t crc, const std::uint8_t* p,
-                                                                 std::size_t length) {
+__attribute__((target("sse4.2"))) std::uint32_t Crc32cSse42(std::uint32_t crc, const std::uint8_t* p,
+                                                             std::size_t length) {
   std::uint64_t wide = crc;
   for (; length >= 8; length -= 8, p += 8) {
     std::uint64_t word;
@@ -100,12 +105,14 @@ __attribute__((target("sse4.2"))) std::uint32_t CastagnoliSse42(std::uint32_t cr
 }
 #endif
 
-std::uint32_t Castagnoli(std::uint32_t crc, const std::uint8_t* p, std::size_t length) {
+namespace {
+
+std::uint32_t Crc32c(std::uint32_t crc, const std::uint8_t* p, std::size_t length) {
 #if defined(__x86_64__)
-  static const bool sse42 = __builtin_cpu_supports("sse4.2");
-  if (sse42) return CastagnoliSse42(crc, p, length);
+  static const bool sse42 = CpuHasSse42();
+  if (sse42) return Crc32cSse42(crc, p, length);
 #endif
-  return CastagnoliTable(crc, p, length);
+  return Crc32cTable(crc, p, length);
 }
 
 // The register before the first byte, and the value that a register stands for.
@@ -141,7 +148,7 @@ std::uint32_t UpdateInOrder(CrcKind kind, std::uint32_t crc, const std::uint8_t*
     case CrcKind::kCrc32:
       return libdeflate_crc32(crc, p, length);
     case CrcKind::kCrc32c:
-      return Castagnoli(crc, p, length);
+      return Crc32c(crc, p, length);
     case CrcKind::kCrc32Mpeg2:
       return MsbFirstBytes(kMpeg2, crc, p, length);
     case CrcKind::kCrc16Ccitt:

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "byte_scan.h"
-#include "cpu_features.h"
+#include "analysis/cpu_features.h"
 #include "hex_fields_variants.h"
 #include "support/srec_builder.h"
 
