@@ -36,25 +36,9 @@ constexpr const char* kUsageTail =
     "warning with --strict), 3 out of memory, 5 data outside the regions; 2 usage error (no file\n"
     "analysed), 4 output not written.\n";
 
-// The help's text stands at this column; a longer name and argument take a line of their own.
+// The help's text stands at this column, after two blanks, the names and the argument and at least one blank; a
+// longer label takes a line of its own.
 constexpr std::size_t kHelpColumn = 17;
-
-std::optional<unsigned> ParseJobs(std::string_view text) {
-  NumberFormat format;
-  format.max = std::numeric_limits<unsigned>::max();
-  const std::optional<std::uint64_t> jobs = NumberValue(text, format);
-  if (!jobs || *jobs == 0) return std::nullopt;
-  return static_cast<unsigned>(*jobs);
-}
-
-std::optional<std::uint8_t> ParseFill(std::string_view text) {
-  NumberFormat format;
-  format.hex_prefix = true;
-  format.max = 0xFF;
-  const std::optional<std::uint64_t> fill = NumberValue(text, format);
-  if (!fill) return std::nullopt;
-  return static_cast<std::uint8_t>(*fill);
-}
 
 std::string Quoted(std::string_view value) { return "'" + EscapeValue(std::string(value)) + "'"; }
 
@@ -65,7 +49,7 @@ void WriteUsage(std::ostream& out) {
     if (!option.names[1].empty()) label.append(", ").append(option.names[1]);
     if (!option.argument.empty()) label.append(" ").append(option.argument);
     text.append("  ").append(label);
-    if (label.size() + 3 <= kHelpColumn) {
+    if (2 + label.size() + 1 <= kHelpColumn) {
       text.append(kHelpColumn - 2 - label.size(), ' ');
     } else {
       text.append("\n").append(kHelpColumn, ' ');
@@ -107,9 +91,12 @@ std::string Defsym(OptionParse& parse, std::string_view value) {
 }
 
 std::string Fill(OptionParse& parse, std::string_view value) {
-  const std::optional<std::uint8_t> fill = ParseFill(value);
+  NumberFormat format;
+  format.hex_prefix = true;
+  format.max = 0xFF;
+  const std::optional<std::uint64_t> fill = NumberValue(value, format);
   if (!fill) return "the fill is a byte from 0 to 0xFF, not " + Quoted(value);
-  parse.options.layout.fill = *fill;
+  parse.options.layout.fill = static_cast<std::uint8_t>(*fill);
   return {};
 }
 
@@ -129,25 +116,42 @@ std::string Limit(OptionParse& parse, std::string_view value) {
 }
 
 std::string Jobs(OptionParse& parse, std::string_view value) {
-  const std::optional<unsigned> jobs = ParseJobs(value);
-  if (!jobs) return "the number of jobs must be a whole number from 1 on, not " + Quoted(value);
-  parse.options.jobs = *jobs;
+  NumberFormat format;
+  format.max = std::numeric_limits<unsigned>::max();
+  const std::optional<std::uint64_t> jobs = NumberValue(value, format);
+  if (!jobs || *jobs == 0) return "the number of jobs must be a whole number from 1 on, not " + Quoted(value);
+  parse.options.jobs = static_cast<unsigned>(*jobs);
   return {};
 }
 
-// The value-less options set one member; the region and digest lists are checked once the regions are known.
+// A flag of the options.
+template <bool ScanOptions::*kFlag>
+std::string SetOption(OptionParse& parse, std::string_view) {
+  parse.options.*kFlag = true;
+  return {};
+}
+
+// A flag of the report's layout.
+template <bool ReportLayout::*kFlag>
+std::string SetLayout(OptionParse& parse, std::string_view) {
+  parse.options.layout.*kFlag = true;
+  return {};
+}
+
+// A value of a list that is checked once the regions are known; a list of digests asks for the digest.
+template <std::vector<std::string> RegionOptions::*kList, bool kDigest = false>
+std::string AddToList(OptionParse& parse, std::string_view value) {
+  (parse.options.given.*kList).emplace_back(value);
+  if (kDigest) parse.options.layout.digest = true;
+  return {};
+}
+
 constexpr ScanOption kOptions[] = {
     {{"--map"}, "", ScanOption::Value::kNone, "also print every row of the memory map that holds data",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.layout.map = true;
-       return std::string();
-     }},
+     SetLayout<&ReportLayout::map>},
     {{"--ranges"}, "", ScanOption::Value::kNone,
      "also print the data ranges, one line \"Data: FIRST - LAST\" each",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.layout.ranges = true;
-       return std::string();
-     }},
+     SetLayout<&ReportLayout::ranges>},
     {{"--region"}, "NAME=START,SIZE", ScanOption::Value::kText,
      "a memory region (SIZE may end in K or M); repeatable: prints each region's use\n"
      "and the data outside every region",
@@ -169,32 +173,19 @@ constexpr ScanOption kOptions[] = {
      "assign a symbol before every script is read, as ld's --defsym; repeatable", Defsym},
     {{"--max-use"}, "[NAME=]PERCENT", ScanOption::Value::kText,
      "a region (every region without NAME) used above PERCENT fails (status 5)",
-     [](OptionParse& parse, std::string_view value) {
-       parse.options.given.max_uses.emplace_back(value);
-       return std::string();
-     }},
+     AddToList<&RegionOptions::max_uses>},
     {{"--require"}, "NAME", ScanOption::Value::kText,
      "the region NAME must hold data, else the file fails (status 5)",
-     [](OptionParse& parse, std::string_view value) {
-       parse.options.given.requires_data.emplace_back(value);
-       return std::string();
-     }},
+     AddToList<&RegionOptions::requires_data>},
     {{"--digest"}, "", ScanOption::Value::kNone,
      "also print the CRC-32 and SHA-256 of the image from its lowest to its highest\n"
      "address, gaps filled with 0xFF; with regions, also each region's digest from\n"
      "its start to its end",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.layout.digest = true;
-       return std::string();
-     }},
+     SetLayout<&ReportLayout::digest>},
     {{"--fill"}, "0xNN", ScanOption::Value::kText, "fill the digest's gaps with this byte instead", Fill},
     {{"--digest-region"}, "NAME", ScanOption::Value::kText,
      "the regions' digests only of the regions named (repeatable)",
-     [](OptionParse& parse, std::string_view value) {
-       parse.options.given.digest_regions.emplace_back(value);
-       parse.options.layout.digest = true;
-       return std::string();
-     }},
+     AddToList<&RegionOptions::digest_regions, true>},
     {{"--crc"}, "NAME", ScanOption::Value::kText,
      "the CRC of the digests: crc32 (the default), crc32c, crc32-mpeg2 (32-bit\n"
      "little-endian words, as a 32-bit CRC unit reads memory) or crc16-ccitt",
@@ -202,24 +193,14 @@ constexpr ScanOption kOptions[] = {
     {{"--expect"}, "[REGION:]DIGEST", ScanOption::Value::kText,
      "the image (or the region) must have this CRC (hex) or SHA-256, else the file\n"
      "fails (status 1); repeatable; implies --digest",
-     [](OptionParse& parse, std::string_view value) {
-       parse.options.given.expectations.emplace_back(value);
-       parse.options.layout.digest = true;
-       return std::string();
-     }},
+     AddToList<&RegionOptions::expectations, true>},
     {{"--strict"}, "", ScanOption::Value::kNone, "a file with a warning fails (status 1)",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.strict = true;
-       return std::string();
-     }},
+     SetOption<&ScanOptions::strict>},
     {{"--diff"}, "A B", ScanOption::Value::kNone,
      "compare the images the two files load: the ranges only in A, only in B and\n"
      "different, or \"Same image\", then a count line; status 0 same, 1 different,\n"
      "2 trouble",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.diff = true;
-       return std::string();
-     }},
+     SetOption<&ScanOptions::diff>},
     {{"--bytes", "-v"}, "", ScanOption::Value::kNone,
      "with --diff: under each different range, the bytes of A and B, 16 a line",
      [](OptionParse& parse, std::string_view) {
@@ -232,10 +213,7 @@ constexpr ScanOption kOptions[] = {
      "differing bytes they left out",
      Limit},
     {{"--json"}, "", ScanOption::Value::kNone, "print each summary as a JSON object (one line each with several files)",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.layout.json = true;
-       return std::string();
-     }},
+     SetLayout<&ReportLayout::json>},
     {{"-j", "--jobs"}, "N", ScanOption::Value::kNumber,
      "analyse N files at a time (default: the number of cores); a large file\n"
      "also uses the cores the other files leave free",
@@ -243,10 +221,7 @@ constexpr ScanOption kOptions[] = {
     {{"-q", "--quiet"}, "", ScanOption::Value::kNone,
      "print nothing on standard output; only the exit status and one line on\n"
      "standard error per failing or warning file tell",
-     [](OptionParse& parse, std::string_view) {
-       parse.options.quiet = true;
-       return std::string();
-     }},
+     SetOption<&ScanOptions::quiet>},
     {{"--help"}, "", ScanOption::Value::kNone, "print this help and exit", Help},
     {{"--version"}, "", ScanOption::Value::kNone, "print the version and exit", Version},
 };
