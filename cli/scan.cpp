@@ -14,6 +14,7 @@
 #include "text/line_text.h"
 #include "diff.h"
 #include "image/image_digest.h"
+#include "option_regions.h"
 #include "options.h"
 #include "ordered_pool.h"
 #include "progress_line.h"
@@ -99,7 +100,8 @@ class Scanner {
 int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const ScanContext& context) {
   int status = kScanSuccess;
   try {
-    const std::optional<ScanOptions> options = ParseArguments(args, out, err, status);
+    std::optional<ScanOptions> options = ParseArguments(args, out, err, status);
+    if (options && !MakeRegions(*options, err, status)) options.reset();
     // Before the first file is read, so that the library's start-up never runs among the analyses.
     if (options && options->layout.digest) PrepareDigests();
     if (options && options->diff) {

@@ -114,6 +114,7 @@ TEST(Scan, UsageAndFileErrors) {
       {{"--region", "ROM=0,1", "--require", "RAM", file}, kScanUsageError, "", true},
       {{"--region", "ROM=0,1", "--max-use", "100.5", file}, kScanUsageError, "", true},
       {{"--crc", "crc16-ccitt", "--expect", "0x12345", file}, kScanUsageError, "", true},
+      {{"--expect", "0x0x40ECB62D", file}, kScanUsageError, "", true},
       {{"--diff", "--digest", file, file}, kScanUsageError, "", true},
       {{"--memory", TestDir() + "/missing.ld", file}, kScanUsageError, "", false},
   };
