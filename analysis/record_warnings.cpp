@@ -172,7 +172,9 @@ std::vector<std::string> WarningTexts(const FileWarnings& warnings) {
     }
     texts.push_back(std::move(text));
   }
-  if (warnings.past_end) texts.push_back("record at line " + std::to_string(*warnings.past_end) + " runs past 0xFFFFFFFF");
+  if (warnings.past_end) {
+    texts.push_back("record at line " + std::to_string(*warnings.past_end) + " runs past 0xFFFFFFFF");
+  }
   return texts;
 }
 
