@@ -109,10 +109,12 @@ class LineParser {
     return true;
   }
 
-  // Byte count and checksum checks shared by every handler.
-  bool Checked() {
+  // Byte count and checksum checks shared by every handler, for a record whose address field is `address_width`
+  // bytes wide.
+  bool Checked(int address_width) {
     byte_count_ = static_cast<std::int32_t>(HexToInt(line_ + 2, 2));
-    if (!ByteCountOk(byte_count_, length_)) return Fail(RunKind::ByteCountError);
+    // A count that leaves no room for the address field and the checksum would read them from past the line.
+    if (!ByteCountOk(byte_count_, length_) || byte_count_ <= address_width) return Fail(RunKind::ByteCountError);
     if (!ChecksumOk(line_ + 2, byte_count_ + 1)) {
       checksum_ = ChecksumOf(line_ + 2, byte_count_ + 1);
       return Fail(RunKind::ChecksumError);
@@ -130,25 +132,29 @@ class LineParser {
   }
 
   bool ParseS0() {
-    if (!Checked()) return false;
+    if (!Checked(2)) return false;
     output_.Header(InterpretS0(line_, byte_count_), totals_.records);
     Tell(RecordKind::Header, 0);
     return true;
   }
 
   bool ParseData(int address_width) {
-    return Checked() && StoreDataRecord(HexToInt(line_ + 4, 2 * address_width), address_width);
+    return Checked(address_width) && StoreDataRecord(HexToInt(line_ + 4, 2 * address_width), address_width);
   }
 
   // S5 and S6: the count of data records before them.
   bool ParseCount(int address_width) {
-    if (!Checked()) return false;
-    if (facts_) Tell(RecordKind::Count, HexToInt(line_ + 4, 2 * address_width));
+    if (!Checked(address_width)) return false;
+    // A count too large for the type's field is written in a wider one, filling the record up to its checksum; a
+    // field wider than 32 bits is read at the type's width.
+    const int field = byte_count_ - 1;
+    const int width = field <= 4 ? field : address_width;
+    if (facts_) Tell(RecordKind::Count, HexToInt(line_ + 4, 2 * width));
     return true;
   }
 
   bool ParseTermination(int address_width) {
-    if (!Checked()) return false;
+    if (!Checked(address_width)) return false;
     const std::uint32_t exec = HexToInt(line_ + 4, 2 * address_width);
     totals_.exec = exec;
     Tell(RecordKind::Termination, exec);
@@ -157,14 +163,19 @@ class LineParser {
 
   // `decoded`, when the record's bytes are at hand already: its byte count to its checksum.
   bool StoreDataRecord(std::uint32_t address, int address_width, const std::uint8_t* decoded = nullptr) {
-    if (address < totals_.lowest) totals_.lowest = address;
-    const std::uint32_t end =
-        address + static_cast<std::uint32_t>(byte_count_) - 2u - static_cast<std::uint32_t>(address_width);
-    if (end > totals_.highest) totals_.highest = end;
     const std::int32_t length = byte_count_ - 1 - address_width;
     Tell(RecordKind::Data, address, length);
-    // A count too small for the address and checksum gives a negative length: it adds nothing.
-    if (length < 0) return true;
+    // A record without data bytes loads nothing, so it moves no address.
+    if (length == 0) return true;
+    const std::uint64_t last = std::uint64_t{address} + static_cast<std::uint32_t>(length) - 1;
+    if (last > 0xFFFFFFFFu) {
+      // The bytes past 0xFFFFFFFF go on at 0, so the record holds both ends of the address space.
+      totals_.lowest = 0;
+      totals_.highest = 0xFFFFFFFFu;
+    } else {
+      if (address < totals_.lowest) totals_.lowest = address;
+      if (last > totals_.highest) totals_.highest = static_cast<std::uint32_t>(last);
+    }
     totals_.data_bytes += static_cast<std::uint32_t>(length);
     if (ranges_) output_.Range(address, static_cast<std::uint32_t>(length));
     if (!map_option_) return true;

@@ -34,7 +34,9 @@ void WarningCollector::AddDataSlowly(const RecordFact& fact) {
     const std::uint64_t end = std::uint64_t{fact.address} + length - 1;
     const bool extended =
         ExtendUpwards(fact.address, length, fact.line) || ExtendDownwards(fact.address, length, fact.line);
+    // A record that extends a run ends where the next run begins, so only a record of its own can run past the end.
     if (!extended && end > 0xFFFFFFFFu) {
+      if (!past_end_) past_end_ = fact.line;
       // Addresses wrap modulo 2^32; each side is a record of its own length for the line it names.
       Write(fact.address, 0xFFFFFFFFu, fact.address,
             static_cast<std::uint32_t>((std::uint64_t{1} << 32) - fact.address), fact.line);
@@ -140,6 +142,7 @@ FileWarnings WarningCollector::Result() const {
   warnings.no_termination = !termination_line_;
   warnings.data_after_termination = data_after_termination_;
   warnings.count = count_;
+  warnings.past_end = past_end_;
   if (overwrite_) {
     std::uint64_t addresses = 0;
     twice_.ForEach([&addresses](AddressRange range) { addresses += range.Size(); });
@@ -168,6 +171,9 @@ std::vector<std::string> WarningTexts(const FileWarnings& warnings) {
               (twice->more_addresses == 1 ? " more address" : " more addresses");
     }
     texts.push_back(std::move(text));
+  }
+  if (warnings.past_end) {
+    texts.push_back("record at line " + std::to_string(*warnings.past_end) + " runs past 0xFFFFFFFF");
   }
   return texts;
 }

@@ -49,7 +49,7 @@ TEST(RecordWarnings, TellWhatAValidFileLacksOrRepeats) {
       {"one more", Lines({Record(1, 8, Bytes(2)), Record(1, 9, Bytes(1)), Record(9, 0)}),
        {"address 0x00000009 written twice @ lines 1 and 2"}},
       {"past 0xFFFFFFFF", Lines({Record(3, 0xFFFFFFFE, Bytes(4)), Record(3, 1, Bytes(1)), Record(7, 0)}),
-       {"address 0x00000001 written twice @ lines 1 and 2"}},
+       {"address 0x00000001 written twice @ lines 1 and 2", "record at line 1 runs past 0xFFFFFFFF"}},
   };
   for (const auto& c : cases) {
     AnalysisState state;

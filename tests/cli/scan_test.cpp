@@ -327,7 +327,8 @@ TEST(Scan, RangesFollowTheWrittenAddresses) {
   const std::string data_lines =
       "Data: 0x00000000 - 0x00000003\nData: 0x00000318 - 0x00000333\nData: 0x00001000 - 0x00001000\n"
       "Data: 0xFFFFFFFC - 0xFFFFFFFF\nWarning: no termination record\n"
-      "Warning: address 0x00000320 written twice @ lines 1 and 3, and 3 more addresses\n";
+      "Warning: address 0x00000320 written twice @ lines 1 and 3, and 3 more addresses\n"
+      "Warning: record at line 4 runs past 0xFFFFFFFF\n";
   ASSERT_GT(text.out.size(), data_lines.size());
   EXPECT_EQ(text.out.substr(text.out.size() - data_lines.size()), data_lines);
   EXPECT_EQ(text.out.substr(0, text.out.size() - data_lines.size()).find("Data:"), std::string::npos);
@@ -744,7 +745,8 @@ TEST(Scan, JsonCarriesTheFindings) {
     "outside_regions": [{"start": 0, "end": 1}, {"start": 264, "end": 265}, {"start": 4294967294, "end": 4294967295}],
     "image": {"start": 0, "end": 4294967295, "fill": 255, "crc32": 3631695925,
               "sha256": "c87c58276dbc54fcc7dc10d4b40e976061cb7fda2cfdeeb4796221130001a126"},
-    "warnings": ["no termination record", "address 0x00000101 written twice @ lines 1 and 3"]
+    "warnings": ["no termination record", "address 0x00000101 written twice @ lines 1 and 3",
+                 "record at line 4 runs past 0xFFFFFFFF"]
   })");
   for (const auto& [key, value] : expected.items()) EXPECT_EQ(json[key], value) << key;
 

@@ -41,8 +41,9 @@ struct FileWarnings {
   };
   std::optional<CountMismatch> count;  // the first count record that disagrees
   std::optional<Overwrite> overwrite;
+  std::optional<std::int64_t> past_end;  // the line of the first record that runs past 0xFFFFFFFF
 
-  bool Any() const { return no_data || no_termination || data_after_termination || count || overwrite; }
+  bool Any() const { return no_data || no_termination || data_after_termination || count || overwrite || past_end; }
 };
 
 // The warnings' texts in a fixed order, e.g. "no termination record".
@@ -115,6 +116,7 @@ class WarningCollector {
   std::optional<std::int64_t> data_after_termination_;
   std::optional<FileWarnings::CountMismatch> count_;
   std::optional<Overwrite> overwrite_;
+  std::optional<std::int64_t> past_end_;
   DataRanges twice_;  // addresses written more than once
   Runs runs_;
   Runs::iterator recent_ = runs_.end();
