@@ -573,7 +573,7 @@ class FrmGuiTest : public QObject {
     }
     const QString path = dir_.path() + QLatin1Char('/');
     QCOMPARE(Read(Ini()), QStringLiteral("[app]\ntop=16\nleft=-20\n[map]\nscript=") + QDir::currentPath() +
-                              QStringLiteral("/target.ld\n[file]\nname=") +
+                              QStringLiteral("/target.ld\nscript_folder=") + QDir::currentPath() + QStringLiteral("\n[file]\nname=") +
                               QString::fromLatin1(QFile::encodeName(QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"))) +
                               QStringLiteral("\npath=") + QString::fromLatin1(QFile::encodeName(path)) +
                               QStringLiteral("\n"));
