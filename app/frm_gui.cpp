@@ -304,8 +304,11 @@ void Tfrm_GUI::btn_ParseClick() {
   connect(job.get(), &RunJob::progressed, this, &Tfrm_GUI::RunProgressed);
   connect(job.get(), &RunJob::fillStarted, this, &Tfrm_GUI::RunFillStarted);
   try {
-    slot_->Start(std::move(job), &RunJob::finished, this,
-                 std::function<void(RunOutcome)>([this](RunOutcome outcome) { RunFinished(outcome); }));
+    // The commands that start a run are greyed while a job goes on; a run that cannot start is dropped.
+    if (!slot_->Start(std::move(job), &RunJob::finished, this,
+                      std::function<void(RunOutcome)>([this](RunOutcome outcome) { RunFinished(outcome); }))) {
+      return;
+    }
   } catch (const std::system_error&) {
     // A thread that cannot be made is a resource that ran out, told as memory is; the run never began.
     ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}, {}});
