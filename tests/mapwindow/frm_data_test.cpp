@@ -24,6 +24,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -745,6 +746,11 @@ class FrmDataTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(map));
     varnok::JobSlot slot;
     HeldThreads held(slot);
+    // A read that waits for the FIFO's writer after all is let go before the slot waits for it.
+    const std::shared_ptr<void> writer(nullptr, [&path](void*) {
+      const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    });
     map->SetJobSlot(&slot);
     map->SetScriptFileDialog([&path](QWidget*) { return path; });
     QStringList chosen;
