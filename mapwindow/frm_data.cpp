@@ -235,6 +235,8 @@ void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
 }
 
 Tfrm_Data::~Tfrm_Data() {
+  // A read for this window that goes on in its owner's slot would only be thrown away.
+  if (compare_reading_ || script_reading_) Slot().Cancel();
   // The saver's thread reads map_, which goes before the window's children would.
   delete saver_;
 }
