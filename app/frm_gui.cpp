@@ -160,7 +160,8 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
       lbl_Lowest(MakeLabel(grp_Summary, "lbl_Lowest", {104, 72, 145, 13}, "", Qt::AlignLeft)),
       lbl_Exec(MakeLabel(grp_Summary, "lbl_Exec", {104, 88, 145, 13}, "", Qt::AlignLeft)),
       settings_path_(std::move(settings_path)),
-      open_file_dialog_(RunOpenFileDialog) {
+      open_file_dialog_(RunOpenFileDialog),
+      slot_(std::make_unique<JobSlot>()) {
   setObjectName(QStringLiteral("frm_GUI"));
   setWindowTitle(QStringLiteral("Varnok"));
   setAcceptDrops(true);
@@ -211,6 +212,11 @@ Tfrm_GUI::Tfrm_GUI(std::string settings_path)
   btn_Warnings->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, btn_Warnings));
   btn_Warnings->hide();
   connect(btn_Warnings, &QToolButton::clicked, this, &Tfrm_GUI::btn_WarningsClick);
+  connect(slot_.get(), &JobSlot::busyChanged, this, &Tfrm_GUI::SlotBusyChanged);
+  // A job that starts after a close was asked for (the regions of a map that came in the same moment) stops at once.
+  connect(slot_.get(), &JobSlot::started, this, [this] {
+    if (close_pending_) slot_->Cancel();
+  });
 
   LoadSettings();
 }
@@ -264,58 +270,16 @@ void Tfrm_GUI::OpenFileAndCompare(const std::string& file, const std::string& ot
   OpenFile(file);
 }
 
-void Tfrm_GUI::StartCompare(const QString& path) {
-  if (!frm_Data) return;
-  if (busy_) {
-    frm_Data->EndCompareRead(false);
-    return;
-  }
-  RunRequest request;
-  request.path = PathBytes(path);
-  request.regular_only = true;
-  request.parallel.threads = UsableCores();
-  auto job = std::make_unique<RunJob>(std::move(request), true, allocate_, deallocate_);
-  job->CoverRows(RowsRange(frm_Data->Map()));
-  connect(job.get(), &RunJob::progressed, this, [this](RunJob::Phase, quint64 done, quint64 total) {
-    if (frm_Data) frm_Data->ShowCompareProgress(static_cast<int>(ProgressPercent(done, total)));
-  });
-  connect(job.get(), &RunJob::finished, this, &Tfrm_GUI::CompareFinished);
-  try {
-    job->Start(thread_start_);
-  } catch (const std::system_error&) {
-    frm_Data->EndCompareRead(false);
-    ReportOutOfMemory(this);
-    return;
-  }
-  job_ = std::move(job);
-  SetBusy(true);
+void Tfrm_GUI::SetRegionsScript(const std::string& path) {
+  script_ = AbsolutePathOf(path);
+  script_folder_ = CurrentFolder();
 }
 
-void Tfrm_GUI::CompareFinished(const RunOutcome& outcome) {
-  job_.reset();
-  SetBusy(false);
-  const bool cancelled = outcome.map_cancelled || outcome.result.kind == RunKind::Cancelled;
-  if (frm_Data) {
-    if (outcome.map != nullptr && !outcome.failure) {
-      try {
-        frm_Data->SetComparison(std::move(*outcome.map), outcome.result.totals.exec);
-      } catch (const std::bad_alloc&) {
-        ReportOutOfMemory(this);
-      }
-    } else {
-      frm_Data->EndCompareRead(cancelled);
-      // The map stays as it was; what went wrong with the other file is told over it.
-      if (outcome.failure) {
-        ui::ShowExceptionReport(frm_Data, *outcome.failure);
-      } else if (!cancelled) {
-        ui::ShowMessage(frm_Data, ui::ToQt(StatusText(outcome.result)));
-      }
-    }
-  }
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
-  }
+void Tfrm_GUI::SlotBusyChanged(bool busy) {
+  SetBusy(busy);
+  if (busy || !close_pending_) return;
+  close_pending_ = false;
+  close();
 }
 
 void Tfrm_GUI::OpenFile(const std::string& file) {
@@ -339,17 +303,18 @@ void Tfrm_GUI::btn_ParseClick() {
   auto job = std::make_unique<RunJob>(std::move(request), chk_GenMap->isChecked(), allocate_, deallocate_);
   connect(job.get(), &RunJob::progressed, this, &Tfrm_GUI::RunProgressed);
   connect(job.get(), &RunJob::fillStarted, this, &Tfrm_GUI::RunFillStarted);
-  connect(job.get(), &RunJob::finished, this, &Tfrm_GUI::RunFinished);
   try {
-    job->Start(thread_start_);
+    // The commands that start a run are greyed while a job goes on; a run that cannot start is dropped.
+    if (!slot_->Start(std::move(job), &RunJob::finished, this,
+                      std::function<void(RunOutcome)>([this](RunOutcome outcome) { RunFinished(outcome); }))) {
+      return;
+    }
   } catch (const std::system_error&) {
     // A thread that cannot be made is a resource that ran out, told as memory is; the run never began.
     ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, {}, {}});
     ReportOutOfMemory(this);
     return;
   }
-  job_ = std::move(job);
-  SetBusy(true);
   wait_cursor_ = std::make_unique<ui::BusyCursor>();
   phase_clock_.start();
 }
@@ -382,7 +347,6 @@ void Tfrm_GUI::RunFillStarted(const RunResult& reading) {
 }
 
 void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
-  job_.reset();
   bool out_of_memory = outcome.result.kind == RunKind::OutOfMemory;
   try {
     const std::vector<std::string> warnings = WarningTexts(outcome.warnings);
@@ -402,17 +366,12 @@ void Tfrm_GUI::RunFinished(const RunOutcome& outcome) {
     ShowResult(RunResult{RunKind::OutOfMemory, 0, {}, outcome.result.header, {}});
     out_of_memory = true;
   }
-  SetBusy(false);
   wait_cursor_.reset();
   if (outcome.failure) ui::ShowExceptionReport(this, *outcome.failure);
   if (out_of_memory) ReportOutOfMemory(this);
   // The comparison that the command line asks for follows once this run is over.
   if (std::optional<std::string> other = std::exchange(compare_next_, std::nullopt); other && frm_Data) {
-    frm_Data->CompareWith(ShownName(*other));
-  }
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
+    frm_Data->CompareWith(*other);
   }
 }
 
@@ -424,11 +383,13 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   window->SetReportHead(SummaryText(result) + WarningLines(warnings) + '\n');
   window->SetWarnings(warnings);
   window->SetExecutionAddress(result.totals.exec);
-  window->SetCompareFileDialog([](QWidget* parent) { return RunOpenFileDialog(parent, QString()); });
-  connect(window.get(), &Tfrm_Data::compareRequested, this, &Tfrm_GUI::StartCompare);
-  connect(window.get(), &Tfrm_Data::scriptChosen, this, [this](const QString& path) { script_ = PathBytes(path); });
-  connect(window.get(), &Tfrm_Data::compareCancelled, this, [this] {
-    if (job_ != nullptr) job_->Stop();
+  window->SetCompareFileDialog([](QWidget* parent) { return PathBytes(RunOpenFileDialog(parent, QString())); });
+  window->SetJobSlot(slot_.get());
+  window->SetBlockAllocator(allocate_, deallocate_);
+  // The map window read the script from the current folder, which its INCLUDEs keep from now on.
+  connect(window.get(), &Tfrm_Data::scriptChosen, this, [this](const QString& path) {
+    script_ = PathBytes(path);
+    script_folder_ = CurrentFolder();
   });
   // A save of the map keeps the commands greyed as a run does; a close that came during it follows its end.
   connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {
@@ -441,7 +402,7 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   frm_Data = window.release();
   frm_Data->ShowMap();
   // The script chosen last is read again for every new map; one that cannot be read now is told over the map.
-  if (!script_.empty()) frm_Data->ReadRegions(script_);
+  if (!script_.empty()) frm_Data->ReadRegions(script_, script_folder_);
   // A dialog opened while the run went on ("About") holds every window modal, so it stays in front of the new map.
   if (QWidget* modal = QApplication::activeModalWidget()) modal->raise();
 }
@@ -476,8 +437,8 @@ void Tfrm_GUI::btn_WarningsClick() {
 }
 
 void Tfrm_GUI::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && job_ != nullptr) {
-    job_->Stop();
+  if (event->key() == Qt::Key_Escape && slot_->Busy()) {
+    slot_->Cancel();
     return;
   }
   QWidget::keyPressEvent(event);
@@ -507,10 +468,10 @@ void Tfrm_GUI::btn_MapClick() {
 
 void Tfrm_GUI::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (job_ != nullptr) {
-    // The run stops at its next progress report; its end closes the window.
+  if (slot_->Busy()) {
+    // The run or the read stops at its next progress report or file; its end closes the window.
     close_pending_ = true;
-    job_->Stop();
+    slot_->Cancel();
     return;
   }
   // A close asked for while the write error of the first one is on the screen waits for that one to finish.

@@ -35,6 +35,7 @@ void Tfrm_GUI::LoadSettings() {
     map_placement_ = QRect(map_left, map_top, map_width, map_height);
   }
   script_ = ini.ReadString("map", "script", "");
+  script_folder_ = ini.ReadString("map", "script_folder", "");
   // File names are stored as the file system's bytes, so that a name in any encoding opens after a restart.
   ShowFile(ini.ReadString("file", "name", "No file selected yet..."), ini.ReadString("file", "path", ""));
 }
@@ -58,7 +59,10 @@ void Tfrm_GUI::SaveSettings() {
     entries.push_back({"map", "width", map_values[2]});
     entries.push_back({"map", "height", map_values[3]});
   }
-  if (!script_.empty() && !HasLineBreak(script_)) entries.push_back({"map", "script", script_});
+  if (!script_.empty() && !HasLineBreak(script_) && !HasLineBreak(script_folder_)) {
+    entries.push_back({"map", "script", script_});
+    if (!script_folder_.empty()) entries.push_back({"map", "script_folder", script_folder_});
+  }
   // A line of the file cannot hold a line break: such a name is not stored, and the file stored before stays.
   if (!HasLineBreak(file_name_) && !HasLineBreak(file_folder_)) {
     entries.push_back({"file", "name", file_name_});

@@ -1,6 +1,7 @@
 #include "mapwindow/frm_data.h"
 
 #include <QAction>
+#include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QKeySequence>
@@ -47,10 +48,12 @@ QString RunScriptFileDialog(QWidget* parent) {
                                       QStringLiteral("Linker scripts (*.ld);;All files (*)"));
 }
 
-QString RunCompareFileDialog(QWidget* parent) {
-  return QFileDialog::getOpenFileName(parent, QStringLiteral("Compare with"), QString(),
-                                      QStringLiteral("Motorola S-Record (*.s *.mot *.s19 *.s28 *.s37 *.srec *.sx "
-                                                     "*.mhx);;All files (*)"));
+std::string RunCompareFileDialog(QWidget* parent) {
+  return QFile::encodeName(QFileDialog::getOpenFileName(
+                               parent, QStringLiteral("Compare with"), QString(),
+                               QStringLiteral("Motorola S-Record (*.s *.mot *.s19 *.s28 *.s37 *.srec *.sx "
+                                              "*.mhx);;All files (*)")))
+      .toStdString();
 }
 
 // A window title shows "[*]" as the modified mark; doubling it makes a file name's own "[*]" appear.
@@ -86,6 +89,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       lbl_Same(NewPanelLabel(ExtraPanel, "lbl_Same", QRect(580, 8, 292, 13), QString())),
       Panel7(NewLegendPanel(ExtraPanel, "Panel7", QRect(480, 5, 90, 17), QStringLiteral("Outside regions"),
                             map_colours::kOutside)),
+      lbl_Script(NewPanelLabel(ExtraPanel, "lbl_Script", QRect(480, 8, 392, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
@@ -93,7 +97,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       saver_(new MapSaver(this)),
       stop_save_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
       compare_file_dialog_(RunCompareFileDialog),
-      stop_compare_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
+      stop_read_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
+      own_slot_(new JobSlot(this)),
       script_file_dialog_(RunScriptFileDialog) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -106,14 +111,16 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   stop_save_->setContext(Qt::WindowShortcut);
   stop_save_->setEnabled(false);
   connect(stop_save_, &QShortcut::activated, this, &Tfrm_Data::StopSaving);
-  stop_compare_->setContext(Qt::WindowShortcut);
-  stop_compare_->setEnabled(false);
-  connect(stop_compare_, &QShortcut::activated, this, &Tfrm_Data::compareCancelled);
+  stop_read_->setContext(Qt::WindowShortcut);
+  stop_read_->setEnabled(false);
+  connect(stop_read_, &QShortcut::activated, this, &Tfrm_Data::CancelRead);
+  slot_ = own_slot_;
   ExtraPanel->setObjectName(QStringLiteral("ExtraPanel"));
   ExtraPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   ExtraPanel->setLineWidth(1);
   ExtraPanel->hide();
   Panel7->hide();
+  lbl_Script->hide();
   connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
   connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
@@ -160,10 +167,11 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
              [this, context] { ListRegions(context, ListedLines()); });
   AddCommand(QStringLiteral("Memory regions..."), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
+    if (saver_->Saving() || compare_reading_ || script_reading_) return;
     const QString path = script_file_dialog_(this);
     if (path.isEmpty()) return;
-    const std::string script = ui::FromQt(path);
-    if (ReadRegions(script)) emit scriptChosen(path);
+    script_chosen_ = path;
+    ReadRegions(ui::FromQt(path), std::string());
   });
   AddCommand(QStringLiteral("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { find_->Find(); });
   AddCommand(QStringLiteral("Find next"), QKeySequence(Qt::Key_F3), [this] { find_->FindNext(); });
@@ -174,8 +182,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
              [context] { CopyHex(context); });
   AddCommand(QStringLiteral("Compare with..."), QKeySequence(Qt::CTRL | Qt::Key_D), [this] {
     if (saver_->Saving() || compare_reading_) return;
-    const QString path = compare_file_dialog_(this);
-    if (!path.isEmpty()) CompareWith(path);
+    const std::string path = compare_file_dialog_(this);
+    if (!path.empty()) CompareWith(path);
   });
   AddCommand(QStringLiteral("Next difference"), QKeySequence(Qt::Key_F8), [this] { NextDifference(); });
   AddCommand(QStringLiteral("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
@@ -185,7 +193,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   Grid->addAction(separator);
   AddCommand(QStringLiteral("Save map as text..."), QKeySequence(),
              [this, context] {
-               if (compare_reading_) return;
+               if (compare_reading_ || script_reading_) return;
                SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
                if (!saver_->Saving()) return;
                lbl_Note->clear();
@@ -227,6 +235,8 @@ void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
 }
 
 Tfrm_Data::~Tfrm_Data() {
+  // A read for this window that goes on in its owner's slot would only be thrown away.
+  if (compare_reading_ || script_reading_) Slot().Cancel();
   // The saver's thread reads map_, which goes before the window's children would.
   delete saver_;
 }
@@ -310,26 +320,6 @@ void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
 
 void Tfrm_Data::SetCompareFileDialog(CompareFileDialog dialog) { compare_file_dialog_ = std::move(dialog); }
 
-void Tfrm_Data::CompareWith(const QString& path) {
-  if (saver_->Saving() || compare_reading_) return;
-  compare_reading_ = true;
-  stop_compare_->setEnabled(true);
-  lbl_Note->clear();
-  ShowCompareProgress(0);
-  emit compareRequested(path);
-}
-
-void Tfrm_Data::ShowCompareProgress(int percent) {
-  if (compare_reading_) setWindowTitle(title_ + QStringLiteral(" - Comparing... %1 %").arg(percent));
-}
-
-void Tfrm_Data::EndCompareRead(bool cancelled) {
-  compare_reading_ = false;
-  stop_compare_->setEnabled(false);
-  setWindowTitle(title_);
-  if (cancelled) lbl_Note->setText(QStringLiteral("Compare cancelled"));
-}
-
 void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> other_exec) {
   EndCompareRead(false);
   // The selected row keeps its address, wherever the widened rows put it.
@@ -408,18 +398,16 @@ void Tfrm_Data::ShowExtraPanel() {
                             static_cast<QWidget*>(lbl_Same)}) {
     compared->setVisible(other_.has_value());
   }
-  Panel7->setVisible(cover_.has_value());
-  ExtraPanel->setVisible(other_ || cover_);
+  // The read's status takes the place of the regions' legend and of the comparison's verdict until it is over.
+  lbl_Same->setVisible(other_ && !script_reading_);
+  Panel7->setVisible(cover_ && !script_reading_);
+  lbl_Script->setVisible(script_reading_);
+  ExtraPanel->setVisible(other_ || cover_ || script_reading_);
   FormResize();
 }
 
-bool Tfrm_Data::ReadRegions(const std::string& path) {
-  auto read = ReadRegionsScript(path);
-  if (const std::string* problem = std::get_if<std::string>(&read)) {
-    ui::ShowMessage(this, ui::ToQt(*problem));
-    return false;
-  }
-  target_regions_ = std::get<std::vector<MemoryRegion>>(std::move(read));
+void Tfrm_Data::ShowRegions(std::vector<MemoryRegion> regions) {
+  target_regions_ = std::move(regions);
   // The same measure as varnok-scan's, over the runs of filled addresses the map holds.
   DataRanges loaded;
   for (const AddressRange& region : map_.Regions()) loaded.AddRange(region.first, region.last);
@@ -429,7 +417,6 @@ bool Tfrm_Data::ReadRegions(const std::string& path) {
   ShowExtraPanel();
   Grid->viewport()->update();
   Grid->InvalidateMarks();
-  return true;
 }
 
 std::vector<ListedLine> Tfrm_Data::ListedLines() const {

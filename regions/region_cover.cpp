@@ -28,8 +28,10 @@ std::string OutsideRegionsLine(const AddressRange& range) {
   return "Outside regions: " + AddressText(range.first) + " - " + AddressText(range.last);
 }
 
-std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path) {
-  ScriptRead read = ReadLinkerScript(path, ScriptSettings{}, DiskScriptFiles{});
+std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path,
+                                                                      const ScriptSettings& settings,
+                                                                      const ScriptFiles& files) {
+  ScriptRead read = ReadLinkerScript(path, settings, files);
   if (read.error) return ScriptErrorText(*read.error);
   // A name given twice is refused as varnok-scan --memory refuses it.
   std::unordered_map<std::string, std::size_t> by_name;

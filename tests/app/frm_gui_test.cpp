@@ -573,7 +573,7 @@ class FrmGuiTest : public QObject {
     }
     const QString path = dir_.path() + QLatin1Char('/');
     QCOMPARE(Read(Ini()), QStringLiteral("[app]\ntop=16\nleft=-20\n[map]\nscript=") + QDir::currentPath() +
-                              QStringLiteral("/target.ld\n[file]\nname=") +
+                              QStringLiteral("/target.ld\nscript_folder=") + QDir::currentPath() + QStringLiteral("\n[file]\nname=") +
                               QString::fromLatin1(QFile::encodeName(QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"))) +
                               QStringLiteral("\npath=") + QString::fromLatin1(QFile::encodeName(path)) +
                               QStringLiteral("\n"));
@@ -582,6 +582,51 @@ class FrmGuiTest : public QObject {
     QCOMPARE(Ui(again).lbl_Name->text(), QString::fromUtf8("d\xC3\xA9mo \xE2\x82\xAC.s"));
     QCOMPARE(Ui(again).mem_Path->toPlainText(), path);
     QVERIFY(Ui(again).lbl_Name->toolTip().isEmpty());
+  }
+
+  // The kept script is read beside the window for every map, its INCLUDEs from the folder it was chosen in wherever
+  // the window starts; a close during the read ends the read and the window, with the settings written.
+  void keptScriptIsReadBesideTheWindow() {
+    QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("ld")));
+    const QString folder = dir_.filePath(QStringLiteral("ld"));
+    Write(folder + QStringLiteral("/target.ld"), "INCLUDE part.ld\n");
+    Write(folder + QStringLiteral("/part.ld"), "MEMORY { FLASH : ORIGIN = 0x1000, LENGTH = 0x40 }\n");
+    const QString file = Sample(QStringLiteral("kept.s"), kThreeLines);
+    const QString kept = QStringLiteral("script=") + folder + QStringLiteral("/target.ld\nscript_folder=") + folder;
+    for (const bool close : {false, true}) {
+      Write(Ini(), (QStringLiteral("[map]\n") + kept + QStringLiteral("\n")).toUtf8());
+      Tfrm_GUI frm(Ini().toStdString());
+      // The run's thread goes at once; the script's waits until the test lets it go, at the latest at its end.
+      const auto go = std::make_shared<std::atomic<bool>>(false);
+      const std::shared_ptr<void> release(nullptr, [go](void*) { *go = true; });
+      frm.SetThreadStart([go, jobs = std::make_shared<int>(0)](std::function<void()> work) {
+        const bool hold = ++*jobs > 1;
+        return std::thread([go, hold, work = std::move(work)] {
+          while (hold && !*go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          work();
+        });
+      });
+      frm.show();
+      frm.TickMapOption();
+      ModalCatcher catcher;
+      frm.OpenFile(file.toStdString());
+      QTRY_VERIFY(frm.MapWindow() != nullptr && frm.MapWindow()->RegionsReading());
+      QVERIFY(frm.Busy());
+      QPointer<Tfrm_Data> map = frm.MapWindow();
+      if (close) {
+        QVERIFY(!frm.close());
+        *go = true;
+        QTRY_VERIFY(!frm.isVisible());
+        QVERIFY(map.isNull());
+        QVERIFY(Read(Ini()).contains(kept + QStringLiteral("\n")));
+        QVERIFY(Read(Ini()).contains(QStringLiteral("name=kept.s")));
+      } else {
+        *go = true;
+        QTRY_VERIFY(!frm.Busy());
+        QVERIFY(map->findChild<QLabel*>(QStringLiteral("Panel7"))->isVisible());
+      }
+      QCOMPARE(catcher.seen.size(), std::size_t{0});
+    }
   }
 
   void storedPositionForms_data() {

@@ -24,17 +24,22 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mapwindow/frm_data.h"
+#include "mapwindow/job_slot.h"
 #include "support/file_size_cap.h"
 #include "support/modal_answerer.h"
 
@@ -145,6 +150,25 @@ void Type(Tfrm_Data& map, const Keys& keys) {
     QTest::keyClick(GridOf(map), key.key(), key.keyboardModifiers());
   }
 }
+
+// Holds back the threads of the jobs started through a slot until it goes, so that a test acts while a read goes on.
+// Made after the slot, so that it lets the threads go before the slot waits for them.
+class HeldThreads {
+ public:
+  explicit HeldThreads(varnok::JobSlot& slot) {
+    slot.SetThreadStart([go = go_](std::function<void()> work) {
+      return std::thread([go, work = std::move(work)] {
+        while (!*go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        work();
+      });
+    });
+  }
+  ~HeldThreads() { Release(); }
+  void Release() { *go_ = true; }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> go_ = std::make_shared<std::atomic<bool>>(false);
+};
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
@@ -646,32 +670,28 @@ class FrmDataTest : public QObject {
     });
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
-    map->SetCompareFileDialog([](QWidget*) { return QStringLiteral("b.s19"); });
-    QStringList asked;
-    connect(map, &Tfrm_Data::compareRequested, map, [&asked](const QString& path) { asked << path; });
+    const QTemporaryDir dir;
+    const QString other = dir.filePath("b.s19");
+    QVERIFY(WriteFile(other, "S1060F006C6F7798\nS10710006162586469\nS107108065666768CE\nS10612006E65779D\n"
+                             "S9031000EC\n"));
+    map->SetCompareFileDialog([&other](QWidget*) { return other.toStdString(); });
+    varnok::JobSlot slot;
+    HeldThreads held(slot);
+    map->SetJobSlot(&slot);
     QTest::keyClick(GridOf(*map), Qt::Key_D, Qt::ControlModifier);
-    QCOMPARE(asked, QStringList({"b.s19"}));
-    QVERIFY(map->CompareReading());
+    QVERIFY(map->CompareReading() && slot.Busy());
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19' - Comparing... 0 %"));
     if (keys == Keys{QKeyCombination(Qt::Key_Escape)}) {
-      int cancels = 0;
-      connect(map, &Tfrm_Data::compareCancelled, map, [&cancels] { ++cancels; });
       QTest::keyClick(GridOf(*map), Qt::Key_Escape);
-      QCOMPARE(cancels, 1);
-      map->EndCompareRead(true);
+      held.Release();
+      QTRY_VERIFY(!map->CompareReading());
       QCOMPARE(Child<QLabel>(*map, "lbl_Note")->text(), QStringLiteral("Compare cancelled"));
       QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
       QVERIFY(map->Other() == nullptr && !Child<QFrame>(*map, "ExtraPanel")->isVisible());
       return;
     }
-    varnok::MapGrid other;
-    other.Build(0x0F00, 0x121F);
-    Fill(other, 0x0F00, "low");
-    Fill(other, 0x1000, "abXd");
-    Fill(other, 0x1080, "efgh");
-    Fill(other, 0x1200, "new");
-    other.FindRegions();
-    map->SetComparison(std::move(other), 0x1000);
+    held.Release();
+    QTRY_VERIFY(!map->CompareReading());
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
     QCOMPARE(GridOf(*map)->RowCount(), 25 + 1);
     Type(*map, keys);
@@ -696,43 +716,65 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), 25);
   }
 
-  // Ctrl+M reads a linker script's regions: a band of each row's region in the address column, the filled cells
-  // outside every region in their own colour with a legend entry, and Ctrl+R adds the regions' use and the ranges
-  // outside them. A script that cannot be read is told in a box; the map stays as it was.
+  // Ctrl+M reads a linker script's regions beside the window, which tells of the read in its extra panel: a band
+  // of each row's region in the address column, the filled cells outside every region in their own colour with a
+  // legend entry, and Ctrl+R adds the regions' use and the ranges outside them. A script that cannot be read (a FIFO
+  // without a writer among them) is told in a box; Escape cancels the read. The map stays as it was then.
   void memoryRegions_data() {
-    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("script");  // empty for a FIFO
+    QTest::addColumn<bool>("escape");
     QTest::addColumn<QString>("box");
-    QTest::newRow("regions")
-        << QByteArray("MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x1000, LENGTH = 0x40\n  RAM : ORIGIN = 0x8000, LENGTH = 0\n}\n")
-        << QString();
-    QTest::newRow("bad script") << QByteArray("MEMORY {\n A : ORIGIN 0, LENGTH = 1 }") << QString(":2: expected '=' after ORIGIN, not '0'");
+    const QByteArray regions("MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x1000, LENGTH = 0x40\n  RAM : ORIGIN = 0x8000, LENGTH = 0\n}\n");
+    QTest::newRow("regions") << regions << false << QString();
+    QTest::newRow("bad script") << QByteArray("MEMORY {\n A : ORIGIN 0, LENGTH = 1 }") << false
+                                << QString(":2: expected '=' after ORIGIN, not '0'");
+    QTest::newRow("FIFO") << QByteArray() << false << QString(": cannot read: not a regular file");
+    QTest::newRow("Escape during the read") << regions << true << QString();
   }
   void memoryRegions() {
     QFETCH(QByteArray, script);
+    QFETCH(bool, escape);
     QFETCH(QString, box);
     const QTemporaryDir dir;
     const QString path = dir.filePath("target.ld");
-    QVERIFY(WriteFile(path, script));
+    QVERIFY(script.isEmpty() ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : WriteFile(path, script));
     Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) {
       Fill(grid, 0x1000, "abcd");
       Fill(grid, 0x1040, "out");
     });
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
+    varnok::JobSlot slot;
+    HeldThreads held(slot);
+    // A read that waits for the FIFO's writer after all is let go before the slot waits for it.
+    const std::shared_ptr<void> writer(nullptr, [&path](void*) {
+      const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    });
+    map->SetJobSlot(&slot);
     map->SetScriptFileDialog([&path](QWidget*) { return path; });
     QStringList chosen;
     connect(map, &Tfrm_Data::scriptChosen, map, [&chosen](const QString& script_path) { chosen << script_path; });
     {
       MessageRecorder boxes;
       QTest::keyClick(GridOf(*map), Qt::Key_M, Qt::ControlModifier);
+      QVERIFY(map->RegionsReading());
+      QVERIFY(Child<QLabel>(*map, "lbl_Script")->isVisible());
+      QVERIFY(Child<QLabel>(*map, "lbl_Script")->text().startsWith(QStringLiteral("Reading memory regions... ")));
+      if (escape) QTest::keyClick(GridOf(*map), Qt::Key_Escape);
+      held.Release();
+      QTRY_VERIFY(!map->RegionsReading());
       QCOMPARE(boxes.texts, box.isEmpty() ? QStringList() : QStringList({path + box}));
     }
-    QCOMPARE(chosen, box.isEmpty() ? QStringList({path}) : QStringList());
-    QCOMPARE(Child<QLabel>(*map, "Panel7")->isVisible(), box.isEmpty());
+    const bool shown = box.isEmpty() && !escape;
+    QCOMPARE(chosen, shown ? QStringList({path}) : QStringList());
+    QCOMPARE(Child<QLabel>(*map, "Panel7")->isVisible(), shown);
+    QCOMPARE(Child<QFrame>(*map, "ExtraPanel")->isVisible(), shown);
+    QCOMPARE(Child<QLabel>(*map, "lbl_Note")->text(), escape ? QStringLiteral("Regions cancelled") : QString());
     const QRect address = GridOf(*map)->CellRect(0, 1);
     const QImage image = GridOf(*map)->grab().toImage();
     GridOf(*map)->SelectRow(4);
-    if (!box.isEmpty()) {
+    if (!shown) {
       QCOMPARE(CellFill(*map, 1, 3), kYellow.rgb());
       return;
     }
@@ -745,7 +787,6 @@ class FrmDataTest : public QObject {
     ChooseListed(*map, 4);
     QCOMPARE(GridOf(*map)->Row(), 3);
   }
-
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
   // groove; the slider stays on top and the bar still pages.

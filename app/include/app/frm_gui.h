@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "app/run_job.h"
 #include "mapwindow/frm_data.h"
+#include "mapwindow/job_slot.h"
+#include "mapwindow/run_job.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -38,7 +39,8 @@ class BusyCursor;
 // The main window: the buttons that choose and analyse a file, the map option, and the groups that show
 // the chosen file, the analyser status, the S0 header and the summary. It owns the memory map window, and keeps the
 // window position and the chosen file in the settings file from one start to the next. "Start parsing..." runs as a
-// job on a thread of its own; the window shows its progress and its outcome.
+// job on a thread of its own, through the job slot that the map window shares for its reads; the window shows its
+// progress and its outcome.
 class Tfrm_GUI : public QWidget {
   Q_OBJECT
 
@@ -62,8 +64,9 @@ class Tfrm_GUI : public QWidget {
   // Ticks "Generate graphical memory map" (--map on the command line).
   void TickMapOption();
   // Shows the regions of the linker script at path over every map from the next on, and keeps it in the settings
-  // (--memory on the command line).
-  void SetRegionsScript(const std::string& path) { script_ = AbsolutePathOf(path); }
+  // with the current folder, from which its INCLUDEs are looked up wherever the window starts later (--memory on the
+  // command line).
+  void SetRegionsScript(const std::string& path);
   // Opens `file` with its map and compares the map with the image of `other` (--diff on the command line).
   void OpenFileAndCompare(const std::string& file, const std::string& other);
   // How long a phase of a run (the reading, the map's fill) goes on before the status line shows its progress
@@ -72,9 +75,10 @@ class Tfrm_GUI : public QWidget {
   // Takes the memory in which the map filler gathers the records from allocate from the next run on.
   void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate);
   // Replaces what makes the thread of a run (StartThread).
-  void SetThreadStart(ThreadStart start) { thread_start_ = std::move(start); }
-  // Whether a run or a save of the map goes on: "Choose s-record file", "Start parsing...", the map option and
-  // "Show!" are greyed then, drops are refused, and a close stops a run first or waits for the save's end.
+  void SetThreadStart(ThreadStart start) { slot_->SetThreadStart(std::move(start)); }
+  // Whether a run, a read of the map window or a save of the map goes on: "Choose s-record file", "Start
+  // parsing...", the map option and "Show!" are greyed then, drops are refused, and a close stops a run or a read
+  // first or waits for the save's end.
   bool Busy() const { return busy_; }
   // The memory map of the last successful run with the map option on, if there is one.
   Tfrm_Data* MapWindow() const { return frm_Data; }
@@ -83,7 +87,7 @@ class Tfrm_GUI : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  // Escape while a run reads or fills asks it to stop.
+  // Escape while a run or a read of the map window goes on asks it to stop.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -122,9 +126,8 @@ class Tfrm_GUI : public QWidget {
   std::string InputPath() const;
   // The path made absolute from the current folder.
   static std::string AbsolutePathOf(const std::string& path);
-  // Reads the image that the map window compares with, as a run with the map option, laid out over the map's rows.
-  void StartCompare(const QString& path);
-  void CompareFinished(const RunOutcome& outcome);
+  // The job slot became busy or idle: the commands follow, and a close that came meanwhile goes on once it is idle.
+  void SlotBusyChanged(bool busy);
   // Shows the filled map of a run in a new map window.
   void OpenMapWindow(MapGrid&& map, const RunResult& result, const std::vector<std::string>& warnings);
   // Sets the status line's text (logged to the category "varnok.status", off unless enabled).
@@ -165,7 +168,6 @@ class Tfrm_GUI : public QWidget {
   std::vector<std::string> warnings_;  // of the last run, as btn_Warnings lists them
   BlockAllocator allocate_ = &std::malloc;
   BlockDeallocator deallocate_ = &std::free;
-  ThreadStart thread_start_ = StartThread;
   QPointer<Tfrm_Data> frm_Data;
   bool busy_ = false;
   QPointer<QWidget> focus_before_busy_;  // the control that had the keyboard focus when the window became busy
@@ -175,10 +177,11 @@ class Tfrm_GUI : public QWidget {
   bool closed_ = false;   // FormClose has run: the settings are written and the map window is gone
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::string script_;  // the linker script whose regions every map shows ([map] script); empty for none
+  std::string script_folder_;  // the current folder when it was chosen ([map] script_folder); empty for none
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
   std::unique_ptr<ui::BusyCursor> wait_cursor_;  // while a run goes on
-  std::unique_ptr<RunJob> job_;                 // while a run goes on
+  const std::unique_ptr<JobSlot> slot_;         // goes before the map window, which may share it
   std::optional<std::string> compare_next_;     // what the map of the run that goes on is compared with
 };
 

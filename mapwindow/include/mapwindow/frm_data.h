@@ -2,6 +2,7 @@
 
 #include <QKeySequence>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
@@ -13,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/block_sink.h"
 #include "image/image_compare.h"
+#include "mapwindow/job_slot.h"
 #include "regions/memory_regions.h"
 #include "regions/region_cover.h"
 #include "memmap/map_grid.h"
@@ -33,6 +36,8 @@ class MapRowPainter;
 struct ListedLine;
 class MapSaver;
 struct MapTextSave;
+struct RegionsRead;
+struct RunOutcome;
 
 namespace ui {
 class FramePlacement;
@@ -42,7 +47,8 @@ class FramePlacement;
 // read-out of the address under the mouse. It is a top-level window destroyed with its owner; closing it
 // only hides it. Its width is fixed once it has been shown; the user can change its height only. The grid's context
 // menu holds the window's commands, each with its shortcut. A second image compared with the map, and the target's
-// memory regions, show over the map with a legend of their own in a panel above the legend.
+// memory regions, show over the map with a legend of their own in a panel above the legend. Both are read beside the
+// UI thread, through the job slot that the window shares with its owner, or through one of its own.
 class Tfrm_Data : public QWidget {
   Q_OBJECT
 
@@ -50,9 +56,9 @@ class Tfrm_Data : public QWidget {
   // Runs the save-file dialog over parent with the preset file name; returns the chosen full path, or an empty
   // text when the user cancels.
   using SaveFileDialog = std::function<QString(QWidget* parent, const QString& preset)>;
-  // Runs the open-file dialog of "Compare with..." over parent; returns the chosen path, or an empty text when the
-  // user cancels.
-  using CompareFileDialog = std::function<QString(QWidget* parent)>;
+  // Runs the open-file dialog of "Compare with..." over parent; returns the chosen path in the file system's bytes,
+  // or an empty text when the user cancels.
+  using CompareFileDialog = std::function<std::string(QWidget* parent)>;
   // Runs the open-file dialog of "Memory regions..." over parent; returns the chosen path, or an empty text.
   using ScriptFileDialog = std::function<QString(QWidget* parent)>;
 
@@ -85,18 +91,24 @@ class Tfrm_Data : public QWidget {
 
   const MapGrid& Map() const { return map_; }
 
+  // Runs the window's reads through slot, which its owner shares, instead of the window's own; set before any read.
+  void SetJobSlot(JobSlot* slot) { slot_ = slot; }
+  // Takes the memory in which the image to compare with is gathered from allocate.
+  void SetBlockAllocator(BlockAllocator allocate, BlockDeallocator deallocate) {
+    allocate_ = allocate;
+    deallocate_ = deallocate;
+  }
   // The execution address of the map's image, which the comparison tells beside its bytes.
   void SetExecutionAddress(std::optional<std::uint32_t> exec) { exec_ = exec; }
   // Replaces the file dialog that "Compare with..." runs.
   void SetCompareFileDialog(CompareFileDialog dialog);
-  // Asks for the image at path to be read and compared (compareRequested); the title shows the read's progress
-  // and Escape cancels it. Ignored while a save or another read goes on.
-  void CompareWith(const QString& path);
-  // Whether the image to compare with is being read.
+  // Reads the image at path (the file system's bytes) as a run with the map option, laid out over the map's rows,
+  // and compares the map with it (SetComparison); the title shows the read's progress and Escape cancels it. An
+  // image that cannot be read is told in a box over the map, which stays as it was. It follows a script's read that
+  // goes on; ignored while a save or another comparison's read goes on.
+  void CompareWith(const std::string& path);
+  // Whether the image to compare with is being read, or waits for its read.
   bool CompareReading() const { return compare_reading_; }
-  void ShowCompareProgress(int percent);
-  // Ends a read that brought no image to compare with; the map stays as it was. A cancelled one says so.
-  void EndCompareRead(bool cancelled);
   // Compares the map with `other`, the second image laid out over rows that cover the map's (its first row's
   // address a whole number of rows from the map's, or the same): the map is widened to the same rows, the cells
   // that differ take the comparison's colours, and F8, the scroll bar and the regions list show the differences.
@@ -106,22 +118,20 @@ class Tfrm_Data : public QWidget {
 
   // Replaces the file dialog that "Memory regions..." runs.
   void SetScriptFileDialog(ScriptFileDialog dialog) { script_file_dialog_ = std::move(dialog); }
-  // Reads the regions of the linker script at path and shows them over the map: a band in the address column of
-  // every row in a region, the filled cells outside every region in a colour of their own, their rows marked on the
-  // scroll bar, and the regions' use in the regions list. A script that cannot be read is told in a box
-  // ("FILE:LINE: what") and the map stays as it was. True when the regions are shown.
-  bool ReadRegions(const std::string& path);
-  // The regions shown over the map; none before ReadRegions.
-  const std::vector<MemoryRegion>& TargetRegions() const { return target_regions_; }
+  // Reads the regions of the linker script at path, INCLUDE looking first in folder (the process's current folder
+  // when empty), and shows them over the map: a band in the address column of every row in a region, the filled
+  // cells outside every region in a colour of their own, their rows marked on the scroll bar, and the regions' use
+  // in the regions list. The extra panel tells of the read while it goes on, and Escape cancels it. A script that
+  // cannot be read is told in a box ("FILE:LINE: what") and the map stays as it was. Ignored while a save or
+  // another read goes on.
+  void ReadRegions(const std::string& path, const std::string& folder);
+  // Whether a script's regions are being read.
+  bool RegionsReading() const { return script_reading_; }
 
  signals:
   // A save began or ended.
   void savingChanged(bool saving);
-  // "Compare with..." chose a file; the owner reads it and answers with SetComparison or EndCompareRead.
-  void compareRequested(const QString& path);
-  // Escape during a comparison's read.
-  void compareCancelled();
-  // "Memory regions..." read the regions of the script at path.
+  // "Memory regions..." read the regions of the script at path, chosen with the process's current folder.
   void scriptChosen(const QString& path);
 
  protected:
@@ -149,8 +159,20 @@ class Tfrm_Data : public QWidget {
   void PreviousDifference();
   // The lines the regions list adds after the map's regions: the target's regions, then the comparison's.
   std::vector<ListedLine> ListedLines() const;
-  // Shows the extra panel when a comparison or regions need it, and lays the window out again.
+  // Shows the extra panel when a comparison, regions or a script's read need it, and lays the window out again.
   void ShowExtraPanel();
+  // The slot the window's reads run through.
+  JobSlot& Slot();
+  void StartCompareRead(const std::string& path);
+  void ShowCompareProgress(int percent);
+  void CompareReadFinished(const RunOutcome& outcome);
+  // Ends a read that brought no image to compare with; the map stays as it was. A cancelled one says so.
+  void EndCompareRead(bool cancelled);
+  void ScriptReadFinished(const RegionsRead& read, const QString& chosen);
+  // Shows regions over the map.
+  void ShowRegions(std::vector<MemoryRegion> regions);
+  // Escape while one of the window's reads goes on.
+  void CancelRead();
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -170,6 +192,7 @@ class Tfrm_Data : public QWidget {
   QLabel* const Panel6;
   QLabel* const lbl_Same;  // "Same image"
   QLabel* const Panel7;    // "Outside regions"
+  QLabel* const lbl_Script;  // in Panel7's place while a script is read
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
@@ -187,8 +210,15 @@ class Tfrm_Data : public QWidget {
   bool quiet_save_end_ = false;  // the owner closes once the save is over
   std::optional<std::uint32_t> exec_;
   CompareFileDialog compare_file_dialog_;
-  QShortcut* const stop_compare_;  // Escape, while the image to compare with is read
+  QShortcut* const stop_read_;  // Escape, while the image to compare with or a script is read
+  QPointer<JobSlot> slot_;      // the owner's, or own_slot_
+  JobSlot* const own_slot_;
+  BlockAllocator allocate_ = &std::malloc;
+  BlockDeallocator deallocate_ = &std::free;
   bool compare_reading_ = false;
+  std::optional<std::string> compare_next_;  // the image to compare with once the script's read is over
+  bool script_reading_ = false;
+  QString script_chosen_;  // the script "Memory regions..." reads, told once its regions show
   std::optional<MapGrid> other_;  // the image compared with, laid out over the same rows
   std::optional<std::uint32_t> other_exec_;
   std::vector<DiffRange> diffs_;  // the first differences, in address order

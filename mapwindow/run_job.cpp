@@ -1,4 +1,4 @@
-#include "app/run_job.h"
+#include "mapwindow/run_job.h"
 
 #include <exception>
 #include <new>
@@ -20,8 +20,6 @@ class JobDisplay : public AnalysisDisplay {
 };
 
 }  // namespace
-
-std::thread StartThread(std::function<void()> work) { return std::thread(std::move(work)); }
 
 RunJob::RunJob(RunRequest request, bool map_option, BlockAllocator allocate, BlockDeallocator deallocate)
     : request_(std::move(request)) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "analysis/analysis_run.h"
+#include "mapwindow/job_slot.h"
 #include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 
@@ -31,9 +32,6 @@ struct RunOutcome {
   // The message of an exception other than running out of memory that ended the run.
   std::optional<std::string> failure;
 };
-
-// Starts work on a thread of its own, or throws std::system_error when no thread can be made.
-using ThreadStart = std::function<std::thread(std::function<void()> work)>;
 
 // One "Start parsing..." off the UI thread: reads the file and, with the map option, fills a MapGrid while it reads,
 // which it lays out over the run's range once the file proved valid. It owns all it works on, tells its progress
@@ -90,9 +88,6 @@ class RunJob : public QObject {
   std::uint64_t last_percent_ = ~std::uint64_t{0};
   std::thread thread_;
 };
-
-// Makes a std::thread that runs work.
-std::thread StartThread(std::function<void()> work);
 
 }  // namespace varnok
 
