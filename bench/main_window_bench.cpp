@@ -84,7 +84,7 @@ void BM_CompareThroughWindow(benchmark::State& state) {
         break;
       }
       if (state.range(0) == 1) state.ResumeTiming();
-      frm.MapWindow()->CompareWith(g_other);
+      frm.MapWindow()->CompareWith(g_other.toStdString());
       WaitIdle(frm);
       state.PauseTiming();
       if (frm.MapWindow()->Other() == nullptr) state.SkipWithError("the comparison did not open");

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -209,7 +210,11 @@ void BM_PaintRegionsScreen(benchmark::State& state) {
     std::vector<std::uint8_t> bytes(64 * 1024, 0x5A);
     grid.FillBlock(0, static_cast<std::int32_t>(bytes.size()), bytes.data());
   }));
-  if (!map.ReadRegions(script.fileName().toStdString())) {
+  // The script is read beside the window; the regions show once the read has ended.
+  map.ReadRegions(script.fileName().toStdString(), std::string());
+  while (map.RegionsReading()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const auto* panel = map.findChild<QWidget*>(QStringLiteral("ExtraPanel"));
+  if (panel == nullptr || !panel->isVisibleTo(&map)) {
     state.SkipWithError("the script could not be read");
     return;
   }
