@@ -3,10 +3,6 @@
 // assignment in script order first, then the regions in order.
 #include "regions/linker_script.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -18,6 +14,7 @@
 #include <utility>
 
 #include "text/line_text.h"
+#include "text/small_file.h"
 
 namespace varnok {
 namespace {
@@ -1137,38 +1134,25 @@ class Reader {
 }  // namespace
 
 ScriptText DiskScriptFiles::Read(const std::string& path) const {
+  SmallFile file = ReadSmallFile(path, kMaxScriptBytes);
   ScriptText read;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    read.missing = errno == ENOENT;
-    read.problem = std::strerror(errno);
-    return read;
-  }
-  const std::string too_large = "larger than " + std::to_string(kMaxScriptBytes >> 20) + " MiB";
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > kMaxScriptBytes) {
-    ::close(fd);
-    read.problem = too_large;
-    return read;
-  }
-  std::string text;
-  std::array<char, 65536> block;
-  for (;;) {
-    const ssize_t got = ::read(fd, block.data(), block.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      read.problem = std::strerror(errno);
+  switch (file.status) {
+    case SmallFileStatus::kOk:
+      read.text = std::move(file.text);
       break;
-    }
-    if (got == 0) break;
-    if (text.size() + static_cast<std::size_t>(got) > kMaxScriptBytes) {
-      read.problem = too_large;
+    case SmallFileStatus::kTooLarge:
+      read.problem = "larger than " + std::to_string(kMaxScriptBytes >> 20) + " MiB";
       break;
-    }
-    text.append(block.data(), static_cast<std::size_t>(got));
+    case SmallFileStatus::kNotRegular:
+      // A folder keeps the system's own words, as when its reading failed.
+      read.problem = file.error != 0 ? std::strerror(file.error) : "not a regular file";
+      break;
+    case SmallFileStatus::kMissing:
+    case SmallFileStatus::kFailed:
+      read.missing = file.status == SmallFileStatus::kMissing;
+      read.problem = std::strerror(file.error);
+      break;
   }
-  ::close(fd);
-  if (read.problem.empty()) read.text = std::move(text);
   return read;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/address_range.h"
+#include "regions/linker_script.h"
 #include "regions/memory_regions.h"
 #include "memmap/map_grid.h"
 
@@ -19,10 +20,11 @@ std::string RegionUsageLine(const MemoryRegion& region, std::uint64_t used);
 // "Outside regions: 0x08080000 - 0x080800FF".
 std::string OutsideRegionsLine(const AddressRange& range);
 
-// The regions of the MEMORY commands of the linker script at path (INCLUDE followed from its folder on), read as
-// varnok-scan --memory reads it, or why it cannot be read as varnok-scan says it: "FILE:LINE: what". Its warnings
-// are not told.
-std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path);
+// The regions of the MEMORY commands of the linker script at path (INCLUDE looked for as the settings say), read
+// as varnok-scan --memory reads it, or why it cannot be read as varnok-scan says it: "FILE:LINE: what". Its
+// warnings are not told.
+std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path,
+                                                                    const ScriptSettings& settings = {});
 
 // Where the target's regions lie, row by row of a memory map.
 class RegionCover {
