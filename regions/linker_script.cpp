@@ -1134,7 +1134,7 @@ class Reader {
 }  // namespace
 
 ScriptText DiskScriptFiles::Read(const std::string& path) const {
-  SmallFile file = ReadSmallFile(path, kMaxScriptBytes);
+  SmallFile file = ReadSmallFile(path, kMaxScriptBytes, SmallFileKinds::kStreams);
   ScriptText read;
   switch (file.status) {
     case SmallFileStatus::kOk:
@@ -1143,10 +1143,7 @@ ScriptText DiskScriptFiles::Read(const std::string& path) const {
     case SmallFileStatus::kTooLarge:
       read.problem = "larger than " + std::to_string(kMaxScriptBytes >> 20) + " MiB";
       break;
-    case SmallFileStatus::kNotRegular:
-      // A folder keeps the system's own words, as when its reading failed.
-      read.problem = file.error != 0 ? std::strerror(file.error) : "not a regular file";
-      break;
+    case SmallFileStatus::kNotRegular:  // a folder, in the system's own words
     case SmallFileStatus::kMissing:
     case SmallFileStatus::kFailed:
       read.missing = file.status == SmallFileStatus::kMissing;

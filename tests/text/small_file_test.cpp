@@ -27,21 +27,25 @@ TEST(ReadSmallFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRest) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // nobody writes it: an open that waits would hang here
   const struct {
     const char* name;
+    SmallFileKinds kinds;
     SmallFileStatus status;
     std::string text;
     int error;
   } cases[] = {
-      {"empty", SmallFileStatus::kOk, "", 0},
-      {"at_limit", SmallFileStatus::kOk, "aaaaaaaa", 0},
-      {"over_limit", SmallFileStatus::kTooLarge, "", 0},
-      {"missing", SmallFileStatus::kMissing, "", ENOENT},
-      {"folder", SmallFileStatus::kNotRegular, "", EISDIR},
-      {"fifo", SmallFileStatus::kNotRegular, "", 0},
-      {"/dev/zero", SmallFileStatus::kNotRegular, "", 0},
+      {"empty", SmallFileKinds::kRegular, SmallFileStatus::kOk, "", 0},
+      {"at_limit", SmallFileKinds::kRegular, SmallFileStatus::kOk, "aaaaaaaa", 0},
+      {"over_limit", SmallFileKinds::kRegular, SmallFileStatus::kTooLarge, "", 0},
+      {"missing", SmallFileKinds::kRegular, SmallFileStatus::kMissing, "", ENOENT},
+      {"folder", SmallFileKinds::kRegular, SmallFileStatus::kNotRegular, "", EISDIR},
+      {"folder", SmallFileKinds::kStreams, SmallFileStatus::kNotRegular, "", EISDIR},
+      {"fifo", SmallFileKinds::kRegular, SmallFileStatus::kNotRegular, "", 0},
+      {"fifo", SmallFileKinds::kStreams, SmallFileStatus::kOk, "", 0},  // no writer: its end at once
+      {"/dev/zero", SmallFileKinds::kRegular, SmallFileStatus::kNotRegular, "", 0},
+      {"/dev/zero", SmallFileKinds::kStreams, SmallFileStatus::kTooLarge, "", 0},
   };
   for (const auto& c : cases) {
     const std::string path = c.name[0] == '/' ? std::string(c.name) : (dir / c.name).string();
-    const SmallFile file = ReadSmallFile(path, 8);
+    const SmallFile file = ReadSmallFile(path, 8, c.kinds);
     EXPECT_EQ(file.status, c.status) << c.name;
     EXPECT_EQ(file.text, c.text) << c.name;
     EXPECT_EQ(file.error, c.error) << c.name;

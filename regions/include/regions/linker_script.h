@@ -27,7 +27,8 @@ class ScriptFiles {
   virtual ScriptText Read(const std::string& path) const = 0;
 };
 
-// Script files on disk: regular files of at most kMaxScriptBytes; a FIFO, a device or a folder is refused.
+// Script files on disk, each refused once it passes kMaxScriptBytes (an endless FIFO or /dev/zero included); a
+// FIFO that no one writes reads as empty.
 class DiskScriptFiles final : public ScriptFiles {
  public:
   ScriptText Read(const std::string& path) const override;
