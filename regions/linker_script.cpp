@@ -24,6 +24,9 @@ namespace {
 constexpr int kMaxNesting = 128;
 // ld keeps at most ten script files open at once, the script itself included.
 constexpr std::size_t kMaxOpenFiles = 10;
+// A reading follows at most this many INCLUDEs and reads at most kMaxScriptBytes of script text in all, so that
+// files that include one another many times over end it at once; ld itself runs out of files near a thousand.
+constexpr std::size_t kMaxIncludes = 1000;
 constexpr std::uint64_t kAddressSpace = std::uint64_t{1} << 32;
 
 // ld's lexer states: commands and names of files, regions and symbols; expressions.
@@ -149,9 +152,9 @@ struct Node {
   Bin bin = Bin::kAdd;
   std::uint32_t a = 0, b = 0, c = 0;
   std::uint64_t number = 0;
-  std::string text;  // a symbol's or a region's name; the reason of kUnknown; the message of kAssert
+  std::uint32_t text = 0;    // a region's name, the reason of kUnknown, the message of kAssert: in the reader's texts
+  std::uint32_t symbol = 0;  // kSymbol's and kDefined's, an index into the reader's symbols
   Place place;
-  int depth = 1;
 };
 
 // A value, or the reason it is not known (an index into the reader's reasons).
@@ -159,6 +162,9 @@ struct Value {
   std::uint64_t number = 0;
   int unknown = -1;
 };
+
+// The unknown value of a symbol that a skipped command assigns; a reference to it gets its own reason.
+constexpr int kInSections = -2;
 
 // A failure that ends the reading; thrown only inside this file and caught at its entry point.
 struct Failure {
@@ -177,7 +183,8 @@ class Reader {
         ParseDefsym();
         frames_.pop_back();
       }
-      ScriptText script = files_.Read(path);
+      ScriptText script = files_.Read(InCurrentFolder(path));
+      text_bytes_ = script.text.size();
       if (!script.problem.empty()) throw Failure{ScriptError{{ScriptPlace{path, 0}}, "cannot read: " + script.problem}};
       Push(path, std::move(script.text), -1, 0, true);
       const Place start = Here(1);
@@ -207,11 +214,22 @@ class Reader {
     std::int64_t line = 1;
   };
   struct Statement {
-    std::string name;
+    std::uint32_t symbol = 0;
     std::optional<Bin> op;  // none for "="
     bool provide = false;
     std::uint32_t value = 0;
     Place place;
+    bool in_sections = false;  // an assignment inside SECTIONS or another skipped command, whose value is unknown
+    bool fired = false;        // a PROVIDE that has defined its symbol once, and so assigns it in every later pass
+  };
+  struct Symbol {
+    std::string name;
+    Value value;                   // kept from one pass to the next
+    bool has_value = false;        // an assignment has run; its value may still be undefined
+    std::uint32_t defined_pass = 0;  // the pass that assigned it last: DEFINED is 1 from there on in that pass
+    bool assigned = false;         // by a statement, wherever it stands
+    bool elsewhere = false;        // assigned inside SECTIONS or another skipped command
+    bool referenced = false;       // an evaluation has asked for its value
   };
   struct UnknownValue {
     Place place;
@@ -223,6 +241,12 @@ class Reader {
     std::uint32_t origin = 0, length = 0;
     Place place;
   };
+
+  // The path by which a file is read: a relative one stands in the settings' current folder when they give one.
+  std::string InCurrentFolder(const std::string& path) const {
+    if (settings_.current_dir.empty() || path.starts_with('/')) return path;
+    return settings_.current_dir + "/" + path;
+  }
 
   // Errors -----------------------------------------------------------------------------------------------------
 
@@ -454,6 +478,7 @@ class Reader {
     std::string stack(1, open);
     std::size_t word_start = std::string_view::npos;
     std::size_t word_end = std::string_view::npos;
+    std::size_t provide_open = std::string_view::npos;  // just after the '(' of a PROVIDE or PROVIDE_HIDDEN
     while (!stack.empty()) {
       SkipBlank(f);
       if (f.pos >= s.size()) {
@@ -463,6 +488,10 @@ class Reader {
       if (c == '"') {
         Next(Lex::kScript);
       } else if (c == '(' || c == '{') {
+        if (c == '(' && word_end != std::string_view::npos && s.find_first_not_of(" \t\n\r", word_end) == f.pos) {
+          const std::string_view word = s.substr(word_start, word_end - word_start);
+          if (word == "PROVIDE" || word == "PROVIDE_HIDDEN") provide_open = f.pos + 1;
+        }
         stack.push_back(c);
         ++f.pos;
       } else if (c == ')' || c == '}') {
@@ -489,7 +518,17 @@ class Reader {
           assignment = false;
         }
         while (q > 0 && (s[q - 1] == ' ' || s[q - 1] == '\t')) --q;
-        if (assignment && q == word_end) elsewhere_.insert(std::string(s.substr(word_start, word_end - word_start)));
+        if (assignment && q == word_end) {
+          std::string name(s.substr(word_start, word_end - word_start));
+          // A PROVIDE there defines nothing unless the link refers to its symbol, which it does not here.
+          const bool provided = provide_open != std::string_view::npos &&
+                                s.find_first_not_of(" \t\n\r", provide_open) == word_start;
+          if (!provided) {
+            statements_.push_back(Statement{SymbolId(name), std::nullopt, false, 0, Here(f.line), true});
+            symbols_[statements_.back().symbol].assigned = true;
+          }
+          symbols_[SymbolId(name)].elsewhere = true;
+        }
         ++f.pos;
       } else if (c < 0x20 || c > 0x7E) {
         Fail(Here(f.line), "unexpected character " + Quote(s.substr(f.pos, 1)));
@@ -506,8 +545,8 @@ class Reader {
     const std::uint32_t value = ParseExpression();
     const Token end = Next(Lex::kExpression);
     if (!IsPunct(end, ";") && !IsPunct(end, ",")) Unexpected(end, "';' after the assignment to " + Quote(name.text));
-    statements_.push_back(Statement{std::string(name.text), *assignment, false, value, Here(name.line)});
-    assigned_.insert(statements_.back().name);
+    statements_.push_back(Statement{SymbolId(name.text), *assignment, false, value, Here(name.line)});
+    symbols_[statements_.back().symbol].assigned = true;
   }
 
   // PROVIDE(NAME = EXPRESSION), PROVIDE_HIDDEN(...) or HIDDEN(...), then ';'.
@@ -521,8 +560,8 @@ class Reader {
     const Token end = Next(Lex::kScript);
     if (!IsPunct(end, ";") && !IsPunct(end, ",")) Unexpected(end, "';' after " + std::string(keyword.text) + "(...)");
     const bool provide = !IsWord(keyword, "HIDDEN");
-    statements_.push_back(Statement{std::string(name.text), std::nullopt, provide, value, Here(name.line)});
-    assigned_.insert(statements_.back().name);
+    statements_.push_back(Statement{SymbolId(name.text), std::nullopt, provide, value, Here(name.line)});
+    symbols_[statements_.back().symbol].assigned = true;
   }
 
   // REGION_ALIAS(ALIAS, REGION): another name of a region declared before, for ORIGIN() and LENGTH().
@@ -552,8 +591,8 @@ class Reader {
     const std::uint32_t value = ParseExpression();
     const Token end = Next(Lex::kExpression);
     if (end.kind != Kind::kEnd) Unexpected(end, "the end of the expression");
-    statements_.push_back(Statement{std::string(name.text), std::nullopt, false, value, Here(name.line)});
-    assigned_.insert(statements_.back().name);
+    statements_.push_back(Statement{SymbolId(name.text), std::nullopt, false, value, Here(name.line)});
+    symbols_[statements_.back().symbol].assigned = true;
   }
 
   void Include(bool in_memory) {
@@ -563,15 +602,22 @@ class Reader {
     if (frames_.size() >= kMaxOpenFiles) {
       Fail(Here(name.line), "INCLUDE nested too deeply: more than " + std::to_string(kMaxOpenFiles) + " files open");
     }
+    if (++includes_ > kMaxIncludes) {
+      Fail(Here(name.line), "more than " + std::to_string(kMaxIncludes) + " INCLUDEs in all");
+    }
     // ld looks in the current folder, then in the -L folders in their order; not in the script's own folder.
     std::vector<std::string> candidates = {file};
     if (!file.starts_with('/')) {
       for (const std::string& dir : settings_.search_dirs) candidates.push_back(dir + "/" + file);
     }
     for (const std::string& path : candidates) {
-      ScriptText text = files_.Read(path);
+      ScriptText text = files_.Read(InCurrentFolder(path));
       if (text.missing) continue;
       if (!text.problem.empty()) Fail(Here(name.line), EscapeValue(path) + ": cannot read: " + text.problem);
+      text_bytes_ += text.text.size();
+      if (text_bytes_ > kMaxScriptBytes) {
+        Fail(Here(name.line), "more than " + std::to_string(kMaxScriptBytes >> 20) + " MiB of script text in all");
+      }
       for (const Frame& open : frames_) {
         if (infos_[static_cast<std::size_t>(open.info)].file == path) {
           Fail(Here(name.line), "INCLUDE " + Quote(path) + " while it is being read");
@@ -676,12 +722,6 @@ class Reader {
   }
 
   std::uint32_t Add(Node node) {
-    for (const std::uint32_t child : {node.a, node.b, node.c}) {
-      if (child != 0) node.depth = std::max(node.depth, nodes_[child].depth + 1);
-    }
-    if (node.depth > kMaxNesting) {
-      Fail(node.place, "expression nested more than " + std::to_string(kMaxNesting) + " deep");
-    }
     nodes_.push_back(std::move(node));
     const auto id = static_cast<std::uint32_t>(nodes_.size() - 1);
     Fold(id);
@@ -716,7 +756,6 @@ class Reader {
     folded.op = Op::kNumber;
     folded.number = value;
     folded.a = folded.b = folded.c = 0;
-    folded.depth = 1;
   }
 
   std::uint32_t ParseExpression() {
@@ -802,7 +841,7 @@ class Reader {
   std::uint32_t Unknown(const Token& at, std::string reason) {
     Node node;
     node.op = Op::kUnknown;
-    node.text = std::move(reason);
+    node.text = Text(std::move(reason));
     node.place = Here(at.line);
     return Add(std::move(node));
   }
@@ -826,7 +865,12 @@ class Reader {
     const std::string_view word = token.quoted ? std::string_view() : token.text;
     if (word == "DEFINED" || word == "ORIGIN" || word == "LENGTH") {
       node.op = word == "DEFINED" ? Op::kDefined : word == "ORIGIN" ? Op::kOrigin : Op::kLength;
-      node.text = NameArgument(token);
+      const std::string name = NameArgument(token);
+      if (node.op == Op::kDefined) {
+        node.symbol = SymbolId(name);
+      } else {
+        node.text = Text(name);
+      }
       Expect(Lex::kExpression, ")", " to close " + std::string(word) + "(");
       return Add(std::move(node));
     }
@@ -843,7 +887,7 @@ class Reader {
         Unexpected(next, "',' or ')' in ALIGN()");
       } else {
         node.op = Op::kUnknown;
-        node.text = "ALIGN(n) aligns the location counter, which has no value outside SECTIONS";
+        node.text = Text("ALIGN(n) aligns the location counter, which has no value outside SECTIONS");
       }
       --nesting_;
       return Add(std::move(node));
@@ -879,7 +923,7 @@ class Reader {
       Expect(Lex::kExpression, ",", " in ASSERT()");
       const Token message = Next(Lex::kExpression);
       if (message.kind != Kind::kName) Unexpected(message, "the message of ASSERT()");
-      node.text = std::string(message.text);
+      node.text = Text(std::string(message.text));
       Expect(Lex::kExpression, ")", " to close ASSERT(");
       --nesting_;
       return Add(std::move(node));
@@ -906,7 +950,7 @@ class Reader {
     if (IsKeyword(token, Lex::kExpression)) Unexpected(token, "a number, a symbol or '('");
     if (word == ".") return Unknown(token, "the location counter '.' has no value outside SECTIONS");
     node.op = Op::kSymbol;
-    node.text = std::string(token.text);
+    node.symbol = SymbolId(token.text);
     return Add(std::move(node));
   }
 
@@ -923,17 +967,18 @@ class Reader {
   }
 
   // A name without a value is an error where a region needs it, and in ld's last pass over the assignments.
-  Value Lookup(const std::string& name, Place place) {
-    referenced_.insert(name);
+  Value Lookup(std::uint32_t id, Place place) {
+    Symbol& symbol = symbols_[id];
+    symbol.referenced = true;
     if (early_) return Why(place, "");
-    const auto found = symbols_.find(name);
-    if (found != symbols_.end() && (!Undefined(found->second) || !last_pass_)) return found->second;
-    if (elsewhere_.contains(name)) {
-      return Why(place, "symbol " + Quote(name) + " gets its value inside SECTIONS, which is not evaluated");
+    const std::string name = Quote(symbol.name);
+    const bool in_sections = symbol.has_value && symbol.value.unknown == kInSections;
+    if (symbol.has_value && !in_sections && (!Undefined(symbol.value) || !last_pass_)) return symbol.value;
+    if (in_sections || symbol.elsewhere) {
+      return Why(place, "symbol " + name + " gets its value inside SECTIONS, which is not evaluated");
     }
-    if (last_pass_) Fail(place, "symbol " + Quote(name) + " is not defined");
-    const bool later = assigned_.contains(name);
-    return Why(place, "symbol " + Quote(name) + (later ? " is used before its assignment" : " is not defined"), true);
+    if (last_pass_) Fail(place, "symbol " + name + " is not defined");
+    return Why(place, "symbol " + name + (symbol.assigned ? " is used before its assignment" : " is not defined"), true);
   }
 
   std::size_t RegionIndex(const std::string& name, Place place) const {
@@ -978,11 +1023,11 @@ class Reader {
     const Node& n = nodes_[id];
     switch (n.op) {
       case Op::kNumber: return Value{n.number};
-      case Op::kSymbol: return Lookup(n.text, n.place);
+      case Op::kSymbol: return Lookup(n.symbol, n.place);
       case Op::kDefined:
-        return Value{!early_ && (defined_.contains(n.text) || elsewhere_.contains(n.text)) ? 1u : 0u};
-      case Op::kOrigin: return Value{region_values_[RegionIndex(n.text, n.place)].first};
-      case Op::kLength: return Value{region_values_[RegionIndex(n.text, n.place)].second};
+        return Value{!early_ && symbols_[n.symbol].defined_pass == pass_ ? 1u : 0u};
+      case Op::kOrigin: return Value{region_values_[RegionIndex(texts_[n.text], n.place)].first};
+      case Op::kLength: return Value{region_values_[RegionIndex(texts_[n.text], n.place)].second};
       case Op::kNegate:
       case Op::kNot:
       case Op::kComplement: {
@@ -992,12 +1037,18 @@ class Reader {
         return v;
       }
       case Op::kBinary: {
-        // Both sides are evaluated, as ld does, so that both count as used.
-        const Value l = Eval(n.a);
-        const Value r = Eval(n.b);
-        if (l.unknown >= 0) return l;
-        if (r.unknown >= 0) return r;
-        return Value{Compute(n.bin, l.number, r.number, n.place)};
+        // A chain such as a + b + ... + z nests to the left without bound: its left spine is walked, not recursed,
+        // so that only parentheses, unary operators, ?: and calls deepen the stack. Both sides are evaluated, as
+        // ld does, so that both count as used.
+        std::vector<std::uint32_t> spine = {id};
+        while (nodes_[nodes_[spine.back()].a].op == Op::kBinary) spine.push_back(nodes_[spine.back()].a);
+        Value l = Eval(nodes_[spine.back()].a);
+        for (auto at = spine.rbegin(); at != spine.rend(); ++at) {
+          const Node& step = nodes_[*at];
+          const Value r = Eval(step.b);
+          if (l.unknown < 0) l = r.unknown >= 0 ? r : Value{Compute(step.bin, l.number, r.number, step.place)};
+        }
+        return l;
       }
       case Op::kTernary: {
         const Value condition = Eval(n.a);
@@ -1024,10 +1075,10 @@ class Reader {
       }
       case Op::kAssert: {
         const Value v = Eval(n.a);
-        if (!early_ && v.unknown < 0 && v.number == 0) Fail(n.place, "ASSERT failed: " + EscapeValue(n.text));
+        if (!early_ && v.unknown < 0 && v.number == 0) Fail(n.place, "ASSERT failed: " + EscapeValue(texts_[n.text]));
         return v;
       }
-      case Op::kUnknown: return Why(n.place, n.text);
+      case Op::kUnknown: return Why(n.place, texts_[n.text]);
     }
     return Value{};
   }
@@ -1075,27 +1126,36 @@ class Reader {
   }
 
   // One pass over the assignments in order. An assignment whose value needs a symbol without one leaves its
-  // symbol as it was, as in ld. A PROVIDE defines its symbol where it stands when nothing else gave the symbol a
-  // value and something evaluated before used its value.
+  // symbol as it was, as in ld, but DEFINED counts the symbol from there on, as ld's does once an assignment ran.
+  // A PROVIDE defines its symbol where it stands when nothing gave the symbol a value before, another PROVIDE
+  // included, and something evaluated before used its value; from then on it is an assignment like any other.
   void Assign() {
-    defined_.clear();
-    for (const Statement& statement : statements_) {
-      if (statement.provide && ((HasValue(statement.name) && !provided_.contains(statement.name)) ||
-                                !referenced_.contains(statement.name))) {
+    ++pass_;
+    for (Statement& statement : statements_) {
+      Symbol& symbol = symbols_[statement.symbol];
+      if (statement.in_sections) {
+        symbol.value = Value{0, kInSections};
+        symbol.has_value = true;
+        symbol.defined_pass = pass_;
         continue;
       }
-      const Value old = statement.op ? Lookup(statement.name, statement.place) : Value{};
+      if (statement.provide && !statement.fired &&
+          ((symbol.has_value && !Undefined(symbol.value)) || !symbol.referenced)) {
+        continue;
+      }
+      statement.fired = statement.provide;
+      const Value old = statement.op ? Lookup(statement.symbol, statement.place) : Value{};
       Value value = Eval(statement.value);
       if (statement.op && value.unknown < 0) {
         value = old.unknown >= 0 ? old : Value{Compute(*statement.op, old.number, value.number, statement.place)};
       }
-      if (Undefined(value)) {
-        symbols_.try_emplace(statement.name, value);
-        continue;
+      // Eval may have added symbols: the reference above is not used past it.
+      Symbol& assigned = symbols_[statement.symbol];
+      assigned.defined_pass = pass_;
+      if (!Undefined(value) || !assigned.has_value) {
+        assigned.value = value;
+        assigned.has_value = true;
       }
-      symbols_[statement.name] = value;
-      defined_.insert(statement.name);
-      if (statement.provide) provided_.insert(statement.name);
     }
   }
 
@@ -1104,9 +1164,19 @@ class Reader {
     return value.unknown >= 0 && unknowns_[static_cast<std::size_t>(value.unknown)].undefined;
   }
 
-  bool HasValue(const std::string& name) const {
-    const auto found = symbols_.find(name);
-    return found != symbols_.end() && !Undefined(found->second);
+  std::uint32_t Text(std::string text) {
+    texts_.push_back(std::move(text));
+    return static_cast<std::uint32_t>(texts_.size() - 1);
+  }
+
+  // The index of the symbol of that name, added when it is new.
+  std::uint32_t SymbolId(std::string_view name) {
+    const auto [found, added] = symbol_ids_.try_emplace(std::string(name), static_cast<std::uint32_t>(symbols_.size()));
+    if (added) {
+      symbols_.emplace_back();
+      symbols_.back().name = name;
+    }
+    return found->second;
   }
 
   const ScriptSettings& settings_;
@@ -1114,18 +1184,18 @@ class Reader {
   std::vector<FrameInfo> infos_;
   std::vector<Frame> frames_;
   std::vector<Node> nodes_;
+  std::vector<std::string> texts_;  // the nodes' texts
   std::vector<Statement> statements_;
   std::vector<RegionDecl> regions_;
   std::unordered_map<std::string, std::size_t> region_index_;  // by name or alias
   std::vector<std::pair<std::uint64_t, std::uint64_t>> region_values_;  // origin, length
-  std::unordered_map<std::string, Value> symbols_;  // their values, kept from one pass to the next
-  std::unordered_set<std::string> defined_;         // assigned so far in this pass, as DEFINED sees them
-  std::unordered_set<std::string> provided_;        // defined by a PROVIDE
-  std::unordered_set<std::string> assigned_;        // by the statements, wherever they stand
-  std::unordered_set<std::string> elsewhere_;       // assigned inside SECTIONS or another skipped command
-  std::unordered_set<std::string> referenced_;      // whose values an evaluation has asked for
+  std::vector<Symbol> symbols_;
+  std::unordered_map<std::string, std::uint32_t> symbol_ids_;  // by name
+  std::uint32_t pass_ = 0;  // the passes over the assignments so far
   std::vector<UnknownValue> unknowns_;
   int nesting_ = 0;
+  std::size_t includes_ = 0;    // INCLUDEs followed so far
+  std::size_t text_bytes_ = 0;  // script text read so far
   bool early_ = false;      // in ld's evaluation of the regions before the assignments
   bool last_pass_ = false;  // in ld's last pass over the assignments
   bool memory_seen_ = false;

@@ -38,6 +38,9 @@ class DiskScriptFiles final : public ScriptFiles {
 struct ScriptSettings {
   std::vector<std::string> search_dirs;  // -L: where INCLUDE looks after the current folder
   std::vector<std::string> defsyms;      // --defsym NAME=EXPRESSION, assigned before the script, in this order
+  // The folder that stands for the process's current folder: relative paths (the script's, INCLUDE's, -L's) are
+  // read from it when it is not empty. Messages name the files as the script and the settings write them.
+  std::string current_dir = {};
 };
 
 // A line of a script; line 0 for a place without lines (the file as a whole, a --defsym).
