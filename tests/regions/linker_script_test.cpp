@@ -30,8 +30,8 @@ class MemoryFiles final : public ScriptFiles {
 TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
   // The regions are those of the "Memory Configuration" in the map of GNU ld 2.40 (binutils 2.40, x86-64 host)
   // linking an empty object with -T a.ld (with the row's -L and --defsym); avr-ld and arm-none-eabi-ld 2.40 where
-  // the script names their machine. Where ld refused the script the row holds our error, ld's in a comment; the
-  // last two rows are what Varnok refuses although ld goes on.
+  // the script names their machine. Where ld refused the script the row holds our error, ld's in a comment; where
+  // Varnok refuses what ld takes, ld's regions are in the comment.
   const std::string kAvrScript =
       "/* Default script for an 8-bit part: sizes come from the command line or the defaults */\n"
       "OUTPUT_FORMAT(\"elf32-avr\",\"elf32-avr\",\"elf32-avr\")\n"
@@ -389,6 +389,58 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
        "}\n"}},
        {}, {},
        {}, "a.ld:2: memory region 'B' is not declared"},  // ld: warning: memory region `B' not declared
+      {"a second PROVIDE of a symbol that a PROVIDE defined does nothing, an INCLUDEd one too",
+       {{"a.ld", "PROVIDE(size = 0x1000); PROVIDE(size = 0x2000);\n"
+       "INCLUDE defaults.ld\n"
+       "PROVIDE(base = 0x3000);\n"
+       "MEMORY { A : ORIGIN = 0, LENGTH = size  B : ORIGIN = base, LENGTH = 4 }\n"},
+        {"defaults.ld", "PROVIDE(base = 0x100);\n"}},
+       {}, {},
+       {{"A", 0x0, 0x1000}, {"B", 0x100, 0x4}}, ""},
+      {"DEFINED of a symbol SECTIONS assigns counts from the SECTIONS command on; a PROVIDE there defines nothing",
+       {{"a.ld", "before = DEFINED(late) ? 0x1000 : 0x2000;\n"
+       "SECTIONS { late = 5; PROVIDE(only_provided = 6); .text : { *(.text) } }\n"
+       "after = DEFINED(late) ? 0x1000 : 0x2000;\n"
+       "MEMORY { A : ORIGIN = before, LENGTH = after  B : ORIGIN = DEFINED(only_provided) ? 0x1000 : 0x2000,"
+       " LENGTH = DEFINED(late) }\n"}},
+       {}, {},
+       {{"A", 0x2000, 0x1000}, {"B", 0x2000, 0x1}}, ""},
+      {"DEFINED is 1 once an assignment ran, though its value came later",
+       {{"a.ld", "p0 = q; q = 1;\n"
+       "PROVIDE(p1 = 7); p2 = p1;\n"
+       "MEMORY { A : ORIGIN = DEFINED(p0) ? 0x1000 : 0x2000, LENGTH = DEFINED(p2) ? 1 : 2 }\n"}},
+       {}, {},
+       {{"A", 0x1000, 0x1}}, ""},
+      {"a flat chain of 129 terms is no nesting",
+       {{"a.ld", "x = 1;\nMEMORY { A : ORIGIN = 0, LENGTH = x" + [] {
+           std::string terms;
+           for (int i = 1; i < 129; ++i) terms += " + x";
+           return terms;
+         }() + " }\n"}},
+       {}, {},
+       {{"A", 0x0, 0x81}}, ""},
+      {"a symbol that SECTIONS assigns again after the top level",
+       {{"a.ld", "y = 0x1000;\n"
+       "SECTIONS {\n"
+       "  y = 0x2000;\n"
+       "}\n"
+       "MEMORY { A : ORIGIN = 0, LENGTH = y }\n"}},
+       {}, {},
+       {}, "a.ld:5: symbol 'y' gets its value inside SECTIONS, which is not evaluated"},  // ld: A 0x0 0x2000
+      // The last two are what Varnok refuses although ld goes on, as long as it has files to open.
+      {"more than 1000 INCLUDEs in all",
+       {{"a.ld", [] {
+           std::string lines;
+           for (int i = 0; i < 1001; ++i) lines += "INCLUDE e.ld\n";
+           return lines + "MEMORY { A : ORIGIN = 0, LENGTH = 1 }\n";
+         }()}, {"e.ld", ""}},
+       {}, {},
+       {}, "a.ld:1001: more than 1000 INCLUDEs in all"},  // ld: A 0x0 0x1
+      {"more than 16 MiB of script text in all",
+       {{"a.ld", "INCLUDE big.ld\nINCLUDE big.ld\nMEMORY { A : ORIGIN = 0, LENGTH = 1 }\n"},
+        {"big.ld", std::string(std::size_t{9} << 20, ' ')}},
+       {}, {},
+       {}, "a.ld:2: more than 16 MiB of script text in all"},  // ld: A 0x0 0x1
   };
   for (const auto& c : cases) {
     const ScriptRead read = ReadLinkerScript("a.ld", ScriptSettings{c.search_dirs, c.defsyms}, MemoryFiles(c.files));
@@ -403,6 +455,32 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
     }
     EXPECT_EQ(read.regions, expected) << c.name;
     EXPECT_EQ(read.warnings.size(), cut) << c.name;
+  }
+}
+
+// A current folder in the settings stands for the process's: relative paths are read from it, and messages name
+// the files as written.
+TEST(ReadLinkerScript, ReadsRelativePathsFromTheCurrentFolderItIsGiven) {
+  const MemoryFiles files({{"/work/a.ld", "INCLUDE sizes.ld\nINCLUDE lib.ld\nMEMORY { A : ORIGIN = 0, LENGTH = S }\n"},
+                           {"/work/sizes.ld", "S = 0x100;\n"},
+                           {"/work/inc/lib.ld", "INCLUDE /abs/missing.ld\n"}});
+  const struct {
+    std::string path;
+    std::string current_dir;
+    std::string error;
+  } cases[] = {
+      {"a.ld", "/work", "inc/lib.ld:1: INCLUDE file '/abs/missing.ld' not found in the current folder or a -L folder;"
+                        " included from a.ld:2"},
+      {"/work/a.ld", "/elsewhere", "/work/a.ld:1: INCLUDE file 'sizes.ld' not found in the current folder or a -L"
+                                   " folder"},
+      {"a.ld", "", "a.ld: cannot read: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    ScriptSettings settings;
+    settings.search_dirs = {"inc"};
+    settings.current_dir = c.current_dir;
+    const ScriptRead read = ReadLinkerScript(c.path, settings, files);
+    EXPECT_EQ(read.error ? ScriptErrorText(*read.error) : "", c.error) << c.path << " in " << c.current_dir;
   }
 }
 
