@@ -303,7 +303,7 @@ void ScriptProgram::Evaluate(ScriptRead& read) {
 }
 
 // One pass over the assignments in order. An assignment whose value needs a symbol without one leaves its
-// symbol as it was, as in ld, but DEFINED counts the symbol from there on, as ld's does once an assignment ran.
+// symbol as it was, as in ld; but where nothing has named the symbol before, ld defines it as 0 (DEFINED is 1).
 // A PROVIDE defines its symbol where it stands when nothing gave the symbol a value before, another PROVIDE
 // included, and something evaluated before used its value; from then on it is an assignment like any other.
 void ScriptProgram::Assign() {
@@ -328,11 +328,18 @@ void ScriptProgram::Assign() {
     }
     // Eval may have added symbols: the reference above is not used past it.
     Symbol& assigned = symbols_[statement.symbol];
-    assigned.defined_pass = pass_;
-    if (!Undefined(value) || !assigned.has_value) {
-      assigned.value = value;
-      assigned.has_value = true;
+    if (Undefined(value)) {
+      if (assigned.referenced || assigned.has_value) {
+        if (!assigned.has_value) assigned.value = value;
+        assigned.has_value = true;
+        continue;
+      }
+      // ld defines a symbol that nothing has named yet as 0 all the same, so that later expressions see it.
+      value = Value{};
     }
+    assigned.value = value;
+    assigned.has_value = true;
+    assigned.defined_pass = pass_;
   }
 }
 

@@ -367,12 +367,16 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
        " LENGTH = DEFINED(late) }\n"}},
        {}, {},
        {{"A", 0x2000, 0x1000}, {"B", 0x2000, 0x1}}, ""},
-      {"DEFINED is 1 once an assignment ran, though its value came later",
+      {"an assignment without a value defines as 0 a symbol that nothing named before it",
        {{"a.ld", "p0 = q; q = 1;\n"
        "PROVIDE(p1 = 7); p2 = p1;\n"
-       "MEMORY { A : ORIGIN = DEFINED(p0) ? 0x1000 : 0x2000, LENGTH = DEFINED(p2) ? 1 : 2 }\n"}},
+       "y = p3; p3 = q; x = p0;\n"
+       "z = p4; p4 = r; r = 1;\n"
+       "MEMORY { R0 : ORIGIN = DEFINED(p0) ? 0x1000 : 0x2000, LENGTH = DEFINED(p2) ? 1 : 2\n"
+       " R1 : ORIGIN = DEFINED(p3) ? 0x1000 : 0x2000, LENGTH = x + 5\n"
+       " R2 : ORIGIN = DEFINED(p4) ? 0x1000 : 0x2000, LENGTH = 1 }\n"}},
        {}, {},
-       {{"A", 0x1000, 0x1}}, ""},
+       {{"R0", 0x1000, 0x1}, {"R1", 0x1000, 0x5}, {"R2", 0x2000, 0x1}}, ""},
       {"a flat chain of 129 terms is no nesting",
        {{"a.ld", "x = 1;\nMEMORY { A : ORIGIN = 0, LENGTH = x" + [] {
            std::string terms;
