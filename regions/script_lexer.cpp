@@ -122,6 +122,14 @@ void ScriptLexer::SkipBlank() {
 
 Token ScriptLexer::Peek(Lex state) {
   SkipBlank();
+  // The grammar looks at most tokens twice, once to choose and once to take.
+  if (peeked_ && peeked_->first == state && peeked_start_ == pos_) return peeked_->second;
+  peeked_start_ = pos_;
+  peeked_ = std::pair<Lex, Token>(state, Scan(state));
+  return peeked_->second;
+}
+
+Token ScriptLexer::Scan(Lex state) {
   Token token;
   token.line = line_;
   token.end_line = line_;

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varnok::script {
@@ -60,10 +62,13 @@ class ScriptLexer {
 
  private:
   void SkipBlank();
+  Token Scan(Lex state);
 
   std::string text_;
   std::size_t pos_ = 0;
   std::int64_t line_ = 1;
+  std::optional<std::pair<Lex, Token>> peeked_;  // the last token Peek gave, in its state
+  std::size_t peeked_start_ = 0;                 // where it starts
 };
 
 }  // namespace varnok::script

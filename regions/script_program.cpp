@@ -79,10 +79,11 @@ void ScriptProgram::AddAssignment(Statement statement) {
 
 void ScriptProgram::AddAssignmentElsewhere(std::string_view name, Place place, bool provided) {
   const std::uint32_t id = SymbolId(name);
-  symbols_[id].elsewhere = true;
-  if (provided) return;
+  // A symbol that only a PROVIDE there assigns stays without a value until the PROVIDE takes effect.
+  if (!provided) symbols_[id].elsewhere = true;
   Statement statement;
   statement.symbol = id;
+  statement.provide = provided;
   statement.place = place;
   statement.in_sections = true;
   AddAssignment(std::move(statement));
@@ -310,17 +311,17 @@ void ScriptProgram::Assign() {
   ++pass_;
   for (Statement& statement : statements_) {
     Symbol& symbol = symbols_[statement.symbol];
+    if (statement.provide && !statement.fired &&
+        ((symbol.has_value && !Undefined(symbol.value)) || !symbol.referenced)) {
+      continue;
+    }
+    statement.fired = statement.provide;
     if (statement.in_sections) {
       symbol.value = Value{0, kInSections};
       symbol.has_value = true;
       symbol.defined_pass = pass_;
       continue;
     }
-    if (statement.provide && !statement.fired &&
-        ((symbol.has_value && !Undefined(symbol.value)) || !symbol.referenced)) {
-      continue;
-    }
-    statement.fired = statement.provide;
     const Value old = statement.op ? Lookup(statement.symbol, statement.place) : Value{};
     Value value = Eval(statement.value);
     if (statement.op && value.unknown < 0) {

@@ -74,7 +74,7 @@ struct Statement {
   bool provide = false;
   std::uint32_t value = 0;  // its expression's node
   Place place;
-  bool in_sections = false;  // an assignment inside SECTIONS or another skipped command, whose value is unknown
+  bool in_sections = false;  // inside SECTIONS or another skipped command: its value is unknown
   bool fired = false;        // a PROVIDE that has defined its symbol once, and so assigns it in every later pass
 };
 
@@ -104,8 +104,8 @@ class ScriptProgram {
   // The index of the symbol of that name, added when it is new.
   std::uint32_t SymbolId(std::string_view name);
   void AddAssignment(Statement statement);
-  // A symbol that a skipped command assigns: from there on it has a value that is not known, unless a PROVIDE
-  // assigns it, which defines nothing when the link does not refer to its symbol (and nothing does here).
+  // A symbol that a skipped command assigns, or PROVIDEs: from there on it has a value that is not known (a
+  // PROVIDE only once something has referred to the symbol while nothing gave it a value).
   void AddAssignmentElsewhere(std::string_view name, Place place, bool provided);
 
   // Where the region (or alias) of that name is declared, if it is.

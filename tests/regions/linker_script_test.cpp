@@ -359,14 +359,15 @@ TEST(ReadLinkerScript, GivesTheRegionsLdGives) {
         {"defaults.ld", "PROVIDE(base = 0x100);\n"}},
        {}, {},
        {{"A", 0x0, 0x1000}, {"B", 0x100, 0x4}}, ""},
-      {"DEFINED of a symbol SECTIONS assigns counts from the SECTIONS command on; a PROVIDE there defines nothing",
+      {"DEFINED of a symbol SECTIONS assigns counts from the SECTIONS command on; a PROVIDE there only once wanted",
        {{"a.ld", "before = DEFINED(late) ? 0x1000 : 0x2000;\n"
-       "SECTIONS { late = 5; PROVIDE(only_provided = 6); .text : { *(.text) } }\n"
+       "SECTIONS { late = 5; PROVIDE(only_provided = 6); PROVIDE(wanted = 7); .text : { *(.text) } }\n"
        "after = DEFINED(late) ? 0x1000 : 0x2000;\n"
+       "wanted = DEFINED(wanted) ? 0x3000 : 0x4000;\n"
        "MEMORY { A : ORIGIN = before, LENGTH = after  B : ORIGIN = DEFINED(only_provided) ? 0x1000 : 0x2000,"
-       " LENGTH = DEFINED(late) }\n"}},
+       " LENGTH = DEFINED(late)  C : ORIGIN = wanted, LENGTH = 1 }\n"}},
        {}, {},
-       {{"A", 0x2000, 0x1000}, {"B", 0x2000, 0x1}}, ""},
+       {{"A", 0x2000, 0x1000}, {"B", 0x2000, 0x1}, {"C", 0x3000, 0x1}}, ""},
       {"an assignment without a value defines as 0 a symbol that nothing named before it",
        {{"a.ld", "p0 = q; q = 1;\n"
        "PROVIDE(p1 = 7); p2 = p1;\n"
