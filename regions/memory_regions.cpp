@@ -20,6 +20,11 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text, bool suffix) {
   return NumberValue(text, format);
 }
 
+// The addresses from `first` up to `end`, which lies past them.
+AddressRange Range(std::uint64_t first, std::uint64_t end) {
+  return AddressRange{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)};
+}
+
 }  // namespace
 
 std::optional<MemoryRegion> ParseRegionOption(std::string_view text) {
@@ -74,12 +79,10 @@ RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataR
     while (next < merged.size() && merged[next].second <= first) ++next;
     std::uint64_t at = first;
     for (std::size_t j = next; j < merged.size() && merged[j].first < end; ++j) {
-      if (merged[j].first > at) {
-        usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(merged[j].first - 1)});
-      }
+      if (merged[j].first > at) usage.outside.push_back(Range(at, merged[j].first));
       at = std::max(at, merged[j].second);
     }
-    if (at < end) usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - 1)});
+    if (at < end) usage.outside.push_back(Range(at, end));
   }
   return usage;
 }

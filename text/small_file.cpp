@@ -50,7 +50,9 @@ SmallFile ReadSmallFile(const std::string& path, std::size_t max_bytes, SmallFil
   }
   // The reading itself waits for a writer that has opened the FIFO: without one it reads the end at once.
   const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Refused(SmallFileStatus::kFailed, errno);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return Refused(SmallFileStatus::kFailed, errno);
+  }
   return ReadSmallFile(fd.get(), max_bytes, kinds);
 }
 

@@ -10,7 +10,8 @@
 
 namespace varnok {
 
-// The largest script file that is read; a larger one is refused as it is read.
+// The largest script file that is read, and the most script text one reading reads with its INCLUDEs; more is
+// refused as it is read.
 inline constexpr std::size_t kMaxScriptBytes = std::size_t{16} << 20;
 
 // A script file's whole text, or why it cannot be read.
@@ -77,8 +78,9 @@ struct ScriptRead {
 // Reads the MEMORY commands of a GNU ld linker script as ld 2.40 on a 64-bit host does: its lexer's numbers and
 // names, the symbol assignments at the top level (PROVIDE, HIDDEN and PROVIDE_HIDDEN too) evaluated in order
 // before the regions, ld's expression grammar with 64-bit wrapping arithmetic, ORIGIN/LENGTH of regions, DEFINED,
-// MIN, MAX, ALIGN(x, n), ABSOLUTE, LOG2CEIL, SEGMENT_START and INCLUDE at the top level and inside MEMORY. Every
-// other command is skipped. A region that runs past 0xFFFFFFFF is cut there, with a warning.
+// MIN, MAX, ALIGN(x, n), ABSOLUTE, LOG2CEIL, SEGMENT_START and INCLUDE at the top level and inside MEMORY (at most
+// 1000 INCLUDEs in all). Every other command is skipped. A region that runs past 0xFFFFFFFF is cut there, with a
+// warning.
 ScriptRead ReadLinkerScript(const std::string& path, const ScriptSettings& settings, const ScriptFiles& files);
 
 // The text of a place: "FILE:LINE", or "FILE" without a line; the file written as EscapeValue writes values.

@@ -23,7 +23,8 @@ enum class SmallFileKinds {
 
 // Reads the file at path whole when it holds at most max_bytes. It never waits on the open (a FIFO that no one
 // writes then reads as empty), refuses a folder, and refuses a file that grows past max_bytes while it is read.
-SmallFile ReadSmallFile(const std::string& path, std::size_t max_bytes, SmallFileKinds kinds = SmallFileKinds::kRegular);
+SmallFile ReadSmallFile(const std::string& path, std::size_t max_bytes,
+                        SmallFileKinds kinds = SmallFileKinds::kRegular);
 // The same for a file already open, read on from where it stands.
 SmallFile ReadSmallFile(int fd, std::size_t max_bytes, SmallFileKinds kinds = SmallFileKinds::kRegular);
 
