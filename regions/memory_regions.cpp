@@ -20,6 +20,11 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text, bool suffix) {
   return NumberValue(text, format);
 }
 
+// The addresses from `first` up to `end`, which lies past them.
+AddressRange Range(std::uint64_t first, std::uint64_t end) {
+  return AddressRange{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - 1)};
+}
+
 }  // namespace
 
 std::optional<MemoryRegion> ParseRegionOption(std::string_view text) {
@@ -35,10 +40,29 @@ std::optional<MemoryRegion> ParseRegionOption(std::string_view text) {
 RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataRanges& loaded) {
   RegionUsage usage;
   usage.used.assign(regions.size(), 0);
+  // The loaded ranges, one past their ends, with the bytes loaded below each: a region's use is then the bytes
+  // below its end less those below its origin, found by bisection, so that many regions over many records cost
+  // (regions + records) times a logarithm, not their product.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  std::vector<std::uint64_t> before = {0};
+  loaded.ForEach([&](AddressRange range) {
+    ranges.emplace_back(range.first, std::uint64_t{range.last} + 1);
+    before.push_back(before.back() + ranges.back().second - ranges.back().first);
+  });
+  const auto loaded_below = [&](std::uint64_t address) {
+    const auto after = std::upper_bound(ranges.begin(), ranges.end(), address,
+                                        [](std::uint64_t a, const auto& range) { return a < range.first; });
+    const auto i = static_cast<std::size_t>(after - ranges.begin());
+    if (i == 0) return std::uint64_t{0};
+    return before[i - 1] + std::min(address, ranges[i - 1].second) - ranges[i - 1].first;
+  };
   // The regions' union as sorted, disjoint ranges, one past their ends.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> covered;
-  for (const MemoryRegion& region : regions) {
-    if (region.length > 0) covered.emplace_back(region.origin, region.origin + region.length);
+  for (std::size_t i = 0; i < regions.size(); ++i) {
+    const std::uint64_t origin = regions[i].origin;
+    const std::uint64_t end = origin + regions[i].length;
+    usage.used[i] = loaded_below(end) - loaded_below(origin);
+    if (regions[i].length > 0) covered.emplace_back(origin, end);
   }
   std::sort(covered.begin(), covered.end());
   std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;
@@ -49,23 +73,17 @@ RegionUsage MeasureRegions(const std::vector<MemoryRegion>& regions, const DataR
       merged.push_back(range);
     }
   }
-  loaded.ForEach([&](AddressRange range) {
-    const std::uint64_t first = range.first;
-    const std::uint64_t end = std::uint64_t{range.last} + 1;
-    for (std::size_t i = 0; i < regions.size(); ++i) {
-      const std::uint64_t from = std::max<std::uint64_t>(first, regions[i].origin);
-      const std::uint64_t to = std::min(end, regions[i].origin + regions[i].length);
-      if (from < to) usage.used[i] += to - from;
-    }
+  // Both lists are in address order: one walk over each, the union's cursor kept from one loaded range to the next.
+  std::size_t next = 0;
+  for (const auto& [first, end] : ranges) {
+    while (next < merged.size() && merged[next].second <= first) ++next;
     std::uint64_t at = first;
-    for (const auto& [cover_first, cover_end] : merged) {
-      if (cover_end <= at) continue;
-      if (cover_first >= end) break;
-      if (cover_first > at) usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(cover_first - 1)});
-      at = std::max(at, cover_end);
+    for (std::size_t j = next; j < merged.size() && merged[j].first < end; ++j) {
+      if (merged[j].first > at) usage.outside.push_back(Range(at, merged[j].first));
+      at = std::max(at, merged[j].second);
     }
-    if (at < end) usage.outside.push_back(AddressRange{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - 1)});
-  });
+    if (at < end) usage.outside.push_back(Range(at, end));
+  }
   return usage;
 }
 

@@ -1,7 +1,6 @@
 #include "regions/region_cover.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include "text/line_text.h"
@@ -33,17 +32,6 @@ std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std
                                                                       const ScriptFiles& files) {
   ScriptRead read = ReadLinkerScript(path, settings, files);
   if (read.error) return ScriptErrorText(*read.error);
-  // A name given twice is refused as varnok-scan --memory refuses it.
-  std::unordered_map<std::string, std::size_t> by_name;
-  for (std::size_t i = 0; i < read.regions.size(); ++i) {
-    const MemoryRegion& region = read.regions[i];
-    const auto [earlier, added] = by_name.emplace(region.name, i);
-    if (!added) {
-      const MemoryRegion& first = read.regions[earlier->second];
-      return PlaceText(region.source, region.line) + ": region '" + EscapeValue(region.name) +
-             "' defined twice, first at " + PlaceText(first.source, first.line);
-    }
-  }
   return std::move(read.regions);
 }
 

@@ -15,6 +15,7 @@
 
 #include "settings/paths.h"
 #include "text/number_reader.h"
+#include "text/small_file.h"
 
 namespace varnok::settings {
 
@@ -133,9 +134,7 @@ Location Find(const std::string& text, std::string_view section, std::string_vie
   return location;
 }
 
-// TooLarge (a regular file over kMaxFileSize bytes) and NotRegular (a FIFO, a device, a folder) read as absent.
-enum class ReadResult { Ok, Missing, TooLarge, NotRegular, Failed };
-
+// A settings file larger than this reads as absent.
 constexpr std::size_t kMaxFileSize = 1u << 20;
 
 // Closes the descriptor it holds at the end of its scope.
@@ -158,41 +157,6 @@ class Descriptor {
  private:
   int fd_;
 };
-
-// Reads a regular file from its start; a file that grows past kMaxFileSize while it is read is too large as well.
-ReadResult ReadOpenFile(int fd, std::string& text) {
-  text.clear();
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::NotRegular;
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) return ReadResult::TooLarge;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return ReadResult::Failed;
-    }
-    if (got == 0) return ReadResult::Ok;
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > kMaxFileSize) {
-      text.clear();
-      return ReadResult::TooLarge;
-    }
-  }
-}
-
-ReadResult ReadWholeFile(const std::string& path, std::string& text) {
-  text.clear();
-  // Without O_NONBLOCK, opening a FIFO that nobody writes would wait for ever.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) {
-    if (errno == ENOENT) return ReadResult::Missing;
-    // A folder opens for reading on some systems only; either way it is not a settings file.
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) ? ReadResult::NotRegular : ReadResult::Failed;
-  }
-  return ReadOpenFile(fd.get(), text);
-}
 
 bool WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;
@@ -274,8 +238,9 @@ Step TryUpdate(const std::string& path, const std::function<void(std::string&)>&
   // The file may have been replaced, or the link pointed elsewhere, while this waited for the lock.
   struct stat now {};
   if (::stat(path.c_str(), &now) != 0 || !SameFile(now, locked)) return Step::Again;
-  std::string text;
-  if (ReadOpenFile(fd.get(), text) != ReadResult::Ok) return Step::Failed;
+  SmallFile read = ReadSmallFile(fd.get(), kMaxFileSize);
+  if (read.status != SmallFileStatus::kOk) return Step::Failed;
+  std::string& text = read.text;
   // Renaming over a file ignores its own write protection, so the protection is checked here.
   if (::access(target.c_str(), W_OK) != 0) return Step::Failed;
   edit(text);
@@ -342,8 +307,9 @@ EIniFileException::EIniFileException(const std::string& path)
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const {
-  std::string text;
-  if (ReadWholeFile(path_, text) != ReadResult::Ok) return std::string(fallback);
+  const SmallFile read = ReadSmallFile(path_, kMaxFileSize);
+  if (read.status != SmallFileStatus::kOk) return std::string(fallback);
+  const std::string& text = read.text;
   const Location location = Find(text, section, key);
   if (!location.key_found) return std::string(fallback);
   std::string value = text.substr(location.value_begin, location.value_end - location.value_begin);

@@ -8,9 +8,12 @@
 
 #include "regions/memory_regions.h"
 
+#include "text/small_file.h"
+
 namespace varnok {
 
-// The largest script file that is read; a larger one is refused as it is read.
+// The largest script file that is read, and the most script text one reading reads with its INCLUDEs; more is
+// refused as it is read.
 inline constexpr std::size_t kMaxScriptBytes = std::size_t{16} << 20;
 
 // A script file's whole text, or why it cannot be read.
@@ -27,16 +30,24 @@ class ScriptFiles {
   virtual ScriptText Read(const std::string& path) const = 0;
 };
 
-// Script files on disk, each refused once it passes kMaxScriptBytes (an endless FIFO or /dev/zero included).
+// Script files on disk, each refused once it passes kMaxScriptBytes (an endless FIFO or /dev/zero included); a
+// FIFO that no one writes reads as empty. With SmallFileKinds::kRegular, only regular files are read.
 class DiskScriptFiles final : public ScriptFiles {
  public:
+  explicit DiskScriptFiles(SmallFileKinds kinds = SmallFileKinds::kStreams) : kinds_(kinds) {}
   ScriptText Read(const std::string& path) const override;
+
+ private:
+  SmallFileKinds kinds_;
 };
 
 // What the command line gives every script, as ld's options of the same names do.
 struct ScriptSettings {
   std::vector<std::string> search_dirs;  // -L: where INCLUDE looks after the current folder
   std::vector<std::string> defsyms;      // --defsym NAME=EXPRESSION, assigned before the script, in this order
+  // The folder that stands for the process's current folder: relative paths (the script's, INCLUDE's, -L's) are
+  // read from it when it is not empty. Messages name the files as the script and the settings write them.
+  std::string current_dir = {};
 };
 
 // A line of a script; line 0 for a place without lines (the file as a whole, a --defsym).
@@ -73,8 +84,9 @@ struct ScriptRead {
 // Reads the MEMORY commands of a GNU ld linker script as ld 2.40 on a 64-bit host does: its lexer's numbers and
 // names, the symbol assignments at the top level (PROVIDE, HIDDEN and PROVIDE_HIDDEN too) evaluated in order
 // before the regions, ld's expression grammar with 64-bit wrapping arithmetic, ORIGIN/LENGTH of regions, DEFINED,
-// MIN, MAX, ALIGN(x, n), ABSOLUTE, LOG2CEIL, SEGMENT_START and INCLUDE at the top level and inside MEMORY. Every
-// other command is skipped. A region that runs past 0xFFFFFFFF is cut there, with a warning.
+// MIN, MAX, ALIGN(x, n), ABSOLUTE, LOG2CEIL, SEGMENT_START and INCLUDE at the top level and inside MEMORY (at most
+// 1000 INCLUDEs in all). Every other command is skipped. A region that runs past 0xFFFFFFFF is cut there, with a
+// warning.
 ScriptRead ReadLinkerScript(const std::string& path, const ScriptSettings& settings, const ScriptFiles& files);
 
 // The text of a place: "FILE:LINE", or "FILE" without a line; the file written as EscapeValue writes values.
