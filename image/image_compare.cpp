@@ -371,22 +371,24 @@ std::string DiffLine(const DiffRange& diff) {
   return line;
 }
 
-std::string ExecutionDiffLine(const std::optional<std::uint32_t>& exec_a, const std::optional<std::uint32_t>& exec_b) {
-  std::string line = "Execution address: ";
-  line += exec_a ? AddressText(*exec_a) : "none";
-  line += " in A, ";
-  line += exec_b ? AddressText(*exec_b) : "none";
-  line += " in B";
-  return line;
-}
-
-std::string MoreDifferencesLine(std::uint64_t bytes) {
-  return "... and " + std::to_string(bytes) + " more differing bytes";
-}
-
-std::string DiffCountLine(std::uint64_t bytes, std::uint64_t ranges, std::uint64_t loaded_a, std::uint64_t loaded_b) {
-  return "Differences: " + std::to_string(bytes) + " bytes in " + std::to_string(ranges) + " ranges (A: " +
-         std::to_string(loaded_a) + " bytes, B: " + std::to_string(loaded_b) + " bytes)";
+std::vector<std::string> DiffEndLines(const DiffSummary& summary) {
+  std::vector<std::string> lines;
+  if (summary.unshown_bytes > 0) {
+    lines.push_back("... and " + std::to_string(summary.unshown_bytes) + " more differing bytes");
+  }
+  if (summary.Same()) lines.emplace_back(kSameImageLine);
+  if (summary.exec_a != summary.exec_b) {
+    std::string line = "Execution address: ";
+    line += summary.exec_a ? AddressText(*summary.exec_a) : "none";
+    line += " in A, ";
+    line += summary.exec_b ? AddressText(*summary.exec_b) : "none";
+    line += " in B";
+    lines.push_back(std::move(line));
+  }
+  lines.push_back("Differences: " + std::to_string(summary.bytes) + " bytes in " + std::to_string(summary.ranges) +
+                  " ranges (A: " + std::to_string(summary.loaded_a) + " bytes, B: " + std::to_string(summary.loaded_b) +
+                  " bytes)");
+  return lines;
 }
 
 std::string CompareReadout(std::uint32_t address, const ByteCell& a, const ByteCell& b) {
