@@ -39,11 +39,4 @@ void DataRanges::Clear() {
   recent_ = ranges_.end();
 }
 
-std::vector<AddressRange> DataRanges::List() const {
-  std::vector<AddressRange> list;
-  list.reserve(ranges_.size());
-  ForEach([&list](AddressRange range) { list.push_back(range); });
-  return list;
-}
-
 }  // namespace varnok

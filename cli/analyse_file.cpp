@@ -143,13 +143,10 @@ std::unique_ptr<FileReport> AnalyseFile(std::size_t index, const ScanOptions& op
       // the lowest to the highest address, which misses the bytes of a record that runs past 0xFFFFFFFF.
       if (filler && layout.digest) {
         if (const MapGrid* taken = filler->Taken()) {
-          r.digest = DigestImage(*taken, layout.fill, per_range, layout.crc);
-          r.region_digests.resize(layout.regions.size());
-          for (std::size_t i = 0; i < layout.regions.size(); ++i) {
-            const MemoryRegion& region = layout.regions[i];
-            if (!layout.digest_regions.empty() && !layout.digest_regions[i]) continue;
-            r.region_digests[i] = DigestRegion(*taken, region.origin, region.length, layout.fill, layout.crc);
-          }
+          DigestSink sink(layout.fill, per_range, layout.crc, layout.regions, layout.digest_regions);
+          DigestSink::Result digests = DigestMap(*taken, sink);
+          r.digest = std::move(digests.image);
+          r.region_digests = std::move(digests.regions);
         }
         r.mismatches = DigestMismatches(r, layout);
       }

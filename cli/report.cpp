@@ -429,18 +429,18 @@ std::string BytesText(const MapGrid& grid, std::uint32_t address, std::uint32_t 
   return text;
 }
 
-// Prints the lines of the differing ranges up to the limit, then how many differing bytes they left unshown, and
-// adds them up for the count line.
+// Prints the lines of the differing ranges up to the limit and sums them up, then the lines that end the listing.
 class DiffLister {
  public:
-  // The grids hold at least the bytes of the differing ranges that are listed.
-  DiffLister(std::ostream& out, const MapGrid& a, const MapGrid& b, const ReportLayout& layout)
-      : out_(out), a_(a), b_(b), layout_(layout) {}
+  // The grids hold at least the bytes of the differing ranges that are listed; `summary` holds the images' execution
+  // addresses and loaded bytes.
+  DiffLister(std::ostream& out, const MapGrid& a, const MapGrid& b, const ReportLayout& layout, DiffSummary summary)
+      : out_(out), a_(a), b_(b), layout_(layout), summary_(std::move(summary)) {}
 
   void Add(const DiffRange& diff) {
     const std::uint64_t size = diff.range.Size();
-    bytes_ += size;
-    ++ranges_;
+    summary_.bytes += size;
+    ++summary_.ranges;
     if (!Room()) return;
     out_ << DiffLine(diff) << '\n';
     if (!layout_.diff_bytes || diff.kind != DiffKind::Different) {
@@ -457,16 +457,12 @@ class DiffLister {
     }
   }
 
-  void Finish(bool same_exec) {
-    if (shown_ < bytes_) out_ << MoreDifferencesLine(bytes_ - shown_) << '\n';
-    if (bytes_ == 0 && same_exec) out_ << kSameImageLine << '\n';
+  // Whether the images are the same.
+  bool Finish() {
+    summary_.unshown_bytes = summary_.bytes - shown_;
+    for (const std::string& line : DiffEndLines(summary_)) out_ << line << '\n';
+    return summary_.Same();
   }
-
-  void WriteCount(std::uint64_t loaded_a, std::uint64_t loaded_b) const {
-    out_ << DiffCountLine(bytes_, ranges_, loaded_a, loaded_b) << '\n';
-  }
-
-  std::uint64_t Bytes() const { return bytes_; }
 
  private:
   static constexpr std::uint32_t kBytesPerLine = 16;
@@ -482,10 +478,9 @@ class DiffLister {
   const MapGrid& a_;
   const MapGrid& b_;
   const ReportLayout& layout_;
+  DiffSummary summary_;
   std::uint64_t lines_ = 0;
-  std::uint64_t bytes_ = 0;   // differing bytes
-  std::uint64_t ranges_ = 0;  // differing ranges
-  std::uint64_t shown_ = 0;   // differing bytes that the printed lines account for
+  std::uint64_t shown_ = 0;  // differing bytes that the printed lines account for
 };
 
 bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, const ReportLayout& layout,
@@ -502,10 +497,9 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, cons
   };
   const std::uint64_t loaded_a = streamed != nullptr ? streamed->loaded_a : LoadedBytes(grid_a);
   const std::uint64_t loaded_b = streamed != nullptr ? streamed->loaded_b : LoadedBytes(grid_b);
-  bool same = exec_a == exec_b;
+  DiffSummary summary{0, 0, 0, exec_a, exec_b, loaded_a, loaded_b};
   if (layout.json) {
     JsonWriter writer(out, true);
-    std::uint64_t differing = 0;
     writer.BeginObject().Key("file_a");
     FileName(writer, a.name);
     writer.Key("file_b");
@@ -514,29 +508,26 @@ bool WriteDiff(std::ostream& out, const FileReport& a, const FileReport& b, cons
     for_each_range([&](const DiffRange& diff) {
       writer.BeginObject(JsonWriter::Layout::kInline).Key("kind").String(DiffKindKey(diff.kind));
       writer.Key("start").Number(diff.range.first).Key("end").Number(diff.range.last).EndObject();
-      same = false;
-      differing += diff.range.Size();
+      summary.bytes += diff.range.Size();
+      ++summary.ranges;
       return true;
     });
     writer.EndArray().Key("execution_address").BeginObject(JsonWriter::Layout::kInline).Key("a");
     NumberOrNull(writer, exec_a);
     writer.Key("b");
     NumberOrNull(writer, exec_b);
-    writer.EndObject().Key("same").Bool(same).Key("differing_bytes").Number(differing);
+    writer.EndObject().Key("same").Bool(summary.Same()).Key("differing_bytes").Number(summary.bytes);
     writer.Key("loaded_bytes").BeginObject(JsonWriter::Layout::kInline).Key("a").Number(loaded_a);
     writer.Key("b").Number(loaded_b).EndObject().EndObject();
     out << '\n';
-    return same;
+    return summary.Same();
   }
-  DiffLister lister(out, grid_a, grid_b, layout);
+  DiffLister lister(out, grid_a, grid_b, layout, summary);
   for_each_range([&](const DiffRange& diff) {
     lister.Add(diff);
     return true;
   });
-  lister.Finish(same);
-  if (exec_a != exec_b) out << ExecutionDiffLine(exec_a, exec_b) << '\n';
-  lister.WriteCount(loaded_a, loaded_b);
-  return same && lister.Bytes() == 0;
+  return lister.Finish();
 }
 
 }  // namespace varnok

@@ -18,6 +18,7 @@
 #include "memmap/map_filler.h"
 #include "memmap/map_grid.h"
 #include "support/recording_sink.h"
+#include "support/range_list.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ struct Outcome {
 void Analyse(Outcome& o, std::string_view text, std::size_t block_size, bool map_option, varnok::RunRequest request) {
   if (map_option && request.sink == nullptr) request.sink = &o.sink;
   o.result = varnok::RunAnalysisOn(varnok::TextModeInput::FromMemory(text, block_size), request, o.state, o.display);
-  o.ranges = o.state.Ranges.List();
+  o.ranges = varnok::test::ListOf(o.state.Ranges);
 }
 
 // The AVX2 variants against the scalar ones at every line start of the text: the byte scans for the characters that
@@ -132,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return true;
     });
     for (const std::int32_t row : written) {
-      for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
+      for (std::int32_t column = 0; column < varnok::MapGrid::kColumnCount; ++column) {
         (void)grid.Cell(column, row);
         (void)grid.CellAddress(column, row);
       }

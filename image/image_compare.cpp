@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "address_spans.h"
+#include "analysis/gathering_sink.h"
 #include "memmap/row_marks.h"
 #include "text/line_text.h"
 #include "memmap/map_filler.h"
@@ -46,22 +47,45 @@ class DiffJoiner {
   std::optional<DiffRange> open_;
 };
 
-// Calls run(i, j) for each maximal run i..j - 1 of the `length` bytes where a and b differ, in order; false when
-// run does.
-template <typename Run>
-bool ForEachDifferentRun(const std::uint8_t* a, const std::uint8_t* b, std::size_t length, Run run) {
-  if (std::memcmp(a, b, length) == 0) return true;
+// The bytes of one image at the head of a merge: those from `start` up to `end`, exclusive.
+struct MergePiece {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  const std::uint8_t* data = nullptr;
+};
+
+// One step of the merge of two images' bytes in address order, either piece absent where its image has no more
+// below `limit`, not both: deals with the bytes from the lower start on, up to where a piece begins or ends or to
+// `limit`, and calls report(kind, first, end, bytes_a, bytes_b) for each range of them that only one image holds or
+// that both hold with other bytes (the bytes of both from `first` on for these). Returns the address after the bytes
+// dealt with, or nothing when report returned false.
+template <typename Report>
+std::optional<std::uint64_t> MergeStep(const MergePiece* a, const MergePiece* b, std::uint64_t limit, Report report) {
+  const std::uint64_t start_a = a != nullptr ? a->start : UINT64_MAX;
+  const std::uint64_t start_b = b != nullptr ? b->start : UINT64_MAX;
+  if (start_a != start_b) {
+    // Only one image holds the addresses up to where the other one's next piece begins.
+    const bool in_a = start_a < start_b;
+    const std::uint64_t first = std::min(start_a, start_b);
+    const std::uint64_t end = std::min({in_a ? a->end : b->end, in_a ? start_b : start_a, limit});
+    if (!report(in_a ? DiffKind::OnlyInA : DiffKind::OnlyInB, first, end, nullptr, nullptr)) return std::nullopt;
+    return end;
+  }
+  const auto length = static_cast<std::size_t>(std::min({a->end, b->end, limit}) - start_a);
+  const std::uint8_t* bytes_a = a->data;
+  const std::uint8_t* bytes_b = b->data;
+  if (std::memcmp(bytes_a, bytes_b, length) == 0) return start_a + length;
   for (std::size_t i = 0; i < length;) {
-    if (a[i] == b[i]) {
+    if (bytes_a[i] == bytes_b[i]) {
       ++i;
       continue;
     }
     std::size_t j = i + 1;
-    while (j < length && a[j] != b[j]) ++j;
-    if (!run(i, j)) return false;
+    while (j < length && bytes_a[j] != bytes_b[j]) ++j;
+    if (!report(DiffKind::Different, start_a + i, start_a + j, bytes_a + i, bytes_b + i)) return std::nullopt;
     i = j;
   }
-  return true;
+  return start_a + length;
 }
 
 }  // namespace
@@ -71,31 +95,19 @@ void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(
   AddressSpans cursor_a(a);
   AddressSpans cursor_b(b);
   DiffJoiner joiner(report);
-  std::uint64_t at = from;
-  for (;;) {
-    const std::optional<FilledSpan> span_a = cursor_a.From(at);
-    const std::optional<FilledSpan> span_b = cursor_b.From(at);
-    if (!span_a && !span_b) break;
-    const std::uint64_t start_a = span_a ? span_a->offset : UINT64_MAX;
-    const std::uint64_t start_b = span_b ? span_b->offset : UINT64_MAX;
-    const std::uint64_t end_a = span_a ? start_a + span_a->length : UINT64_MAX;
-    const std::uint64_t end_b = span_b ? start_b + span_b->length : UINT64_MAX;
-    if (start_a != start_b) {
-      // Only one image holds the addresses up to where the other one's next span begins.
-      const bool in_a = start_a < start_b;
-      const std::uint64_t first = std::min(start_a, start_b);
-      const std::uint64_t end = in_a ? std::min(end_a, start_b) : std::min(end_b, start_a);
-      if (!joiner.Add(in_a ? DiffKind::OnlyInA : DiffKind::OnlyInB, first, end)) return;
-      at = end;
-      continue;
-    }
-    const std::size_t length = static_cast<std::size_t>(std::min(end_a, end_b) - start_a);
-    if (!ForEachDifferentRun(span_a->data, span_b->data, length, [&](std::size_t i, std::size_t j) {
-          return joiner.Add(DiffKind::Different, start_a + i, start_a + j);
-        })) {
-      return;
-    }
-    at = start_a + length;
+  const auto piece = [](const std::optional<FilledSpan>& span) {
+    return span ? std::optional<MergePiece>({span->offset, span->offset + span->length, span->data}) : std::nullopt;
+  };
+  for (std::uint64_t at = from;;) {
+    const std::optional<MergePiece> piece_a = piece(cursor_a.From(at));
+    const std::optional<MergePiece> piece_b = piece(cursor_b.From(at));
+    if (!piece_a && !piece_b) break;
+    const std::optional<std::uint64_t> end =
+        MergeStep(piece_a ? &*piece_a : nullptr, piece_b ? &*piece_b : nullptr, UINT64_MAX,
+                  [&](DiffKind kind, std::uint64_t first, std::uint64_t last, const std::uint8_t*,
+                      const std::uint8_t*) { return joiner.Add(kind, first, last); });
+    if (!end) return;
+    at = *end;
   }
   joiner.Flush();
 }
@@ -103,8 +115,6 @@ void CompareImages(const MapGrid& a, const MapGrid& b, const std::function<bool(
 namespace {
 
 constexpr std::uint64_t kAllAddresses = std::uint64_t{1} << 32;
-// Records that follow one another are handed over together, in blocks of up to this many bytes.
-constexpr std::size_t kGather = std::size_t{64} << 10;
 // How far the run that gets ahead may hold bytes the other has not reached before it waits.
 constexpr std::uint64_t kMaxHeld = std::uint64_t{16} << 20;
 // The differing ranges kept before the comparison gives up and leaves the rest to the maps: 48 MiB of them.
@@ -113,7 +123,7 @@ constexpr std::size_t kMaxRanges = std::size_t{1} << 22;
 // A block of one image's bytes handed over and not yet compared in full.
 struct Held {
   std::uint64_t address = 0;
-  std::vector<std::uint8_t> bytes;  // its first `size`
+  std::unique_ptr<std::uint8_t[]> bytes;  // `size` of them
   std::size_t size = 0;
   std::size_t compared = 0;  // the bytes at its start compared already
 
@@ -121,14 +131,19 @@ struct Held {
   std::uint64_t End() const { return address + size; }
 };
 
+// What a held block costs besides its bytes, its entry and its allocation's own: an image of many small records
+// with gaps between them is held as many small blocks, and the bound on what is held must count these too.
+constexpr std::uint64_t kHeldCost = sizeof(Held) + 32;
+
 }  // namespace
 
 struct StreamCompare::State {
+  // Holds the blocks gathered from one run's records.
   class SideSink : public BlockSink {
    public:
     SideSink(State& state, int side) : state_(state), side_(side) {}
     bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override {
-      return state_.Take(side_, address, length, data);
+      return state_.Hold(side_, address, static_cast<std::size_t>(length), data);
     }
     bool GaveUp() const override { return state_.gave_up.load(std::memory_order_relaxed); }
 
@@ -138,15 +153,9 @@ struct StreamCompare::State {
   };
 
   struct Side {
-    // The run's thread's own: the records gathered and not yet handed over, and where the last one ended.
-    std::vector<std::uint8_t> gathered;  // its first gathered_size
-    std::size_t gathered_size = 0;
-    std::uint64_t gathered_at = 0;
-    bool taken = false;
-    std::uint64_t taken_end = 0;
     // Under the mutex.
     std::deque<Held> held;
-    std::uint64_t held_bytes = 0;
+    std::uint64_t held_bytes = 0;  // with each block's cost
     std::uint64_t reached = 0;  // every byte this image loads below it has been handed over
     bool ended = false;
     std::uint64_t loaded = 0;   // bytes compared
@@ -154,73 +163,49 @@ struct StreamCompare::State {
   };
 
   explicit State(std::uint64_t kept_bytes)
-      : sinks{SideSink(*this, 0), SideSink(*this, 1)}, kept(kept_bytes), joiner(report) {}
+      : sinks{SideSink(*this, 0), SideSink(*this, 1)},
+        gathered{GatheringSink(sinks[0], GatheringSink::Order::kUpOnly),
+                 GatheringSink(sinks[1], GatheringSink::Order::kUpOnly)},
+        kept(kept_bytes),
+        joiner(report) {}
 
-  bool Take(int side, std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
-    if (length <= 0 || gave_up.load(std::memory_order_relaxed) || moot.load(std::memory_order_relaxed)) return true;
+  bool Stopped() const {
+    return gave_up.load(std::memory_order_relaxed) || moot.load(std::memory_order_relaxed);
+  }
+
+  // Holds a block of an image, compares what both images have passed, and waits while this image is far ahead.
+  bool Hold(int side, std::uint32_t address, std::size_t size, const std::uint8_t* data) {
+    if (Stopped()) return true;
     Side& s = sides[side];
-    const auto size = static_cast<std::size_t>(length);
-    const std::uint64_t end = std::uint64_t{address} + size;
-    if ((s.taken && address < s.taken_end) || end > kAllAddresses) {
-      std::lock_guard<std::mutex> lock(mutex);
-      GiveUp();
-      return true;
-    }
-    s.taken = true;
-    s.taken_end = end;
     try {
-      const bool follows = s.gathered_size > 0 && address == s.gathered_at + s.gathered_size;
-      if (!follows || s.gathered_size + size > s.gathered.size()) {
-        Flush(side);
-        s.gathered_at = address;
-        if (s.gathered.size() < std::max(size, kGather)) s.gathered.resize(std::max(size, kGather));
-      }
-      std::memcpy(s.gathered.data() + s.gathered_size, data, size);
-      s.gathered_size += size;
+      Held block;
+      block.address = address;
+      block.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      block.size = size;
+      std::memcpy(block.bytes.get(), data, size);
+      std::unique_lock<std::mutex> lock(mutex);
+      if (Stopped()) return true;
+      s.held.push_back(std::move(block));
+      s.held_bytes += size + kHeldCost;
+      s.reached = s.held.back().End();
+      Compare();
+      changed.notify_all();
+      changed.wait(lock, [&] { return Stopped() || s.held_bytes <= kMaxHeld || sides[1 - side].ended; });
       return true;
     } catch (const std::bad_alloc&) {
       return false;
     }
   }
 
-  // Hands the gathered bytes over, compares what both images have passed, and waits while this image is far ahead.
-  void Flush(int side) {
-    Side& s = sides[side];
-    if (s.gathered_size == 0) return;
-    std::unique_lock<std::mutex> lock(mutex);
-    const std::size_t size = std::exchange(s.gathered_size, 0);
-    if (gave_up.load(std::memory_order_relaxed) || moot.load(std::memory_order_relaxed)) return;
-    Held& held = s.held.emplace_back();
-    held.address = s.gathered_at;
-    held.bytes.swap(s.gathered);
-    held.size = size;
-    s.held_bytes += size;
-    s.reached = held.End();
-    if (!spare.empty()) {
-      s.gathered.swap(spare.back());
-      spare.pop_back();
-    }
-    Compare();
-    changed.notify_all();
-    changed.wait(lock, [&] {
-      return gave_up.load(std::memory_order_relaxed) || moot.load(std::memory_order_relaxed) ||
-             s.held_bytes <= kMaxHeld || sides[1 - side].ended;
-    });
-  }
-
   void End(int side, bool parsed) {
-    bool flushed = true;
-    try {
-      Flush(side);
-    } catch (const std::bad_alloc&) {
-      flushed = false;
-    }
+    // The run may have handed records over that its sink gave up on: records that go back.
+    const bool flushed = gathered[side].Release();
     std::lock_guard<std::mutex> lock(mutex);
     Side& s = sides[side];
     s.ended = true;
     s.reached = kAllAddresses;
     if (!parsed) moot.store(true, std::memory_order_relaxed);
-    if (!flushed) GiveUp();
+    if (!flushed || gathered[side].GaveUp()) GiveUp();
     if (parsed && !gave_up.load(std::memory_order_relaxed)) Compare();
     changed.notify_all();
   }
@@ -235,52 +220,43 @@ struct StreamCompare::State {
     const std::uint64_t limit = std::min(sides[0].reached, sides[1].reached);
     try {
       for (;;) {
-        Held* a = Head(0, limit);
-        Held* b = Head(1, limit);
-        if (a == nullptr && b == nullptr) return;
-        const std::uint64_t start_a = a != nullptr ? a->Start() : UINT64_MAX;
-        const std::uint64_t start_b = b != nullptr ? b->Start() : UINT64_MAX;
-        if (start_a != start_b) {
-          // Only one image holds the addresses up to where the other one's next block begins.
-          const bool in_a = start_a < start_b;
-          const std::uint64_t first = std::min(start_a, start_b);
-          const std::uint64_t end = std::min({in_a ? a->End() : b->End(), in_a ? start_b : start_a, limit});
-          if (!Report(in_a ? DiffKind::OnlyInA : DiffKind::OnlyInB, first, end)) return;
-          Let(in_a ? 0 : 1, end - first);
-          continue;
-        }
-        const auto length = static_cast<std::size_t>(std::min({a->End(), b->End(), limit}) - start_a);
-        const std::uint8_t* bytes_a = a->bytes.data() + a->compared;
-        const std::uint8_t* bytes_b = b->bytes.data() + b->compared;
-        if (!ForEachDifferentRun(bytes_a, bytes_b, length, [&](std::size_t i, std::size_t j) {
-              Keep(start_a + i, j - i, bytes_a + i, bytes_b + i);
-              return Report(DiffKind::Different, start_a + i, start_a + j);
-            })) {
-          return;
-        }
-        Let(0, length);
-        Let(1, length);
+        const std::optional<MergePiece> a = Head(0, limit);
+        const std::optional<MergePiece> b = Head(1, limit);
+        if (!a && !b) return;
+        const std::optional<std::uint64_t> end =
+            MergeStep(a ? &*a : nullptr, b ? &*b : nullptr, limit,
+                      [&](DiffKind kind, std::uint64_t first, std::uint64_t last, const std::uint8_t* bytes_a,
+                          const std::uint8_t* bytes_b) {
+                        if (kind == DiffKind::Different) Keep(first, last - first, bytes_a, bytes_b);
+                        return Report(kind, first, last);
+                      });
+        if (!end) return;
+        if (a && a->start < *end) Let(0, *end - a->start);
+        if (b && b->start < *end) Let(1, *end - b->start);
       }
     } catch (const std::bad_alloc&) {
       GiveUp();
     }
   }
 
-  // The first held block of an image, when it begins below limit.
-  Held* Head(int side, std::uint64_t limit) {
-    std::deque<Held>& held = sides[side].held;
-    return !held.empty() && held.front().Start() < limit ? &held.front() : nullptr;
+  // The bytes of the first held block of an image, when it begins below limit.
+  std::optional<MergePiece> Head(int side, std::uint64_t limit) const {
+    const std::deque<Held>& held = sides[side].held;
+    if (held.empty() || held.front().Start() >= limit) return std::nullopt;
+    const Held& head = held.front();
+    return MergePiece{head.Start(), head.End(), head.bytes.get() + head.compared};
   }
 
   // Lets go of the first `length` held bytes of an image, compared now.
   void Let(int side, std::uint64_t length) {
+    if (length == 0) return;
     Side& s = sides[side];
     Held& head = s.held.front();
     head.compared += static_cast<std::size_t>(length);
     s.held_bytes -= length;
     s.loaded += length;
     if (head.compared < head.size) return;
-    spare.push_back(std::move(head.bytes));
+    s.held_bytes -= kHeldCost;
     s.held.pop_front();
   }
 
@@ -301,12 +277,12 @@ struct StreamCompare::State {
   }
 
   SideSink sinks[2];
+  GatheringSink gathered[2];  // what the runs hand their records to, each on its own thread
   std::atomic<bool> gave_up = false;
   std::mutex mutex;
   std::condition_variable changed;  // bytes were compared, a run ended, or the comparison gave up
   Side sides[2];
   std::atomic<bool> moot = false;  // a run failed: there is nothing to compare
-  std::vector<std::vector<std::uint8_t>> spare;  // blocks let go of, for the next ones gathered
   std::uint64_t kept;  // the differing bytes still to keep
   std::vector<DiffRange> ranges;
   const std::function<bool(const DiffRange&)> report = [this](const DiffRange& range) {
@@ -321,7 +297,7 @@ StreamCompare::StreamCompare(std::uint64_t kept) : state_(std::make_unique<State
 
 StreamCompare::~StreamCompare() = default;
 
-BlockSink& StreamCompare::Side(int side) { return state_->sinks[side]; }
+BlockSink& StreamCompare::Side(int side) { return state_->gathered[side]; }
 
 void StreamCompare::End(int side, bool parsed) { state_->End(side, parsed); }
 
@@ -395,22 +371,24 @@ std::string DiffLine(const DiffRange& diff) {
   return line;
 }
 
-std::string ExecutionDiffLine(const std::optional<std::uint32_t>& exec_a, const std::optional<std::uint32_t>& exec_b) {
-  std::string line = "Execution address: ";
-  line += exec_a ? AddressText(*exec_a) : "none";
-  line += " in A, ";
-  line += exec_b ? AddressText(*exec_b) : "none";
-  line += " in B";
-  return line;
-}
-
-std::string MoreDifferencesLine(std::uint64_t bytes) {
-  return "... and " + std::to_string(bytes) + " more differing bytes";
-}
-
-std::string DiffCountLine(std::uint64_t bytes, std::uint64_t ranges, std::uint64_t loaded_a, std::uint64_t loaded_b) {
-  return "Differences: " + std::to_string(bytes) + " bytes in " + std::to_string(ranges) + " ranges (A: " +
-         std::to_string(loaded_a) + " bytes, B: " + std::to_string(loaded_b) + " bytes)";
+std::vector<std::string> DiffEndLines(const DiffSummary& summary) {
+  std::vector<std::string> lines;
+  if (summary.unshown_bytes > 0) {
+    lines.push_back("... and " + std::to_string(summary.unshown_bytes) + " more differing bytes");
+  }
+  if (summary.Same()) lines.emplace_back(kSameImageLine);
+  if (summary.exec_a != summary.exec_b) {
+    std::string line = "Execution address: ";
+    line += summary.exec_a ? AddressText(*summary.exec_a) : "none";
+    line += " in A, ";
+    line += summary.exec_b ? AddressText(*summary.exec_b) : "none";
+    line += " in B";
+    lines.push_back(std::move(line));
+  }
+  lines.push_back("Differences: " + std::to_string(summary.bytes) + " bytes in " + std::to_string(summary.ranges) +
+                  " ranges (A: " + std::to_string(summary.loaded_a) + " bytes, B: " + std::to_string(summary.loaded_b) +
+                  " bytes)");
+  return lines;
 }
 
 std::string CompareReadout(std::uint32_t address, const ByteCell& a, const ByteCell& b) {

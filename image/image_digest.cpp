@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -95,55 +94,6 @@ std::unique_ptr<DigestStream> DigestStream::Fork() const {
   return fork;
 }
 
-std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range, CrcKind crc) {
-  AddressSpans spans(grid);
-  std::optional<FilledSpan> span = spans.From(0);
-  if (!span) return std::nullopt;
-  ImageDigest result;
-  DigestStream image(crc, fill);
-  std::optional<DigestStream> range;
-  if (per_range) range.emplace(crc, fill);
-  const std::uint64_t first = span->offset;
-  std::uint64_t run = first;  // the first address of the run of loaded addresses being digested
-  std::uint64_t end = first;  // the address after the last byte digested
-  const auto end_run = [&] {
-    if (range) result.ranges.push_back(RangeDigest{Range(run, end), range->Finish()});
-  };
-  for (; span; span = spans.From(end)) {
-    if (span->offset != end) {
-      end_run();
-      image.Fill(fill, span->offset - end);
-      run = span->offset;
-    }
-    image.Update(span->data, span->length);
-    if (range) range->Update(span->data, span->length);
-    end = span->offset + span->length;
-  }
-  end_run();
-  result.range = Range(first, end);
-  result.image = image.Finish();
-  return result;
-}
-
-std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, std::uint64_t length, std::uint8_t fill,
-                                   CrcKind crc) {
-  AddressSpans spans(grid);
-  const std::uint64_t end = std::uint64_t{origin} + length;
-  std::uint64_t at = origin;  // the address after the last byte digested
-  bool holds = false;
-  DigestStream stream(crc, fill);
-  for (std::optional<FilledSpan> span = spans.From(at); span && span->offset < end; span = spans.From(at)) {
-    stream.Fill(fill, span->offset - at);
-    const std::uint64_t taken = std::min<std::uint64_t>(span->length, end - span->offset);
-    stream.Update(span->data, static_cast<std::size_t>(taken));
-    at = span->offset + taken;
-    holds = true;
-  }
-  if (!holds) return std::nullopt;
-  stream.Fill(fill, end - at);
-  return stream.Finish();
-}
-
 DigestSink::DigestSink(std::uint8_t fill, bool per_range, CrcKind crc, std::vector<MemoryRegion> regions,
                        std::vector<bool> wanted)
     : fill_(fill), crc_(crc), image_(crc, fill) {
@@ -153,65 +103,52 @@ DigestSink::DigestSink(std::uint8_t fill, bool per_range, CrcKind crc, std::vect
     RegionStream& region = regions_.emplace_back();
     region.origin = regions[i].origin;
     region.end = std::uint64_t{regions[i].origin} + regions[i].length;
-    region.wanted = wanted.empty() || wanted[i];
+    if (wanted.empty() || wanted[i]) waiting_.push_back(i);
   }
+  region_digests_.resize(regions_.size());
+  // Each block then meets only the regions it reaches and those the image has not left: the work grows with the
+  // regions plus the blocks, not with their product.
+  std::stable_sort(waiting_.begin(), waiting_.end(),
+                   [&](std::size_t a, std::size_t b) { return regions_[a].origin > regions_[b].origin; });
 }
 
 DigestSink::~DigestSink() = default;
 
-void DigestSink::EndRun() {
-  if (range_) ranges_.push_back(RangeDigest{Range(run_, end_), range_->Finish()});
+bool DigestSink::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
+  return gathered_.Take(address, length, data);
 }
 
-bool DigestSink::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
-  if (length <= 0 || !in_order_) return true;
-  const auto size = static_cast<std::size_t>(length);
-  const std::uint64_t end = std::uint64_t{address} + size;
-  if ((taken_ && address < taken_end_) || end > (std::uint64_t{1} << 32)) {
-    in_order_ = false;
-    return true;
-  }
-  taken_ = true;
-  taken_end_ = end;
+bool DigestSink::Blocks::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   try {
-    // The digests' per-call costs would outweigh records of a few dozen bytes: those that follow one another are
-    // digested together.
-    if (gathered_ > 0 && address == gathered_at_ + gathered_ && gathered_ + size <= kGather) {
-      std::memcpy(gather_.data() + gathered_, data, size);
-      gathered_ += size;
-      return true;
-    }
-    Flush();
-    if (size >= kGather) {
-      DigestBlock(address, size, data);
-    } else {
-      if (gather_.empty()) gather_.resize(kGather);
-      std::memcpy(gather_.data(), data, size);
-      gathered_at_ = address;
-      gathered_ = size;
-    }
+    sink_.DigestBlock(address, static_cast<std::size_t>(length), data);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
 
-void DigestSink::Flush() {
-  if (gathered_ == 0) return;
-  const std::size_t size = gathered_;
-  gathered_ = 0;
-  DigestBlock(gathered_at_, size, gather_.data());
+void DigestSink::EndRun() {
+  if (range_) ranges_.push_back(RangeDigest{Range(run_, end_), range_->Finish()});
+}
+
+void DigestSink::EndRegion(std::size_t i) {
+  RegionStream& region = regions_[i];
+  if (!region.stream) return;
+  region.stream->Fill(fill_, region.end - region.at);
+  region_digests_[i] = region.stream->Finish();
+  region.stream.reset();
 }
 
 void DigestSink::DigestBlock(std::uint32_t address, std::size_t size, const std::uint8_t* data) {
   const std::uint64_t end = std::uint64_t{address} + size;
   // A region that shares the image's stream goes apart where the image leaves it, before the gap up to this
   // block is filled.
-  for (RegionStream& region : regions_) {
-    if (!region.shares_image || end <= region.end) continue;
-    region.shares_image = false;
+  while (!sharing_.empty() && end > regions_[sharing_.back()].end) {
+    RegionStream& region = regions_[sharing_.back()];
     region.stream = image_.Fork();
     region.at = end_;
+    open_.push_back(sharing_.back());
+    sharing_.pop_back();
   }
   const bool first = !started_;
   if (first) {
@@ -222,22 +159,38 @@ void DigestSink::DigestBlock(std::uint32_t address, std::size_t size, const std:
     image_.Fill(fill_, address - end_);
     run_ = address;
   }
-  for (RegionStream& region : regions_) {
-    if (!region.wanted || region.shares_image) continue;
+  for (; !waiting_.empty() && regions_[waiting_.back()].origin < end; waiting_.pop_back()) {
+    open_.push_back(waiting_.back());
+  }
+  std::size_t kept = 0;
+  for (const std::size_t i : open_) {
+    RegionStream& region = regions_[i];
     const std::uint64_t from = std::max<std::uint64_t>(address, region.origin);
     const std::uint64_t to = std::min(end, region.end);
-    if (from >= to) continue;
-    if (!region.stream) {
-      if (first && address == region.origin && end <= region.end) {
-        region.shares_image = true;
-        continue;
+    if (from < to) {
+      if (!region.stream) {
+        if (first && address == region.origin && end <= region.end) {
+          sharing_.push_back(i);
+          continue;
+        }
+        region.stream = std::make_unique<DigestStream>(crc_, fill_);
+        region.at = region.origin;
       }
-      region.stream = std::make_unique<DigestStream>(crc_, fill_);
-      region.at = region.origin;
+      region.stream->Fill(fill_, from - region.at);
+      region.stream->Update(data + (from - address), static_cast<std::size_t>(to - from));
+      region.at = to;
     }
-    region.stream->Fill(fill_, from - region.at);
-    region.stream->Update(data + (from - address), static_cast<std::size_t>(to - from));
-    region.at = to;
+    // No later block reaches back into a region that ends here.
+    if (region.end <= end) {
+      EndRegion(i);
+    } else {
+      open_[kept++] = i;
+    }
+  }
+  open_.resize(kept);
+  if (first) {
+    std::stable_sort(sharing_.begin(), sharing_.end(),
+                     [&](std::size_t a, std::size_t b) { return regions_[a].end > regions_[b].end; });
   }
   image_.Update(data, size);
   if (range_) range_->Update(data, size);
@@ -245,23 +198,33 @@ void DigestSink::DigestBlock(std::uint32_t address, std::size_t size, const std:
 }
 
 DigestSink::Result DigestSink::Finish() {
-  Flush();
+  if (!gathered_.Flush()) throw std::bad_alloc();
   Result result;
-  result.regions.resize(regions_.size());
-  if (!started_) return result;
-  for (std::size_t i = 0; i < regions_.size(); ++i) {
-    RegionStream& region = regions_[i];
-    if (region.shares_image) {
-      region.stream = image_.Fork();
-      region.at = end_;
+  if (started_) {
+    for (const std::size_t i : sharing_) {
+      regions_[i].stream = image_.Fork();
+      regions_[i].at = end_;
+      EndRegion(i);
     }
-    if (!region.stream) continue;
-    region.stream->Fill(fill_, region.end - region.at);
-    result.regions[i] = region.stream->Finish();
+    for (const std::size_t i : open_) EndRegion(i);
+    EndRun();
+    result.image = ImageDigest{Range(first_, end_), image_.Finish(), std::move(ranges_)};
   }
-  EndRun();
-  result.image = ImageDigest{Range(first_, end_), image_.Finish(), std::move(ranges_)};
+  result.regions = std::move(region_digests_);
+  result.regions.resize(regions_.size());
   return result;
+}
+
+DigestSink::Result DigestMap(const MapGrid& grid, DigestSink& sink) {
+  AddressSpans spans(grid);
+  for (std::optional<FilledSpan> span = spans.From(0); span; span = spans.From(span->offset + span->length)) {
+    // A length the sink takes fits an int32_t.
+    for (std::uint32_t at = 0; at < span->length; at += static_cast<std::uint32_t>(kPiece)) {
+      const auto length = static_cast<std::int32_t>(std::min<std::uint64_t>(kPiece, span->length - at));
+      if (!sink.Take(static_cast<std::uint32_t>(span->offset + at), length, span->data + at)) throw std::bad_alloc();
+    }
+  }
+  return sink.Finish();
 }
 
 }  // namespace varnok

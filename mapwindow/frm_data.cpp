@@ -441,11 +441,9 @@ std::vector<ListedLine> Tfrm_Data::ListedLines() const {
   if (!other_) return lines;
   // In the order varnok-scan --diff prints them.
   for (const DiffRange& diff : diffs_) lines.push_back({DiffLine(diff), map_.AddressToCell(diff.range.first).row});
-  if (more_diff_bytes_ > 0) lines.push_back({MoreDifferencesLine(more_diff_bytes_), std::nullopt});
-  if (diff_bytes_ == 0 && exec_ == other_exec_) lines.push_back({kSameImageLine, std::nullopt});
-  if (exec_ != other_exec_) lines.push_back({ExecutionDiffLine(exec_, other_exec_), std::nullopt});
-  lines.push_back({DiffCountLine(diff_bytes_, diffs_.size() + more_diffs_, LoadedBytes(map_), LoadedBytes(*other_)),
-                   std::nullopt});
+  const DiffSummary summary{diff_bytes_,   diffs_.size() + more_diffs_, more_diff_bytes_,      exec_,
+                            other_exec_,   LoadedBytes(map_),           LoadedBytes(*other_)};
+  for (std::string& line : DiffEndLines(summary)) lines.push_back({std::move(line), std::nullopt});
   return lines;
 }
 

@@ -13,35 +13,37 @@ constexpr std::uint32_t kLeafBytes = std::uint32_t{1} << MapStore::kLeafShift;
 }  // namespace
 
 MapFiller::MapFiller(BlockAllocator allocate, BlockDeallocator deallocate)
-    : allocate_(allocate), buffer_(nullptr, deallocate) {}
+    : gathered_(whole_sink_, GatheringSink::Order::kAny, allocate, deallocate) {}
 
 MapFiller::~MapFiller() = default;
 
 bool MapFiller::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
-  if (length <= 0) return true;
-  if (buffer_ == nullptr) {
-    buffer_.reset(static_cast<std::uint8_t*>(allocate_(RecordGatherer::kBytes)));
-    if (buffer_ == nullptr) return false;
-    gathered_ = RecordGatherer(buffer_.get());
-  }
+  return gathered_.Take(address, length, data);
+}
+
+bool MapFiller::WholeSink::Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) {
   try {
-    if (whole_ == nullptr) {
-      auto whole = std::make_unique<MapGrid>();
-      whole->Build(address, address - 1);
-      whole_ = std::move(whole);
+    std::unique_ptr<MapGrid>& whole = filler_.whole_;
+    if (whole == nullptr) {
+      auto laid_out = std::make_unique<MapGrid>();
+      laid_out->Build(address, address - 1);
+      whole = std::move(laid_out);
     }
-    gathered_.Add(*whole_, address, static_cast<std::size_t>(length), data);
+    whole->FillBlock(address, length, data);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
 
+void MapFiller::Flush() {
+  if (!gathered_.Flush()) throw std::bad_alloc();
+}
+
 bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highest,
                        std::optional<std::uint32_t> start_vector, const FillProgress& progress) {
   grid.Build(lowest, highest);
-  if (whole_ != nullptr) gathered_.Flush(*whole_);
-  buffer_.reset();
+  if (!gathered_.Release()) throw std::bad_alloc();
   const std::unique_ptr<MapGrid> whole = std::move(whole_);
   const std::uint64_t leaves = whole != nullptr ? whole->store_->LeafCount() : 1;
   if (progress && !progress(0, leaves)) return false;
@@ -66,20 +68,18 @@ bool MapFiller::Finish(MapGrid& grid, std::uint32_t lowest, std::uint32_t highes
 }
 
 const MapGrid* MapFiller::Taken() {
-  if (whole_ == nullptr) return nullptr;
-  gathered_.Flush(*whole_);
+  Flush();
   return whole_.get();
 }
 
 void MapFiller::FinishWhole(MapGrid& grid) {
+  if (!gathered_.Release()) throw std::bad_alloc();
   if (whole_ == nullptr) {
     grid.Build(0, 0xFFFFFFFFu);
   } else {
-    gathered_.Flush(*whole_);
     grid = std::move(*whole_);
     whole_.reset();
   }
-  buffer_.reset();
 }
 
 }  // namespace varnok

@@ -3,6 +3,7 @@
 
 #include "map_store.h"
 #include "memmap/map_grid.h"
+#include "memmap/row_marks.h"
 
 namespace varnok {
 
@@ -70,20 +71,8 @@ std::optional<std::int32_t> MapGrid::PreviousRegionRow(std::int32_t row) const {
 }
 
 std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
-  if (pixels <= 0) return {};
-  const auto count = static_cast<std::size_t>(pixels);
-  std::vector<std::uint8_t> marks(count, 0);
-  // Pixel i stands for the zero-based rows starts[i] up to its end, and at least for its first row; the pixels
-  // overlap when there are fewer rows than pixels.
-  std::vector<std::uint64_t> starts(count + 1);
-  for (std::size_t i = 0; i <= count; ++i) starts[i] = i * std::uint64_t{data_rows_} / count;
-  const auto end_of = [&](std::size_t i) { return std::max(starts[i + 1], starts[i] + 1); };
-  // Marks the pixels that meet rows first..last, from the first pixel that does not end before `first` on.
-  const auto mark_rows = [&](std::size_t from, std::uint64_t first, std::uint64_t last, std::uint8_t bit) {
-    for (std::size_t i = from; i < count && starts[i] <= last; ++i) {
-      if (end_of(i) > first) marks[i] |= bit;
-    }
-  };
+  RowMarks marks(*this, pixels, kFilledMark);
+  if (marks.Pixels() == 0) return {};
   // Pages come in map order, so the first pixel of interest only moves forward. A page that one pixel alone
   // covers marks it without a look inside: for a 4 GiB map that is nearly every page.
   MapStore::PageSpans spans;
@@ -92,10 +81,10 @@ std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
   store_->ForEachPage(cursor, 0, MapStore::kEnd, [&](std::uint64_t page_offset, const std::uint8_t* page) {
     const std::uint64_t first = page_offset / kBytesPerRow;
     const std::uint64_t last = std::min<std::uint64_t>(first + MapStore::kRowsPerPage, data_rows_) - 1;
-    while (pixel < count && end_of(pixel) <= first) ++pixel;
-    if (pixel == count) return false;
-    if (starts[pixel] <= first && end_of(pixel) > last && (pixel + 1 == count || starts[pixel + 1] > last)) {
-      marks[pixel] |= kFilledMark;
+    pixel = marks.PixelAfter(pixel, first);
+    if (pixel == marks.Pixels()) return false;
+    if (marks.Alone(pixel, first, last)) {
+      marks.Mark(pixel, kFilledMark);
       return true;
     }
     std::size_t span_pixel = pixel;
@@ -103,20 +92,16 @@ std::vector<std::uint8_t> MapGrid::ScrollMarks(int pixels) const {
     for (std::size_t i = 0; i < runs; ++i) {
       const std::uint64_t offset = page_offset + spans[i].start;
       const std::uint64_t run_first = offset / kBytesPerRow;
-      while (span_pixel < count && end_of(span_pixel) <= run_first) ++span_pixel;
-      mark_rows(span_pixel, run_first, (offset + spans[i].length - 1) / kBytesPerRow, kFilledMark);
+      span_pixel = marks.PixelAfter(span_pixel, run_first);
+      marks.MarkRowsFrom(span_pixel, run_first, (offset + spans[i].length - 1) / kBytesPerRow, kFilledMark);
     }
     return true;
   });
   for (const std::uint32_t offset : marks_) {
     const std::uint64_t row = offset / kBytesPerRow;
-    const auto after = std::upper_bound(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(count), row);
-    // The pixel that starts last at or before the row, and the ones before it that still reach it.
-    std::size_t from = static_cast<std::size_t>(after - starts.begin());
-    while (from > 0 && end_of(from - 1) > row) --from;
-    mark_rows(from, row, row, kStartVectorMark);
+    marks.MarkRows(row, row, kStartVectorMark);
   }
-  return marks;
+  return marks.Take();
 }
 
 }  // namespace varnok

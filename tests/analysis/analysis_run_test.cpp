@@ -16,6 +16,7 @@
 #include "support/recording_sink.h"
 #include "support/shown_result.h"
 #include "support/srec_builder.h"
+#include "support/range_list.h"
 
 namespace varnok {
 namespace {
@@ -255,7 +256,7 @@ TEST(AnalysisRun, CollectsRangesOnlyWhenAskedAndKeepsNoneAfterAFailure) {
   AnalysisDisplay display;
   AnalysisState state;
   ASSERT_TRUE(RunAnalysisOn(TextModeInput::FromMemory(input), request, state, display).Parsed());
-  EXPECT_EQ(state.Ranges.List(), (std::vector<AddressRange>{{0, 0xF}, {0x20, 0x22}}));
+  EXPECT_EQ(test::ListOf(state.Ranges), (std::vector<AddressRange>{{0, 0xF}, {0x20, 0x22}}));
 
   EXPECT_FALSE(RunAnalysisOn(TextModeInput::FromMemory(input + "S9030000FD\n"), request, state, display).Parsed());
   EXPECT_TRUE(state.Ranges.empty());

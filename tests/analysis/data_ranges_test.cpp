@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/range_list.h"
+
 namespace varnok {
 namespace {
 
@@ -33,7 +35,7 @@ TEST(DataRanges, MergeAdjacentAndOverlappingRecords) {
   for (const auto& c : cases) {
     DataRanges ranges;
     for (const auto& [address, length] : c.records) ranges.Add(address, length);
-    EXPECT_EQ(ranges.List(), c.ranges) << c.name;
+    EXPECT_EQ(test::ListOf(ranges), c.ranges) << c.name;
   }
 }
 
@@ -63,7 +65,7 @@ TEST(DataRanges, EqualTheSetOfWrittenAddresses) {
         expected.push_back({a, a});
       }
     }
-    ASSERT_EQ(ranges.List(), expected) << "round " << round;
+    ASSERT_EQ(test::ListOf(ranges), expected) << "round " << round;
   }
 }
 

@@ -17,6 +17,7 @@
 #include "analysis/record_warnings.h"
 #include "support/recording_sink.h"
 #include "support/srec_builder.h"
+#include "support/range_list.h"
 
 namespace varnok {
 namespace {
@@ -68,7 +69,7 @@ Seen Analyse(std::unique_ptr<TextModeInput> input, const Setting& s) {
     seen.warnings = WarningTexts(warnings.Result());
     seen.blocks = std::move(sink.blocks);
   }
-  seen.ranges = state.Ranges.List();
+  seen.ranges = test::ListOf(state.Ranges);
   return seen;
 }
 

@@ -51,8 +51,15 @@ TEST(DigestStream, MatchesPublishedValues) {
   }
 }
 
+// Every byte of the map's image, as DigestMap hands them to the sink.
+DigestSink::Result DigestOfMap(const MapGrid& grid, std::uint8_t fill, CrcKind crc,
+                               const std::vector<MemoryRegion>& regions = {}, const std::vector<bool>& wanted = {}) {
+  DigestSink sink(fill, true, crc, regions, wanted);
+  return DigestMap(grid, sink);
+}
+
 // Against the image written out whole, as a binary of it would hold it.
-TEST(DigestImage, DigestsTheImageWithItsGapsFilled) {
+TEST(DigestMap, DigestsTheImageWithItsGapsFilled) {
   // Bytes of the image, then as many fill bytes.
   struct Piece {
     std::string bytes;
@@ -74,7 +81,7 @@ TEST(DigestImage, DigestsTheImageWithItsGapsFilled) {
        {{"yz", 0xFE}, {"ab", 0xFFFFFFFE - 0x102}, {"wx"}}, {"yz", "ab", "wx"}},
   };
   for (const auto& c : cases) {
-    const std::optional<ImageDigest> digest = DigestImage(GridOf(c.blocks), c.fill, true);
+    const std::optional<ImageDigest> digest = DigestOfMap(GridOf(c.blocks), c.fill, CrcKind::kCrc32).image;
     ASSERT_TRUE(digest) << c.name;
     DigestStream image;
     std::uint64_t size = 0;
@@ -91,81 +98,46 @@ TEST(DigestImage, DigestsTheImageWithItsGapsFilled) {
       EXPECT_EQ(digest->ranges[i].range.Size(), c.ranges[i].size()) << c.name;
     }
   }
-  EXPECT_FALSE(DigestImage(MapGrid(), 0xFF, false)) << "no data";
+  EXPECT_FALSE(DigestOfMap(MapGrid(), 0xFF, CrcKind::kCrc32).image) << "no data";
 }
 
-// A region is digested from its start to its end, the bytes outside it left out and its gaps filled.
-TEST(DigestRegion, DigestsTheRegionPaddedToItsEnd) {
-  const std::vector<Block> blocks = {{0x10, "abcd"}, {0x20, "ef"}};
-  const struct {
-    std::uint32_t origin;
-    std::uint64_t length;
-    std::vector<std::pair<std::string, std::uint64_t>> image;  // bytes, then as many fill bytes; none: no data
-  } cases[] = {
-      {0x12, 0x10, {{"cd", 12}, {"ef", 0}}},
-      {0x00, 0x40, {{"", 0x10}, {"abcd", 12}, {"ef", 0x1E}}},
-      {0x22, 0x100, {}},
-  };
-  const MapGrid grid = GridOf(blocks);
-  for (const auto& c : cases) {
-    const std::optional<Digest> digest = DigestRegion(grid, c.origin, c.length, 0x5A, CrcKind::kCrc32c);
-    ASSERT_EQ(digest.has_value(), !c.image.empty()) << c.origin;
-    if (!digest) continue;
-    DigestStream expected(CrcKind::kCrc32c);
-    for (const auto& [bytes, gap] : c.image) {
-      expected.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-      expected.Fill(0x5A, gap);
-    }
-    EXPECT_EQ(*digest, expected.Finish()) << c.origin;
-  }
-}
-
-// The sink digests what the map does while the records come up the addresses, and gives up on any it cannot place.
-TEST(DigestSink, AgreesWithTheMapOrGivesUp) {
-  const std::vector<MemoryRegion> regions = {{"ROM", 0x10, 0x20}, {"LOW", 0, 0x12}, {"HIGH", 0xF0, 0x20},
-                                             {"NONE", 0x40, 0x10}};
+// A region is digested from its start to its end, the bytes outside it left out and its gaps filled; one that
+// begins with the image reads as the image does until the image leaves it.
+TEST(DigestMap, DigestsEachRegionPaddedToItsEnd) {
+  const std::vector<MemoryRegion> regions = {{"MID", 0x12, 0x10}, {"ALL", 0x00, 0x40}, {"ABOVE", 0x22, 0x100},
+                                             {"FIRST", 0x10, 0x4},  {"IMAGE", 0x10, 0x12}, {"UNWANTED", 0x10, 0x10},
+                                             {"EMPTY", 0x14, 0}};
+  const std::vector<bool> wanted = {true, true, true, true, true, false, true};
+  using Pieces = std::vector<std::pair<std::string, std::uint64_t>>;  // bytes, then as many fill bytes
   const struct {
     const char* name;
     std::vector<Block> blocks;
-    bool in_order;
+    std::vector<std::optional<Pieces>> regions;  // none: no digest
   } cases[] = {
-      {"runs, gaps, regions cut", {{0x08, "abcdefghij"}, {0x12, "kl"}, {0x20, "mn"}, {0x3F, "op"}}, true},
-      {"a region read as the image is", {{0x10, "ab"}, {0x14, "cd"}}, true},
-      {"the image leaves a region read as it", {{0x10, "ab"}, {0x100, "yz"}}, true},
-      {"up to 0xFFFFFFFF", {{0xFFFFFFF0, "ab"}, {0xFFFFFFFE, "yz"}}, true},
-      {"nothing", {}, true},
-      {"back", {{0x20, "ab"}, {0x10, "cd"}}, false},
-      {"overlap", {{0x20, "ab"}, {0x21, "cd"}}, false},
-      {"past 0xFFFFFFFF", {{0xFFFFFFFE, "wxyz"}}, false},
+      {"two blocks",
+       {{0x10, "abcd"}, {0x20, "ef"}},
+       {Pieces{{"cd", 12}, {"ef", 0}}, Pieces{{"", 0x10}, {"abcd", 12}, {"ef", 0x1E}}, std::nullopt,
+        Pieces{{"abcd", 0}}, Pieces{{"abcd", 12}, {"ef", 0}}, std::nullopt, std::nullopt}},
+      {"one region's bytes in many blocks",
+       {{0x10, "ab"}, {0x12, "cd"}, {0x18, "e"}, {0x21, "f"}, {0x30, "g"}},
+       {Pieces{{"cd", 4}, {"e", 8}, {"f", 0}}, Pieces{{"", 0x10}, {"abcd", 4}, {"e", 8}, {"f", 14}, {"g", 15}},
+        Pieces{{"", 14}, {"g", 0xF1}}, Pieces{{"abcd", 0}}, Pieces{{"abcd", 4}, {"e", 8}, {"f", 0}}, std::nullopt, std::nullopt}},
+      {"nothing", {}, {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                       std::nullopt}},
   };
   for (const auto& c : cases) {
-    DigestSink sink(0x5A, true, CrcKind::kCrc32Mpeg2, regions, {true, true, true, false});
-    for (const Block& block : c.blocks) {
-      ASSERT_TRUE(sink.Take(block.address, static_cast<std::int32_t>(block.bytes.size()),
-                            reinterpret_cast<const std::uint8_t*>(block.bytes.data())));
-    }
-    ASSERT_EQ(sink.GaveUp(), !c.in_order) << c.name;
-    if (!c.in_order) continue;
-    const MapGrid grid = GridOf(c.blocks);
-    const DigestSink::Result result = sink.Finish();
-    const std::optional<ImageDigest>& image = result.image;
-    const std::optional<ImageDigest> expected = DigestImage(grid, 0x5A, true, CrcKind::kCrc32Mpeg2);
-    ASSERT_EQ(image.has_value(), expected.has_value()) << c.name;
-    if (image) {
-      EXPECT_EQ(image->image, expected->image) << c.name;
-      EXPECT_EQ(image->range, expected->range) << c.name;
-      ASSERT_EQ(image->ranges.size(), expected->ranges.size()) << c.name;
-      for (std::size_t i = 0; i < image->ranges.size(); ++i) {
-        EXPECT_EQ(image->ranges[i].range, expected->ranges[i].range) << c.name << " range " << i;
-        EXPECT_EQ(image->ranges[i].digest, expected->ranges[i].digest) << c.name << " range " << i;
-      }
-    }
-    const std::vector<std::optional<Digest>>& digests = result.regions;
+    const std::vector<std::optional<Digest>> digests =
+        DigestOfMap(GridOf(c.blocks), 0x5A, CrcKind::kCrc32c, regions, wanted).regions;
     ASSERT_EQ(digests.size(), regions.size()) << c.name;
     for (std::size_t i = 0; i < regions.size(); ++i) {
-      const std::optional<Digest> region =
-          i == 3 ? std::nullopt : DigestRegion(grid, regions[i].origin, regions[i].length, 0x5A, CrcKind::kCrc32Mpeg2);
-      EXPECT_EQ(digests[i], region) << c.name << " region " << regions[i].name;
+      ASSERT_EQ(digests[i].has_value(), c.regions[i].has_value()) << c.name << ", " << regions[i].name;
+      if (!digests[i]) continue;
+      DigestStream expected(CrcKind::kCrc32c);
+      for (const auto& [bytes, gap] : *c.regions[i]) {
+        expected.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        expected.Fill(0x5A, gap);
+      }
+      EXPECT_EQ(*digests[i], expected.Finish()) << c.name << ", " << regions[i].name;
     }
   }
 }

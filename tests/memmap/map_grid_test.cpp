@@ -393,7 +393,7 @@ TEST(RowTextTest, JoinsTheCellTextsOfEveryKindOfRow) {
   for (std::int32_t row : {1, 8, 9, 11, 12, 13, 14, 15, grid.RowCount() - 1, grid.RowCount(), -1}) {
     std::string expected;
     if (row >= 0 && row < grid.RowCount()) {
-      for (std::int32_t column = 0; column < grid.ColumnCount(); ++column) {
+      for (std::int32_t column = 0; column < MapGrid::kColumnCount; ++column) {
         if (column > 0) expected += ' ';
         expected += grid.Cell(column, row);
       }

@@ -42,7 +42,6 @@ class DataRanges {
   void ForEach(Visit visit) const {
     for (const auto& [first, last] : ranges_) visit(AddressRange{first, last});
   }
-  std::vector<AddressRange> List() const;
 
  private:
   void AddSlowly(std::uint32_t address, std::uint32_t length);

@@ -88,15 +88,28 @@ DiffList ListDifferences(const MapGrid& a, const MapGrid& b, std::size_t most);
 // where one of the pixel's rows holds a difference from b, 0 elsewhere.
 std::vector<std::uint8_t> DifferenceMarks(const MapGrid& a, const MapGrid& b, int pixels, std::uint8_t mark);
 
-// The --diff lines: "Only in A: 0x00000010 - 0x0000001F" and its like, "Execution address: 0x00000100 in A, none in
-// B", "Same image", and the lines that end them.
+// The --diff line of a differing range: "Only in A: 0x00000010 - 0x0000001F" and its like.
 std::string DiffLine(const DiffRange& diff);
-std::string ExecutionDiffLine(const std::optional<std::uint32_t>& exec_a, const std::optional<std::uint32_t>& exec_b);
-// "... and 12 more differing bytes": what the lines left unshown.
-std::string MoreDifferencesLine(std::uint64_t bytes);
-// "Differences: 5 bytes in 2 ranges (A: 2048 bytes, B: 2112 bytes)".
-std::string DiffCountLine(std::uint64_t bytes, std::uint64_t ranges, std::uint64_t loaded_a, std::uint64_t loaded_b);
 inline constexpr const char* kSameImageLine = "Same image";
+
+// What a comparison sums up to once its differing ranges are counted, and how many of their bytes the lines shown
+// before it left out.
+struct DiffSummary {
+  std::uint64_t bytes = 0;           // of every differing range
+  std::uint64_t ranges = 0;          // every differing range
+  std::uint64_t unshown_bytes = 0;   // of the ranges or bytes that no line showed
+  std::optional<std::uint32_t> exec_a;
+  std::optional<std::uint32_t> exec_b;
+  std::uint64_t loaded_a = 0;  // bytes each image loads
+  std::uint64_t loaded_b = 0;
+
+  bool Same() const { return bytes == 0 && exec_a == exec_b; }
+};
+
+// The lines that end the listing of the differing ranges, in order: "... and 12 more differing bytes" for what it
+// left out, "Same image", "Execution address: 0x00000100 in A, none in B" where they differ, and
+// "Differences: 5 bytes in 2 ranges (A: 2048 bytes, B: 2112 bytes)".
+std::vector<std::string> DiffEndLines(const DiffSummary& summary);
 
 // What one address holds in each image: "0x08000123: 3A in A, 3B in B", "none" for a byte an image lacks.
 std::string CompareReadout(std::uint32_t address, const ByteCell& a, const ByteCell& b);

@@ -9,6 +9,7 @@
 
 #include "analysis/address_range.h"
 #include "analysis/block_sink.h"
+#include "analysis/gathering_sink.h"
 #include "image/crc.h"
 #include "regions/memory_regions.h"
 #include "memmap/map_grid.h"
@@ -70,24 +71,15 @@ struct ImageDigest {
   std::vector<RangeDigest> ranges;
 };
 
-// The digest of every byte the grid holds, in address order from 0x00000000 to 0xFFFFFFFF whatever its base
-// address, read span by span from its store; nothing when it holds no byte.
-std::optional<ImageDigest> DigestImage(const MapGrid& grid, std::uint8_t fill, bool per_range,
-                                       CrcKind crc = CrcKind::kCrc32);
-
-// The digest of the `length` addresses from `origin` on, as a bootloader checks a region: what the grid holds there,
-// every other address filled; nothing when the grid holds no byte there.
-std::optional<Digest> DigestRegion(const MapGrid& grid, std::uint32_t origin, std::uint64_t length, std::uint8_t fill,
-                                   CrcKind crc = CrcKind::kCrc32);
-
-// The digests of DigestImage and DigestRegion, taken while the run hands the records over and without a map, as long
-// as each record lies above the ones before it, which is how linkers and converters write images. A record that goes
-// back or overlaps one before it, or runs past 0xFFFFFFFF, can be placed only by a map: from then on the sink takes
-// nothing more and GaveUp is true, so that the caller digests a map of the input instead.
+// The digests of an image (with `per_range`, also of its runs of loaded addresses) and of the regions wanted, taken
+// from records handed over as long as each lies above the ones before it, which is how linkers and converters write
+// images; a region's digest covers its `length` addresses from its origin on, as a bootloader checks it, with every
+// address the image does not load filled. A record that goes back or overlaps one before it, or runs past
+// 0xFFFFFFFF, can be placed only by a map: from then on the sink takes nothing more and GaveUp is true, so that the
+// caller digests a map of the input instead (DigestMap).
 class DigestSink : public BlockSink {
  public:
-  // The digests of the image (with `per_range`, also of its runs of loaded addresses) and of the regions `wanted`
-  // (every one when it is empty).
+  // The regions `wanted` are digested (every one when it is empty).
   DigestSink(std::uint8_t fill, bool per_range, CrcKind crc, std::vector<MemoryRegion> regions,
              std::vector<bool> wanted);
   ~DigestSink() override;
@@ -96,40 +88,39 @@ class DigestSink : public BlockSink {
 
   // False only when memory for a digest cannot be had.
   bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
-  bool GaveUp() const override { return !in_order_; }
+  bool GaveUp() const override { return gathered_.GaveUp(); }
 
   struct Result {
-    std::optional<ImageDigest> image;  // what DigestImage gives for a map of every record taken
-    std::vector<std::optional<Digest>> regions;  // what DigestRegion gives, none for a region not wanted
+    std::optional<ImageDigest> image;  // nothing when no byte was taken
+    std::vector<std::optional<Digest>> regions;  // one for each region; none for one not wanted or without a byte
   };
-  // Unless it gave up, and once.
+  // Unless it gave up, and once; throws std::bad_alloc when memory for a digest cannot be had.
   Result Finish();
 
  private:
   struct RegionStream {
     std::uint32_t origin = 0;
     std::uint64_t end = 0;
-    bool wanted = false;
-    // A region that begins with the image's first byte reads as the image does until the image leaves it, and
-    // shares its stream until then.
-    bool shares_image = false;
     std::unique_ptr<DigestStream> stream;  // from the region's first loaded byte on, once apart from the image's
     std::uint64_t at = 0;  // the address after the last byte digested; with `stream` only
   };
+  // Digests the gathered blocks.
+  class Blocks : public BlockSink {
+   public:
+    explicit Blocks(DigestSink& sink) : sink_(sink) {}
+    bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
+
+   private:
+    DigestSink& sink_;
+  };
   // Digests a block that lies above the ones before it.
   void DigestBlock(std::uint32_t address, std::size_t size, const std::uint8_t* data);
-  void Flush();
+  // Gives region i its digest, the image having left it.
+  void EndRegion(std::size_t i);
   void EndRun();
 
-  static constexpr std::size_t kGather = std::size_t{64} << 10;
   const std::uint8_t fill_;
   const CrcKind crc_;
-  bool in_order_ = true;
-  bool taken_ = false;
-  std::uint64_t taken_end_ = 0;  // the address after the last byte taken
-  std::vector<std::uint8_t> gather_;  // records that follow one another, not yet digested
-  std::uint32_t gathered_at_ = 0;
-  std::size_t gathered_ = 0;
   bool started_ = false;
   std::uint64_t first_ = 0;  // the lowest address taken
   std::uint64_t run_ = 0;    // the first address of the run of loaded addresses being digested
@@ -138,6 +129,19 @@ class DigestSink : public BlockSink {
   std::optional<DigestStream> range_;  // with per-range digests
   std::vector<RangeDigest> ranges_;  // with per-range digests, of the runs ended
   std::vector<RegionStream> regions_;
+  std::vector<std::optional<Digest>> region_digests_;
+  std::vector<std::size_t> waiting_;  // the wanted regions the image has not reached, by origin from the last down
+  std::vector<std::size_t> open_;     // the regions the image has reached and not left
+  // The regions that begin with the image's first byte read as the image does until the image leaves them, and share
+  // its stream until then; by end from the last down.
+  std::vector<std::size_t> sharing_;
+  Blocks blocks_{*this};
+  GatheringSink gathered_{blocks_, GatheringSink::Order::kUpOnly};
 };
+
+// The digests the sink gives for every byte the grid holds, handed over span by span in address order from
+// 0x00000000 to 0xFFFFFFFF whatever the grid's base address; throws std::bad_alloc when memory for a digest cannot be
+// had.
+DigestSink::Result DigestMap(const MapGrid& grid, DigestSink& sink);
 
 }  // namespace varnok

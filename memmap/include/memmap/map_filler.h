@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "analysis/block_sink.h"
+#include "analysis/gathering_sink.h"
 #include "memmap/map_grid.h"
-#include "memmap/record_gatherer.h"
 
 namespace varnok {
 
@@ -43,10 +43,22 @@ class MapFiller : public BlockSink {
   void FinishWhole(MapGrid& grid);
 
  private:
+  // Writes the gathered blocks into whole_, which it lays out at the first.
+  class WholeSink : public BlockSink {
+   public:
+    explicit WholeSink(MapFiller& filler) : filler_(filler) {}
+    bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override;
+
+   private:
+    MapFiller& filler_;
+  };
+
+  // Hands on what is gathered; throws std::bad_alloc when the map finds no memory for it.
+  void Flush();
+
   std::unique_ptr<MapGrid> whole_;  // the whole address space from the first record's address on; null before it
-  const BlockAllocator allocate_;
-  std::unique_ptr<std::uint8_t, BlockDeallocator> buffer_;  // the gatherer's, from allocate_
-  RecordGatherer gathered_{nullptr};
+  WholeSink whole_sink_{*this};
+  GatheringSink gathered_;
 };
 
 }  // namespace varnok

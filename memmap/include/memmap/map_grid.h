@@ -80,7 +80,6 @@ class MapGrid {
 
   std::uint32_t BaseAddress() const;
   std::int32_t RowCount() const;  // N + 1, header row included
-  std::int32_t ColumnCount() const { return kColumnCount; }
 
   // The filled and start-vector columns of a data row and its bytes; all clear for rows outside the table.
   RowCells Row(std::int32_t row) const;
