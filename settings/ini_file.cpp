@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "settings/paths.h"
+#include "text/descriptor.h"
 #include "text/number_reader.h"
 #include "text/small_file.h"
 
@@ -136,27 +137,6 @@ Location Find(const std::string& text, std::string_view section, std::string_vie
 
 // A settings file larger than this reads as absent.
 constexpr std::size_t kMaxFileSize = 1u << 20;
-
-// Closes the descriptor it holds at the end of its scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; false when the system reports an error (a delayed write error included).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;

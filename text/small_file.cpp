@@ -7,23 +7,10 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "text/descriptor.h"
+
 namespace varnok {
 namespace {
-
-// Closes the descriptor it holds at the end of its scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 SmallFile Refused(SmallFileStatus status, int error) {
   SmallFile file;
