@@ -120,12 +120,16 @@ constexpr std::uint64_t kMaxHeld = std::uint64_t{16} << 20;
 // The differing ranges kept before the comparison gives up and leaves the rest to the maps: 48 MiB of them.
 constexpr std::size_t kMaxRanges = std::size_t{1} << 22;
 
+// A held block's memory, let go of as the sink that handed it over says.
+using HeldBytes = std::unique_ptr<std::uint8_t, BlockDeallocator>;
+
 // A block of one image's bytes handed over and not yet compared in full.
 struct Held {
   std::uint64_t address = 0;
-  std::unique_ptr<std::uint8_t[]> bytes;  // `size` of them
+  HeldBytes bytes{nullptr, &std::free};  // `size` of them
   std::size_t size = 0;
   std::size_t compared = 0;  // the bytes at its start compared already
+  std::uint64_t cost = 0;    // what holding it costs besides its bytes
 
   std::uint64_t Start() const { return address + compared; }
   std::uint64_t End() const { return address + size; }
@@ -143,7 +147,16 @@ struct StreamCompare::State {
    public:
     SideSink(State& state, int side) : state_(state), side_(side) {}
     bool Take(std::uint32_t address, std::int32_t length, const std::uint8_t* data) override {
-      return state_.Hold(side_, address, static_cast<std::size_t>(length), data);
+      if (state_.Stopped()) return true;
+      auto* copy = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(length)));
+      if (copy == nullptr) return false;
+      std::memcpy(copy, data, static_cast<std::size_t>(length));
+      return AdoptBlock(address, length, copy, static_cast<std::size_t>(length), &std::free);
+    }
+    bool AdoptsBlocks() const override { return true; }
+    bool AdoptBlock(std::uint32_t address, std::int32_t length, std::uint8_t* data, std::size_t capacity,
+                    BlockDeallocator free) override {
+      return state_.Hold(side_, address, static_cast<std::size_t>(length), HeldBytes(data, free), capacity);
     }
     bool GaveUp() const override { return state_.gave_up.load(std::memory_order_relaxed); }
 
@@ -174,19 +187,19 @@ struct StreamCompare::State {
   }
 
   // Holds a block of an image, compares what both images have passed, and waits while this image is far ahead.
-  bool Hold(int side, std::uint32_t address, std::size_t size, const std::uint8_t* data) {
+  bool Hold(int side, std::uint32_t address, std::size_t size, HeldBytes bytes, std::size_t capacity) {
     if (Stopped()) return true;
     Side& s = sides[side];
     try {
       Held block;
       block.address = address;
-      block.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      block.bytes = std::move(bytes);
       block.size = size;
-      std::memcpy(block.bytes.get(), data, size);
+      block.cost = kHeldCost + (capacity - size);
       std::unique_lock<std::mutex> lock(mutex);
       if (Stopped()) return true;
       s.held.push_back(std::move(block));
-      s.held_bytes += size + kHeldCost;
+      s.held_bytes += size + s.held.back().cost;
       s.reached = s.held.back().End();
       Compare();
       changed.notify_all();
@@ -256,7 +269,7 @@ struct StreamCompare::State {
     s.held_bytes -= length;
     s.loaded += length;
     if (head.compared < head.size) return;
-    s.held_bytes -= kHeldCost;
+    s.held_bytes -= head.cost;
     s.held.pop_front();
   }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -14,8 +15,10 @@ namespace {
 using Piece = std::pair<std::uint32_t, std::int32_t>;  // address, length
 constexpr std::int32_t k64K = 64 << 10;
 
-// Keeps the blocks as they are handed on; refuses them when asked to.
+// Keeps the blocks as they are handed on, adopting them when asked to; refuses them when asked to.
 struct BlockLog : BlockSink {
+  bool adopts = false;
+  int adopted = 0;
   bool refuse = false;
   std::vector<Piece> blocks;
   bool bytes_right = true;  // every byte handed on is the one its record held at its address
@@ -27,6 +30,12 @@ struct BlockLog : BlockSink {
       bytes_right = bytes_right && data[i] == static_cast<std::uint8_t>(address + static_cast<std::uint32_t>(i));
     }
     return true;
+  }
+  bool AdoptsBlocks() const override { return adopts; }
+  bool AdoptBlock(std::uint32_t address, std::int32_t length, std::uint8_t* data, std::size_t capacity,
+                  BlockDeallocator free) override {
+    ++adopted;
+    return BlockSink::AdoptBlock(address, length, data, capacity, free);
   }
 };
 
@@ -58,8 +67,10 @@ TEST(GatheringSinkTest, HandsOnBlocksOfRecordsThatFollowOneAnother) {
       {"the sink refuses", Order::kAny, {{0x10, 4}, {0x20, 4}, {0x30, 4}}, {}, false, false, true},
   };
   std::vector<std::uint8_t> bytes(2 * k64K);
-  for (const auto& c : cases) {
+  // A sink that keeps its blocks gets the same ones, adopting those that fill more than half the buffer.
+  for (const auto& c : cases) for (const bool adopts : {false, true}) {
     BlockLog log;
+    log.adopts = adopts;
     log.refuse = c.refused;
     GatheringSink sink(log, c.order, c.no_buffer ? &test::NoMemory : &std::malloc);
     for (std::size_t i = 0; i < c.records.size(); ++i) {
@@ -72,6 +83,10 @@ TEST(GatheringSinkTest, HandsOnBlocksOfRecordsThatFollowOneAnother) {
     EXPECT_EQ(log.blocks, c.blocks) << c.name;
     EXPECT_TRUE(log.bytes_right) << c.name;
     EXPECT_EQ(sink.GaveUp(), c.gave_up) << c.name;
+    const auto well_filled = std::count_if(c.blocks.begin(), c.blocks.end(), [](const Piece& block) {
+      return block.second > k64K / 2 && block.second < k64K;
+    });
+    EXPECT_EQ(log.adopted, adopts ? well_filled : 0) << c.name;
   }
 }
 

@@ -31,6 +31,10 @@ class GatheringSink : public BlockSink {
   bool Release();
 
  private:
+  // Allocates the buffer where there is none (at the first record, and after the wrapped sink adopted it); false
+  // where memory for it cannot be had.
+  bool HasBuffer();
+
   BlockSink& next_;
   const Order order_;
   const BlockAllocator allocate_;
