@@ -73,7 +73,8 @@ RegionsRead ScriptJob::Read() const {
   RegionsRead read;
   // No exception may leave the thread: it would end the program.
   try {
-    auto regions = ReadRegionsScript(path_, ScriptSettings{}, WindowScriptFiles(folder_, stop_));
+    auto regions = ReadRegionsScript(path_, ScriptSettings{}, WindowScriptFiles(folder_, stop_),
+                                     &read.warnings);
     if (std::string* problem = std::get_if<std::string>(&regions)) {
       read.problem = std::move(*problem);
     } else {

@@ -30,9 +30,15 @@ std::string OutsideRegionsLine(const AddressRange& range) {
 
 std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path,
                                                                       const ScriptSettings& settings,
-                                                                      const ScriptFiles& files) {
+                                                                      const ScriptFiles& files,
+                                                                      std::vector<std::string>* warnings) {
   ScriptRead read = ReadLinkerScript(path, settings, files);
   if (read.error) return ScriptErrorText(*read.error);
+  if (warnings != nullptr) {
+    for (const ScriptWarning& warning : read.warnings) {
+      warnings->push_back(PlaceText(warning.place.file, warning.place.line) + ": " + warning.message);
+    }
+  }
   // A name given twice is refused as varnok-scan --memory refuses it.
   std::unordered_map<std::string, std::size_t> by_name;
   for (std::size_t i = 0; i < read.regions.size(); ++i) {

@@ -585,7 +585,8 @@ class FrmGuiTest : public QObject {
   }
 
   // The kept script is read beside the window for every map, its INCLUDEs from the folder it was chosen in wherever
-  // the window starts; a close during the read ends the read and the window, with the settings written.
+  // the window starts; a close during the read ends the read and the window, with the settings written. "No regions"
+  // takes it out of the settings.
   void keptScriptIsReadBesideTheWindow() {
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("ld")));
     const QString folder = dir_.filePath(QStringLiteral("ld"));
@@ -624,6 +625,10 @@ class FrmGuiTest : public QObject {
         *go = true;
         QTRY_VERIFY(!frm.Busy());
         QVERIFY(map->findChild<QLabel*>(QStringLiteral("Panel7"))->isVisible());
+        // "No regions" forgets the script: the settings keep none, and the next start reads none.
+        map->RemoveRegions();
+        QVERIFY(frm.close());
+        QVERIFY(Read(Ini()).contains(QStringLiteral("[map]\nscript=\nscript_folder=\n")));
       }
       QCOMPARE(catcher.seen.size(), std::size_t{0});
     }
