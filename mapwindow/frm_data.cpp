@@ -11,6 +11,7 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 #include <bit>
@@ -20,6 +21,8 @@
 #include <utility>
 
 #include "analysis/data_ranges.h"
+#include "digest_job.h"
+#include "image/image_digest.h"
 #include "text/line_text.h"
 #include "map_commands.h"
 #include "map_legend.h"
@@ -103,7 +106,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       compare_file_dialog_(RunCompareFileDialog),
       stop_read_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
       own_slot_(new JobSlot(this)),
-      script_file_dialog_(RunScriptFileDialog) {
+      script_file_dialog_(RunScriptFileDialog),
+      digest_slot_(new JobSlot(this)) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
@@ -177,7 +181,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     ShowSelectedDifference();
   });
   AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
-             [this, context] { ListRegions(context, ListedLines()); });
+             [this, context] { ListRegions(context, ListedLinesWithDigests()); });
   AddCommand(QStringLiteral("Memory regions..."), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
     if (saver_->Saving() || compare_reading_ || script_reading_) return;
     const QString path = script_file_dialog_(this);
@@ -266,8 +270,9 @@ void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
 Tfrm_Data::~Tfrm_Data() {
   // A read for this window that goes on in its owner's slot would only be thrown away.
   if (compare_reading_ || script_reading_) Slot().Cancel();
-  // The saver's thread reads map_, which goes before the window's children would.
+  // The saver's thread and the digests' read map_, which goes before the window's children would.
   delete saver_;
+  delete digest_slot_;
 }
 
 void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command) {
@@ -286,7 +291,13 @@ void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, st
 }
 
 void Tfrm_Data::SetMap(MapGrid&& map) {
+  StopDigests();
   map_ = std::move(map);
+  digest_lines_.reset();
+  // A script read asked for right after the map digests its regions with the image once it is over.
+  QTimer::singleShot(0, this, [this] {
+    if (!script_reading_ && !digest_slot_->Busy() && !digest_lines_) StartDigests();
+  });
   row_painter_->ForgetRow();
   Grid->Reset();
   Grid->setFocus();
@@ -397,6 +408,8 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   const std::uint32_t selected = map_.RowAddress(Grid->Row());
   row_painter_->SetOther(nullptr);
   other_.reset();
+  // Widening moves the map's rows but not its bytes: digests that went on start again over the widened map.
+  const bool digesting = StopDigests();
   const std::uint32_t first = other.BaseAddress();
   // The rows move down by as many bytes as the first address moves up, and the highlighted match with them.
   find_->ShiftMatch(map_.BaseAddress() - first);
@@ -409,6 +422,7 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   diff_bytes_ = diffs.bytes;
   more_diff_bytes_ = diffs.more_bytes;
   row_painter_->SetOther(&*other_);
+  if (digesting) StartDigests();
   const bool same = diffs_.empty() && exec_ == other_exec_;
   lbl_Same->setText(same ? QString::fromLatin1(kSameImageLine) : QString());
   lbl_Compare->clear();
@@ -526,6 +540,7 @@ void Tfrm_Data::ShowRegions(std::vector<MemoryRegion> regions) {
   ShowExtraPanel();
   Grid->viewport()->update();
   Grid->InvalidateMarks();
+  StartDigests();
 }
 
 void Tfrm_Data::RemoveRegions() {
@@ -542,7 +557,37 @@ void Tfrm_Data::RemoveRegions() {
   ShowExtraPanel();
   Grid->viewport()->update();
   Grid->InvalidateMarks();
+  StartDigests();
   emit regionsRemoved();
+}
+
+void Tfrm_Data::StartDigests() {
+  StopDigests();
+  digest_lines_.reset();
+  PrepareDigests();
+  auto job = std::make_unique<DigestJob>(map_, target_regions_);
+  digest_slot_->Start(std::move(job), &DigestJob::finished, this, std::function<void(DigestLines)>([this](DigestLines read) {
+                        if (!read.cancelled) digest_lines_ = std::move(read.lines);
+                      }));
+}
+
+bool Tfrm_Data::StopDigests() {
+  if (!digest_slot_->Busy()) return false;
+  // The slot's destruction stops its job and waits for its thread; the result it may have sent goes with it.
+  delete digest_slot_;
+  digest_slot_ = new JobSlot(this);
+  return true;
+}
+
+std::vector<ListedLine> Tfrm_Data::ListedLinesWithDigests() const {
+  std::vector<ListedLine> lines = ListedLines();
+  if (map_.Regions().empty()) return lines;
+  if (!digest_lines_) {
+    lines.push_back({"Digests: computing...", std::nullopt});
+    return lines;
+  }
+  for (const std::string& line : *digest_lines_) lines.push_back({line, std::nullopt});
+  return lines;
 }
 
 std::vector<ListedLine> Tfrm_Data::ListedLines() const {

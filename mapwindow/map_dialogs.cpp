@@ -1,6 +1,9 @@
 #include "map_dialogs.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QListView>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -137,6 +140,18 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
   // Every row has the same height, so the view lays out 100,000 regions without measuring them.
   list_->setUniformItemSizes(true);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Ctrl+A then Ctrl+C copies the whole list, Ctrl+C alone the current entry, a line each.
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  auto* copy = new QShortcut(QKeySequence::Copy, list_);
+  copy->setContext(Qt::WidgetShortcut);
+  connect(copy, &QShortcut::activated, this, [this] {
+    QModelIndexList rows = list_->selectionModel()->selectedRows();
+    if (rows.isEmpty() && list_->currentIndex().isValid()) rows << list_->currentIndex();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QString text;
+    for (const QModelIndex& row : rows) text += row.data().toString() + QLatin1Char('\n');
+    QApplication::clipboard()->setText(text);
+  });
   list_->setModel(new RegionListModel(regions, lines, list_));
   list_->setCurrentIndex(list_->model()->index(static_cast<int>(std::min<std::size_t>(current, INT_MAX)), 0));
   auto* layout = new QVBoxLayout(this);

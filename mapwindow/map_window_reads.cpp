@@ -113,9 +113,11 @@ void Tfrm_Data::ScriptReadFinished(const RegionsRead& read, const QString& chose
     lbl_Note->setText(QStringLiteral("Regions cancelled"));
     // Escape meant every read of the window, the comparison that waited for this one too.
     if (compare_reading_) EndCompareRead(true);
+    if (!digest_slot_->Busy() && !digest_lines_) StartDigests();
     return;
   }
   if (!read.problem.empty()) {
+    if (!digest_slot_->Busy() && !digest_lines_) StartDigests();
     ui::ShowMessage(this, ui::ToQt(read.problem));
   } else {
     script_warnings_ = read.warnings;

@@ -899,7 +899,9 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), row);
   }
 
-  // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.
+  // Ctrl+R lists the regions in map order, starting at the selected row's, then the target's regions and the digests
+  // varnok-scan --digest --memory prints of the same image and script, once they are computed beside the window;
+  // Ctrl+A and Ctrl+C copy the list; Enter or a double-click chooses an entry.
   void regionsList_data() {
     QTest::addColumn<bool>("double_click");
     QTest::newRow("Enter") << false;
@@ -910,14 +912,24 @@ class FrmDataTest : public QObject {
     Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF, FillThreeRegions);
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
+    const QTemporaryDir dir;
+    const QString script = dir.filePath("three.ld");
+    QVERIFY(WriteFile(script, "MEMORY\n{\n  LOW : ORIGIN = 0x0, LENGTH = 0x2000\n  HIGH : ORIGIN = 0x8000, LENGTH = "
+                              "0x10000\n  NONE : ORIGIN = 0x30000, LENGTH = 0x100\n}\n"));
+    map->ReadRegions(script.toStdString(), std::string());
+    QTRY_VERIFY(!map->RegionsReading() && map->DigestsReady());
     GridOf(*map)->SelectRow(200);
     QStringList texts;
+    QString copied;
     int current = -1;
     const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
       auto* list = dialog.findChild<QListView*>("Regions");
       if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
       for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
       current = list->currentIndex().row();
+      QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+      copied = QApplication::clipboard()->text();
       const QModelIndex last = list->model()->index(2, 0);
       if (double_click) {
         // A double-click is a press on the item, as the first click of it, then the double-click itself.
@@ -930,7 +942,18 @@ class FrmDataTest : public QObject {
     });
     QTest::keyClick(map, Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(texts, QStringList({"0x00000100 - 0x0000013F  64 bytes", "0x00001000 - 0x00001000  1 byte",
-                                 "0x00008000 - 0x00017FFF  65,536 bytes"}));
+                                 "0x00008000 - 0x00017FFF  65,536 bytes",
+                                 "Region LOW: 0x00000000 - 0x00001FFF, 65 of 8192 bytes used (0.79 %)",
+                                 "Region HIGH: 0x00008000 - 0x00017FFF, 65536 of 65536 bytes used (100.00 %)",
+                                 "Region NONE: 0x00030000 - 0x000300FF, 0 of 256 bytes used (0.00 %)",
+                                 "Image: 0x00000100 - 0x00017FFF, gaps filled with 0xFF",
+                                 "CRC-32: 0xC90D06ED",
+                                 "SHA-256: e40579a1bff75af4086a4de69cabc1d980c810362d07bfbb687912acb6f74ab6",
+                                 "Region LOW CRC-32: 0x219B6220",
+                                 "Region LOW SHA-256: dd413b363b73fd1b106349686d3de09ce3b98a409c14e4385de87174d6513074",
+                                 "Region HIGH CRC-32: 0x78A6DA94",
+                                 "Region HIGH SHA-256: 7205570dd1f05ca99c101e52f0aa4c9f5a13cbe60976ac384e73b20b4b75d423"}));
+    QCOMPARE(copied, texts.join('\n') + '\n');
     QCOMPARE(current, 1);
     QCOMPARE(GridOf(*map)->Row(), 1025);
   }

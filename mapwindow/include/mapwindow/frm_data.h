@@ -125,6 +125,8 @@ class Tfrm_Data : public QWidget {
   // cannot be read is told in a box ("FILE:LINE: what") and the map stays as it was. Ignored while a save or
   // another read goes on.
   void ReadRegions(const std::string& path, const std::string& folder);
+  // Whether the digests of the map and its regions are there for the regions list.
+  bool DigestsReady() const { return digest_lines_.has_value(); }
   // Whether a script's regions are being read.
   bool RegionsReading() const { return script_reading_; }
   // "No regions": takes the regions, their legend and the script's warnings off the map, and tells the owner to
@@ -190,6 +192,13 @@ class Tfrm_Data : public QWidget {
   void ShowSelectedDifference();
   // Opens the grid's context menu at the selected row, as the Menu key does.
   void OpenContextMenu();
+  // Digests the map and the target's regions beside the UI thread, after stopping the digests that go on; the
+  // regions list shows them once they are there.
+  void StartDigests();
+  // Stops the digests that go on and waits for them, so that the map may change; true when some went on.
+  bool StopDigests();
+  // The lines the regions list shows: ListedLines, then the digests or that they are being computed.
+  std::vector<ListedLine> ListedLinesWithDigests() const;
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -250,6 +259,8 @@ class Tfrm_Data : public QWidget {
   std::optional<RegionCover> cover_;
   std::vector<std::string> file_warnings_;
   std::vector<std::string> script_warnings_;  // of the script whose regions show, "FILE:LINE: what"
+  JobSlot* digest_slot_;  // a child, replaced to stop the digests; deleted before the map goes
+  std::optional<std::vector<std::string>> digest_lines_;  // none while they are computed
   RegionUsage usage_;  // of the map's data in target_regions_
 };
 
