@@ -581,6 +581,13 @@ bool Tfrm_Data::StopDigests() {
 
 std::vector<ListedLine> Tfrm_Data::ListedLinesWithDigests() const {
   std::vector<ListedLine> lines = ListedLines();
+  // The target's regions' lines come first, in the regions' order: each shows its use as a bar.
+  if (cover_) {
+    for (std::size_t i = 0; i < target_regions_.size() && i < lines.size(); ++i) {
+      const std::uint64_t length = target_regions_[i].length;
+      if (length > 0) lines[i].share = static_cast<double>(usage_.used[i]) / static_cast<double>(length);
+    }
+  }
   if (map_.Regions().empty()) return lines;
   if (!digest_lines_) {
     lines.push_back({"Digests: computing...", std::nullopt});

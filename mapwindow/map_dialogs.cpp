@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListView>
+#include <QPainter>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -111,6 +113,43 @@ std::string RegionText(const AddressRange& region) {
   return text;
 }
 
+namespace {
+
+// Draws a line's share as a bar after its text: a small picture reads faster than "0.87 %".
+class ShareBarDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  static constexpr int kGap = 8;
+  static constexpr int kBarWidth = 80;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    const QVariant share = index.data(kShareRole);
+    if (!share.isValid()) return;
+    const int text_width = option.fontMetrics.horizontalAdvance(index.data().toString());
+    const QRect bar(option.rect.left() + 4 + text_width + kGap, option.rect.top() + 3, kBarWidth,
+                    std::max(4, option.rect.height() - 6));
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Text));
+    painter->drawRect(bar.adjusted(0, 0, -1, -1));
+    const double used = std::clamp(share.toDouble(), 0.0, 1.0);
+    // Any use at all shows as at least one pixel, so that a nearly empty region is told from an empty one.
+    const int filled = used > 0 ? std::max(1, static_cast<int>(used * (bar.width() - 2) + 0.5)) : 0;
+    painter->fillRect(QRect(bar.left() + 1, bar.top() + 1, filled, bar.height() - 2),
+                      used > 0.9 ? QColor(213, 94, 0) : QColor(0, 114, 178));
+    painter->restore();
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    if (index.data(kShareRole).isValid()) size.rwidth() += kGap + kBarWidth + 4;
+    return size;
+  }
+};
+
+}  // namespace
+
 RegionListModel::RegionListModel(const std::vector<AddressRange>& regions, const std::vector<ListedLine>& lines,
                                  QObject* parent)
     : QAbstractListModel(parent), regions_(regions), lines_(lines) {}
@@ -122,8 +161,12 @@ int RegionListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant RegionListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount({})) return {};
+  if ((role != Qt::DisplayRole && role != kShareRole) || !index.isValid() || index.row() >= rowCount({})) return {};
   const auto row = static_cast<std::size_t>(index.row());
+  if (role == kShareRole) {
+    if (row < regions_.size() || !lines_[row - regions_.size()].share) return {};
+    return *lines_[row - regions_.size()].share;
+  }
   if (row >= regions_.size()) return ui::ToQt(lines_[row - regions_.size()].text);
   return ui::ToQt(RegionText(regions_[row]));
 }
@@ -153,6 +196,7 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
     QApplication::clipboard()->setText(text);
   });
   list_->setModel(new RegionListModel(regions, lines, list_));
+  list_->setItemDelegate(new ShareBarDelegate(list_));
   list_->setCurrentIndex(list_->model()->index(static_cast<int>(std::min<std::size_t>(current, INT_MAX)), 0));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);

@@ -70,7 +70,11 @@ std::string RegionText(const AddressRange& region);
 struct ListedLine {
   std::string text;
   std::optional<std::int32_t> row;
+  std::optional<double> share = std::nullopt;  // a region's use, from 0 to 1, shown as a bar beside the text
 };
+
+// The item data role under which the regions list holds a line's share.
+inline constexpr int kShareRole = Qt::UserRole + 1;
 
 // The map's regions as a list model, then the lines; it formats a region's text only when the view asks for it.
 class RegionListModel : public QAbstractListModel {
