@@ -181,7 +181,11 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     ShowSelectedDifference();
   });
   AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
-             [this, context] { ListRegions(context, ListedLinesWithDigests()); });
+             [this, context] {
+               // The list keeps a reference to the lines, which digests that come while it is open complete.
+               listed_ = ListedLinesWithDigests();
+               ListRegions(context, listed_);
+             });
   AddCommand(QStringLiteral("Memory regions..."), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
     if (saver_->Saving() || compare_reading_ || script_reading_) return;
     const QString path = script_file_dialog_(this);
@@ -567,7 +571,15 @@ void Tfrm_Data::StartDigests() {
   PrepareDigests();
   auto job = std::make_unique<DigestJob>(map_, target_regions_);
   digest_slot_->Start(std::move(job), &DigestJob::finished, this, std::function<void(DigestLines)>([this](DigestLines read) {
-                        if (!read.cancelled) digest_lines_ = std::move(read.lines);
+                        if (read.cancelled) return;
+                        digest_lines_ = std::move(read.lines);
+                        // A regions list that is open shows them in place of "computing...".
+                        for (QDialog* dialog : findChildren<QDialog*>(QStringLiteral("RegionsDialog"))) {
+                          if (auto* list = dynamic_cast<RegionsDialog*>(dialog)) {
+                            listed_ = ListedLinesWithDigests();
+                            list->Relist();
+                          }
+                        }
                       }));
 }
 

@@ -175,6 +175,7 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
                              const std::vector<ListedLine>& lines, std::size_t current)
     : QDialog(parent), list_(new QListView(this)) {
   setWindowTitle(QStringLiteral("Regions"));
+  setObjectName(QStringLiteral("RegionsDialog"));
   setFont(ui::DesignFont());
   // The lines after the regions (a region's use, a difference) are longer than a region's.
   resize(lines.empty() ? 330 : 520, 300);
@@ -195,7 +196,8 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
     for (const QModelIndex& row : rows) text += row.data().toString() + QLatin1Char('\n');
     QApplication::clipboard()->setText(text);
   });
-  list_->setModel(new RegionListModel(regions, lines, list_));
+  model_ = new RegionListModel(regions, lines, list_);
+  list_->setModel(model_);
   list_->setItemDelegate(new ShareBarDelegate(list_));
   list_->setCurrentIndex(list_->model()->index(static_cast<int>(std::min<std::size_t>(current, INT_MAX)), 0));
   auto* layout = new QVBoxLayout(this);
@@ -205,6 +207,12 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
     chosen_ = static_cast<std::size_t>(index.row());
     accept();
   });
+}
+
+void RegionsDialog::Relist() {
+  const int current = list_->currentIndex().row();
+  model_->Relist();
+  list_->setCurrentIndex(model_->index(current, 0));
 }
 
 }  // namespace varnok

@@ -84,6 +84,11 @@ class RegionListModel : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  // Tells the view that the lines changed (digests that came while the list is open).
+  void Relist() {
+    beginResetModel();
+    endResetModel();
+  }
 
  private:
   const std::vector<AddressRange>& regions_;
@@ -99,9 +104,12 @@ class RegionsDialog : public QDialog {
 
   // The index of the chosen entry: a region's, or the regions' count plus a line's.
   std::size_t Chosen() const { return chosen_; }
+  // Shows the lines again after they changed, keeping the current entry.
+  void Relist();
 
  private:
   QListView* const list_;
+  RegionListModel* model_ = nullptr;
   std::size_t chosen_ = 0;
 };
 

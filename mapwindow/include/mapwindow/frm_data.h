@@ -261,6 +261,7 @@ class Tfrm_Data : public QWidget {
   std::vector<std::string> script_warnings_;  // of the script whose regions show, "FILE:LINE: what"
   JobSlot* digest_slot_;  // a child, replaced to stop the digests; deleted before the map goes
   std::optional<std::vector<std::string>> digest_lines_;  // none while they are computed
+  std::vector<ListedLine> listed_;  // what the regions list shows while it is open
   RegionUsage usage_;  // of the map's data in target_regions_
 };
 
