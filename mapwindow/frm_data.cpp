@@ -500,11 +500,12 @@ int Tfrm_Data::LayOutRegionLegend(int top) {
 }
 
 void Tfrm_Data::ShowExtraPanel() {
-  for (QWidget* compared : {static_cast<QWidget*>(lbl_Compare), static_cast<QWidget*>(Panel4),
-                            static_cast<QWidget*>(Panel5), static_cast<QWidget*>(Panel6),
-                            static_cast<QWidget*>(lbl_Same)}) {
+  for (QWidget* compared : {static_cast<QWidget*>(Panel4), static_cast<QWidget*>(Panel5),
+                            static_cast<QWidget*>(Panel6), static_cast<QWidget*>(lbl_Same)}) {
     compared->setVisible(other_.has_value());
   }
+  // The read-out names the region under the mouse too.
+  lbl_Compare->setVisible(other_ || cover_);
   // The read's status takes the place of the regions' legend and of the comparison's verdict until it is over.
   lbl_Same->setVisible(other_ && !script_reading_);
   Panel7->setVisible(cover_ && !script_reading_);

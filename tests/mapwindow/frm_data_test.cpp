@@ -813,6 +813,7 @@ class FrmDataTest : public QObject {
     QCOMPARE(Child<QLabel>(*map, "lbl_Warnings")->toolTip(),
              "Warning: " + path + ":5: region 'TOP' runs past 0xFFFFFFFF; only its part below 4 GiB is counted");
     MoveMouse(*map, CellCentre(*map, 2, 1));
+    QVERIFY(Child<QLabel>(*map, "lbl_Compare")->isVisible());
     QCOMPARE(Child<QLabel>(*map, "lbl_Compare")->text(), QStringLiteral("0x00001001 in FLASH"));
 
     // Enter on the range outside the regions goes to its row; the list's entries are the map's two regions, the
