@@ -4,7 +4,7 @@
 #include <QClipboard>
 #include <QListView>
 #include <QPainter>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -186,16 +186,8 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   // Ctrl+A then Ctrl+C copies the whole list, Ctrl+C alone the current entry, a line each.
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  auto* copy = new QShortcut(QKeySequence::Copy, list_);
-  copy->setContext(Qt::WidgetShortcut);
-  connect(copy, &QShortcut::activated, this, [this] {
-    QModelIndexList rows = list_->selectionModel()->selectedRows();
-    if (rows.isEmpty() && list_->currentIndex().isValid()) rows << list_->currentIndex();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    QString text;
-    for (const QModelIndex& row : rows) text += row.data().toString() + QLatin1Char('\n');
-    QApplication::clipboard()->setText(text);
-  });
+  // The view's own copy takes the current entry alone: the list's keys pass here first.
+  list_->installEventFilter(this);
   model_ = new RegionListModel(regions, lines, list_);
   list_->setModel(model_);
   list_->setItemDelegate(new ShareBarDelegate(list_));
@@ -207,6 +199,20 @@ RegionsDialog::RegionsDialog(QWidget* parent, const std::vector<AddressRange>& r
     chosen_ = static_cast<std::size_t>(index.row());
     accept();
   });
+}
+
+bool RegionsDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != list_ || event->type() != QEvent::KeyPress ||
+      !static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    return QDialog::eventFilter(watched, event);
+  }
+  QModelIndexList rows = list_->selectionModel()->selectedRows();
+  if (rows.isEmpty() && list_->currentIndex().isValid()) rows << list_->currentIndex();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QString text;
+  for (const QModelIndex& row : rows) text += row.data().toString() + QLatin1Char('\n');
+  QApplication::clipboard()->setText(text);
+  return true;
 }
 
 void RegionsDialog::Relist() {

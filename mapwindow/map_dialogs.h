@@ -107,6 +107,10 @@ class RegionsDialog : public QDialog {
   // Shows the lines again after they changed, keeping the current entry.
   void Relist();
 
+ protected:
+  // Ctrl+C on the list copies the selected entries, a line each.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QListView* const list_;
   RegionListModel* model_ = nullptr;

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QRegion>
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
@@ -831,6 +832,44 @@ class FrmDataTest : public QObject {
     QVERIFY(map->findChildren<QLabel*>("RegionLegend").isEmpty());
     GridOf(*map)->SelectRow(4);
     QCOMPARE(CellFill(*map, 1, 3), kYellow.rgb());
+  }
+
+  // The regions' legend wraps to as many rows of the extra panel as it needs, each entry whole and inside the panel;
+  // the grid gives up the room and the panel keeps its place at the bottom.
+  void regionLegendWraps_data() {
+    QTest::addColumn<int>("regions");
+    QTest::addColumn<int>("rows");  // of the extra panel
+    QTest::newRow("two") << 2 << 2;
+    QTest::newRow("sixteen") << 16 << 3;
+    QTest::newRow("forty") << 40 << 6;
+  }
+  void regionLegendWraps() {
+    QFETCH(int, regions);
+    QFETCH(int, rows);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath("many.ld");
+    QByteArray script("MEMORY\n{\n");
+    for (int i = 0; i < regions; ++i) {
+      script += QStringLiteral("  REGION_%1 : ORIGIN = 0x%2, LENGTH = 0x100\n").arg(i).arg(0x1000 + i * 0x100, 0, 16).toLatin1();
+    }
+    QVERIFY(WriteFile(path, script + "}\n"));
+    Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) { Fill(grid, 0x1000, "abcd"); });
+    QVERIFY(map);
+    map->ReadRegions(path.toStdString(), std::string());
+    QTRY_VERIFY(!map->RegionsReading());
+    const QFrame* extra = Child<QFrame>(*map, "ExtraPanel");
+    QCOMPARE(extra->height(), rows * 27);
+    QCOMPARE(GridOf(*map)->geometry().bottom() + 1, extra->y());
+    QCOMPARE(extra->geometry().bottom() + 1, Child<QFrame>(*map, "Panel")->y());
+    const QList<QLabel*> legend = extra->findChildren<QLabel*>("RegionLegend");
+    QCOMPARE(legend.size(), regions);
+    QRegion taken;
+    for (const QLabel* entry : legend) {
+      QVERIFY(extra->rect().contains(entry->geometry()));
+      QVERIFY(entry->width() >= entry->fontMetrics().horizontalAdvance(entry->text()));
+      QVERIFY(!taken.intersects(entry->geometry()));
+      taken += entry->geometry();
+    }
   }
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
