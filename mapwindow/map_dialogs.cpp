@@ -131,13 +131,17 @@ class ShareBarDelegate : public QStyledItemDelegate {
     const QRect bar(option.rect.left() + 4 + text_width + kGap, option.rect.top() + 3, kBarWidth,
                     std::max(4, option.rect.height() - 6));
     painter->save();
-    painter->setPen(option.palette.color(QPalette::Text));
+    // On a selected entry the bar takes the selection's text colour, so that it stays in sight on the highlight.
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawRect(bar.adjusted(0, 0, -1, -1));
     const double used = std::clamp(share.toDouble(), 0.0, 1.0);
     // Any use at all shows as at least one pixel, so that a nearly empty region is told from an empty one.
     const int filled = used > 0 ? std::max(1, static_cast<int>(used * (bar.width() - 2) + 0.5)) : 0;
     painter->fillRect(QRect(bar.left() + 1, bar.top() + 1, filled, bar.height() - 2),
-                      used > 0.9 ? QColor(213, 94, 0) : QColor(0, 114, 178));
+                      selected     ? option.palette.color(QPalette::HighlightedText)
+                      : used > 0.9 ? QColor(213, 94, 0)
+                                   : QColor(0, 114, 178));
     painter->restore();
   }
 
