@@ -18,6 +18,7 @@
 #include <initializer_list>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "analysis/data_ranges.h"
@@ -569,7 +570,18 @@ void Tfrm_Data::RemoveRegions() {
 void Tfrm_Data::StartDigests() {
   StopDigests();
   digest_lines_.reset();
-  PrepareDigests();
+  // It runs from slots and timers, which no exception may leave: digests that cannot start say so in the list.
+  try {
+    PrepareDigests();
+    StartDigestJob();
+  } catch (const std::bad_alloc&) {
+    digest_lines_.emplace(1, "Digests: out of memory");
+  } catch (const std::system_error&) {
+    digest_lines_.emplace(1, "Digests: out of memory");
+  }
+}
+
+void Tfrm_Data::StartDigestJob() {
   auto job = std::make_unique<DigestJob>(map_, target_regions_);
   digest_slot_->Start(std::move(job), &DigestJob::finished, this, std::function<void(DigestLines)>([this](DigestLines read) {
                         if (read.cancelled) return;

@@ -195,6 +195,7 @@ class Tfrm_Data : public QWidget {
   // Digests the map and the target's regions beside the UI thread, after stopping the digests that go on; the
   // regions list shows them once they are there.
   void StartDigests();
+  void StartDigestJob();
   // Stops the digests that go on and waits for them, so that the map may change; true when some went on.
   bool StopDigests();
   // The lines the regions list shows: ListedLines, then the digests or that they are being computed.
