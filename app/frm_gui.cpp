@@ -114,10 +114,9 @@ std::string DroppedFile(const QMimeData* data) {
   return url.isLocalFile() ? LocalFileBytes(url) : std::string();
 }
 
-}  // namespace
-
-QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
-  QFileDialog dialog(parent, QStringLiteral("Choose the s-record file to parse:"));
+// The open-file dialog for S-record files over parent under title, preset to a file; the chosen path, or empty.
+QString RunSrecFileDialog(QWidget* parent, const QString& preset, const QString& title) {
+  QFileDialog dialog(parent, title);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   // The other usual extensions come before "All files", which stays the last entry.
@@ -130,6 +129,12 @@ QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList files = dialog.selectedFiles();
   return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace
+
+QString RunOpenFileDialog(QWidget* parent, const QString& preset) {
+  return RunSrecFileDialog(parent, preset, QStringLiteral("Choose the s-record file to parse:"));
 }
 
 Tfrm_GUI::Tfrm_GUI()
@@ -273,6 +278,7 @@ void Tfrm_GUI::OpenFileAndCompare(const std::string& file, const std::string& ot
 void Tfrm_GUI::SetRegionsScript(const std::string& path) {
   script_ = AbsolutePathOf(path);
   script_folder_ = CurrentFolder();
+  script_removed_ = false;
 }
 
 void Tfrm_GUI::SlotBusyChanged(bool busy) {
@@ -383,13 +389,21 @@ void Tfrm_GUI::OpenMapWindow(MapGrid&& map, const RunResult& result, const std::
   window->SetReportHead(SummaryText(result) + WarningLines(warnings) + '\n');
   window->SetWarnings(warnings);
   window->SetExecutionAddress(result.totals.exec);
-  window->SetCompareFileDialog([](QWidget* parent) { return PathBytes(RunOpenFileDialog(parent, QString())); });
+  window->SetCompareFileDialog([](QWidget* parent) {
+    return PathBytes(RunSrecFileDialog(parent, QString(), QStringLiteral("Choose the s-record file to compare with:")));
+  });
   window->SetJobSlot(slot_.get());
   window->SetBlockAllocator(allocate_, deallocate_);
   // The map window read the script from the current folder, which its INCLUDEs keep from now on.
   connect(window.get(), &Tfrm_Data::scriptChosen, this, [this](const QString& path) {
     script_ = PathBytes(path);
     script_folder_ = CurrentFolder();
+    script_removed_ = false;
+  });
+  connect(window.get(), &Tfrm_Data::regionsRemoved, this, [this] {
+    script_.clear();
+    script_folder_.clear();
+    script_removed_ = true;
   });
   // A save of the map keeps the commands greyed as a run does; a close that came during it follows its end.
   connect(window.get(), &Tfrm_Data::savingChanged, this, [this](bool saving) {

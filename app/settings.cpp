@@ -62,6 +62,10 @@ void Tfrm_GUI::SaveSettings() {
   if (!script_.empty() && !HasLineBreak(script_) && !HasLineBreak(script_folder_)) {
     entries.push_back({"map", "script", script_});
     if (!script_folder_.empty()) entries.push_back({"map", "script_folder", script_folder_});
+  } else if (script_.empty() && script_removed_) {
+    // An empty value reads as no script; the keys stay so that the file changes only in their lines.
+    entries.push_back({"map", "script", ""});
+    entries.push_back({"map", "script_folder", ""});
   }
   // A line of the file cannot hold a line break: such a name is not stored, and the file stored before stays.
   if (!HasLineBreak(file_name_) && !HasLineBreak(file_folder_)) {

@@ -21,6 +21,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -29,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "digest_job.h"
+#include "image/image_digest.h"
 #include "map_text_file.h"
 #include "mapwindow/frm_data.h"
 #include "memmap/map_text.h"
@@ -357,6 +360,40 @@ void BM_SaveMapText(benchmark::State& state) {
   state.counters["text_MB"] = static_cast<double>(size) / 1e6;
 }
 BENCHMARK(BM_SaveMapText)->ArgName("save")->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// A 531 MB image: filling its map (arg 0), then the window's digests of it and of two regions (arg 1), which run
+// beside the UI thread once the map is filled and must take at most 1.5 times as long as the fill.
+void BM_MapAndDigests531MB(benchmark::State& state) {
+  constexpr std::uint32_t kBase = 0x08000000;
+  constexpr std::uint32_t kImage = 531'000'000u & ~((1u << 20) - 1);
+  std::vector<std::uint8_t> bytes(1 << 20);
+  std::uint32_t seed = 11;
+  for (auto& b : bytes) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  const auto fill = [&bytes](varnok::MapGrid& map) {
+    map.Build(kBase, kBase + kImage - 1);
+    for (std::uint32_t at = 0; at < kImage; at += static_cast<std::uint32_t>(bytes.size())) {
+      map.FillBlock(kBase + at, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    }
+    map.FindRegions();
+  };
+  const std::vector<varnok::MemoryRegion> regions = {{"FLASH", kBase, kImage / 2}, {"EXT", kBase + kImage / 2, kImage}};
+  varnok::PrepareDigests();
+  std::optional<varnok::MapGrid> map;
+  if (state.range(0) == 1) fill(map.emplace());
+  const std::atomic<bool> stop = false;
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      state.PauseTiming();
+      map.reset();
+      state.ResumeTiming();
+      fill(map.emplace());
+    } else {
+      benchmark::DoNotOptimize(varnok::MapDigestLines(*map, regions, stop));
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImage);
+}
+BENCHMARK(BM_MapAndDigests531MB)->ArgName("digests")->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

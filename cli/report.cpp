@@ -74,22 +74,6 @@ std::uint32_t RegionLast(const MemoryRegion& region) {
   return region.origin + static_cast<std::uint32_t>(region.length - 1);
 }
 
-// "CRC-32", "CRC-32C", "CRC-32/MPEG-2", "CRC-16/CCITT": the CRC's name in the text report.
-std::string CrcLabel(CrcKind kind) {
-  switch (kind) {
-    case CrcKind::kCrc32: return "CRC-32";
-    case CrcKind::kCrc32c: return "CRC-32C";
-    case CrcKind::kCrc32Mpeg2: return "CRC-32/MPEG-2";
-    case CrcKind::kCrc16Ccitt: return "CRC-16/CCITT";
-  }
-  return {};
-}
-
-// "0x1C291CA3": a CRC in hex, as wide as the CRC.
-std::string CrcText(CrcKind kind, std::uint32_t crc) {
-  return "0x" + HexText(crc, kind == CrcKind::kCrc16Ccitt ? 4 : 8);
-}
-
 // The CRC's JSON key: "crc32", "crc32c", "crc32_mpeg2", "crc16_ccitt".
 std::string CrcKey(CrcKind kind) {
   std::string key(CrcKindName(kind));
@@ -158,19 +142,9 @@ void WriteFindings(std::ostream& out, const FileReport& report, const ReportLayo
     for (const AddressRange& range : report.regions->outside) out << OutsideRegionsLine(range) << '\n';
     for (const std::string& breach : report.breaches) out << breach << '\n';
   }
-  if (report.digest) {
-    const std::string sha256 = Sha256Text(report.digest->image);
-    out << "Image: " << AddressText(report.digest->range.first) << " - " << AddressText(report.digest->range.last)
-        << ", gaps filled with 0x" << HexText(layout.fill, 2) << '\n';
-    out << CrcLabel(layout.crc) << ": " << CrcText(layout.crc, report.digest->image.crc) << '\n';
-    out << "SHA-256: " << sha256 << '\n';
-  }
-  for (std::size_t i = 0; i < report.region_digests.size(); ++i) {
-    if (!report.region_digests[i]) continue;
-    const std::string name = "Region " + EscapeValue(layout.regions[i].name) + " ";
-    const std::string sha256 = Sha256Text(*report.region_digests[i]);
-    out << name << CrcLabel(layout.crc) << ": " << CrcText(layout.crc, report.region_digests[i]->crc) << '\n';
-    out << name << "SHA-256: " << sha256 << '\n';
+  for (const std::string& line :
+       DigestReportLines(report.digest, report.region_digests, layout.regions, layout.fill, layout.crc)) {
+    out << line << '\n';
   }
   for (const std::string& mismatch : report.mismatches) out << mismatch << '\n';
   out << WarningLines(warnings);

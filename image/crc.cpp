@@ -12,6 +12,7 @@
 
 #include "analysis/cpu_features.h"
 #include "crc_variants.h"
+#include "text/line_text.h"
 
 namespace varnok {
 namespace {
@@ -178,6 +179,20 @@ std::string_view CrcKindName(CrcKind kind) {
     if (named == kind) return text;
   }
   return {};
+}
+
+std::string CrcLabel(CrcKind kind) {
+  switch (kind) {
+    case CrcKind::kCrc32: return "CRC-32";
+    case CrcKind::kCrc32c: return "CRC-32C";
+    case CrcKind::kCrc32Mpeg2: return "CRC-32/MPEG-2";
+    case CrcKind::kCrc16Ccitt: return "CRC-16/CCITT";
+  }
+  return {};
+}
+
+std::string CrcText(CrcKind kind, std::uint32_t crc) {
+  return "0x" + HexText(crc, kind == CrcKind::kCrc16Ccitt ? 4 : 8);
 }
 
 CrcStream::CrcStream(CrcKind kind, std::uint8_t pad) : kind_(kind), pad_(pad), state_(Start(kind)) {}

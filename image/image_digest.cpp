@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "address_spans.h"
+#include "text/line_text.h"
 
 namespace varnok {
 namespace {
@@ -225,6 +226,26 @@ DigestSink::Result DigestMap(const MapGrid& grid, DigestSink& sink) {
     }
   }
   return sink.Finish();
+}
+
+std::vector<std::string> DigestReportLines(const std::optional<ImageDigest>& image,
+                                           const std::vector<std::optional<Digest>>& region_digests,
+                                           const std::vector<MemoryRegion>& regions, std::uint8_t fill,
+                                           CrcKind crc) {
+  std::vector<std::string> lines;
+  const auto add = [&](const std::string& prefix, const Digest& digest) {
+    lines.push_back(prefix + CrcLabel(crc) + ": " + CrcText(crc, digest.crc));
+    lines.push_back(prefix + "SHA-256: " + LowerHexText(digest.sha256));
+  };
+  if (image) {
+    lines.push_back("Image: " + AddressText(image->range.first) + " - " + AddressText(image->range.last) +
+                    ", gaps filled with 0x" + HexText(fill, 2));
+    add(std::string(), image->image);
+  }
+  for (std::size_t i = 0; i < region_digests.size() && i < regions.size(); ++i) {
+    if (region_digests[i]) add("Region " + EscapeValue(regions[i].name) + " ", *region_digests[i]);
+  }
+  return lines;
 }
 
 }  // namespace varnok

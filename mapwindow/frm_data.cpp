@@ -1,6 +1,8 @@
 #include "mapwindow/frm_data.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -9,14 +11,19 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
+#include <bit>
 #include <initializer_list>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "analysis/data_ranges.h"
+#include "digest_job.h"
+#include "image/image_digest.h"
 #include "text/line_text.h"
 #include "map_commands.h"
 #include "map_legend.h"
@@ -90,6 +97,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       Panel7(NewLegendPanel(ExtraPanel, "Panel7", QRect(480, 5, 90, 17), QStringLiteral("Outside regions"),
                             map_colours::kOutside)),
       lbl_Script(NewPanelLabel(ExtraPanel, "lbl_Script", QRect(480, 8, 392, 13), QString())),
+      lbl_Other(NewPanelLabel(ExtraPanel, "lbl_Other", QRect(8, kPanelHeight + 8, 205, 13), QString())),
       placement_(new ui::FramePlacement(*this, [this] { return PlacedFrameTopLeft(); })),
       file_name_(name),
       save_file_dialog_(RunSaveMapDialog),
@@ -99,7 +107,8 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
       compare_file_dialog_(RunCompareFileDialog),
       stop_read_(new QShortcut(QKeySequence(Qt::Key_Escape), this)),
       own_slot_(new JobSlot(this)),
-      script_file_dialog_(RunScriptFileDialog) {
+      script_file_dialog_(RunScriptFileDialog),
+      digest_slot_(new JobSlot(this)) {
   setObjectName(QStringLiteral("frm_Data"));
   setAttribute(Qt::WA_QuitOnClose, false);
   setFont(ui::DesignFont());
@@ -121,6 +130,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   ExtraPanel->hide();
   Panel7->hide();
   lbl_Script->hide();
+  lbl_Other->hide();
   connect(saver_, &MapSaver::progressed, this, &Tfrm_Data::SaveProgressed);
   connect(saver_, &MapSaver::finished, this, &Tfrm_Data::SaveFinished);
 
@@ -158,14 +168,25 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
   // The commands live on the grid, so that its context menu lists them; their shortcuts work anywhere in the window.
   Grid->setContextMenuPolicy(Qt::ActionsContextMenu);
   const MapCommandContext context{this, map_, Grid};
-  AddCommand(QStringLiteral("Go to address..."), QKeySequence(Qt::CTRL | Qt::Key_G),
-             [context] { GoToAddress(context); });
-  AddCommand(QStringLiteral("Next region"), QKeySequence(Qt::CTRL | Qt::Key_Down),
-             [context] { NextRegion(context); });
-  AddCommand(QStringLiteral("Previous region"), QKeySequence(Qt::CTRL | Qt::Key_Up),
-             [context] { PreviousRegion(context); });
+  // The commands that move the selection by keyboard show what its row holds in each image.
+  AddCommand(QStringLiteral("Go to address..."), QKeySequence(Qt::CTRL | Qt::Key_G), [this, context] {
+    GoToAddress(context);
+    ShowSelectedDifference();
+  });
+  AddCommand(QStringLiteral("Next region"), QKeySequence(Qt::CTRL | Qt::Key_Down), [this, context] {
+    NextRegion(context);
+    ShowSelectedDifference();
+  });
+  AddCommand(QStringLiteral("Previous region"), QKeySequence(Qt::CTRL | Qt::Key_Up), [this, context] {
+    PreviousRegion(context);
+    ShowSelectedDifference();
+  });
   AddCommand(QStringLiteral("Regions..."), QKeySequence(Qt::CTRL | Qt::Key_R),
-             [this, context] { ListRegions(context, ListedLines()); });
+             [this, context] {
+               // The list keeps a reference to the lines, which digests that come while it is open complete.
+               listed_ = ListedLinesWithDigests();
+               ListRegions(context, listed_);
+             });
   AddCommand(QStringLiteral("Memory regions..."), QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
     if (saver_->Saving() || compare_reading_ || script_reading_) return;
     const QString path = script_file_dialog_(this);
@@ -173,6 +194,7 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     script_chosen_ = path;
     ReadRegions(ui::FromQt(path), std::string());
   });
+  AddCommand(QStringLiteral("No regions"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), [this] { RemoveRegions(); });
   AddCommand(QStringLiteral("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { find_->Find(); });
   AddCommand(QStringLiteral("Find next"), QKeySequence(Qt::Key_F3), [this] { find_->FindNext(); });
   AddCommand(QStringLiteral("Find previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
@@ -185,13 +207,18 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
     const std::string path = compare_file_dialog_(this);
     if (!path.empty()) CompareWith(path);
   });
-  AddCommand(QStringLiteral("Next difference"), QKeySequence(Qt::Key_F8), [this] { NextDifference(); });
-  AddCommand(QStringLiteral("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
-             [this] { PreviousDifference(); });
+  AddCommand(QStringLiteral("Next difference"), QKeySequence(Qt::Key_F8), [this] {
+    NextDifference();
+    ShowSelectedDifference();
+  });
+  AddCommand(QStringLiteral("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8), [this] {
+    PreviousDifference();
+    ShowSelectedDifference();
+  });
   auto* separator = new QAction(this);
   separator->setSeparator(true);
   Grid->addAction(separator);
-  AddCommand(QStringLiteral("Save map as text..."), QKeySequence(),
+  AddCommand(QStringLiteral("Save map as text..."), QKeySequence(Qt::CTRL | Qt::Key_S),
              [this, context] {
                if (compare_reading_ || script_reading_) return;
                SaveMapAsText(context, file_name_, save_file_dialog_, *saver_, report_head_);
@@ -200,19 +227,30 @@ Tfrm_Data::Tfrm_Data(QWidget* owner, const std::string& name)
                stop_save_->setEnabled(true);
                emit savingChanged(true);
              });
+  // Shift+F10 opens the context menu as the Menu key does, wherever the window's focus is.
+  auto* context_menu = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  context_menu->setContext(Qt::WindowShortcut);
+  connect(context_menu, &QShortcut::activated, this, &Tfrm_Data::OpenContextMenu);
 }
 
 void Tfrm_Data::SetWarnings(const std::vector<std::string>& warnings) {
+  file_warnings_ = warnings;
+  ShowWarnings();
+}
+
+void Tfrm_Data::ShowWarnings() {
   QStringList texts;
-  for (const std::string& warning : warnings) texts << ui::ToQt(warning);
+  for (const std::string& warning : file_warnings_) texts << ui::ToQt(warning);
+  for (const std::string& warning : script_warnings_) texts << ui::ToQt(warning);
+  const bool any = !texts.isEmpty();
   const QString line = QStringLiteral("Warning: ") + texts.join(QStringLiteral("; "));
   // A long list is cut to the panel; the tooltip holds all of it, a warning a line.
   lbl_Warnings->setText(lbl_Warnings->fontMetrics().elidedText(line, Qt::ElideRight, lbl_Warnings->width()));
   const QString all = QStringLiteral("Warning: ") + texts.join(QStringLiteral("\nWarning: "));
   lbl_Warnings->setToolTip(ui::PlainToolTip(all));
   img_Warnings->setToolTip(lbl_Warnings->toolTip());
-  img_Warnings->setVisible(!warnings.empty());
-  lbl_Warnings->setVisible(!warnings.empty());
+  img_Warnings->setVisible(any);
+  lbl_Warnings->setVisible(any);
 }
 
 bool Tfrm_Data::Saving() const { return saver_->Saving(); }
@@ -237,8 +275,9 @@ void Tfrm_Data::SaveFinished(const MapTextSave& save, const QString& path) {
 Tfrm_Data::~Tfrm_Data() {
   // A read for this window that goes on in its owner's slot would only be thrown away.
   if (compare_reading_ || script_reading_) Slot().Cancel();
-  // The saver's thread reads map_, which goes before the window's children would.
+  // The saver's thread and the digests' read map_, which goes before the window's children would.
   delete saver_;
+  delete digest_slot_;
 }
 
 void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, std::function<void()> command) {
@@ -257,7 +296,13 @@ void Tfrm_Data::AddCommand(const QString& text, const QKeySequence& shortcut, st
 }
 
 void Tfrm_Data::SetMap(MapGrid&& map) {
+  StopDigests();
   map_ = std::move(map);
+  digest_lines_.reset();
+  // A script read asked for right after the map digests its regions with the image once it is over.
+  QTimer::singleShot(0, this, [this] {
+    if (!script_reading_ && !digest_slot_->Busy() && !digest_lines_) StartDigests();
+  });
   row_painter_->ForgetRow();
   Grid->Reset();
   Grid->setFocus();
@@ -301,9 +346,9 @@ void Tfrm_Data::FormCanResize(int& NewWidth, int& /*NewHeight*/) {
 void Tfrm_Data::FormResize() {
   const int client_height = height();
   // The extra panel of a comparison or of regions sits between the grid and the panel, which keeps its place.
-  const int extra_height = ExtraPanel->isVisibleTo(this) ? kPanelHeight : 0;
+  const int extra_height = ExtraPanel->isVisibleTo(this) ? kPanelHeight * extra_rows_ : 0;
   Grid->resize(Grid->width(), std::max(0, client_height - kPanelHeight - extra_height));
-  ExtraPanel->setGeometry(0, client_height - kPanelHeight - extra_height, width(), kPanelHeight);
+  ExtraPanel->setGeometry(0, client_height - kPanelHeight - extra_height, width(), extra_height);
   Panel->setGeometry(0, client_height - kPanelHeight, width(), kPanelHeight);
 }
 
@@ -311,11 +356,53 @@ void Tfrm_Data::GridMouseMove(Qt::KeyboardModifiers /*Shift*/, int X, int Y) {
   const CellPos cell = Grid->MouseCoord(X, Y);
   if (const std::optional<std::uint32_t> address = map_.CellAddress(cell.column, cell.row)) {
     lbl_Adr->setText(ui::ToQt(AddressText(*address)));
+    // With regions, the read-out names the one the address lies in.
+    const std::optional<std::string> region = cover_ ? RegionNameAt(*address) : std::nullopt;
+    std::string readout;
     if (other_) {
-      lbl_Compare->setText(ui::ToQt(
-          CompareReadout(*address, map_.ByteAt(cell.column, cell.row), other_->ByteAt(cell.column, cell.row))));
+      readout = CompareReadout(*address, map_.ByteAt(cell.column, cell.row), other_->ByteAt(cell.column, cell.row));
+      if (region) readout += ", " + *region;
+    } else if (region) {
+      readout = AddressText(*address) + " in " + *region;
+    } else if (cover_) {
+      readout = AddressText(*address);
+    }
+    const QString text = ui::ToQt(readout);
+    lbl_Compare->setText(lbl_Compare->fontMetrics().elidedText(text, Qt::ElideRight, lbl_Compare->width()));
+    lbl_Compare->setToolTip(ui::PlainToolTip(text));
+  }
+}
+
+std::optional<std::string> Tfrm_Data::RegionNameAt(std::uint32_t address) const {
+  // Regions that overlap leave the address to the first of them, as the bands do.
+  for (const MemoryRegion& region : target_regions_) {
+    if (address >= region.origin && address - std::uint64_t{region.origin} < region.length) {
+      return EscapeValue(region.name);
     }
   }
+  return std::nullopt;
+}
+
+void Tfrm_Data::ShowSelectedDifference() {
+  if (!other_) return;
+  const std::int32_t row = Grid->Row();
+  const RowDiff diff = CompareRow(map_.Row(row), other_->Row(row));
+  const std::uint32_t differing = diff.only_in_a | diff.only_in_b | diff.different;
+  const std::int32_t column = 1 + (differing != 0 ? std::countr_zero(differing) : 0);
+  const std::optional<std::uint32_t> address = map_.CellAddress(column, row);
+  if (!address) return;
+  lbl_Compare->setText(
+      ui::ToQt(CompareReadout(*address, map_.ByteAt(column, row), other_->ByteAt(column, row))));
+  lbl_Compare->setToolTip(QString());
+}
+
+void Tfrm_Data::OpenContextMenu() {
+  // The menu opens at the selected row's first byte, or at the grid's corner when that row is out of view.
+  QRect cell = Grid->CellRect(1, Grid->Row());
+  if (cell.isEmpty()) cell = QRect(0, 0, 1, 1);
+  const QPoint at = cell.center();
+  QContextMenuEvent event(QContextMenuEvent::Keyboard, at, Grid->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(Grid, &event);
 }
 
 void Tfrm_Data::SetCompareFileDialog(CompareFileDialog dialog) { compare_file_dialog_ = std::move(dialog); }
@@ -326,6 +413,8 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   const std::uint32_t selected = map_.RowAddress(Grid->Row());
   row_painter_->SetOther(nullptr);
   other_.reset();
+  // Widening moves the map's rows but not its bytes: digests that went on start again over the widened map.
+  const bool digesting = StopDigests();
   const std::uint32_t first = other.BaseAddress();
   // The rows move down by as many bytes as the first address moves up, and the highlighted match with them.
   find_->ShiftMatch(map_.BaseAddress() - first);
@@ -338,6 +427,7 @@ void Tfrm_Data::SetComparison(MapGrid&& other, std::optional<std::uint32_t> othe
   diff_bytes_ = diffs.bytes;
   more_diff_bytes_ = diffs.more_bytes;
   row_painter_->SetOther(&*other_);
+  if (digesting) StartDigests();
   const bool same = diffs_.empty() && exec_ == other_exec_;
   lbl_Same->setText(same ? QString::fromLatin1(kSameImageLine) : QString());
   lbl_Compare->clear();
@@ -392,16 +482,40 @@ void Tfrm_Data::PreviousDifference() {
   if (found) ShowFoundRow(MapCommandContext{this, map_, Grid}, *found);
 }
 
+int Tfrm_Data::LayOutRegionLegend(int top) {
+  constexpr int kLeft = 216;
+  constexpr int kGap = 8;
+  const int right = width() - 8;
+  int x = kLeft;
+  int rows = region_legends_.empty() ? 0 : 1;
+  for (QLabel* legend : region_legends_) {
+    const int entry = std::min(legend->sizeHint().width() + 12, right - kLeft);
+    if (x > kLeft && x + entry > right) {
+      x = kLeft;
+      ++rows;
+    }
+    legend->setGeometry(x, top + (rows - 1) * kPanelHeight + 5, entry, 17);
+    x += entry + kGap;
+  }
+  return rows;
+}
+
 void Tfrm_Data::ShowExtraPanel() {
-  for (QWidget* compared : {static_cast<QWidget*>(lbl_Compare), static_cast<QWidget*>(Panel4),
-                            static_cast<QWidget*>(Panel5), static_cast<QWidget*>(Panel6),
-                            static_cast<QWidget*>(lbl_Same)}) {
+  for (QWidget* compared : {static_cast<QWidget*>(Panel4), static_cast<QWidget*>(Panel5),
+                            static_cast<QWidget*>(Panel6), static_cast<QWidget*>(lbl_Same)}) {
     compared->setVisible(other_.has_value());
   }
+  // The read-out names the region under the mouse too.
+  lbl_Compare->setVisible(other_ || cover_);
   // The read's status takes the place of the regions' legend and of the comparison's verdict until it is over.
   lbl_Same->setVisible(other_ && !script_reading_);
   Panel7->setVisible(cover_ && !script_reading_);
   lbl_Script->setVisible(script_reading_);
+  lbl_Other->setVisible(other_.has_value());
+  // The second row names the image compared with on its left, and the regions in their colours beside it.
+  const int legend_rows = cover_ ? LayOutRegionLegend(kPanelHeight) : 0;
+  for (QLabel* legend : region_legends_) legend->setVisible(cover_.has_value());
+  extra_rows_ = 1 + std::max(legend_rows, other_ ? 1 : 0);
   ExtraPanel->setVisible(other_ || cover_ || script_reading_);
   FormResize();
 }
@@ -414,9 +528,98 @@ void Tfrm_Data::ShowRegions(std::vector<MemoryRegion> regions) {
   usage_ = MeasureRegions(target_regions_, loaded);
   cover_.emplace(target_regions_);
   row_painter_->SetCover(&*cover_);
+  for (QLabel* legend : region_legends_) delete legend;
+  region_legends_.clear();
+  for (std::size_t i = 0; i < target_regions_.size(); ++i) {
+    const QColor& colour = map_colours::kRegionBands[i % std::size(map_colours::kRegionBands)];
+    QLabel* legend = NewLegendPanel(ExtraPanel, "RegionLegend", QRect(), ui::ToQt(EscapeValue(target_regions_[i].name)),
+                                    colour);
+    // A name stays readable on the darker colours.
+    if (colour.lightness() < 100) {
+      QPalette pal = legend->palette();
+      pal.setColor(QPalette::WindowText, Qt::white);
+      legend->setPalette(pal);
+    }
+    legend->setToolTip(ui::PlainToolTip(ui::ToQt(RegionUsageLine(target_regions_[i], usage_.used[i]))));
+    region_legends_.push_back(legend);
+  }
   ShowExtraPanel();
   Grid->viewport()->update();
   Grid->InvalidateMarks();
+  StartDigests();
+}
+
+void Tfrm_Data::RemoveRegions() {
+  if (script_reading_) return;
+  row_painter_->SetCover(nullptr);
+  cover_.reset();
+  target_regions_.clear();
+  usage_ = RegionUsage{};
+  for (QLabel* legend : region_legends_) delete legend;
+  region_legends_.clear();
+  script_warnings_.clear();
+  ShowWarnings();
+  if (!other_) lbl_Compare->clear();
+  ShowExtraPanel();
+  Grid->viewport()->update();
+  Grid->InvalidateMarks();
+  StartDigests();
+  emit regionsRemoved();
+}
+
+void Tfrm_Data::StartDigests() {
+  StopDigests();
+  digest_lines_.reset();
+  // It runs from slots and timers, which no exception may leave: digests that cannot start say so in the list.
+  try {
+    PrepareDigests();
+    StartDigestJob();
+  } catch (const std::bad_alloc&) {
+    digest_lines_.emplace(1, "Digests: out of memory");
+  } catch (const std::system_error&) {
+    digest_lines_.emplace(1, "Digests: out of memory");
+  }
+}
+
+void Tfrm_Data::StartDigestJob() {
+  auto job = std::make_unique<DigestJob>(map_, target_regions_);
+  digest_slot_->Start(std::move(job), &DigestJob::finished, this, std::function<void(DigestLines)>([this](DigestLines read) {
+                        if (read.cancelled) return;
+                        digest_lines_ = std::move(read.lines);
+                        // A regions list that is open shows them in place of "computing...".
+                        for (QDialog* dialog : findChildren<QDialog*>(QStringLiteral("RegionsDialog"))) {
+                          if (auto* list = dynamic_cast<RegionsDialog*>(dialog)) {
+                            listed_ = ListedLinesWithDigests();
+                            list->Relist();
+                          }
+                        }
+                      }));
+}
+
+bool Tfrm_Data::StopDigests() {
+  if (!digest_slot_->Busy()) return false;
+  // The slot's destruction stops its job and waits for its thread; the result it may have sent goes with it.
+  delete digest_slot_;
+  digest_slot_ = new JobSlot(this);
+  return true;
+}
+
+std::vector<ListedLine> Tfrm_Data::ListedLinesWithDigests() const {
+  std::vector<ListedLine> lines = ListedLines();
+  // The target's regions' lines come first, in the regions' order: each shows its use as a bar.
+  if (cover_) {
+    for (std::size_t i = 0; i < target_regions_.size() && i < lines.size(); ++i) {
+      const std::uint64_t length = target_regions_[i].length;
+      if (length > 0) lines[i].share = static_cast<double>(usage_.used[i]) / static_cast<double>(length);
+    }
+  }
+  if (map_.Regions().empty()) return lines;
+  if (!digest_lines_) {
+    lines.push_back({"Digests: computing...", std::nullopt});
+    return lines;
+  }
+  for (const std::string& line : *digest_lines_) lines.push_back({line, std::nullopt});
+  return lines;
 }
 
 std::vector<ListedLine> Tfrm_Data::ListedLines() const {

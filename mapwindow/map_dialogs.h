@@ -70,7 +70,11 @@ std::string RegionText(const AddressRange& region);
 struct ListedLine {
   std::string text;
   std::optional<std::int32_t> row;
+  std::optional<double> share = std::nullopt;  // a region's use, from 0 to 1, shown as a bar beside the text
 };
+
+// The item data role under which the regions list holds a line's share.
+inline constexpr int kShareRole = Qt::UserRole + 1;
 
 // The map's regions as a list model, then the lines; it formats a region's text only when the view asks for it.
 class RegionListModel : public QAbstractListModel {
@@ -80,6 +84,11 @@ class RegionListModel : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  // Tells the view that the lines changed (digests that came while the list is open).
+  void Relist() {
+    beginResetModel();
+    endResetModel();
+  }
 
  private:
   const std::vector<AddressRange>& regions_;
@@ -95,9 +104,16 @@ class RegionsDialog : public QDialog {
 
   // The index of the chosen entry: a region's, or the regions' count plus a line's.
   std::size_t Chosen() const { return chosen_; }
+  // Shows the lines again after they changed, keeping the current entry.
+  void Relist();
+
+ protected:
+  // Ctrl+C on the list copies the selected entries, a line each.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QListView* const list_;
+  RegionListModel* model_ = nullptr;
   std::size_t chosen_ = 0;
 };
 

@@ -19,8 +19,8 @@ const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
-// The band of a row's region in the address column: as wide as the room before the address's first digit.
-constexpr int kBandWidth = 2;
+// The band of a row's region in the address column, wide enough to tell at a glance; the address moves right of it.
+constexpr int kBandWidth = 6;
 // The cells of the last match of Find: a colour of its own beside the legend's and the selected row's.
 const QColor kAqua(0, 255, 255);
 
@@ -54,7 +54,8 @@ std::optional<std::size_t> MapRowPainter::CachedBand(std::int32_t row) {
 const RowCells& MapRowPainter::CachedRow(std::int32_t row) {
   if (row != cached_row_) {
     cached_cells_ = map_.Row(row);
-    cached_diff_ = other_ != nullptr ? CompareRow(cached_cells_, other_->Row(row)) : RowDiff{};
+    if (other_ != nullptr) cached_other_ = other_->Row(row);
+    cached_diff_ = other_ != nullptr ? CompareRow(cached_cells_, cached_other_) : RowDiff{};
     const std::uint32_t address = map_.RowAddress(row);
     cached_inside_ = cover_ != nullptr ? cover_->InsideMask(address) : ~0u;
     cached_band_ = cover_ != nullptr ? cover_->RegionOfRow(address) : std::nullopt;
@@ -82,7 +83,10 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
   if (byte_column && row > 0) {
     const RowCells& cells = CachedRow(row);
     const std::uint32_t bit = 1u << (column - 1);
-    value = (cells.filled & bit) ? cells.bytes[static_cast<std::size_t>(column - 1)] : 0xFF;
+    // A byte only the other image holds shows that image's value, not the empty cell's.
+    value = (cells.filled & bit)                 ? cells.bytes[static_cast<std::size_t>(column - 1)]
+            : (cached_diff_.only_in_b & bit) ? cached_other_.bytes[static_cast<std::size_t>(column - 1)]
+                                             : std::uint8_t{0xFF};
     kind = (cells.start_vector & bit) ? CellKind::StartVectorByte
            : (cells.filled & bit)    ? CellKind::FilledByte
                                      : CellKind::UnusedByte;
@@ -148,7 +152,7 @@ void MapRowPainter::PaintCell(QPainter& painter, std::int32_t column, std::int32
   } else if (byte_column) {
     text_rect.setLeft(text_rect.left() + 1);
   } else {
-    text_rect.setLeft(text_rect.left() + 2);
+    text_rect.setLeft(text_rect.left() + (column == 0 && row > 0 && cover_ != nullptr ? kBandWidth + 2 : 2));
   }
   painter.setPen(pen);
   // One line, left-aligned and vertically centred on the font's full height, clipped to the cell.

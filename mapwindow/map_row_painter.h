@@ -67,6 +67,7 @@ class MapRowPainter {
   std::int32_t cached_row_ = -1;
   RowCells cached_cells_;
   RowDiff cached_diff_;  // of the kept row, while comparing
+  RowCells cached_other_;  // the other image's cells of the kept row, while comparing
   std::uint32_t cached_inside_ = ~0u;  // the kept row's byte columns inside a region, or all without regions
   std::optional<std::size_t> cached_band_;  // the kept row's region
 };

@@ -46,7 +46,8 @@ void Tfrm_Data::StartCompareRead(const std::string& path) {
   bool started = false;
   try {
     started = Slot().Start(std::move(job), &RunJob::finished, this,
-                           std::function<void(RunOutcome)>([this](RunOutcome outcome) { CompareReadFinished(outcome); }));
+                           std::function<void(RunOutcome)>(
+                               [this, path](RunOutcome outcome) { CompareReadFinished(outcome, path); }));
   } catch (const std::system_error&) {
     // A thread that cannot be made is a resource that ran out, told as memory is.
     EndCompareRead(false);
@@ -59,8 +60,13 @@ void Tfrm_Data::ShowCompareProgress(int percent) {
   if (compare_reading_) setWindowTitle(title_ + QStringLiteral(" - Comparing... %1 %").arg(percent));
 }
 
-void Tfrm_Data::CompareReadFinished(const RunOutcome& outcome) {
+void Tfrm_Data::CompareReadFinished(const RunOutcome& outcome, const std::string& path) {
   if (outcome.map != nullptr && !outcome.failure) {
+    // Two builds are often both called fw.srec: the name says which is B, its full path is in the tooltip.
+    const QString full = ui::ToQt(path);
+    const QString name = QStringLiteral("Compared with ") + ui::ToQt(path.substr(path.find_last_of('/') + 1));
+    lbl_Other->setText(lbl_Other->fontMetrics().elidedText(name, Qt::ElideMiddle, lbl_Other->width()));
+    lbl_Other->setToolTip(ui::PlainToolTip(full));
     SetComparison(std::move(*outcome.map), outcome.result.totals.exec);
     return;
   }
@@ -107,11 +113,15 @@ void Tfrm_Data::ScriptReadFinished(const RegionsRead& read, const QString& chose
     lbl_Note->setText(QStringLiteral("Regions cancelled"));
     // Escape meant every read of the window, the comparison that waited for this one too.
     if (compare_reading_) EndCompareRead(true);
+    if (!digest_slot_->Busy() && !digest_lines_) StartDigests();
     return;
   }
   if (!read.problem.empty()) {
+    if (!digest_slot_->Busy() && !digest_lines_) StartDigests();
     ui::ShowMessage(this, ui::ToQt(read.problem));
   } else {
+    script_warnings_ = read.warnings;
+    ShowWarnings();
     ShowRegions(read.regions);
     if (!chosen.isEmpty()) emit scriptChosen(chosen);
   }

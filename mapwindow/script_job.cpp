@@ -52,7 +52,7 @@ RegionsRead ScriptJob::Read() const {
     // Relative names, the script's and its INCLUDEs', count from the folder kept with the script.
     ScriptSettings settings;
     settings.current_dir = folder_;
-    auto regions = ReadRegionsScript(path_, settings, WindowScriptFiles(stop_));
+    auto regions = ReadRegionsScript(path_, settings, WindowScriptFiles(stop_), &read.warnings);
     if (std::string* problem = std::get_if<std::string>(&regions)) {
       read.problem = std::move(*problem);
     } else {

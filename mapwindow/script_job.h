@@ -16,6 +16,7 @@ namespace varnok {
 // What the read of a linker script hands back.
 struct RegionsRead {
   std::vector<MemoryRegion> regions;
+  std::vector<std::string> warnings;  // what the script says that reads differently: "FILE:LINE: what"
   std::string problem;     // why the script gives no regions ("FILE:LINE: what"); empty when it does
   bool cancelled = false;  // the read was asked to stop before its end
 };

@@ -29,9 +29,15 @@ std::string OutsideRegionsLine(const AddressRange& range) {
 
 std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path,
                                                                       const ScriptSettings& settings,
-                                                                      const ScriptFiles& files) {
+                                                                      const ScriptFiles& files,
+                                                                      std::vector<std::string>* warnings) {
   ScriptRead read = ReadLinkerScript(path, settings, files);
   if (read.error) return ScriptErrorText(*read.error);
+  if (warnings != nullptr) {
+    for (const ScriptWarning& warning : read.warnings) {
+      warnings->push_back(PlaceText(warning.place.file, warning.place.line) + ": " + warning.message);
+    }
+  }
   return std::move(read.regions);
 }
 

@@ -585,7 +585,8 @@ class FrmGuiTest : public QObject {
   }
 
   // The kept script is read beside the window for every map, its INCLUDEs from the folder it was chosen in wherever
-  // the window starts; a close during the read ends the read and the window, with the settings written.
+  // the window starts; a close during the read ends the read and the window, with the settings written. "No regions"
+  // takes it out of the settings.
   void keptScriptIsReadBesideTheWindow() {
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("ld")));
     const QString folder = dir_.filePath(QStringLiteral("ld"));
@@ -624,6 +625,10 @@ class FrmGuiTest : public QObject {
         *go = true;
         QTRY_VERIFY(!frm.Busy());
         QVERIFY(map->findChild<QLabel*>(QStringLiteral("Panel7"))->isVisible());
+        // "No regions" forgets the script: the settings keep none, and the next start reads none.
+        map->RemoveRegions();
+        QVERIFY(frm.close());
+        QVERIFY(Read(Ini()).contains(QStringLiteral("[map]\nscript=\nscript_folder=\n")));
       }
       QCOMPARE(catcher.seen.size(), std::size_t{0});
     }
@@ -1084,8 +1089,8 @@ class FrmGuiTest : public QObject {
     }
   }
 
-  // varnok --diff A B opens A's map and compares it with B, read as a run is: the regions list then ends in the lines
-  // varnok-scan --diff prints. A B that is not valid is told in a box over the map, which stays as it was.
+  // varnok --diff A B opens A's map and compares it with B, read as a run is: the regions list then holds the lines
+  // varnok-scan --diff prints, then those varnok-scan --digest prints of A. A B that is not valid is told in a box over the map, which stays as it was.
   void compareIsWhatTheScanPrints() {
     const std::string a = Line(1, 0x1000, "abcd") + Line(1, 0x1080, "efgh") + Line(9, 0x1000);
     const struct {
@@ -1117,7 +1122,13 @@ class FrmGuiTest : public QObject {
       std::ostringstream out;
       std::ostringstream err;
       RunScan({"--diff", file_a.toStdString(), file_b.toStdString()}, out, err);
-      const QStringList scan = QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts);
+      QStringList scan = QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts);
+      // The digests of A follow, as varnok-scan --digest prints them.
+      std::ostringstream digest;
+      RunScan({"--digest", file_a.toStdString()}, digest, err);
+      const QStringList digest_lines = QString::fromStdString(digest.str()).split('\n', Qt::SkipEmptyParts);
+      scan += digest_lines.mid(static_cast<int>(digest_lines.indexOf(QRegularExpression("^Image: .*"))));
+      QTRY_VERIFY(map.DigestsReady());
       QCOMPARE(ListedLines(map).mid(static_cast<int>(map.Map().Regions().size())), scan);
       QCOMPARE(map.findChild<QLabel*>("lbl_Same")->text(), QString(c.b == a ? "Same image" : ""));
     }

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QRegion>
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
@@ -636,10 +637,20 @@ class FrmDataTest : public QObject {
       shown << (action->isSeparator() ? QString("-") : action->text() + "\t" + action->shortcut().toString());
     }
     QCOMPARE(shown, QStringList({"Go to address...\tCtrl+G", "Next region\tCtrl+Down", "Previous region\tCtrl+Up",
-                                 "Regions...\tCtrl+R", "Memory regions...\tCtrl+M", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
+                                 "Regions...\tCtrl+R", "Memory regions...\tCtrl+M", "No regions\tCtrl+Shift+M", "Find...\tCtrl+F", "Find next\tF3", "Find previous\tShift+F3",
                                  "Copy row\tCtrl+C", "Copy as hex\tCtrl+Shift+C", "Compare with...\tCtrl+D",
                                  "Next difference\tF8", "Previous difference\tShift+F8", "-",
-                                 "Save map as text...\t"}));
+                                 "Save map as text...\tCtrl+S"}));
+    // Shift+F10 opens it from the keyboard, as the Menu key does.
+    QStringList opened;
+    QTimer::singleShot(0, map, [&opened] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        for (const QAction* action : menu->actions()) opened << action->text();
+        menu->close();
+      }
+    });
+    QTest::keyClick(GridOf(*map), Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(opened.size(), shown.size());
   }
 
   // Ctrl+D asks for the file to compare with and hands it to the owner, whose image B (here one byte other, a block
@@ -649,21 +660,26 @@ class FrmDataTest : public QObject {
   void compare_data() {
     QTest::addColumn<Keys>("keys");
     QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("readout");  // of the selected row's first difference, for the keyboard
     const QKeyCombination home(Qt::Key_Home);
     const QKeyCombination end(Qt::Key_End);
     const QKeyCombination next(Qt::Key_F8);
     const QKeyCombination previous(Qt::ShiftModifier, Qt::Key_F8);
-    QTest::newRow("the selected row keeps its address") << Keys{} << 9;
-    QTest::newRow("first") << Keys{home, next} << 9;
-    QTest::newRow("second") << Keys{home, next, next} << 25;
-    QTest::newRow("past the last") << Keys{home, next, next, next} << 25;
-    QTest::newRow("back from the end") << Keys{end, previous} << 9;
-    QTest::newRow("back to the first") << Keys{end, previous, previous, previous} << 1;
-    QTest::newRow("Escape during the read") << Keys{QKeyCombination(Qt::Key_Escape)} << 1;
+    const QString at_1002 = QStringLiteral("0x00001002: 63 in A, 58 in B");
+    const QString at_1200 = QStringLiteral("0x00001200: none in A, 6E in B");
+    QTest::newRow("the selected row keeps its address") << Keys{} << 9 << QString();
+    QTest::newRow("first") << Keys{home, next} << 9 << at_1002;
+    QTest::newRow("second") << Keys{home, next, next} << 25 << at_1200;
+    QTest::newRow("past the last") << Keys{home, next, next, next} << 25 << at_1200;
+    QTest::newRow("back from the end") << Keys{end, previous} << 9 << at_1002;
+    QTest::newRow("back to the first") << Keys{end, previous, previous, previous} << 1
+                                       << QStringLiteral("0x00000F00: none in A, 6C in B");
+    QTest::newRow("Escape during the read") << Keys{QKeyCombination(Qt::Key_Escape)} << 1 << QString();
   }
   void compare() {
     QFETCH(Keys, keys);
     QFETCH(int, row);
+    QFETCH(QString, readout);
     Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) {
       Fill(grid, 0x1000, "abcd");
       Fill(grid, 0x1080, "efgh");
@@ -694,8 +710,12 @@ class FrmDataTest : public QObject {
     QTRY_VERIFY(!map->CompareReading());
     QCOMPARE(map->windowTitle(), QStringLiteral("Memory map of file 'test.s19'"));
     QCOMPARE(GridOf(*map)->RowCount(), 25 + 1);
+    // Both files of a user may have the same name: the panel names B, its tooltip gives the full path.
+    QCOMPARE(Child<QLabel>(*map, "lbl_Other")->text(), QStringLiteral("Compared with b.s19"));
+    QVERIFY(Child<QLabel>(*map, "lbl_Other")->toolTip().contains(other));
     Type(*map, keys);
     QCOMPARE(GridOf(*map)->Row(), row);
+    QCOMPARE(Child<QLabel>(*map, "lbl_Compare")->text(), readout);
     if (!keys.empty()) return;
 
     GridOf(*map)->SelectRow(1);
@@ -724,7 +744,8 @@ class FrmDataTest : public QObject {
     QTest::addColumn<QByteArray>("script");  // empty for a FIFO
     QTest::addColumn<bool>("escape");
     QTest::addColumn<QString>("box");
-    const QByteArray regions("MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x1000, LENGTH = 0x40\n  RAM : ORIGIN = 0x8000, LENGTH = 0\n}\n");
+    const QByteArray regions("MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x1000, LENGTH = 0x40\n  RAM : ORIGIN = 0x8000, LENGTH = 0\n"
+                             "  TOP : ORIGIN = 0xFFFFFF00, LENGTH = 0x200\n}\n");
     QTest::newRow("regions") << regions << false << QString();
     QTest::newRow("bad script") << QByteArray("MEMORY {\n A : ORIGIN 0, LENGTH = 1 }") << false
                                 << QString(":2: expected '=' after ORIGIN, not '0'");
@@ -779,13 +800,76 @@ class FrmDataTest : public QObject {
       return;
     }
     QCOMPARE(image.pixel(address.left() + 1, address.center().y()), QColor(0, 114, 178).rgb());  // FLASH's band
-    QCOMPARE(image.pixel(address.left() + 4, address.center().y()), QColor(255, 251, 240).rgb());
+    QCOMPARE(image.pixel(address.left() + 5, address.center().y()), QColor(0, 114, 178).rgb());
+    QCOMPARE(image.pixel(address.left() + 7, address.center().y()), QColor(255, 251, 240).rgb());
     QCOMPARE(CellFill(*map, 1, 3), QColor(0, 158, 115).rgb());  // outside every region
+    // Each region is named on its band's colour; the script's warning follows the file's.
+    QStringList legend;
+    for (const QLabel* entry : map->findChildren<QLabel*>("RegionLegend")) {
+      QVERIFY(entry->isVisible());
+      legend << entry->text() + " " + entry->palette().color(QPalette::Window).name();
+    }
+    QCOMPARE(legend, QStringList({"FLASH #0072b2", "RAM #e69f00", "TOP #cc79a7"}));
+    QVERIFY(Child<QLabel>(*map, "lbl_Warnings")->isVisible());
+    QCOMPARE(Child<QLabel>(*map, "lbl_Warnings")->toolTip(),
+             "Warning: " + path + ":5: region 'TOP' runs past 0xFFFFFFFF; only its part below 4 GiB is counted");
+    MoveMouse(*map, CellCentre(*map, 2, 1));
+    QVERIFY(Child<QLabel>(*map, "lbl_Compare")->isVisible());
+    QCOMPARE(Child<QLabel>(*map, "lbl_Compare")->text(), QStringLiteral("0x00001001 in FLASH"));
 
     // Enter on the range outside the regions goes to its row; the list's entries are the map's two regions, the
-    // target's two, then the range.
-    ChooseListed(*map, 4);
+    // target's three, then the range.
+    ChooseListed(*map, 5);
     QCOMPARE(GridOf(*map)->Row(), 3);
+
+    // "No regions" takes them off the map, and tells the owner to forget the script.
+    int removed = 0;
+    connect(map, &Tfrm_Data::regionsRemoved, map, [&removed] { ++removed; });
+    map->RemoveRegions();
+    QCOMPARE(removed, 1);
+    QVERIFY(!Child<QFrame>(*map, "ExtraPanel")->isVisible());
+    QVERIFY(!Child<QLabel>(*map, "lbl_Warnings")->isVisible());
+    QVERIFY(map->findChildren<QLabel*>("RegionLegend").isEmpty());
+    GridOf(*map)->SelectRow(4);
+    QCOMPARE(CellFill(*map, 1, 3), kYellow.rgb());
+  }
+
+  // The regions' legend wraps to as many rows of the extra panel as it needs, each entry whole and inside the panel;
+  // the grid gives up the room and the panel keeps its place at the bottom.
+  void regionLegendWraps_data() {
+    QTest::addColumn<int>("regions");
+    QTest::addColumn<int>("rows");  // of the extra panel
+    QTest::newRow("two") << 2 << 2;
+    QTest::newRow("sixteen") << 16 << 3;
+    QTest::newRow("forty") << 40 << 6;
+  }
+  void regionLegendWraps() {
+    QFETCH(int, regions);
+    QFETCH(int, rows);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath("many.ld");
+    QByteArray script("MEMORY\n{\n");
+    for (int i = 0; i < regions; ++i) {
+      script += QStringLiteral("  REGION_%1 : ORIGIN = 0x%2, LENGTH = 0x100\n").arg(i).arg(0x1000 + i * 0x100, 0, 16).toLatin1();
+    }
+    QVERIFY(WriteFile(path, script + "}\n"));
+    Tfrm_Data* map = NewMap(0x00001000, 0x000010FF, [](varnok::MapGrid& grid) { Fill(grid, 0x1000, "abcd"); });
+    QVERIFY(map);
+    map->ReadRegions(path.toStdString(), std::string());
+    QTRY_VERIFY(!map->RegionsReading());
+    const QFrame* extra = Child<QFrame>(*map, "ExtraPanel");
+    QCOMPARE(extra->height(), rows * 27);
+    QCOMPARE(GridOf(*map)->geometry().bottom() + 1, extra->y());
+    QCOMPARE(extra->geometry().bottom() + 1, Child<QFrame>(*map, "Panel")->y());
+    const QList<QLabel*> legend = extra->findChildren<QLabel*>("RegionLegend");
+    QCOMPARE(legend.size(), regions);
+    QRegion taken;
+    for (const QLabel* entry : legend) {
+      QVERIFY(extra->rect().contains(entry->geometry()));
+      QVERIFY(entry->width() >= entry->fontMetrics().horizontalAdvance(entry->text()));
+      QVERIFY(!taken.intersects(entry->geometry()));
+      taken += entry->geometry();
+    }
   }
 
   // A yellow mark in the groove where rows hold data, fuchsia for the start vector, shared out evenly over the
@@ -855,7 +939,9 @@ class FrmDataTest : public QObject {
     QCOMPARE(GridOf(*map)->Row(), row);
   }
 
-  // Ctrl+R lists the regions in map order, starting at the selected row's; Enter or a double-click chooses one.
+  // Ctrl+R lists the regions in map order, starting at the selected row's, then the target's regions and the digests
+  // varnok-scan --digest --memory prints of the same image and script, once they are computed beside the window;
+  // Ctrl+A and Ctrl+C copy the list; Enter or a double-click chooses an entry.
   void regionsList_data() {
     QTest::addColumn<bool>("double_click");
     QTest::newRow("Enter") << false;
@@ -866,14 +952,24 @@ class FrmDataTest : public QObject {
     Tfrm_Data* map = NewMap(0x00000000, 0x0003FFFF, FillThreeRegions);
     QVERIFY(map);
     QVERIFY(QTest::qWaitForWindowActive(map));
+    const QTemporaryDir dir;
+    const QString script = dir.filePath("three.ld");
+    QVERIFY(WriteFile(script, "MEMORY\n{\n  LOW : ORIGIN = 0x0, LENGTH = 0x2000\n  HIGH : ORIGIN = 0x8000, LENGTH = "
+                              "0x10000\n  NONE : ORIGIN = 0x30000, LENGTH = 0x100\n}\n"));
+    map->ReadRegions(script.toStdString(), std::string());
+    QTRY_VERIFY(!map->RegionsReading() && map->DigestsReady());
     GridOf(*map)->SelectRow(200);
     QStringList texts;
+    QString copied;
     int current = -1;
     const varnok::test::ModalAnswerer answerer([&](QDialog& dialog) {
       auto* list = dialog.findChild<QListView*>("Regions");
       if (list == nullptr || !texts.isEmpty() || !list->viewport()->isVisible()) return;
       for (int i = 0; i < list->model()->rowCount(); ++i) texts << list->model()->index(i, 0).data().toString();
       current = list->currentIndex().row();
+      QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+      copied = QApplication::clipboard()->text();
       const QModelIndex last = list->model()->index(2, 0);
       if (double_click) {
         // A double-click is a press on the item, as the first click of it, then the double-click itself.
@@ -886,7 +982,18 @@ class FrmDataTest : public QObject {
     });
     QTest::keyClick(map, Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(texts, QStringList({"0x00000100 - 0x0000013F  64 bytes", "0x00001000 - 0x00001000  1 byte",
-                                 "0x00008000 - 0x00017FFF  65,536 bytes"}));
+                                 "0x00008000 - 0x00017FFF  65,536 bytes",
+                                 "Region LOW: 0x00000000 - 0x00001FFF, 65 of 8192 bytes used (0.79 %)",
+                                 "Region HIGH: 0x00008000 - 0x00017FFF, 65536 of 65536 bytes used (100.00 %)",
+                                 "Region NONE: 0x00030000 - 0x000300FF, 0 of 256 bytes used (0.00 %)",
+                                 "Image: 0x00000100 - 0x00017FFF, gaps filled with 0xFF",
+                                 "CRC-32: 0xC90D06ED",
+                                 "SHA-256: e40579a1bff75af4086a4de69cabc1d980c810362d07bfbb687912acb6f74ab6",
+                                 "Region LOW CRC-32: 0x219B6220",
+                                 "Region LOW SHA-256: dd413b363b73fd1b106349686d3de09ce3b98a409c14e4385de87174d6513074",
+                                 "Region HIGH CRC-32: 0x78A6DA94",
+                                 "Region HIGH SHA-256: 7205570dd1f05ca99c101e52f0aa4c9f5a13cbe60976ac384e73b20b4b75d423"}));
+    QCOMPARE(copied, texts.join('\n') + '\n');
     QCOMPARE(current, 1);
     QCOMPARE(GridOf(*map)->Row(), 1025);
   }

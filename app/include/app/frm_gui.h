@@ -178,6 +178,7 @@ class Tfrm_GUI : public QWidget {
   std::optional<QRect> map_placement_;  // where the map window was left (settings section [map])
   std::string script_;  // the linker script whose regions every map shows ([map] script); empty for none
   std::string script_folder_;  // the current folder when it was chosen ([map] script_folder); empty for none
+  bool script_removed_ = false;  // "No regions" took the script off: the settings forget it too
   std::chrono::milliseconds progress_delay_{500};
   QElapsedTimer phase_clock_;  // since the current phase began
   std::unique_ptr<ui::BusyCursor> wait_cursor_;  // while a run goes on

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace varnok {
@@ -17,6 +18,10 @@ enum class CrcKind : std::uint8_t {
 
 std::optional<CrcKind> CrcKindNamed(std::string_view name);
 std::string_view CrcKindName(CrcKind kind);
+// "CRC-32", "CRC-32C", "CRC-32/MPEG-2", "CRC-16/CCITT": the CRC's name in a text report.
+std::string CrcLabel(CrcKind kind);
+// "0x1C291CA3": a CRC in hex, as wide as the CRC.
+std::string CrcText(CrcKind kind, std::uint32_t crc);
 
 // The CRC of a stream of bytes handed over in pieces of any size.
 //

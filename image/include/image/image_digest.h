@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "analysis/address_range.h"
@@ -143,5 +144,13 @@ class DigestSink : public BlockSink {
 // 0x00000000 to 0xFFFFFFFF whatever the grid's base address; throws std::bad_alloc when memory for a digest cannot be
 // had.
 DigestSink::Result DigestMap(const MapGrid& grid, DigestSink& sink);
+
+// The lines of an image's digests as varnok-scan --digest prints them: "Image: FIRST - LAST, gaps filled with 0xFF",
+// the CRC's and the SHA-256's, then "Region NAME CRC-32: ..." and "Region NAME SHA-256: ..." for each region that
+// has a digest (region_digests runs beside regions).
+std::vector<std::string> DigestReportLines(const std::optional<ImageDigest>& image,
+                                           const std::vector<std::optional<Digest>>& region_digests,
+                                           const std::vector<MemoryRegion>& regions, std::uint8_t fill,
+                                           CrcKind crc);
 
 }  // namespace varnok

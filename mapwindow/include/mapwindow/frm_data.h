@@ -80,7 +80,7 @@ class Tfrm_Data : public QWidget {
   // The text a saved map begins with (the run's report: its summary and warnings, then an empty line).
   void SetReportHead(std::string head) { report_head_ = std::move(head); }
   // Lists the file's warnings (texts such as "no termination record") in the panel beside the legend, with a
-  // warning sign; none hides both.
+  // warning sign, followed by those of the script whose regions show; none of either hides both.
   void SetWarnings(const std::vector<std::string>& warnings);
   // Whether "Save map as text..." is writing; its progress shows in the title and Escape stops it. The window's
   // destruction stops a save and waits for it, and leaves the file as it was.
@@ -125,14 +125,21 @@ class Tfrm_Data : public QWidget {
   // cannot be read is told in a box ("FILE:LINE: what") and the map stays as it was. Ignored while a save or
   // another read goes on.
   void ReadRegions(const std::string& path, const std::string& folder);
+  // Whether the digests of the map and its regions are there for the regions list.
+  bool DigestsReady() const { return digest_lines_.has_value(); }
   // Whether a script's regions are being read.
   bool RegionsReading() const { return script_reading_; }
+  // "No regions": takes the regions, their legend and the script's warnings off the map, and tells the owner to
+  // forget its script (regionsRemoved). Ignored while a script's read goes on.
+  void RemoveRegions();
 
  signals:
   // A save began or ended.
   void savingChanged(bool saving);
   // "Memory regions..." read the regions of the script at path, chosen with the process's current folder.
   void scriptChosen(const QString& path);
+  // "No regions" took the regions off the map: no script is to be read for the next map.
+  void regionsRemoved();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -165,7 +172,7 @@ class Tfrm_Data : public QWidget {
   JobSlot& Slot();
   void StartCompareRead(const std::string& path);
   void ShowCompareProgress(int percent);
-  void CompareReadFinished(const RunOutcome& outcome);
+  void CompareReadFinished(const RunOutcome& outcome, const std::string& path);
   // Ends a read that brought no image to compare with; the map stays as it was. A cancelled one says so.
   void EndCompareRead(bool cancelled);
   void ScriptReadFinished(const RegionsRead& read, const QString& chosen);
@@ -173,6 +180,26 @@ class Tfrm_Data : public QWidget {
   void ShowRegions(std::vector<MemoryRegion> regions);
   // Escape while one of the window's reads goes on.
   void CancelRead();
+  // Lists the file's warnings, then the script's.
+  void ShowWarnings();
+  // The name of the region that holds address, escaped as varnok-scan writes it; none outside every region.
+  std::optional<std::string> RegionNameAt(std::uint32_t address) const;
+  // One legend entry per region, each its name on its band's colour, laid out from left to right and wrapping to
+  // further rows of the extra panel; returns the rows they take.
+  int LayOutRegionLegend(int top);
+  // Shows in the read-out what the selected row holds in each image at its first difference (at its first byte when
+  // it has none), for a keyboard user, until the mouse moves over the grid again.
+  void ShowSelectedDifference();
+  // Opens the grid's context menu at the selected row, as the Menu key does.
+  void OpenContextMenu();
+  // Digests the map and the target's regions beside the UI thread, after stopping the digests that go on; the
+  // regions list shows them once they are there.
+  void StartDigests();
+  void StartDigestJob();
+  // Stops the digests that go on and waits for them, so that the map may change; true when some went on.
+  bool StopDigests();
+  // The lines the regions list shows: ListedLines, then the digests or that they are being computed.
+  std::vector<ListedLine> ListedLinesWithDigests() const;
 
   MapGrid map_;  // declared ahead of the controls: Grid reads it from its construction on
   MapGridView* const Grid;
@@ -193,6 +220,9 @@ class Tfrm_Data : public QWidget {
   QLabel* const lbl_Same;  // "Same image"
   QLabel* const Panel7;    // "Outside regions"
   QLabel* const lbl_Script;  // in Panel7's place while a script is read
+  QLabel* const lbl_Other;   // "Compared with NAME", the second row of the extra panel
+  std::vector<QLabel*> region_legends_;  // one per target region, on the extra panel's second row and further
+  int extra_rows_ = 1;  // the rows of the extra panel
 
   int Tag = 0;  // one-shot: the first size check after construction lets any width through
   bool can_resize_attached_ = false;
@@ -228,6 +258,11 @@ class Tfrm_Data : public QWidget {
   ScriptFileDialog script_file_dialog_;
   std::vector<MemoryRegion> target_regions_;
   std::optional<RegionCover> cover_;
+  std::vector<std::string> file_warnings_;
+  std::vector<std::string> script_warnings_;  // of the script whose regions show, "FILE:LINE: what"
+  JobSlot* digest_slot_;  // a child, replaced to stop the digests; deleted before the map goes
+  std::optional<std::vector<std::string>> digest_lines_;  // none while they are computed
+  std::vector<ListedLine> listed_;  // what the regions list shows while it is open
   RegionUsage usage_;  // of the map's data in target_regions_
 };
 

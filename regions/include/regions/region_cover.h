@@ -22,10 +22,11 @@ std::string OutsideRegionsLine(const AddressRange& range);
 
 // The regions of the MEMORY commands of the linker script at path (INCLUDE looked up as settings say, the files read
 // through files), read as varnok-scan --memory reads it, or why it cannot be read as varnok-scan says it:
-// "FILE:LINE: what". Its warnings are not told.
+// "FILE:LINE: what". Its warnings go to `warnings` when given, as "FILE:LINE: what".
 std::variant<std::vector<MemoryRegion>, std::string> ReadRegionsScript(const std::string& path,
                                                                       const ScriptSettings& settings = {},
-                                                                      const ScriptFiles& files = DiskScriptFiles{});
+                                                                      const ScriptFiles& files = DiskScriptFiles{},
+                                                                      std::vector<std::string>* warnings = nullptr);
 
 // Where the target's regions lie, row by row of a memory map.
 class RegionCover {
