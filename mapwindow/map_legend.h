@@ -25,6 +25,9 @@ inline const QColor kRegionBands[] = {{0, 114, 178}, {230, 159, 0}, {204, 121, 1
                                       {213, 94, 0},  {240, 228, 66}, {0, 0, 0}};
 }  // namespace map_colours
 
+// The height of one row of the map window's panels: the legend, the compare and the regions rows.
+inline constexpr int kPanelHeight = 27;
+
 // A plain-text label at geometry: the caption and the address read-out of the map window's panel.
 QLabel* NewPanelLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text);
 
