@@ -617,6 +617,8 @@ TEST(Scan, RefusesHostileScripts) {
   ASSERT_EQ(::truncate(huge.c_str(), off_t{200} << 20), 0);
   const std::string endless = dir + "/endless.ld";
   ASSERT_EQ(::mkfifo(endless.c_str(), 0600), 0);
+  const std::string silent = dir + "/silent.ld";  // no one ever writes it
+  ASSERT_EQ(::mkfifo(silent.c_str(), 0600), 0);
   std::signal(SIGPIPE, SIG_IGN);
   std::thread writer([&endless] {
     const int fd = ::open(endless.c_str(), O_WRONLY);
@@ -646,6 +648,7 @@ TEST(Scan, RefusesHostileScripts) {
       {{"--memory", huge}, huge + ": cannot read: larger than 16 MiB"},
       {{"--memory", endless}, endless + ": cannot read: larger than 16 MiB"},
       {{"--memory", "/dev/zero"}, "/dev/zero: cannot read: larger than 16 MiB"},
+      {{"--memory", silent}, silent + ":1: no MEMORY command"},
       {{"--memory", dir}, dir + ": cannot read: Is a directory"},
       {{"--memory", region("nul.ld", std::string("0,\0", 3))}, dir + "/nul.ld:2: unexpected character '\\x00'"},
       {{"--memory", region("escape.ld", "\x1B[2J0")}, dir + "/escape.ld:2: unexpected character '\\x1B'"},
